@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Fills the process environment from the first ".env" file found near the working directory or the
+// executable, never replacing a variable that is already set.
+class EnvLoader {
+public:
+    EnvLoader() = delete;
+
+    // Searches the candidates in order and loads the first one that exists.
+    static void loadIfPresent();
+
+    // The ordered, de-duplicated candidate paths for a working directory and the folder of the running
+    // executable (its resource folder "../share/quillvane" is used when it exists).
+    static QStringList candidatePaths(const QString& workingDirectory, const QString& executableDirectory);
+
+    // Reads one file into the environment; a file that cannot be read as UTF-8 text has no effect.
+    static void loadEnvFile(const QString& path);
+};

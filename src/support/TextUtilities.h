@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QUuid>
+
+namespace Text {
+
+// Number of user-perceived characters (extended grapheme clusters).
+qsizetype graphemeCount(const QString& text);
+
+// White space and line breaks removed at both ends (Unicode-aware).
+QString trimmed(const QString& text);
+
+// Canonical upper-case UUID text: 36 characters, no braces.
+QString uuidText(const QUuid& uuid);
+QString newUuidText();
+
+} // namespace Text

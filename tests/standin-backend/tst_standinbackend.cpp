@@ -1,0 +1,4 @@
+#include <QtTest>
+class Placeholder : public QObject { Q_OBJECT };
+QTEST_GUILESS_MAIN(Placeholder)
+#include "tst_standinbackend.moc"
