@@ -1,1 +1,252 @@
-// placeholder
+#include "BackendClient.h"
+
+#include "AppLogger.h"
+#include "Clock.h"
+#include "MultipartFormDataBuilder.h"
+#include "TextUtilities.h"
+
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QStringDecoder>
+
+#include <qcoro/qcoronetworkreply.h>
+
+#include <cmath>
+
+namespace {
+const QString kUnknownBackendError = QStringLiteral("Unknown backend error");
+const QString kRedacted = QStringLiteral("<redacted>");
+
+QString baseText(const QUrl& url) { return url.toString(QUrl::FullyEncoded); }
+
+QString count(qsizetype value) { return QString::number(value); }
+} // namespace
+
+BackendClientError::BackendClientError(Kind kind, QString text, qint64 statusCode, QString body)
+    : UserFacingError(std::move(text)), m_kind(kind), m_statusCode(statusCode), m_body(std::move(body)) {}
+
+BackendClientError BackendClientError::httpError(qint64 statusCode, const QString& message) {
+    return BackendClientError(Kind::HttpError,
+                              QStringLiteral("Backend error %1: %2").arg(statusCode).arg(message), statusCode,
+                              message);
+}
+
+BackendClientError BackendClientError::invalidBaseURL() {
+    return BackendClientError(Kind::InvalidBaseURL, QStringLiteral("Backend URL is invalid."));
+}
+
+BackendClientError BackendClientError::invalidResponse() {
+    return BackendClientError(Kind::InvalidResponse, QStringLiteral("Backend returned an invalid response."));
+}
+
+BackendClientError BackendClientError::decodingFailed() {
+    return BackendClientError(Kind::DecodingFailed, QStringLiteral("Failed to decode backend response."));
+}
+
+BackendTransportError::BackendTransportError(QNetworkReply::NetworkError code, const QString& message,
+                                             bool timedOut)
+    : std::runtime_error(message.toStdString()), m_code(code), m_timedOut(timedOut) {}
+
+BackendClient::BackendClient(const QUrl& baseURL, Timeouts timeouts, QObject* parent)
+    : QObject(parent), m_baseURL(baseURL), m_timeouts(timeouts) {
+    m_network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+}
+
+void BackendClient::updateBaseURL(const QUrl& baseURL) { m_baseURL = baseURL; }
+
+qint64 BackendClient::elapsedMilliseconds(double startSeconds, double nowSeconds) {
+    return static_cast<qint64>(std::llround((nowSeconds - startSeconds) * 1000.0));
+}
+
+QUrl BackendClient::resolve(const QString& path) const {
+    // An absolute path replaces the base URL's path and query; scheme, host and port stay.
+    if (!m_baseURL.isValid() || m_baseURL.isRelative()) {
+        throw BackendClientError::invalidBaseURL();
+    }
+    const QUrl url = m_baseURL.resolved(QUrl(path));
+    const bool web = url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+    if (!url.isValid() || (web && url.host().isEmpty())) {
+        throw BackendClientError::invalidBaseURL();
+    }
+    return url;
+}
+
+QUrl BackendClient::resolve(const QString& path, const QueryItems& items) const {
+    QUrl url = resolve(path);
+    QStringList pairs;
+    for (const auto& [name, value] : items) {
+        if (value) {
+            pairs << QString::fromLatin1(QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(*value));
+        }
+    }
+    if (!pairs.isEmpty()) {
+        url.setQuery(pairs.join(QLatin1Char('&')), QUrl::StrictMode);
+    }
+    if (!url.isValid()) {
+        throw BackendClientError::invalidBaseURL();
+    }
+    return url;
+}
+
+QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, QByteArray verb, QByteArray body) {
+    QPointer<QNetworkReply> reply = verb == "GET" ? m_network.get(request) : m_network.post(request, body);
+    co_await qCoro(reply.data()).waitForFinished();
+    if (!reply) {
+        throw BackendTransportError(QNetworkReply::OperationCanceledError,
+                                    QStringLiteral("The request was cancelled."), false);
+    }
+    reply->deleteLater();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        co_return Answer{status.toInt(), reply->readAll()};
+    }
+    const QString scheme = request.url().scheme();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (web && reply->error() != QNetworkReply::NoError) {
+        // A transfer time-out aborts the reply, which reports it as a cancellation.
+        const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError ||
+                              reply->error() == QNetworkReply::TimeoutError;
+        throw BackendTransportError(reply->error(),
+                                    timedOut ? QStringLiteral("The request timed out.") : reply->errorString(),
+                                    timedOut);
+    }
+    co_return Answer{std::nullopt, reply->readAll()};
+}
+
+template <class Response> Response BackendClient::decodeResponse(const Answer& answer) const {
+    if (!answer.statusCode) {
+        throw BackendClientError::invalidResponse();
+    }
+    const int status = *answer.statusCode;
+    if (status >= 200 && status <= 299) {
+        try {
+            return fromJsonText<Response>(answer.body);
+        } catch (const DecodingError& error) {
+            AppLogger::error(QStringLiteral("Response decode failed: ") + error.description());
+            throw BackendClientError::decodingFailed();
+        }
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString message = utf8.decode(answer.body);
+    if (utf8.hasError()) {
+        message = kUnknownBackendError;
+    }
+    AppLogger::error(QStringLiteral("HTTP %1 response: %2").arg(status).arg(message));
+    throw BackendClientError::httpError(status, message);
+}
+
+void BackendClient::logCompletion(const QString& method, const QString& path, double startSeconds) const {
+    const qint64 ms = elapsedMilliseconds(startSeconds, Clock::current().monotonicSeconds());
+    AppLogger::info(method + QLatin1Char(' ') + path + QStringLiteral(" completed in ") + QString::number(ms) +
+                    QStringLiteral("ms"));
+}
+
+template <class Response, class Request> QCoro::Task<Response> BackendClient::postJSON(QString path, Request body) {
+    const QUrl url = resolve(path);
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(static_cast<int>(m_timeouts.json.count()));
+    const QByteArray bytes = toJsonText(body);
+    const double start = Clock::current().monotonicSeconds();
+    const Answer answer = co_await send(request, "POST", bytes);
+    Response response = decodeResponse<Response>(answer);
+    logCompletion(QStringLiteral("POST"), path, start);
+    co_return response;
+}
+
+template <class Response> QCoro::Task<Response> BackendClient::get(QString path, QUrl url) {
+    QNetworkRequest request(url);
+    request.setTransferTimeout(static_cast<int>(m_timeouts.get.count()));
+    const double start = Clock::current().monotonicSeconds();
+    const Answer answer = co_await send(request, "GET", {});
+    Response response = decodeResponse<Response>(answer);
+    logCompletion(QStringLiteral("GET"), path, start);
+    co_return response;
+}
+
+template <class Response>
+QCoro::Task<Response> BackendClient::upload(QString path, QByteArray audioData, QString fileName, QString mimeType,
+                                            QMap<QString, QString> formFields) {
+    AppLogger::info(QStringLiteral("POST ") + path + QStringLiteral(" -> ") + baseText(m_baseURL) +
+                    QStringLiteral(" file=") + fileName + QStringLiteral(" bytes=") + count(audioData.size()));
+    const QUrl url = resolve(path);
+    const auto built =
+        MultipartFormDataBuilder::makeRequestBody(formFields, QStringLiteral("audio"), fileName, mimeType, audioData);
+    audioData.clear(); // the body holds its own copy; drop ours before the upload
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, built.contentType);
+    request.setTransferTimeout(static_cast<int>(m_timeouts.upload.count()));
+    const double start = Clock::current().monotonicSeconds();
+    const Answer answer = co_await send(request, "POST", built.body);
+    Response response = decodeResponse<Response>(answer);
+    logCompletion(QStringLiteral("POST"), path, start);
+    co_return response;
+}
+
+QCoro::Task<SessionResponseDTO> BackendClient::establishSession(SessionRequest request) {
+    AppLogger::info(QStringLiteral("POST /api/session -> ") + baseText(m_baseURL));
+    co_return co_await postJSON<SessionResponseDTO>(QStringLiteral("/api/session"), std::move(request));
+}
+
+QCoro::Task<FormatResponseDTO> BackendClient::formatEmail(FormatEmailRequestDTO request) {
+    AppLogger::info(QStringLiteral("POST /api/format/email -> ") + baseText(m_baseURL) + QStringLiteral(" chars=") +
+                    count(Text::graphemeCount(request.text)));
+    co_return co_await postJSON<FormatResponseDTO>(QStringLiteral("/api/format/email"), std::move(request));
+}
+
+QCoro::Task<FormatResponseDTO> BackendClient::formatGeneric(FormatGenericRequestDTO request) {
+    AppLogger::info(QStringLiteral("POST /api/format/generic -> ") + baseText(m_baseURL) +
+                    QStringLiteral(" instruction_chars=") + count(Text::graphemeCount(request.text)) +
+                    QStringLiteral(" selected_chars=") +
+                    count(request.selected_text ? Text::graphemeCount(*request.selected_text) : 0) +
+                    QStringLiteral(" app=") + request.app_name.value_or(QStringLiteral("unknown")));
+    co_return co_await postJSON<FormatResponseDTO>(QStringLiteral("/api/format/generic"), std::move(request));
+}
+
+QCoro::Task<TitleResponseDTO> BackendClient::generateTitle(TitleRequestDTO request) {
+    co_return co_await postJSON<TitleResponseDTO>(QStringLiteral("/api/generate_title"), std::move(request));
+}
+
+QCoro::Task<ConfigResponseDTO> BackendClient::updateUserConfig(ConfigEnvelopeDTO envelope) {
+    AppLogger::info(QStringLiteral("POST /api/user/config -> ") + baseText(m_baseURL));
+    co_return co_await postJSON<ConfigResponseDTO>(QStringLiteral("/api/user/config"), std::move(envelope));
+}
+
+QCoro::Task<ConfigResponseDTO> BackendClient::getUserConfig(std::optional<QString> sessionToken,
+                                                            std::optional<QString> idToken) {
+    const QString path = QStringLiteral("/api/user/config");
+    const QUrl url = resolve(path, {{QStringLiteral("session_token"), sessionToken},
+                                    {QStringLiteral("id_token"), idToken}});
+    // The tokens are credentials: the log shows which were sent, never their values.
+    const QUrl shown = resolve(path, {{QStringLiteral("session_token"), sessionToken ? kRedacted : sessionToken},
+                                      {QStringLiteral("id_token"), idToken ? kRedacted : idToken}});
+    AppLogger::info(QStringLiteral("GET /api/user/config -> ") + QUrl::fromPercentEncoding(shown.toEncoded()));
+    co_return co_await get<ConfigResponseDTO>(path, url);
+}
+
+QCoro::Task<TutorialsResponseDTO> BackendClient::getTutorials() {
+    const QString path = QStringLiteral("/api/tutorials");
+    co_return co_await get<TutorialsResponseDTO>(path, resolve(path));
+}
+
+QCoro::Task<AppleAuthStartResponseDTO> BackendClient::createAppleAuthStart(qint64 returnPort) {
+    const QString path = QStringLiteral("/api/auth/apple/start");
+    const QUrl url = resolve(path, {{QStringLiteral("return_port"), QString::number(returnPort)}});
+    co_return co_await get<AppleAuthStartResponseDTO>(path, url);
+}
+
+QCoro::Task<TranscriptionResponseDTO> BackendClient::transcribeAudio(QByteArray audioData, QString fileName,
+                                                                     QString mimeType,
+                                                                     QMap<QString, QString> formFields) {
+    co_return co_await upload<TranscriptionResponseDTO>(QStringLiteral("/api/transcription"), std::move(audioData),
+                                                        std::move(fileName), std::move(mimeType),
+                                                        std::move(formFields));
+}
+
+QCoro::Task<CombinedTranscriptionResponseDTO>
+BackendClient::transcribeAndRefineAudio(QByteArray audioData, QString fileName, QString mimeType,
+                                        QMap<QString, QString> formFields) {
+    co_return co_await upload<CombinedTranscriptionResponseDTO>(
+        QStringLiteral("/api/transcription/refine"), std::move(audioData), std::move(fileName),
+        std::move(mimeType), std::move(formFields));
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "APIModels.h"
+#include "UserFacingError.h"
+
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <optional>
+
+// Every way a backend answer can be unusable. The message is the sentence shown to the user.
+class BackendClientError : public UserFacingError {
+public:
+    enum class Kind { HttpError, InvalidBaseURL, InvalidResponse, DecodingFailed };
+
+    static BackendClientError httpError(qint64 statusCode, const QString& message);
+    static BackendClientError invalidBaseURL();
+    static BackendClientError invalidResponse();
+    static BackendClientError decodingFailed();
+
+    Kind kind() const { return m_kind; }
+    // For HttpError: the HTTP status and the backend's raw body text ("Unknown backend error" when the
+    // body is not UTF-8).
+    qint64 statusCode() const { return m_statusCode; }
+    const QString& body() const { return m_body; }
+
+private:
+    BackendClientError(Kind kind, QString text, qint64 statusCode = 0, QString body = {});
+
+    Kind m_kind;
+    qint64 m_statusCode;
+    QString m_body;
+};
+
+// The request never produced an HTTP answer: no connection, a time-out, a TLS failure, a cancelled
+// transfer. Passed on to callers unchanged, as the network layer reported it.
+class BackendTransportError : public std::runtime_error {
+public:
+    BackendTransportError(QNetworkReply::NetworkError code, const QString& message, bool timedOut);
+    QNetworkReply::NetworkError code() const { return m_code; }
+    bool timedOut() const { return m_timedOut; }
+    QString message() const { return QString::fromUtf8(what()); }
+
+private:
+    QNetworkReply::NetworkError m_code;
+    bool m_timedOut;
+};
+
+struct BackendTimeouts {
+    std::chrono::milliseconds json{20000};   // every JSON POST
+    std::chrono::milliseconds upload{45000}; // every multipart upload
+    std::chrono::milliseconds get{60000};    // every GET
+};
+
+// The one HTTP client for the backend. Lives on the main thread; any number of requests may be in flight.
+// Tokens travel in the request records and query items; the client adds no header but Content-Type on
+// POSTs, never retries, and logs a request line (most endpoints) and a completion line.
+class BackendClient : public QObject {
+    Q_OBJECT
+
+public:
+    using Timeouts = BackendTimeouts;
+
+    explicit BackendClient(const QUrl& baseURL, Timeouts timeouts = {}, QObject* parent = nullptr);
+
+    // Requests that already resolved their URL keep it; every later request uses the new base.
+    void updateBaseURL(const QUrl& baseURL);
+    QUrl baseURL() const { return m_baseURL; }
+    const Timeouts& timeouts() const { return m_timeouts; }
+
+    QCoro::Task<SessionResponseDTO> establishSession(SessionRequest request);
+    QCoro::Task<FormatResponseDTO> formatEmail(FormatEmailRequestDTO request);
+    QCoro::Task<FormatResponseDTO> formatGeneric(FormatGenericRequestDTO request);
+    QCoro::Task<TitleResponseDTO> generateTitle(TitleRequestDTO request);
+    QCoro::Task<ConfigResponseDTO> updateUserConfig(ConfigEnvelopeDTO envelope);
+    QCoro::Task<ConfigResponseDTO> getUserConfig(std::optional<QString> sessionToken, std::optional<QString> idToken);
+    QCoro::Task<TutorialsResponseDTO> getTutorials();
+    QCoro::Task<AppleAuthStartResponseDTO> createAppleAuthStart(qint64 returnPort);
+    QCoro::Task<TranscriptionResponseDTO> transcribeAudio(QByteArray audioData, QString fileName, QString mimeType,
+                                                          QMap<QString, QString> formFields);
+    QCoro::Task<CombinedTranscriptionResponseDTO> transcribeAndRefineAudio(QByteArray audioData, QString fileName,
+                                                                           QString mimeType,
+                                                                           QMap<QString, QString> formFields);
+
+    // Whole milliseconds between two monotonic stamps in seconds, halves rounded away from zero.
+    static qint64 elapsedMilliseconds(double startSeconds, double nowSeconds);
+
+private:
+    struct Answer {
+        std::optional<int> statusCode; // absent when the answer was not HTTP
+        QByteArray body;
+    };
+    using QueryItems = QList<std::pair<QString, std::optional<QString>>>;
+
+    QUrl resolve(const QString& path) const;
+    QUrl resolve(const QString& path, const QueryItems& items) const;
+    QCoro::Task<Answer> send(QNetworkRequest request, QByteArray verb, QByteArray body);
+    template <class Response> Response decodeResponse(const Answer& answer) const;
+    template <class Response, class Request> QCoro::Task<Response> postJSON(QString path, Request body);
+    template <class Response> QCoro::Task<Response> get(QString path, QUrl url);
+    template <class Response>
+    QCoro::Task<Response> upload(QString path, QByteArray audioData, QString fileName, QString mimeType,
+                                 QMap<QString, QString> formFields);
+    void logCompletion(const QString& method, const QString& path, double startSeconds) const;
+
+    QNetworkAccessManager m_network;
+    QUrl m_baseURL;
+    Timeouts m_timeouts;
+};

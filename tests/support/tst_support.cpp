@@ -1,4 +1,208 @@
+#include "Clock.h"
+#include "IsoDate.h"
+#include "ManualScheduler.h"
+#include "RuntimeDirectory.h"
+#include "TextUtilities.h"
+
+#include <QTemporaryDir>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(Placeholder)
+
+#include <qcoro/qcorotask.h>
+
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+QCoro::Task<void> waitThenRecord(Scheduler& scheduler, std::chrono::milliseconds delay, QStringList& log,
+                                 QString label) {
+    co_await scheduler.delay(delay);
+    log << label;
+}
+} // namespace
+
+class TestSupport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void manualSchedulerRunsActionsInDueOrder() {
+        ManualClock clock;
+        ManualScheduler scheduler(clock);
+        QStringList log;
+        scheduler.singleShot(300ms, [&] { log << "c"; });
+        scheduler.singleShot(100ms, [&] { log << "a"; });
+        scheduler.singleShot(100ms, [&] { log << "b"; }); // same due time: scheduling order
+        auto cancelled = scheduler.singleShot(200ms, [&] { log << "cancelled"; });
+        cancelled.cancel();
+        QVERIFY(!cancelled.isActive());
+
+        scheduler.advance(99ms);
+        QVERIFY(log.isEmpty());
+        scheduler.advance(1ms);
+        QCOMPARE(log, QStringList({"a", "b"}));
+        scheduler.advance(1s);
+        QCOMPARE(log, QStringList({"a", "b", "c"}));
+        QCOMPARE(scheduler.pendingCount(), 0);
+    }
+
+    void manualSchedulerRepeatsAndSeesItsOwnTime() {
+        ManualClock clock;
+        ManualScheduler scheduler(clock);
+        const auto start = clock.monotonic();
+        QList<std::chrono::nanoseconds> firedAt;
+        TimerHandle handle;
+        handle = scheduler.repeating(100ms, [&] {
+            firedAt << clock.monotonic() - start;
+            if (firedAt.size() == 3) {
+                handle.cancel(); // cancelling from inside the action stops it
+            }
+        });
+        scheduler.advance(1s);
+        QCOMPARE(firedAt, (QList<std::chrono::nanoseconds>{100ms, 200ms, 300ms}));
+        QCOMPARE(clock.monotonic() - start, std::chrono::nanoseconds(1s));
+    }
+
+    void manualSchedulerActionMayScheduleAnother() {
+        ManualClock clock;
+        ManualScheduler scheduler(clock);
+        QStringList log;
+        scheduler.singleShot(50ms, [&] {
+            log << "first";
+            scheduler.singleShot(50ms, [&] { log << "second"; });
+        });
+        scheduler.advance(100ms);
+        QCOMPARE(log, QStringList({"first", "second"}));
+    }
+
+    void delayResumesCoroutineAfterItsTime() {
+        ManualClock clock;
+        ManualScheduler scheduler(clock);
+        QStringList log;
+        auto slow = waitThenRecord(scheduler, 400ms, log, "slow");
+        auto fast = waitThenRecord(scheduler, 40ms, log, "fast");
+        scheduler.advance(39ms);
+        QVERIFY(log.isEmpty());
+        scheduler.advance(1ms);
+        QCOMPARE(log, QStringList({"fast"}));
+        scheduler.advance(400ms);
+        QCOMPARE(log, QStringList({"fast", "slow"}));
+    }
+
+    void qtSchedulerFiresAndCancels() {
+        QtScheduler scheduler;
+        int fired = 0;
+        bool cancelledFired = false;
+        auto cancelled = scheduler.singleShot(10ms, [&] { cancelledFired = true; });
+        scheduler.singleShot(20ms, [&] { ++fired; });
+        cancelled.cancel();
+        QTRY_COMPARE(fired, 1);
+        QVERIFY(!cancelledFired);
+
+        int ticks = 0;
+        TimerHandle repeating = scheduler.repeating(5ms, [&] { ++ticks; });
+        QTRY_VERIFY(ticks >= 3);
+        repeating.cancel();
+        const int afterCancel = ticks;
+        QTest::qWait(30);
+        QCOMPARE(ticks, afterCancel);
+
+        QStringList log;
+        QCoro::waitFor(waitThenRecord(scheduler, 5ms, log, "done"));
+        QCOMPARE(log, QStringList({"done"}));
+    }
+
+    void manualClockMovesWallTimeWithMonotonicTime() {
+        ManualClock clock(QDateTime(QDate(2026, 12, 9), QTime(9, 43, 6), Qt::UTC));
+        clock.advance(1500ms);
+        QCOMPARE(IsoDate::formatWithMilliseconds(clock.now()), QStringLiteral("2026-12-09T09:43:07.500Z"));
+        Clock::setCurrent(&clock);
+        QCOMPARE(Clock::current().now(), clock.now());
+        Clock::setCurrent(nullptr);
+        QVERIFY(&Clock::current() != &clock);
+    }
+
+    void graphemeCount_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qsizetype>("expected");
+        QTest::newRow("empty") << QString() << qsizetype(0);
+        QTest::newRow("ascii") << QStringLiteral("hello") << qsizetype(5);
+        QTest::newRow("zwj family") << QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466")
+                                    << qsizetype(1);
+        QTest::newRow("flag") << QString::fromUtf8("\U0001F1E9\U0001F1EA") << qsizetype(1);
+        QTest::newRow("combining accent") << QString::fromUtf8("e\u0301") << qsizetype(1);
+        QTest::newRow("skin tone") << QString::fromUtf8("\U0001F44D\U0001F3FD!") << qsizetype(2);
+        QTest::newRow("crlf is one") << QStringLiteral("a\r\nb") << qsizetype(3);
+    }
+    void graphemeCount() {
+        QFETCH(QString, text);
+        QFETCH(qsizetype, expected);
+        QCOMPARE(Text::graphemeCount(text), expected);
+    }
+
+    void trimmingAndUuidText() {
+        QCOMPARE(Text::trimmed(QString::fromUtf8(" \t\n x y \u00A0\r\n")), QStringLiteral("x y"));
+        const QString uuid = Text::newUuidText();
+        QCOMPARE(uuid.size(), 36);
+        QCOMPARE(uuid, uuid.toUpper());
+        QVERIFY(!QUuid::fromString(uuid).isNull());
+        QVERIFY(Text::newUuidText() != uuid);
+    }
+
+    void isoDates_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("utc"); // empty: not a date
+        QTest::newRow("whole seconds") << "2026-12-09T09:43:06Z" << "2026-12-09T09:43:06.000Z";
+        QTest::newRow("milliseconds") << "2026-12-09T09:43:06.123Z" << "2026-12-09T09:43:06.123Z";
+        QTest::newRow("microseconds truncated") << "2026-12-09T09:43:06.123456Z" << "2026-12-09T09:43:06.123Z";
+        QTest::newRow("offset") << "2026-12-09T10:43:06+01:00" << "2026-12-09T09:43:06.000Z";
+        QTest::newRow("no zone") << "2026-12-09T09:43:06" << "";
+        QTest::newRow("bad month") << "2026-13-09T09:43:06Z" << "";
+        QTest::newRow("garbage") << "yesterday" << "";
+    }
+    void isoDates() {
+        QFETCH(QString, text);
+        QFETCH(QString, utc);
+        const auto parsed = IsoDate::parse(text);
+        if (utc.isEmpty()) {
+            QVERIFY(!parsed);
+            return;
+        }
+        QVERIFY(parsed);
+        QCOMPARE(IsoDate::formatWithMilliseconds(*parsed), utc);
+        QCOMPARE(IsoDate::format(*parsed), utc.left(19) + "Z");
+    }
+
+    void runtimeDirectoryIsPrivate() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", root.path().toUtf8());
+        const QString path = RuntimeDirectory::path();
+        qputenv("XDG_RUNTIME_DIR", saved);
+        QCOMPARE(path, root.filePath("quillvane"));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+
+        // A folder left open to others is tightened; a file or a symbolic link in its place is refused.
+        const QString loose = root.filePath("loose");
+        QVERIFY(QDir().mkdir(loose));
+        QVERIFY(QFile::setPermissions(loose, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                 QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(RuntimeDirectory::ensurePrivateDirectory(loose));
+        QCOMPARE(::stat(QFile::encodeName(loose).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+
+        QFile file(root.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QString why;
+        QVERIFY(!RuntimeDirectory::ensurePrivateDirectory(file.fileName(), &why));
+        QVERIFY(why.contains("not a folder"));
+        QVERIFY(QFile::link(loose, root.filePath("link")));
+        QVERIFY(!RuntimeDirectory::ensurePrivateDirectory(root.filePath("link")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSupport)
 #include "tst_support.moc"
