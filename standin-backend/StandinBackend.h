@@ -69,6 +69,9 @@ public:
 
     static constexpr std::size_t maxBodyBytes = 32 * 1024 * 1024;
 
+    // Whether start() accepts the host: 127.x.x.x, "localhost" or ::1.
+    static bool isLoopbackHost(const std::string& host);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;

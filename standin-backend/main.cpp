@@ -1,1 +1,104 @@
-int main() { return 0; }
+// quillvane-standin-backend: runs the stand-in backend on a loopback address until SIGINT or SIGTERM.
+
+#include "StandinBackend.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include <pthread.h>
+
+namespace {
+
+constexpr int kDefaultPort = 8787;
+
+void printUsage(std::FILE* to)
+{
+    std::fprintf(to, "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N]\n"
+                     "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n",
+                 kDefaultPort);
+}
+
+bool parsePort(const std::string& text, int& port)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    port = std::stoi(text);
+    return port <= 65535;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string host = "127.0.0.1";
+    int port = kDefaultPort;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        if (arg == "--help" || arg == "-h") {
+            printUsage(stdout);
+            return 0;
+        }
+        if (arg != "--host" && arg != "--port") {
+            std::fprintf(stderr, "quillvane-standin-backend: unknown argument \"%s\"\n", argv[i]);
+            printUsage(stderr);
+            return 2;
+        }
+        if (!hasValue) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "quillvane-standin-backend: %s needs a value\n", arg.c_str());
+                return 2;
+            }
+            value = argv[++i];
+        }
+        if (arg == "--host") {
+            host = value;
+        } else if (!parsePort(value, port)) {
+            std::fprintf(stderr, "quillvane-standin-backend: invalid port \"%s\"\n", value.c_str());
+            return 2;
+        }
+    }
+
+    // Block the stop signals before any server thread exists, so that only sigwait below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    if (!standin::StandinBackend::isLoopbackHost(host)) {
+        std::fprintf(stderr, "quillvane-standin-backend: refusing to listen on \"%s\": only loopback addresses "
+                             "(127.x.x.x, localhost, ::1) are allowed\n",
+                     host.c_str());
+        return 2;
+    }
+
+    standin::StandinBackend backend;
+    try {
+        backend.start(host, port);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quillvane-standin-backend: %s\n", e.what());
+        return 1;
+    }
+
+    std::printf("Stand-in backend listening on %s\n", backend.baseUrl().c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    backend.stop();
+    return 0;
+}

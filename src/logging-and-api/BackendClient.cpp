@@ -11,7 +11,6 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
-#include <cmath>
 
 namespace {
 const QString kUnknownBackendError = QStringLiteral("Unknown backend error");
@@ -54,8 +53,10 @@ BackendClient::BackendClient(const QUrl& baseURL, Timeouts timeouts, QObject* pa
 
 void BackendClient::updateBaseURL(const QUrl& baseURL) { m_baseURL = baseURL; }
 
-qint64 BackendClient::elapsedMilliseconds(double startSeconds, double nowSeconds) {
-    return static_cast<qint64>(std::llround((nowSeconds - startSeconds) * 1000.0));
+qint64 BackendClient::elapsedMilliseconds(std::chrono::nanoseconds elapsed) {
+    const qint64 ns = elapsed.count();
+    const qint64 half = 500000;
+    return ns >= 0 ? (ns + half) / 1000000 : -((-ns + half) / 1000000);
 }
 
 QUrl BackendClient::resolve(const QString& path) const {
@@ -135,8 +136,9 @@ template <class Response> Response BackendClient::decodeResponse(const Answer& a
     throw BackendClientError::httpError(status, message);
 }
 
-void BackendClient::logCompletion(const QString& method, const QString& path, double startSeconds) const {
-    const qint64 ms = elapsedMilliseconds(startSeconds, Clock::current().monotonicSeconds());
+void BackendClient::logCompletion(const QString& method, const QString& path,
+                                  std::chrono::nanoseconds start) const {
+    const qint64 ms = elapsedMilliseconds(Clock::current().monotonic() - start);
     AppLogger::info(method + QLatin1Char(' ') + path + QStringLiteral(" completed in ") + QString::number(ms) +
                     QStringLiteral("ms"));
 }
@@ -147,7 +149,7 @@ template <class Response, class Request> QCoro::Task<Response> BackendClient::po
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(static_cast<int>(m_timeouts.json.count()));
     const QByteArray bytes = toJsonText(body);
-    const double start = Clock::current().monotonicSeconds();
+    const auto start = Clock::current().monotonic();
     const Answer answer = co_await send(request, "POST", bytes);
     Response response = decodeResponse<Response>(answer);
     logCompletion(QStringLiteral("POST"), path, start);
@@ -157,7 +159,7 @@ template <class Response, class Request> QCoro::Task<Response> BackendClient::po
 template <class Response> QCoro::Task<Response> BackendClient::get(QString path, QUrl url) {
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(m_timeouts.get.count()));
-    const double start = Clock::current().monotonicSeconds();
+    const auto start = Clock::current().monotonic();
     const Answer answer = co_await send(request, "GET", {});
     Response response = decodeResponse<Response>(answer);
     logCompletion(QStringLiteral("GET"), path, start);
@@ -176,7 +178,7 @@ QCoro::Task<Response> BackendClient::upload(QString path, QByteArray audioData, 
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, built.contentType);
     request.setTransferTimeout(static_cast<int>(m_timeouts.upload.count()));
-    const double start = Clock::current().monotonicSeconds();
+    const auto start = Clock::current().monotonic();
     const Answer answer = co_await send(request, "POST", built.body);
     Response response = decodeResponse<Response>(answer);
     logCompletion(QStringLiteral("POST"), path, start);

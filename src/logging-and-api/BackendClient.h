@@ -88,8 +88,8 @@ public:
                                                                            QString mimeType,
                                                                            QMap<QString, QString> formFields);
 
-    // Whole milliseconds between two monotonic stamps in seconds, halves rounded away from zero.
-    static qint64 elapsedMilliseconds(double startSeconds, double nowSeconds);
+    // Whole milliseconds of a monotonic duration, halves rounded away from zero.
+    static qint64 elapsedMilliseconds(std::chrono::nanoseconds elapsed);
 
 private:
     struct Answer {
@@ -107,7 +107,7 @@ private:
     template <class Response>
     QCoro::Task<Response> upload(QString path, QByteArray audioData, QString fileName, QString mimeType,
                                  QMap<QString, QString> formFields);
-    void logCompletion(const QString& method, const QString& path, double startSeconds) const;
+    void logCompletion(const QString& method, const QString& path, std::chrono::nanoseconds start) const;
 
     QNetworkAccessManager m_network;
     QUrl m_baseURL;

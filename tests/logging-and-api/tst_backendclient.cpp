@@ -1,4 +1,353 @@
+#include "BackendClient.h"
+#include "RunTask.h"
+#include "StandinBackend.h"
+
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(Placeholder)
+
+#include <qcoro/qcorotask.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+QStringList g_runtimeLines;
+QMutex g_runtimeMutex;
+
+void captureRuntime(QtMsgType, const QMessageLogContext& context, const QString& message) {
+    if (context.category && QByteArray(context.category) == "runtime") {
+        QMutexLocker lock(&g_runtimeMutex);
+        g_runtimeLines << message;
+    }
+}
+
+QJsonObject bodyOf(const standin::ReceivedRequest& request) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+}
+
+QString str(const std::string& text) { return QString::fromStdString(text); }
+} // namespace
+
+class TestBackendClient : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_runtime;
+    standin::StandinBackend m_backend;
+    QUrl m_base;
+    std::unique_ptr<BackendClient> m_client;
+
+    SessionRequest signIn() const {
+        SessionRequest request;
+        request.id_token = "identity";
+        request.auth_provider = "google";
+        request.client_platform = "linux";
+        return request;
+    }
+
+    QStringList runtimeLinesMatching(const QString& pattern) const {
+        return g_runtimeLines.filter(QRegularExpression(pattern));
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+        m_backend.start();
+        m_base = QUrl(QString::fromStdString(m_backend.baseUrl()));
+        qInstallMessageHandler(captureRuntime);
+    }
+
+    void init() {
+        m_backend.reset();
+        m_client = std::make_unique<BackendClient>(m_base);
+        g_runtimeLines.clear();
+    }
+
+    void elapsedMillisecondsRoundsHalfAwayFromZero() {
+        QCOMPARE(BackendClient::elapsedMilliseconds(2500us), qint64(3));
+        QCOMPARE(BackendClient::elapsedMilliseconds(2499us), qint64(2));
+        QCOMPARE(BackendClient::elapsedMilliseconds(400us), qint64(0));
+        QCOMPARE(BackendClient::elapsedMilliseconds(412ms), qint64(412));
+        QCOMPARE(BackendClient::elapsedMilliseconds(-2500us), qint64(-3));
+    }
+
+    void sessionIsPostedAsJsonAndLogged() {
+        const SessionResponseDTO session = runTask(m_client->establishSession(signIn()));
+        QVERIFY(session.session_token && !session.session_token->isEmpty());
+
+        const auto sent = m_backend.lastRequest("/api/session");
+        QVERIFY(sent);
+        QCOMPARE(str(sent->method), QStringLiteral("POST"));
+        QCOMPARE(bodyOf(*sent), toJsonObject(signIn()));
+        QCOMPARE(str(sent->headers.at("content-type")), QStringLiteral("application/json"));
+        QVERIFY(!sent->headers.count("authorization"));
+
+        QCOMPARE(g_runtimeLines.size(), 2);
+        QCOMPARE(g_runtimeLines[0], "POST /api/session -> " + m_base.toString());
+        QVERIFY2(QRegularExpression("^POST /api/session completed in \\d+ms$").match(g_runtimeLines[1]).hasMatch(),
+                 qPrintable(g_runtimeLines[1]));
+
+        // The new token refreshes the same session.
+        SessionRequest refresh;
+        refresh.session_token = session.session_token;
+        refresh.force_refresh = true;
+        const auto refreshed = runTask(m_client->establishSession(refresh));
+        QVERIFY(refreshed.session_token);
+    }
+
+    void basePathPrefixIsDroppedButLogged() {
+        const QUrl prefixed(m_base.toString() + "/prefix/v1/?x=1");
+        m_client->updateBaseURL(prefixed);
+        runTask(m_client->establishSession(signIn()));
+        QCOMPARE(str(m_backend.received().back().path), QStringLiteral("/api/session"));
+        QCOMPARE(str(m_backend.received().back().rawQuery), QString());
+        QCOMPARE(g_runtimeLines[0], "POST /api/session -> " + prefixed.toString());
+    }
+
+    void baseUrlChangeAppliesToTheNextRequest() {
+        standin::StandinBackend other;
+        other.start();
+        m_client->updateBaseURL(QUrl(QString::fromStdString(other.baseUrl())));
+        runTask(m_client->getTutorials());
+        QCOMPARE(other.received().size(), std::size_t(1));
+        QVERIFY(m_backend.received().empty());
+    }
+
+    void userConfigQueryOrderAndRedaction_data() {
+        QTest::addColumn<QString>("sessionToken"); // "-" stands for absent
+        QTest::addColumn<QString>("idToken");
+        QTest::addColumn<QString>("rawQuery");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("session only") << "S" << "-" << "session_token=S" << "?session_token=<redacted>";
+        QTest::newRow("identity only") << "-" << "I" << "id_token=I" << "?id_token=<redacted>";
+        QTest::newRow("both, session first") << "S" << "I" << "session_token=S&id_token=I"
+                                             << "?session_token=<redacted>&id_token=<redacted>";
+        QTest::newRow("reserved characters") << "-" << "a+b/c=d&e f" << "id_token=a%2Bb%2Fc%3Dd%26e%20f"
+                                             << "?id_token=<redacted>";
+    }
+    void userConfigQueryOrderAndRedaction() {
+        QFETCH(QString, sessionToken);
+        QFETCH(QString, idToken);
+        QFETCH(QString, rawQuery);
+        QFETCH(QString, logged);
+        auto given = [](const QString& v) { return v == "-" ? std::nullopt : std::optional<QString>(v); };
+        m_backend.scriptNext("/api/user/config", {200, R"({"config":{}})"});
+        runTask(m_client->getUserConfig(given(sessionToken), given(idToken)));
+
+        const auto sent = m_backend.lastRequest("/api/user/config");
+        QCOMPARE(str(sent->rawQuery), rawQuery);
+        if (idToken != "-") {
+            QCOMPARE(str(sent->queryItems.back().second), idToken); // decoded back to the original
+        }
+        QCOMPARE(g_runtimeLines[0], "GET /api/user/config -> " + m_base.toString() + "/api/user/config" + logged);
+        for (const QString& token : {sessionToken, idToken}) {
+            if (token != "-") {
+                QVERIFY(!g_runtimeLines.join('\n').contains("=" + token));
+            }
+        }
+    }
+
+    void userConfigRoundTrip() {
+        const QString token = QString::fromStdString(m_backend.openSession());
+        ConfigEnvelopeDTO envelope;
+        envelope.session_token = token;
+        envelope.config.settings = JSONValue::Object{{"auto_space", JSONValue::boolean(true)}};
+        envelope.config.dictionary = QList<DictionaryEntryDTO>{{"Quillvane", std::nullopt}};
+        runTask(m_client->updateUserConfig(envelope));
+        QCOMPARE(bodyOf(*m_backend.lastRequest("/api/user/config")), toJsonObject(envelope));
+        QCOMPARE(g_runtimeLines[0], "POST /api/user/config -> " + m_base.toString());
+
+        const auto stored = runTask(m_client->getUserConfig(token, std::nullopt));
+        QVERIFY(stored.config.settings->at("auto_space").boolValue());
+        QCOMPARE(stored.config.dictionary->first().term, QStringLiteral("Quillvane"));
+        QVERIFY(stored.last_updated_at);
+    }
+
+    void quietEndpointsLogOnlyTheirCompletion() {
+        const auto tutorials = runTask(m_client->getTutorials());
+        QCOMPARE(tutorials.tutorials.size(), 3);
+        const auto start = runTask(m_client->createAppleAuthStart(50123));
+        QVERIFY(!start.state.isEmpty());
+        QCOMPARE(str(m_backend.lastRequest("/api/auth/apple/start")->rawQuery), QStringLiteral("return_port=50123"));
+        TitleRequestDTO title;
+        title.session_token = QString::fromStdString(m_backend.openSession());
+        title.text = "Notes about the quarterly plan";
+        QVERIFY(!runTask(m_client->generateTitle(title)).title.isEmpty());
+
+        QCOMPARE(g_runtimeLines.size(), 3);
+        QVERIFY(g_runtimeLines[0].startsWith("GET /api/tutorials completed in "));
+        QVERIFY(g_runtimeLines[1].startsWith("GET /api/auth/apple/start completed in "));
+        QVERIFY(g_runtimeLines[2].startsWith("POST /api/generate_title completed in "));
+    }
+
+    void formattingRequestLinesCountCharacters() {
+        FormatEmailRequestDTO email;
+        email.text = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+        runTask(m_client->formatEmail(email));
+        QCOMPARE(g_runtimeLines[0], "POST /api/format/email -> " + m_base.toString() + " chars=1");
+
+        FormatGenericRequestDTO generic;
+        generic.text = "make it formal";
+        runTask(m_client->formatGeneric(generic));
+        QCOMPARE(bodyOf(*m_backend.lastRequest("/api/format/generic")).keys(), QStringList({"text", "verbatim"}));
+        generic.selected_text = QString::fromUtf8("ye\u0301s");
+        generic.app_name = "Text Editor";
+        runTask(m_client->formatGeneric(generic));
+        const QStringList lines = runtimeLinesMatching("^POST /api/format/generic -> ");
+        QCOMPARE(lines, QStringList({"POST /api/format/generic -> " + m_base.toString() +
+                                         " instruction_chars=14 selected_chars=0 app=unknown",
+                                     "POST /api/format/generic -> " + m_base.toString() +
+                                         " instruction_chars=14 selected_chars=3 app=Text Editor"}));
+    }
+
+    void transcriptionUploadsMultipart_data() {
+        QTest::addColumn<bool>("refine");
+        QTest::addColumn<bool>("withFields");
+        QTest::newRow("plain") << false << true;
+        QTest::newRow("plain, no fields") << false << false;
+        QTest::newRow("refine") << true << true;
+    }
+    void transcriptionUploadsMultipart() {
+        QFETCH(bool, refine);
+        QFETCH(bool, withFields);
+        const std::string token = m_backend.openSession();
+        m_backend.setTranscript("hello from the test");
+        QByteArray audio(64000, '\0');
+        audio[0] = 'R';
+        audio[63999] = '\xff';
+        QMap<QString, QString> fields{{"session_token", QString::fromStdString(token)}};
+        if (withFields) {
+            fields.insert("model", "tidewell");
+            fields.insert("prompt", QString::fromUtf8("Caf\u00e9 \"names\"\r\nline two"));
+        }
+        QString text;
+        if (refine) {
+            const auto answer =
+                runTask(m_client->transcribeAndRefineAudio(audio, "clip.wav", "audio/wav", fields));
+            QVERIFY(!answer.transcript_text.isEmpty());
+            text = answer.text;
+        } else {
+            const auto answer = runTask(m_client->transcribeAudio(audio, "clip.wav", "audio/wav", fields));
+            QVERIFY(answer.session.total_words > 0);
+            text = answer.text;
+        }
+        QVERIFY(!text.isEmpty());
+        const QString path = refine ? "/api/transcription/refine" : "/api/transcription";
+        const auto sent = m_backend.lastRequest(path.toStdString());
+        QVERIFY(sent && sent->file);
+        QCOMPARE(str(sent->file->name), QStringLiteral("audio"));
+        QCOMPARE(str(sent->file->fileName), QStringLiteral("clip.wav"));
+        QCOMPARE(str(sent->file->contentType), QStringLiteral("audio/wav"));
+        QCOMPARE(QByteArray::fromStdString(sent->file->content), audio);
+        QCOMPARE(qsizetype(sent->formFields.size()), fields.size());
+        for (auto it = fields.cbegin(); it != fields.cend(); ++it) {
+            QCOMPARE(str(sent->formFields.at(it.key().toStdString())), it.value());
+        }
+        QVERIFY(str(sent->headers.at("content-type")).startsWith("multipart/form-data; boundary=Boundary-"));
+        QCOMPARE(g_runtimeLines[0], "POST " + path + " -> " + m_base.toString() + " file=clip.wav bytes=64000");
+        QVERIFY(g_runtimeLines[1].startsWith("POST " + path + " completed in "));
+    }
+
+    void unsuccessfulAnswers_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message"); // the error's sentence
+        QTest::addColumn<QString>("logged");  // the error line, empty for none
+        using K = BackendClientError::Kind;
+        const QByteArray tutorials = R"({"tutorials":[]})";
+        QTest::newRow("299 decodes") << 299 << tutorials << -1 << "" << "";
+        QTest::newRow("500 empty body") << 500 << QByteArray() << int(K::HttpError) << "Backend error 500: "
+                                        << "HTTP 500 response: ";
+        QTest::newRow("401 json kept raw") << 401 << QByteArray(R"({"detail": "Session expired"})")
+                                           << int(K::HttpError) << R"(Backend error 401: {"detail": "Session expired"})"
+                                           << R"(HTTP 401 response: {"detail": "Session expired"})";
+        QTest::newRow("300") << 300 << tutorials << int(K::HttpError) << QString("Backend error 300: ") + tutorials
+                             << QString("HTTP 300 response: ") + tutorials;
+        QTest::newRow("not utf-8") << 502 << QByteArray("\xff\xfe bad") << int(K::HttpError)
+                                   << "Backend error 502: Unknown backend error"
+                                   << "HTTP 502 response: Unknown backend error";
+        QTest::newRow("2xx empty body") << 200 << QByteArray() << int(K::DecodingFailed)
+                                        << "Failed to decode backend response." << "Response decode failed: ";
+        QTest::newRow("2xx missing member") << 200 << QByteArray(R"({"items":[]})") << int(K::DecodingFailed)
+                                            << "Failed to decode backend response."
+                                            << "Response decode failed: keyNotFound at tutorials";
+    }
+    void unsuccessfulAnswers() {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(int, kind);
+        QFETCH(QString, message);
+        QFETCH(QString, logged);
+        m_backend.scriptNext("/api/tutorials", {status, body.toStdString(), "text/plain"});
+        if (kind < 0) {
+            QVERIFY(runTask(m_client->getTutorials()).tutorials.isEmpty());
+            return;
+        }
+        const auto error = expectFailure<BackendClientError>(m_client->getTutorials());
+        QCOMPARE(int(error.kind()), kind);
+        QCOMPARE(error.message(), message);
+        if (error.kind() == BackendClientError::Kind::HttpError) {
+            QCOMPARE(error.statusCode(), qint64(status));
+        }
+        QCOMPARE(g_runtimeLines.size(), 1); // no completion line
+        QVERIFY2(g_runtimeLines[0].startsWith(logged), qPrintable(g_runtimeLines[0]));
+    }
+
+    void missingEndpointReachesCallerAsItsStatus() {
+        for (int status : {404, 405}) {
+            m_backend.setMissing("/api/transcription/refine", status);
+            const auto error = expectFailure<BackendClientError>(
+                m_client->transcribeAndRefineAudio("RIFF", "clip.wav", "audio/wav", {}));
+            QCOMPARE(error.statusCode(), qint64(status));
+        }
+    }
+
+    void invalidBaseUrls_data() {
+        QTest::addColumn<QUrl>("base");
+        QTest::newRow("empty") << QUrl();
+        QTest::newRow("relative") << QUrl("backend.local/api");
+        QTest::newRow("no host") << QUrl("http://");
+    }
+    void invalidBaseUrls() {
+        QFETCH(QUrl, base);
+        m_client->updateBaseURL(base);
+        const auto error = expectFailure<BackendClientError>(m_client->establishSession(signIn()));
+        QCOMPARE(error.kind(), BackendClientError::Kind::InvalidBaseURL);
+        QCOMPARE(error.message(), QStringLiteral("Backend URL is invalid."));
+        QCOMPARE(g_runtimeLines, QStringList({"POST /api/session -> " + base.toString()})); // line stands
+        QVERIFY(expectFailure<BackendClientError>(m_client->getTutorials()).kind() ==
+                BackendClientError::Kind::InvalidBaseURL);
+        QVERIFY(m_backend.received().empty());
+    }
+
+    void nonHttpAnswerIsInvalidResponse() {
+        m_client->updateBaseURL(QUrl::fromLocalFile(m_runtime.path() + "/"));
+        const auto error = expectFailure<BackendClientError>(m_client->getTutorials());
+        QCOMPARE(error.kind(), BackendClientError::Kind::InvalidResponse);
+        QCOMPARE(error.message(), QStringLiteral("Backend returned an invalid response."));
+    }
+
+    void transportFailuresPassThrough() {
+        BackendClient::Timeouts quick;
+        quick.json = 300ms;
+        m_client = std::make_unique<BackendClient>(m_base, quick);
+        m_backend.setDelay("/api/session", 3s);
+        const auto timeout = expectFailure<BackendTransportError>(m_client->establishSession(signIn()));
+        QVERIFY(timeout.timedOut());
+        m_backend.setDelay("/api/session", 0ms);
+
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        m_client->updateBaseURL(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+        const auto refused = expectFailure<BackendTransportError>(m_client->getTutorials());
+        QVERIFY(!refused.timedOut());
+        QCOMPARE(refused.code(), QNetworkReply::ConnectionRefusedError);
+        QCOMPARE(runtimeLinesMatching("completed in|HTTP").size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackendClient)
 #include "tst_backendclient.moc"
