@@ -3,6 +3,7 @@
 #include "ManualScheduler.h"
 #include "RuntimeDirectory.h"
 #include "TextUtilities.h"
+#include "UserDefaults.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -201,6 +202,54 @@ private slots:
         QVERIFY(why.contains("not a folder"));
         QVERIFY(QFile::link(loose, root.filePath("link")));
         QVERIFY(!RuntimeDirectory::ensurePrivateDirectory(root.filePath("link")));
+    }
+
+    void userDefaultsKeepKindsAcrossReopening() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("settings.json");
+        {
+            UserDefaults defaults(path);
+            defaults.setBool("quillvane.flag", false);
+            defaults.setInteger("quillvane.count", 7);
+            defaults.setDouble("quillvane.threshold", -45.5);
+            defaults.setDouble("quillvane.whole", 3.0);
+            defaults.setString("quillvane.name", "true");
+            defaults.setData("quillvane.hotkey", R"({"id":1})");
+            defaults.setDouble("quillvane.nan", std::nan(""));
+            defaults.setString("quillvane.gone", "x");
+            defaults.remove("quillvane.gone");
+        }
+        UserDefaults reopened(path);
+        QCOMPARE(reopened.boolValue("quillvane.flag"), std::optional<bool>(false));
+        QCOMPARE(reopened.integerValue("quillvane.count"), std::optional<qint64>(7));
+        QCOMPARE(reopened.doubleValue("quillvane.threshold"), std::optional<double>(-45.5));
+        QCOMPARE(reopened.doubleValue("quillvane.whole"), std::optional<double>(3.0));
+        QCOMPARE(reopened.stringValue("quillvane.name"), std::optional<QString>("true"));
+        QCOMPARE(reopened.dataValue("quillvane.hotkey"), std::optional<QByteArray>(R"({"id":1})"));
+        // Another kind is not the asked kind.
+        QCOMPARE(reopened.boolValue("quillvane.name"), std::nullopt);
+        QCOMPARE(reopened.stringValue("quillvane.flag"), std::nullopt);
+        QCOMPARE(reopened.doubleValue("quillvane.flag"), std::nullopt);
+        QCOMPARE(reopened.integerValue("quillvane.threshold"), std::nullopt);
+        QVERIFY(!reopened.contains("quillvane.nan"));
+        QVERIFY(!reopened.contains("quillvane.gone"));
+    }
+
+    void unreadableUserDefaultsAreKeptAside() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("settings.json");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("{ not json");
+        file.close();
+        UserDefaults defaults(path);
+        QVERIFY(!defaults.contains("quillvane.flag"));
+        defaults.setBool("quillvane.flag", true);
+        const QStringList aside = QDir(folder.path()).entryList({"settings.json.corrupt-*"});
+        QCOMPARE(aside.size(), 1);
+        QFile kept(folder.filePath(aside.first()));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("{ not json"));
     }
 };
 

@@ -1,0 +1,143 @@
+#include "X11Display.h"
+
+#include <QAbstractEventDispatcher>
+#include <QSocketNotifier>
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+
+#include <mutex>
+
+namespace {
+std::mutex g_registryMutex;
+std::map<Display*, X11Display*> g_registry;
+} // namespace
+
+std::unique_ptr<X11Display> X11Display::open(const QByteArray& name) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { XSetErrorHandler(&X11Display::handleError); });
+    Display* display = XOpenDisplay(name.isEmpty() ? nullptr : name.constData());
+    if (!display) {
+        return nullptr;
+    }
+    return std::unique_ptr<X11Display>(new X11Display(display));
+}
+
+X11Display::X11Display(Display* display) : m_display(display) {
+    {
+        std::lock_guard lock(g_registryMutex);
+        g_registry[display] = this;
+    }
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    m_hasXTest = XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor);
+    int opcode = 0;
+    if (XQueryExtension(display, "XInputExtension", &opcode, &eventBase, &errorBase)) {
+        int xiMajor = 2, xiMinor = 0;
+        if (XIQueryVersion(display, &xiMajor, &xiMinor) == Success && xiMajor >= 2) {
+            m_xinputOpcode = opcode;
+        }
+    }
+    m_notifier = new QSocketNotifier(ConnectionNumber(display), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &X11Display::processEvents);
+    // Xlib may read events into its queue while it waits for a reply (XSync, property reads); the socket
+    // is then quiet although events wait. Drain the queue before the event loop sleeps.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            if (XEventsQueued(m_display, QueuedAlready) > 0) {
+                processEvents();
+            }
+        });
+    }
+}
+
+X11Display::~X11Display() {
+    delete m_notifier;
+    {
+        std::lock_guard lock(g_registryMutex);
+        g_registry.erase(m_display);
+    }
+    XCloseDisplay(m_display);
+}
+
+Window X11Display::root() const { return DefaultRootWindow(m_display); }
+
+Atom X11Display::atom(const char* name) {
+    const QByteArray key(name);
+    auto it = m_atoms.find(key);
+    if (it == m_atoms.end()) {
+        it = m_atoms.emplace(key, XInternAtom(m_display, name, False)).first;
+    }
+    return it->second;
+}
+
+int X11Display::addEventListener(EventListener listener) {
+    const int id = m_nextListenerId++;
+    m_listeners.emplace(id, std::move(listener));
+    return id;
+}
+
+void X11Display::removeEventListener(int id) { m_listeners.erase(id); }
+
+void X11Display::processEvents() {
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        const bool cookie = event.type == GenericEvent && XGetEventData(m_display, &event.xcookie);
+        // A listener may remove itself or others while we iterate: walk a snapshot of the ids.
+        std::vector<int> ids;
+        for (const auto& [id, listener] : m_listeners) {
+            ids.push_back(id);
+        }
+        for (int id : ids) {
+            if (auto it = m_listeners.find(id); it != m_listeners.end()) {
+                auto listener = it->second;
+                listener(event);
+            }
+        }
+        if (cookie) {
+            XFreeEventData(m_display, &event.xcookie);
+        }
+    }
+}
+
+int X11Display::handleError(Display* display, XErrorEvent* event) {
+    X11Display* owner = nullptr;
+    {
+        std::lock_guard lock(g_registryMutex);
+        if (auto it = g_registry.find(display); it != g_registry.end()) {
+            owner = it->second;
+        }
+    }
+    if (owner && owner->m_trapDepth > 0) {
+        if (owner->m_trappedError == Success) {
+            owner->m_trappedError = event->error_code;
+        }
+        return 0;
+    }
+    char text[256] = {};
+    XGetErrorText(display, event->error_code, text, sizeof text);
+    qWarning("X error %d (%s) on request %d.%d", event->error_code, text, event->request_code,
+             event->minor_code);
+    return 0;
+}
+
+X11Display::ErrorTrap::ErrorTrap(X11Display& display) : m_display(display), m_previous(display.m_trappedError) {
+    XSync(display.m_display, False); // errors of earlier requests are not ours
+    ++m_display.m_trapDepth;
+    m_display.m_trappedError = Success;
+}
+
+int X11Display::ErrorTrap::finish() {
+    if (!m_finished) {
+        XSync(m_display.m_display, False);
+        m_finished = true;
+        --m_display.m_trapDepth;
+    }
+    return m_display.m_trappedError;
+}
+
+X11Display::ErrorTrap::~ErrorTrap() {
+    finish();
+    m_display.m_trappedError = m_previous;
+}
