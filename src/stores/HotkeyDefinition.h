@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// Event modifier-flag bits, as the stored shortcut format and the key monitors use them.
+namespace ModifierFlag {
+constexpr std::uint64_t Shift = 0x20000;
+constexpr std::uint64_t Control = 0x40000;
+constexpr std::uint64_t Option = 0x80000;
+constexpr std::uint64_t Command = 0x100000;
+constexpr std::uint64_t Function = 0x800000;
+constexpr std::uint64_t ShortcutMask = 0x9E0000; // Command, Shift, Option, Control, Fn
+} // namespace ModifierFlag
+
+// Modifier bits of a stored shortcut. Fn has no bit here.
+namespace CarbonModifier {
+constexpr std::uint32_t Command = 0x100;
+constexpr std::uint32_t Shift = 0x200;
+constexpr std::uint32_t Option = 0x800;
+constexpr std::uint32_t Control = 0x1000;
+} // namespace CarbonModifier
+
+// A platform-neutral key event: a key going down, or the set of held modifiers changing. Key codes are
+// the stored virtual key codes (the X11 layer translates), flags the ModifierFlag bits.
+struct HotkeyKeyEvent {
+    enum class Kind { KeyDown, FlagsChanged };
+    Kind kind = Kind::KeyDown;
+    std::uint16_t keyCode = 0;
+    std::uint64_t modifierFlags = 0;
+};
+
+// The stored form of one global shortcut. Ids: 1 dictation, 2 AI Mode, 3 Typing Mode.
+// Key code 0 with Fn always means a modifier-only Fn shortcut.
+struct HotkeyDefinition {
+    std::uint32_t id = 0;
+    std::uint32_t keyCode = 0;
+    std::uint32_t carbonModifiers = 0;
+    bool includesFunctionKey = false;
+    bool isModifierOnly = false;
+
+    friend bool operator==(const HotkeyDefinition&, const HotkeyDefinition&) = default;
+
+    static constexpr std::uint16_t functionKeyCode = 63;
+
+    QString displayString() const;
+    static QString displayString(std::uint32_t keyCode, std::uint32_t carbonModifiers, bool includesFunctionKey,
+                                 bool isModifierOnly);
+    static std::uint32_t carbonModifiers(std::uint64_t modifierFlags);
+    static std::optional<HotkeyDefinition> captured(std::uint32_t id, const HotkeyKeyEvent& event);
+
+    // The 75 keys a shortcut may use, and the 20 (F1-F20) that may be used without any modifier.
+    static const QMap<std::uint16_t, QString>& supportedKeyNames();
+    static const QMap<std::uint16_t, QString>& standaloneSafeKeyNames();
+
+    // JSON form: {"id","keyCode","carbonModifiers","includesFunctionKey","isModifierOnly"}.
+    QJsonObject toJson() const;
+    QByteArray toJsonText() const;
+    // Nothing when "id", "keyCode" or "carbonModifiers" is missing or not an unsigned 32-bit integer,
+    // or a flag is present with another kind.
+    static std::optional<HotkeyDefinition> fromJson(const QJsonValue& json);
+    static std::optional<HotkeyDefinition> fromJsonText(const QByteArray& text);
+};
