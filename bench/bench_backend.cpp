@@ -23,7 +23,8 @@ void BM_MultipartBody60s(benchmark::State& state) {
                                         {"language", "auto"},
                                         {"prompt", QString(2000, QLatin1Char('p'))}};
     for (auto _ : state) {
-        auto built = MultipartFormDataBuilder::makeRequestBody(fields, "audio", "clip.wav", "audio/wav", audio);
+        auto built =
+            MultipartFormDataBuilder::makeRequestBody(fields, "audio", "clip.wav", "audio/wav", audio);
         benchmark::DoNotOptimize(built.body.constData());
     }
     state.SetBytesProcessed(state.iterations() * audio.size());
@@ -31,9 +32,10 @@ void BM_MultipartBody60s(benchmark::State& state) {
 BENCHMARK(BM_MultipartBody60s)->Unit(benchmark::kMicrosecond);
 
 void BM_DecodeTranscriptionAnswer(benchmark::State& state) {
-    const QByteArray answer = R"({"text":")" + QByteArray(900, 'w') +
-                              R"(","words":160,"provider":"standin","prompt_used":")" + QByteArray(1500, 'p') +
-                              R"(","session":{"total_words":120345,"total_minutes":812.25,"lifetime_words":4500123,
+    const QByteArray answer =
+        R"({"text":")" + QByteArray(900, 'w') + R"(","words":160,"provider":"standin","prompt_used":")" +
+        QByteArray(1500, 'p') +
+        R"(","session":{"total_words":120345,"total_minutes":812.25,"lifetime_words":4500123,
                                  "lifetime_minutes":30123.5,"profile":{"email":"a@b.c","name":"Ann"},
                                  "session_token":"0123456789abcdef"},
                                  "provider_metadata":{"model":"tidewell","latency_ms":412,"segments":[1,2,3]}})";

@@ -50,26 +50,24 @@ thread_local bool t_answered = false;
 
 const char* const kHiddenMarker = "application/x-standin-multipart";
 
-std::string toLower(std::string s)
-{
+std::string toLower(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-bool startsWithNoCase(std::string_view s, std::string_view prefix)
-{
+bool startsWithNoCase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size())
         return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+        if (std::tolower(static_cast<unsigned char>(s[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
             return false;
     }
     return true;
 }
 
-std::string_view trim(std::string_view s)
-{
+std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
@@ -77,8 +75,7 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
-int hexDigit(char c)
-{
+int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -89,8 +86,7 @@ int hexDigit(char c)
 }
 
 // Query decoding as form servers do it: %XX escapes, '+' for a space; a malformed escape is kept literally.
-std::string decodeQueryComponent(std::string_view s)
-{
+std::string decodeQueryComponent(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
@@ -106,8 +102,7 @@ std::string decodeQueryComponent(std::string_view s)
     return out;
 }
 
-std::vector<std::pair<std::string, std::string>> parseQuery(std::string_view raw)
-{
+std::vector<std::pair<std::string, std::string>> parseQuery(std::string_view raw) {
     std::vector<std::pair<std::string, std::string>> items;
     while (!raw.empty()) {
         const auto amp = raw.find('&');
@@ -119,13 +114,13 @@ std::vector<std::pair<std::string, std::string>> parseQuery(std::string_view raw
         if (eq == std::string_view::npos)
             items.emplace_back(decodeQueryComponent(item), std::string());
         else
-            items.emplace_back(decodeQueryComponent(item.substr(0, eq)), decodeQueryComponent(item.substr(eq + 1)));
+            items.emplace_back(decodeQueryComponent(item.substr(0, eq)),
+                               decodeQueryComponent(item.substr(eq + 1)));
     }
     return items;
 }
 
-std::optional<std::string> queryItem(const ReceivedRequest& rec, const std::string& name)
-{
+std::optional<std::string> queryItem(const ReceivedRequest& rec, const std::string& name) {
     for (const auto& [key, value] : rec.queryItems) {
         if (key == name)
             return value;
@@ -134,8 +129,7 @@ std::optional<std::string> queryItem(const ReceivedRequest& rec, const std::stri
 }
 
 // The address to bind for an accepted host, or nothing when the host is not a loopback address.
-std::optional<std::string> loopbackBindAddress(const std::string& host)
-{
+std::optional<std::string> loopbackBindAddress(const std::string& host) {
     if (host == "localhost")
         return std::string("127.0.0.1");
     in_addr v4{};
@@ -154,29 +148,24 @@ std::optional<std::string> loopbackBindAddress(const std::string& host)
     return std::nullopt;
 }
 
-QString qs(const std::string& s)
-{
+QString qs(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-std::string utf8(const QString& s)
-{
+std::string utf8(const QString& s) {
     return s.toUtf8().toStdString();
 }
 
-std::string compactJson(const QJsonObject& o)
-{
+std::string compactJson(const QJsonObject& o) {
     return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
 }
 
-void answerText(httplib::Response& res, int status, const std::string& text)
-{
+void answerText(httplib::Response& res, int status, const std::string& text) {
     res.status = status;
     res.set_content(text, kTextType);
 }
 
-void answerJson(httplib::Response& res, const QJsonObject& o)
-{
+void answerJson(httplib::Response& res, const QJsonObject& o) {
     res.status = 200;
     res.set_content(compactJson(o), kJsonType);
 }
@@ -190,15 +179,13 @@ struct MultipartPart {
     std::string content;
 };
 
-HttpError badMultipart(const std::string& why)
-{
+HttpError badMultipart(const std::string& why) {
     return HttpError{400, "malformed multipart body: " + why};
 }
 
 // Value of one Content-Disposition parameter. A quoted value runs to the quote that ends the parameter
 // (followed by ';' or the end), so unescaped quotes inside a name survive.
-std::optional<std::string> dispositionParameter(std::string_view header, std::string_view parameter)
-{
+std::optional<std::string> dispositionParameter(std::string_view header, std::string_view parameter) {
     std::size_t pos = 0;
     while (pos < header.size()) {
         const auto semi = header.find(';', pos);
@@ -207,8 +194,8 @@ std::optional<std::string> dispositionParameter(std::string_view header, std::st
         std::size_t start = semi + 1;
         while (start < header.size() && (header[start] == ' ' || header[start] == '\t'))
             ++start;
-        if (header.substr(start, parameter.size()) == parameter && start + parameter.size() < header.size()
-            && header[start + parameter.size()] == '=') {
+        if (header.substr(start, parameter.size()) == parameter && start + parameter.size() < header.size() &&
+            header[start + parameter.size()] == '=') {
             const std::size_t valueStart = start + parameter.size() + 1;
             if (valueStart < header.size() && header[valueStart] == '"') {
                 std::size_t q = valueStart + 1;
@@ -223,15 +210,15 @@ std::optional<std::string> dispositionParameter(std::string_view header, std::st
                 }
             }
             const auto end = header.find(';', valueStart);
-            return std::string(trim(header.substr(valueStart, end == std::string_view::npos ? end : end - valueStart)));
+            return std::string(
+                trim(header.substr(valueStart, end == std::string_view::npos ? end : end - valueStart)));
         }
         pos = start;
     }
     return std::nullopt;
 }
 
-std::optional<std::string> multipartBoundary(std::string_view contentType)
-{
+std::optional<std::string> multipartBoundary(std::string_view contentType) {
     const std::string lower = toLower(std::string(contentType));
     const auto at = lower.find("boundary=");
     if (at == std::string::npos)
@@ -246,8 +233,7 @@ std::optional<std::string> multipartBoundary(std::string_view contentType)
     return std::string(value);
 }
 
-std::vector<MultipartPart> parseMultipart(const std::string& body, const std::string& boundary)
-{
+std::vector<MultipartPart> parseMultipart(const std::string& body, const std::string& boundary) {
     const std::string delimiter = "--" + boundary;
     std::size_t pos;
     if (body.compare(0, delimiter.size(), delimiter) == 0) {
@@ -318,8 +304,7 @@ std::vector<MultipartPart> parseMultipart(const std::string& body, const std::st
 
 // ---- Reading request records ----------------------------------------------------------------------------
 
-HttpError badRequest(const std::string& message)
-{
+HttpError badRequest(const std::string& message) {
     return HttpError{400, message};
 }
 
@@ -328,17 +313,15 @@ HttpError badRequest(const std::string& message)
 class RecordReader {
 public:
     RecordReader(QJsonObject object, std::string path)
-        : m_object(std::move(object))
-        , m_path(std::move(path))
-    {
-    }
+        : m_object(std::move(object)), m_path(std::move(path)) {}
 
-    static RecordReader fromBody(const std::string& body)
-    {
+    static RecordReader fromBody(const std::string& body) {
         QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
         if (error.error != QJsonParseError::NoError)
-            throw badRequest("malformed JSON: " + utf8(error.errorString()) + " at offset " + std::to_string(error.offset));
+            throw badRequest("malformed JSON: " + utf8(error.errorString()) + " at offset " +
+                             std::to_string(error.offset));
         if (!doc.isObject())
             throw badRequest("request body must be a JSON object");
         return RecordReader(doc.object(), std::string());
@@ -346,8 +329,7 @@ public:
 
     std::string pathOf(const std::string& key) const { return m_path.empty() ? key : m_path + "." + key; }
 
-    std::optional<QString> optionalString(const char* key) const
-    {
+    std::optional<QString> optionalString(const char* key) const {
         const QJsonValue v = value(key, false);
         if (v.isUndefined())
             return std::nullopt;
@@ -356,24 +338,21 @@ public:
         return v.toString();
     }
 
-    QString requiredString(const char* key) const
-    {
+    QString requiredString(const char* key) const {
         const QJsonValue v = value(key, true);
         if (!v.isString())
             throw wrongKind(key, "a string");
         return v.toString();
     }
 
-    bool requiredBool(const char* key) const
-    {
+    bool requiredBool(const char* key) const {
         const QJsonValue v = value(key, true);
         if (!v.isBool())
             throw wrongKind(key, "a boolean");
         return v.toBool();
     }
 
-    std::optional<bool> optionalBool(const char* key) const
-    {
+    std::optional<bool> optionalBool(const char* key) const {
         const QJsonValue v = value(key, false);
         if (v.isUndefined())
             return std::nullopt;
@@ -382,8 +361,7 @@ public:
         return v.toBool();
     }
 
-    std::optional<QJsonObject> optionalObject(const char* key) const
-    {
+    std::optional<QJsonObject> optionalObject(const char* key) const {
         const QJsonValue v = value(key, false);
         if (v.isUndefined())
             return std::nullopt;
@@ -392,16 +370,14 @@ public:
         return v.toObject();
     }
 
-    QJsonObject requiredObject(const char* key) const
-    {
+    QJsonObject requiredObject(const char* key) const {
         const QJsonValue v = value(key, true);
         if (!v.isObject())
             throw wrongKind(key, "an object");
         return v.toObject();
     }
 
-    std::optional<QJsonArray> optionalArray(const char* key) const
-    {
+    std::optional<QJsonArray> optionalArray(const char* key) const {
         const QJsonValue v = value(key, false);
         if (v.isUndefined())
             return std::nullopt;
@@ -410,18 +386,18 @@ public:
         return v.toArray();
     }
 
-    std::optional<RecordReader> optionalRecord(const char* key) const
-    {
+    std::optional<RecordReader> optionalRecord(const char* key) const {
         if (auto o = optionalObject(key))
             return RecordReader(*o, pathOf(key));
         return std::nullopt;
     }
 
-    RecordReader requiredRecord(const char* key) const { return RecordReader(requiredObject(key), pathOf(key)); }
+    RecordReader requiredRecord(const char* key) const {
+        return RecordReader(requiredObject(key), pathOf(key));
+    }
 
     // The elements of an array of records, each one checked to be an object.
-    std::vector<RecordReader> records(const char* key, const QJsonArray& array) const
-    {
+    std::vector<RecordReader> records(const char* key, const QJsonArray& array) const {
         std::vector<RecordReader> out;
         for (qsizetype i = 0; i < array.size(); ++i) {
             const std::string elementPath = pathOf(key) + "[" + std::to_string(i) + "]";
@@ -434,8 +410,7 @@ public:
 
 private:
     // Undefined when an optional member is missing or null.
-    QJsonValue value(const char* key, bool required) const
-    {
+    QJsonValue value(const char* key, bool required) const {
         const QJsonValue v = m_object.value(QLatin1String(key));
         if (v.isUndefined()) {
             if (required)
@@ -450,8 +425,7 @@ private:
         return v;
     }
 
-    HttpError wrongKind(const char* key, const char* kind) const
-    {
+    HttpError wrongKind(const char* key, const char* kind) const {
         return badRequest("member \"" + pathOf(key) + "\" must be " + kind);
     }
 
@@ -459,14 +433,12 @@ private:
     std::string m_path;
 };
 
-void putOptional(QJsonObject& o, const char* key, const std::optional<QString>& v)
-{
+void putOptional(QJsonObject& o, const char* key, const std::optional<QString>& v) {
     if (v)
         o.insert(QLatin1String(key), *v);
 }
 
-QJsonObject readProfile(const RecordReader& r)
-{
+QJsonObject readProfile(const RecordReader& r) {
     QJsonObject profile;
     putOptional(profile, "email", r.optionalString("email"));
     putOptional(profile, "name", r.optionalString("name"));
@@ -474,8 +446,7 @@ QJsonObject readProfile(const RecordReader& r)
     return profile;
 }
 
-QJsonArray readSnippets(const RecordReader& parent, const char* key, const QJsonArray& array)
-{
+QJsonArray readSnippets(const RecordReader& parent, const char* key, const QJsonArray& array) {
     QJsonArray out;
     for (const RecordReader& r : parent.records(key, array)) {
         QJsonObject snippet;
@@ -486,8 +457,7 @@ QJsonArray readSnippets(const RecordReader& parent, const char* key, const QJson
     return out;
 }
 
-QJsonObject readCloudConfig(const RecordReader& r)
-{
+QJsonObject readCloudConfig(const RecordReader& r) {
     QJsonObject config;
     if (auto settings = r.optionalObject("settings"))
         config.insert(QStringLiteral("settings"), *settings);
@@ -512,13 +482,11 @@ struct TokenPair {
     std::optional<QString> idToken;
 };
 
-TokenPair readTokens(const RecordReader& r)
-{
+TokenPair readTokens(const RecordReader& r) {
     return TokenPair{r.optionalString("session_token"), r.optionalString("id_token")};
 }
 
-qint64 countWords(const QString& text)
-{
+qint64 countWords(const QString& text) {
     qint64 words = 0;
     bool inWord = false;
     for (const QChar c : text) {
@@ -533,15 +501,14 @@ qint64 countWords(const QString& text)
 }
 
 // Length of a clip: 16 kHz mono 16-bit audio, after the 44-byte header when the data is a WAV file.
-double clipSeconds(const std::string& data)
-{
-    const bool isWav = data.size() >= 44 && data.compare(0, 4, "RIFF") == 0 && data.compare(8, 4, "WAVE") == 0;
+double clipSeconds(const std::string& data) {
+    const bool isWav =
+        data.size() >= 44 && data.compare(0, 4, "RIFF") == 0 && data.compare(8, 4, "WAVE") == 0;
     const std::size_t samplesBytes = isWav ? data.size() - 44 : data.size();
     return static_cast<double>(samplesBytes) / 32000.0;
 }
 
-std::string placeholderTranscript(double seconds)
-{
+std::string placeholderTranscript(double seconds) {
     char buffer[96];
     std::snprintf(buffer, sizeof buffer, "Stand-in transcript of a %.2f s clip.", seconds);
     return buffer;
@@ -557,8 +524,7 @@ struct Session {
     QString lastUpdatedAt;
 };
 
-QJsonObject sessionJson(const Session& s, const std::string& token)
-{
+QJsonObject sessionJson(const Session& s, const std::string& token) {
     QJsonObject o;
     o.insert(QStringLiteral("total_words"), s.totalWords);
     o.insert(QStringLiteral("total_minutes"), s.totalMinutes);
@@ -570,8 +536,7 @@ QJsonObject sessionJson(const Session& s, const std::string& token)
     return o;
 }
 
-QJsonObject configResponse(const Session& s)
-{
+QJsonObject configResponse(const Session& s) {
     QJsonObject o;
     o.insert(QStringLiteral("config"), s.config.value_or(QJsonObject()));
     if (!s.lastUpdatedAt.isEmpty())
@@ -627,8 +592,7 @@ struct StandinBackend::Impl {
     };
 
     // Caller holds the mutex.
-    std::string randomHex(std::size_t bytes)
-    {
+    std::string randomHex(std::size_t bytes) {
         static const char digits[] = "0123456789abcdef";
         std::string out;
         while (out.size() < bytes * 2) {
@@ -640,8 +604,7 @@ struct StandinBackend::Impl {
     }
 
     // Caller holds the mutex.
-    std::string newSessionLocked()
-    {
+    std::string newSessionLocked() {
         std::string token;
         do {
             token = "standin-" + randomHex(20);
@@ -652,8 +615,7 @@ struct StandinBackend::Impl {
 
     // Caller holds the mutex. A session token, when sent, must be known; otherwise an identity token
     // names the session last opened with it.
-    std::pair<std::string, Session*> resolveSessionLocked(const TokenPair& tokens)
-    {
+    std::pair<std::string, Session*> resolveSessionLocked(const TokenPair& tokens) {
         std::string token;
         if (tokens.sessionToken) {
             token = utf8(*tokens.sessionToken);
@@ -673,8 +635,7 @@ struct StandinBackend::Impl {
 
     // Format and title requests: a session token, when sent, must be known; an identity token or no
     // token at all is accepted.
-    void checkOptionalSession(const TokenPair& tokens)
-    {
+    void checkOptionalSession(const TokenPair& tokens) {
         if (!tokens.sessionToken)
             return;
         std::lock_guard lock(mutex);
@@ -682,8 +643,7 @@ struct StandinBackend::Impl {
             throw kInvalidSession;
     }
 
-    Incoming capture(const httplib::Request& req)
-    {
+    Incoming capture(const httplib::Request& req) {
         Incoming in;
         ReceivedRequest& rec = in.rec;
         rec.method = req.method;
@@ -707,7 +667,8 @@ struct StandinBackend::Impl {
         rec.body = req.body;
 
         const auto contentType = rec.headers.find("content-type");
-        if (contentType == rec.headers.end() || !startsWithNoCase(contentType->second, "multipart/form-data")) {
+        if (contentType == rec.headers.end() ||
+            !startsWithNoCase(contentType->second, "multipart/form-data")) {
             in.multipartError = "expected a multipart/form-data body";
         } else if (auto boundary = multipartBoundary(contentType->second); !boundary) {
             in.multipartError = "multipart body without a boundary";
@@ -717,8 +678,8 @@ struct StandinBackend::Impl {
                     const bool isFile = part.fileName.has_value() || part.name == "audio";
                     if (isFile) {
                         if (!rec.file || (rec.file->name != "audio" && part.name == "audio"))
-                            rec.file = FilePart{part.name, part.fileName.value_or(std::string()), part.contentType,
-                                                std::move(part.content)};
+                            rec.file = FilePart{part.name, part.fileName.value_or(std::string()),
+                                                part.contentType, std::move(part.content)};
                     } else {
                         rec.formFields[part.name] = std::move(part.content);
                     }
@@ -732,15 +693,13 @@ struct StandinBackend::Impl {
         return in;
     }
 
-    void record(const ReceivedRequest& rec)
-    {
+    void record(const ReceivedRequest& rec) {
         std::lock_guard lock(mutex);
         received.push_back(rec);
         t_recorded = true;
     }
 
-    void handle(const httplib::Request& req, httplib::Response& res)
-    {
+    void handle(const httplib::Request& req, httplib::Response& res) {
         const Incoming in = capture(req);
         record(in.rec);
         t_answered = true;
@@ -802,8 +761,7 @@ struct StandinBackend::Impl {
 
     // ---- Endpoints ----
 
-    void handleSession(const Incoming& in, httplib::Response& res)
-    {
+    void handleSession(const Incoming& in, httplib::Response& res) {
         const RecordReader r = RecordReader::fromBody(in.rec.body);
         const std::optional<QString> sessionToken = r.optionalString("session_token");
         const std::optional<QString> idToken = r.optionalString("id_token");
@@ -832,8 +790,7 @@ struct StandinBackend::Impl {
         answerJson(res, sessionJson(session, token));
     }
 
-    void transcribe(const Incoming& in, httplib::Response& res, bool refine)
-    {
+    void transcribe(const Incoming& in, httplib::Response& res, bool refine) {
         if (in.multipartError)
             throw badRequest(*in.multipartError);
         if (!in.rec.file || in.rec.file->name != "audio")
@@ -869,7 +826,8 @@ struct StandinBackend::Impl {
             o.insert(QStringLiteral("prompt_used"), qs(prompt->second));
         const auto model = fields.find("model");
         QJsonObject metadata;
-        metadata.insert(QStringLiteral("model"), model != fields.end() ? qs(model->second) : QStringLiteral("standin-default"));
+        metadata.insert(QStringLiteral("model"),
+                        model != fields.end() ? qs(model->second) : QStringLiteral("standin-default"));
         o.insert(QStringLiteral("provider_metadata"), metadata);
         if (refine)
             o.insert(QStringLiteral("refinement_mode"), QStringLiteral("standin"));
@@ -879,8 +837,7 @@ struct StandinBackend::Impl {
     void handleTranscription(const Incoming& in, httplib::Response& res) { transcribe(in, res, false); }
     void handleRefine(const Incoming& in, httplib::Response& res) { transcribe(in, res, true); }
 
-    void handleFormatEmail(const Incoming& in, httplib::Response& res)
-    {
+    void handleFormatEmail(const Incoming& in, httplib::Response& res) {
         const RecordReader r = RecordReader::fromBody(in.rec.body);
         const TokenPair tokens = readTokens(r);
         if (auto p = r.optionalRecord("profile"))
@@ -888,12 +845,12 @@ struct StandinBackend::Impl {
         const QString text = r.requiredString("text");
         checkOptionalSession(tokens);
         QJsonObject o;
-        o.insert(QStringLiteral("text"), QStringLiteral("Hello,\n\n") + text + QStringLiteral("\n\nBest regards"));
+        o.insert(QStringLiteral("text"),
+                 QStringLiteral("Hello,\n\n") + text + QStringLiteral("\n\nBest regards"));
         answerJson(res, o);
     }
 
-    void handleFormatGeneric(const Incoming& in, httplib::Response& res)
-    {
+    void handleFormatGeneric(const Incoming& in, httplib::Response& res) {
         const RecordReader r = RecordReader::fromBody(in.rec.body);
         const TokenPair tokens = readTokens(r);
         if (auto p = r.optionalRecord("profile"))
@@ -912,20 +869,20 @@ struct StandinBackend::Impl {
         answerJson(res, o);
     }
 
-    void handleTitle(const Incoming& in, httplib::Response& res)
-    {
+    void handleTitle(const Incoming& in, httplib::Response& res) {
         const RecordReader r = RecordReader::fromBody(in.rec.body);
         const TokenPair tokens = readTokens(r);
         const QString text = r.requiredString("text");
         checkOptionalSession(tokens);
         const QStringList words = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QJsonObject o;
-        o.insert(QStringLiteral("title"), words.isEmpty() ? QStringLiteral("Untitled note") : QStringList(words.mid(0, 5)).join(QLatin1Char(' ')));
+        o.insert(QStringLiteral("title"), words.isEmpty()
+                                              ? QStringLiteral("Untitled note")
+                                              : QStringList(words.mid(0, 5)).join(QLatin1Char(' ')));
         answerJson(res, o);
     }
 
-    void handleUserConfig(const Incoming& in, httplib::Response& res)
-    {
+    void handleUserConfig(const Incoming& in, httplib::Response& res) {
         if (in.rec.method == "GET" || in.rec.method == "HEAD") {
             TokenPair tokens;
             if (auto t = queryItem(in.rec, "session_token"))
@@ -950,15 +907,15 @@ struct StandinBackend::Impl {
         answerJson(res, configResponse(s));
     }
 
-    void handleTutorials(const Incoming&, httplib::Response& res)
-    {
+    void handleTutorials(const Incoming&, httplib::Response& res) {
         struct Item {
             const char* key;
             const char* title;
             const char* description;
         };
         static const Item items[] = {
-            {"first-dictation", "Your first dictation", "Hold the shortcut, speak, and let go to insert the text."},
+            {"first-dictation", "Your first dictation",
+             "Hold the shortcut, speak, and let go to insert the text."},
             {"email-mode", "Writing e-mails", "Dictate a message and have it formatted as an e-mail."},
             {"knowledge-base", "Snippets and dictionary", "Teach the app your own phrases and spellings."},
         };
@@ -968,7 +925,8 @@ struct StandinBackend::Impl {
             o.insert(QStringLiteral("key"), QLatin1String(item.key));
             o.insert(QStringLiteral("title"), QLatin1String(item.title));
             o.insert(QStringLiteral("description"), QLatin1String(item.description));
-            o.insert(QStringLiteral("url"), QStringLiteral("https://example.invalid/tutorials/") + QLatin1String(item.key));
+            o.insert(QStringLiteral("url"),
+                     QStringLiteral("https://example.invalid/tutorials/") + QLatin1String(item.key));
             list.append(o);
         }
         QJsonObject o;
@@ -976,13 +934,13 @@ struct StandinBackend::Impl {
         answerJson(res, o);
     }
 
-    void handleAppleStart(const Incoming& in, httplib::Response& res)
-    {
+    void handleAppleStart(const Incoming& in, httplib::Response& res) {
         const auto port = queryItem(in.rec, "return_port");
         if (!port)
             throw badRequest("missing query item \"return_port\"");
-        const bool digits = !port->empty() && port->size() <= 5
-                            && std::all_of(port->begin(), port->end(), [](char c) { return c >= '0' && c <= '9'; });
+        const bool digits =
+            !port->empty() && port->size() <= 5 &&
+            std::all_of(port->begin(), port->end(), [](char c) { return c >= '0' && c <= '9'; });
         const int value = digits ? std::stoi(*port) : 0;
         if (value < 1 || value > 65535)
             throw badRequest("query item \"return_port\" must be a port number from 1 to 65535");
@@ -992,15 +950,15 @@ struct StandinBackend::Impl {
             state = randomHex(16);
         }
         QJsonObject o;
-        o.insert(QStringLiteral("auth_url"), qs("https://example.invalid/auth/apple?state=" + state + "&return_port=" + std::to_string(value)));
+        o.insert(QStringLiteral("auth_url"), qs("https://example.invalid/auth/apple?state=" + state +
+                                                "&return_port=" + std::to_string(value)));
         o.insert(QStringLiteral("state"), qs(state));
         answerJson(res, o);
     }
 
     // Errors that cpp-httplib raises before a handler runs (an over-size body, a body it cannot read),
     // and any error answer that has no body yet.
-    httplib::Server::HandlerResponse handleError(const httplib::Request& req, httplib::Response& res)
-    {
+    httplib::Server::HandlerResponse handleError(const httplib::Request& req, httplib::Response& res) {
         if (t_answered || !res.body.empty())
             return httplib::Server::HandlerResponse::Unhandled;
         if (!t_recorded)
@@ -1025,18 +983,13 @@ struct StandinBackend::Impl {
     }
 };
 
-StandinBackend::StandinBackend()
-    : d(std::make_unique<Impl>())
-{
-}
+StandinBackend::StandinBackend() : d(std::make_unique<Impl>()) {}
 
-StandinBackend::~StandinBackend()
-{
+StandinBackend::~StandinBackend() {
     stop();
 }
 
-int StandinBackend::start(const std::string& host, int port)
-{
+int StandinBackend::start(const std::string& host, int port) {
     const std::optional<std::string> bindAddress = loopbackBindAddress(host);
     if (!bindAddress)
         throw std::runtime_error("stand-in backend listens on loopback addresses only, not \"" + host + "\"");
@@ -1069,7 +1022,9 @@ int StandinBackend::start(const std::string& host, int port)
         return httplib::Server::HandlerResponse::Unhandled;
     });
     Impl* impl = d.get();
-    const auto handler = [impl](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
+    const auto handler = [impl](const httplib::Request& req, httplib::Response& res) {
+        impl->handle(req, res);
+    };
     server->Get(".*", handler);
     server->Post(".*", handler);
     server->Put(".*", handler);
@@ -1122,8 +1077,7 @@ int StandinBackend::start(const std::string& host, int port)
     return bound;
 }
 
-void StandinBackend::stop()
-{
+void StandinBackend::stop() {
     if (!d->server)
         return;
     {
@@ -1137,29 +1091,25 @@ void StandinBackend::stop()
     d->server.reset();
 }
 
-bool StandinBackend::isLoopbackHost(const std::string& host)
-{
+bool StandinBackend::isLoopbackHost(const std::string& host) {
     return loopbackBindAddress(host).has_value();
 }
 
-int StandinBackend::port() const
-{
+int StandinBackend::port() const {
     return d->port;
 }
 
-std::string StandinBackend::baseUrl() const
-{
-    return "http://" + (d->urlHost.empty() ? std::string("127.0.0.1") : d->urlHost) + ":" + std::to_string(d->port);
+std::string StandinBackend::baseUrl() const {
+    return "http://" + (d->urlHost.empty() ? std::string("127.0.0.1") : d->urlHost) + ":" +
+           std::to_string(d->port);
 }
 
-void StandinBackend::scriptNext(const std::string& path, ScriptedResponse response)
-{
+void StandinBackend::scriptNext(const std::string& path, ScriptedResponse response) {
     std::lock_guard lock(d->mutex);
     d->scripts[path].push_back(std::move(response));
 }
 
-void StandinBackend::setDelay(const std::string& path, std::chrono::milliseconds delay)
-{
+void StandinBackend::setDelay(const std::string& path, std::chrono::milliseconds delay) {
     std::lock_guard lock(d->mutex);
     if (delay.count() <= 0)
         d->delays.erase(path);
@@ -1167,8 +1117,7 @@ void StandinBackend::setDelay(const std::string& path, std::chrono::milliseconds
         d->delays[path] = delay;
 }
 
-void StandinBackend::setMissing(const std::string& path, int status)
-{
+void StandinBackend::setMissing(const std::string& path, int status) {
     if (status != 0 && status != 404 && status != 405)
         throw std::invalid_argument("setMissing takes 404, 405 or 0, not " + std::to_string(status));
     std::lock_guard lock(d->mutex);
@@ -1178,14 +1127,12 @@ void StandinBackend::setMissing(const std::string& path, int status)
         d->missing[path] = status;
 }
 
-void StandinBackend::setTranscript(const std::string& text)
-{
+void StandinBackend::setTranscript(const std::string& text) {
     std::lock_guard lock(d->mutex);
     d->transcript = text;
 }
 
-void StandinBackend::reset()
-{
+void StandinBackend::reset() {
     std::lock_guard lock(d->mutex);
     d->scripts.clear();
     d->delays.clear();
@@ -1194,20 +1141,17 @@ void StandinBackend::reset()
     d->received.clear();
 }
 
-std::string StandinBackend::openSession()
-{
+std::string StandinBackend::openSession() {
     std::lock_guard lock(d->mutex);
     return d->newSessionLocked();
 }
 
-std::vector<ReceivedRequest> StandinBackend::received() const
-{
+std::vector<ReceivedRequest> StandinBackend::received() const {
     std::lock_guard lock(d->mutex);
     return d->received;
 }
 
-std::optional<ReceivedRequest> StandinBackend::lastRequest(const std::string& path) const
-{
+std::optional<ReceivedRequest> StandinBackend::lastRequest(const std::string& path) const {
     std::lock_guard lock(d->mutex);
     for (auto it = d->received.rbegin(); it != d->received.rend(); ++it) {
         if (it->path == path)

@@ -27,12 +27,12 @@ struct FilePart {
 struct ReceivedRequest {
     std::string method;
     std::string path;
-    std::string rawQuery;                            // as sent, still percent-encoded, without "?"
+    std::string rawQuery; // as sent, still percent-encoded, without "?"
     std::vector<std::pair<std::string, std::string>> queryItems; // decoded, in order
-    std::map<std::string, std::string> headers;      // names lower-cased
-    std::string body;                                // raw bytes
-    std::map<std::string, std::string> formFields;   // multipart text fields
-    std::optional<FilePart> file;                    // multipart file part, when present
+    std::map<std::string, std::string> headers;                  // names lower-cased
+    std::string body;                                            // raw bytes
+    std::map<std::string, std::string> formFields;               // multipart text fields
+    std::optional<FilePart> file;                                // multipart file part, when present
 };
 
 class StandinBackend {

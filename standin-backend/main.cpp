@@ -13,15 +13,14 @@ namespace {
 
 constexpr int kDefaultPort = 8787;
 
-void printUsage(std::FILE* to)
-{
-    std::fprintf(to, "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N]\n"
-                     "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n",
+void printUsage(std::FILE* to) {
+    std::fprintf(to,
+                 "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N]\n"
+                 "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n",
                  kDefaultPort);
 }
 
-bool parsePort(const std::string& text, int& port)
-{
+bool parsePort(const std::string& text, int& port) {
     if (text.empty() || text.size() > 5)
         return false;
     for (char c : text) {
@@ -34,8 +33,7 @@ bool parsePort(const std::string& text, int& port)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
     int port = kDefaultPort;
 
@@ -80,8 +78,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     if (!standin::StandinBackend::isLoopbackHost(host)) {
-        std::fprintf(stderr, "quillvane-standin-backend: refusing to listen on \"%s\": only loopback addresses "
-                             "(127.x.x.x, localhost, ::1) are allowed\n",
+        std::fprintf(stderr,
+                     "quillvane-standin-backend: refusing to listen on \"%s\": only loopback addresses "
+                     "(127.x.x.x, localhost, ::1) are allowed\n",
                      host.c_str());
         return 2;
     }

@@ -10,9 +10,9 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstdlib>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -26,7 +26,9 @@ namespace {
 
 const QString kLogFileName = QStringLiteral("quillvane-mac-runtime.log");
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 // Where the file lives, resolved once. When no private folder can be had, `path` stays empty and
 // `failure` says why; every line then reports that reason.
@@ -163,9 +165,13 @@ void AppLogger::error(const QString& message) {
     append(QStringLiteral("ERROR"), message);
 }
 
-void AppLogger::flush() { FileWriter::instance().waitUntilWritten(); }
+void AppLogger::flush() {
+    FileWriter::instance().waitUntilWritten();
+}
 
-QString AppLogger::logFilePath() { return logLocation().path; }
+QString AppLogger::logFilePath() {
+    return logLocation().path;
+}
 
 QString AppLogger::formatLine(const QString& level, const QString& message, const QDateTime& moment) {
     return QLatin1Char('[') + IsoDate::formatWithMilliseconds(moment) + QStringLiteral("] [") + level +

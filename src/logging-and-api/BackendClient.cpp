@@ -11,14 +11,17 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
-
 namespace {
 const QString kUnknownBackendError = QStringLiteral("Unknown backend error");
 const QString kRedacted = QStringLiteral("<redacted>");
 
-QString baseText(const QUrl& url) { return url.toString(QUrl::FullyEncoded); }
+QString baseText(const QUrl& url) {
+    return url.toString(QUrl::FullyEncoded);
+}
 
-QString count(qsizetype value) { return QString::number(value); }
+QString count(qsizetype value) {
+    return QString::number(value);
+}
 } // namespace
 
 BackendClientError::BackendClientError(Kind kind, QString text, qint64 statusCode, QString body)
@@ -51,7 +54,9 @@ BackendClient::BackendClient(const QUrl& baseURL, Timeouts timeouts, QObject* pa
     m_network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
-void BackendClient::updateBaseURL(const QUrl& baseURL) { m_baseURL = baseURL; }
+void BackendClient::updateBaseURL(const QUrl& baseURL) {
+    m_baseURL = baseURL;
+}
 
 qint64 BackendClient::elapsedMilliseconds(std::chrono::nanoseconds elapsed) {
     const qint64 ns = elapsed.count();
@@ -77,7 +82,8 @@ QUrl BackendClient::resolve(const QString& path, const QueryItems& items) const 
     QStringList pairs;
     for (const auto& [name, value] : items) {
         if (value) {
-            pairs << QString::fromLatin1(QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(*value));
+            pairs << QString::fromLatin1(QUrl::toPercentEncoding(name) + '=' +
+                                         QUrl::toPercentEncoding(*value));
         }
     }
     if (!pairs.isEmpty()) {
@@ -89,7 +95,8 @@ QUrl BackendClient::resolve(const QString& path, const QueryItems& items) const 
     return url;
 }
 
-QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, QByteArray verb, QByteArray body) {
+QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, QByteArray verb,
+                                                       QByteArray body) {
     QPointer<QNetworkReply> reply = verb == "GET" ? m_network.get(request) : m_network.post(request, body);
     co_await qCoro(reply.data()).waitForFinished();
     if (!reply) {
@@ -107,9 +114,9 @@ QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, 
         // A transfer time-out aborts the reply, which reports it as a cancellation.
         const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError ||
                               reply->error() == QNetworkReply::TimeoutError;
-        throw BackendTransportError(reply->error(),
-                                    timedOut ? QStringLiteral("The request timed out.") : reply->errorString(),
-                                    timedOut);
+        throw BackendTransportError(
+            reply->error(), timedOut ? QStringLiteral("The request timed out.") : reply->errorString(),
+            timedOut);
     }
     co_return Answer{std::nullopt, reply->readAll()};
 }
@@ -139,11 +146,12 @@ template <class Response> Response BackendClient::decodeResponse(const Answer& a
 void BackendClient::logCompletion(const QString& method, const QString& path,
                                   std::chrono::nanoseconds start) const {
     const qint64 ms = elapsedMilliseconds(Clock::current().monotonic() - start);
-    AppLogger::info(method + QLatin1Char(' ') + path + QStringLiteral(" completed in ") + QString::number(ms) +
-                    QStringLiteral("ms"));
+    AppLogger::info(method + QLatin1Char(' ') + path + QStringLiteral(" completed in ") +
+                    QString::number(ms) + QStringLiteral("ms"));
 }
 
-template <class Response, class Request> QCoro::Task<Response> BackendClient::postJSON(QString path, Request body) {
+template <class Response, class Request>
+QCoro::Task<Response> BackendClient::postJSON(QString path, Request body) {
     const QUrl url = resolve(path);
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
@@ -167,13 +175,14 @@ template <class Response> QCoro::Task<Response> BackendClient::get(QString path,
 }
 
 template <class Response>
-QCoro::Task<Response> BackendClient::upload(QString path, QByteArray audioData, QString fileName, QString mimeType,
-                                            QMap<QString, QString> formFields) {
+QCoro::Task<Response> BackendClient::upload(QString path, QByteArray audioData, QString fileName,
+                                            QString mimeType, QMap<QString, QString> formFields) {
     AppLogger::info(QStringLiteral("POST ") + path + QStringLiteral(" -> ") + baseText(m_baseURL) +
-                    QStringLiteral(" file=") + fileName + QStringLiteral(" bytes=") + count(audioData.size()));
+                    QStringLiteral(" file=") + fileName + QStringLiteral(" bytes=") +
+                    count(audioData.size()));
     const QUrl url = resolve(path);
-    const auto built =
-        MultipartFormDataBuilder::makeRequestBody(formFields, QStringLiteral("audio"), fileName, mimeType, audioData);
+    const auto built = MultipartFormDataBuilder::makeRequestBody(formFields, QStringLiteral("audio"),
+                                                                 fileName, mimeType, audioData);
     audioData.clear(); // the body holds its own copy; drop ours before the upload
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, built.contentType);
@@ -191,8 +200,8 @@ QCoro::Task<SessionResponseDTO> BackendClient::establishSession(SessionRequest r
 }
 
 QCoro::Task<FormatResponseDTO> BackendClient::formatEmail(FormatEmailRequestDTO request) {
-    AppLogger::info(QStringLiteral("POST /api/format/email -> ") + baseText(m_baseURL) + QStringLiteral(" chars=") +
-                    count(Text::graphemeCount(request.text)));
+    AppLogger::info(QStringLiteral("POST /api/format/email -> ") + baseText(m_baseURL) +
+                    QStringLiteral(" chars=") + count(Text::graphemeCount(request.text)));
     co_return co_await postJSON<FormatResponseDTO>(QStringLiteral("/api/format/email"), std::move(request));
 }
 
@@ -217,12 +226,14 @@ QCoro::Task<ConfigResponseDTO> BackendClient::updateUserConfig(ConfigEnvelopeDTO
 QCoro::Task<ConfigResponseDTO> BackendClient::getUserConfig(std::optional<QString> sessionToken,
                                                             std::optional<QString> idToken) {
     const QString path = QStringLiteral("/api/user/config");
-    const QUrl url = resolve(path, {{QStringLiteral("session_token"), sessionToken},
-                                    {QStringLiteral("id_token"), idToken}});
+    const QUrl url = resolve(
+        path, {{QStringLiteral("session_token"), sessionToken}, {QStringLiteral("id_token"), idToken}});
     // The tokens are credentials: the log shows which were sent, never their values.
-    const QUrl shown = resolve(path, {{QStringLiteral("session_token"), sessionToken ? kRedacted : sessionToken},
-                                      {QStringLiteral("id_token"), idToken ? kRedacted : idToken}});
-    AppLogger::info(QStringLiteral("GET /api/user/config -> ") + QUrl::fromPercentEncoding(shown.toEncoded()));
+    const QUrl shown =
+        resolve(path, {{QStringLiteral("session_token"), sessionToken ? kRedacted : sessionToken},
+                       {QStringLiteral("id_token"), idToken ? kRedacted : idToken}});
+    AppLogger::info(QStringLiteral("GET /api/user/config -> ") +
+                    QUrl::fromPercentEncoding(shown.toEncoded()));
     co_return co_await get<ConfigResponseDTO>(path, url);
 }
 
@@ -240,15 +251,15 @@ QCoro::Task<AppleAuthStartResponseDTO> BackendClient::createAppleAuthStart(qint6
 QCoro::Task<TranscriptionResponseDTO> BackendClient::transcribeAudio(QByteArray audioData, QString fileName,
                                                                      QString mimeType,
                                                                      QMap<QString, QString> formFields) {
-    co_return co_await upload<TranscriptionResponseDTO>(QStringLiteral("/api/transcription"), std::move(audioData),
-                                                        std::move(fileName), std::move(mimeType),
-                                                        std::move(formFields));
+    co_return co_await upload<TranscriptionResponseDTO>(QStringLiteral("/api/transcription"),
+                                                        std::move(audioData), std::move(fileName),
+                                                        std::move(mimeType), std::move(formFields));
 }
 
 QCoro::Task<CombinedTranscriptionResponseDTO>
 BackendClient::transcribeAndRefineAudio(QByteArray audioData, QString fileName, QString mimeType,
                                         QMap<QString, QString> formFields) {
-    co_return co_await upload<CombinedTranscriptionResponseDTO>(
-        QStringLiteral("/api/transcription/refine"), std::move(audioData), std::move(fileName),
-        std::move(mimeType), std::move(formFields));
+    co_return co_await upload<CombinedTranscriptionResponseDTO>(QStringLiteral("/api/transcription/refine"),
+                                                                std::move(audioData), std::move(fileName),
+                                                                std::move(mimeType), std::move(formFields));
 }

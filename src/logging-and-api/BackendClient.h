@@ -79,13 +79,15 @@ public:
     QCoro::Task<FormatResponseDTO> formatGeneric(FormatGenericRequestDTO request);
     QCoro::Task<TitleResponseDTO> generateTitle(TitleRequestDTO request);
     QCoro::Task<ConfigResponseDTO> updateUserConfig(ConfigEnvelopeDTO envelope);
-    QCoro::Task<ConfigResponseDTO> getUserConfig(std::optional<QString> sessionToken, std::optional<QString> idToken);
+    QCoro::Task<ConfigResponseDTO> getUserConfig(std::optional<QString> sessionToken,
+                                                 std::optional<QString> idToken);
     QCoro::Task<TutorialsResponseDTO> getTutorials();
     QCoro::Task<AppleAuthStartResponseDTO> createAppleAuthStart(qint64 returnPort);
-    QCoro::Task<TranscriptionResponseDTO> transcribeAudio(QByteArray audioData, QString fileName, QString mimeType,
+    QCoro::Task<TranscriptionResponseDTO> transcribeAudio(QByteArray audioData, QString fileName,
+                                                          QString mimeType,
                                                           QMap<QString, QString> formFields);
-    QCoro::Task<CombinedTranscriptionResponseDTO> transcribeAndRefineAudio(QByteArray audioData, QString fileName,
-                                                                           QString mimeType,
+    QCoro::Task<CombinedTranscriptionResponseDTO> transcribeAndRefineAudio(QByteArray audioData,
+                                                                           QString fileName, QString mimeType,
                                                                            QMap<QString, QString> formFields);
 
     // Whole milliseconds of a monotonic duration, halves rounded away from zero.

@@ -31,7 +31,9 @@ DecodingError::DecodingError(Kind kind, QString path, QString detail)
     : std::runtime_error(describe(kind, path, detail).toStdString()), m_kind(kind), m_path(std::move(path)),
       m_detail(std::move(detail)) {}
 
-QString DecodingError::description() const { return describe(m_kind, m_path, m_detail); }
+QString DecodingError::description() const {
+    return describe(m_kind, m_path, m_detail);
+}
 
 QJsonValue JsonEncode::finiteNumber(double value) {
     if (!std::isfinite(value)) {
@@ -40,7 +42,9 @@ QJsonValue JsonEncode::finiteNumber(double value) {
     return value;
 }
 
-QJsonValue JsonEncode::encode(const JSONValue::Object& value) { return JSONValue::object(value).toJson(); }
+QJsonValue JsonEncode::encode(const JSONValue::Object& value) {
+    return JSONValue::object(value).toJson();
+}
 
 QByteArray JsonEncode::compactText(const QJsonValue& value) {
     if (value.isObject()) {
@@ -67,9 +71,9 @@ namespace {
     static const char* names[] = {"null", "a boolean", "a number", "a string", "an array", "an object"};
     const int type = found.type();
     const char* foundName = type >= 0 && type < 6 ? names[type] : "nothing";
-    throw DecodingError(DecodingError::Kind::TypeMismatch, path,
-                        QStringLiteral("Expected %1 but found %2").arg(QLatin1String(expected),
-                                                                       QLatin1String(foundName)));
+    throw DecodingError(
+        DecodingError::Kind::TypeMismatch, path,
+        QStringLiteral("Expected %1 but found %2").arg(QLatin1String(expected), QLatin1String(foundName)));
 }
 } // namespace
 
@@ -123,8 +127,9 @@ QJsonValue JsonDecode::parse(const QByteArray& text) {
     const bool bare = !trimmed.startsWith('{') && !trimmed.startsWith('[');
     const QJsonDocument document = QJsonDocument::fromJson(bare ? "[" + text + "]" : text, &error);
     if (error.error != QJsonParseError::NoError || document.isNull()) {
-        throw DecodingError(DecodingError::Kind::DataCorrupted, QString(),
-                            QStringLiteral("The given data was not valid JSON (%1).").arg(error.errorString()));
+        throw DecodingError(
+            DecodingError::Kind::DataCorrupted, QString(),
+            QStringLiteral("The given data was not valid JSON (%1).").arg(error.errorString()));
     }
     if (bare) {
         const QJsonArray array = document.array();

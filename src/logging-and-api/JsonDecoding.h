@@ -52,10 +52,18 @@ concept JsonRecord = requires(T record, JsonWriter& writer, JsonReader& reader) 
 namespace JsonEncode {
 QJsonValue finiteNumber(double value);
 
-inline QJsonValue encode(const QString& value) { return value; }
-inline QJsonValue encode(qint64 value) { return value; }
-inline QJsonValue encode(double value) { return finiteNumber(value); }
-inline QJsonValue encode(bool value) { return value; }
+inline QJsonValue encode(const QString& value) {
+    return value;
+}
+inline QJsonValue encode(qint64 value) {
+    return value;
+}
+inline QJsonValue encode(double value) {
+    return finiteNumber(value);
+}
+inline QJsonValue encode(bool value) {
+    return value;
+}
 QJsonValue encode(const JSONValue::Object& value);
 template <JsonRecord T> QJsonValue encode(const T& record);
 template <class T> QJsonValue encode(const QList<T>& values) {
@@ -124,7 +132,8 @@ public:
         const QString path = JsonDecode::childPath(m_path, name);
         const auto it = m_object.constFind(name);
         if (it == m_object.constEnd()) {
-            throw DecodingError(DecodingError::Kind::KeyNotFound, path, QStringLiteral("No value for the key"));
+            throw DecodingError(DecodingError::Kind::KeyNotFound, path,
+                                QStringLiteral("No value for the key"));
         }
         if (it->isNull()) {
             throw DecodingError(DecodingError::Kind::ValueNotFound, path,
@@ -161,7 +170,9 @@ template <JsonRecord T> T JsonDecode::decode(const QJsonValue& value, const QStr
 }
 
 // Whole-record helpers.
-template <JsonRecord T> QJsonObject toJsonObject(const T& record) { return JsonEncode::encode(record).toObject(); }
+template <JsonRecord T> QJsonObject toJsonObject(const T& record) {
+    return JsonEncode::encode(record).toObject();
+}
 template <JsonRecord T> QByteArray toJsonText(const T& record) {
     return JsonEncode::compactText(JsonEncode::encode(record));
 }
@@ -171,4 +182,6 @@ template <class T> QByteArray toJsonText(const QList<T>& records) {
 template <class T> T fromJsonValue(const QJsonValue& value) {
     return JsonDecode::decode(value, QString(), JsonDecode::Tag<T>{});
 }
-template <class T> T fromJsonText(const QByteArray& text) { return fromJsonValue<T>(JsonDecode::parse(text)); }
+template <class T> T fromJsonText(const QByteArray& text) {
+    return fromJsonValue<T>(JsonDecode::parse(text));
+}

@@ -20,16 +20,18 @@ constexpr QByteArrayView kHeaderEnd("\r\n\r\n");
 
 } // namespace
 
-MultipartFormDataBuilder::BuiltRequest MultipartFormDataBuilder::makeRequestBody(
-    const QMap<QString, QString>& fields, const QString& fileFieldName, const QString& fileName,
-    const QString& mimeType, const QByteArray& fileData) {
+MultipartFormDataBuilder::BuiltRequest
+MultipartFormDataBuilder::makeRequestBody(const QMap<QString, QString>& fields, const QString& fileFieldName,
+                                          const QString& fileName, const QString& mimeType,
+                                          const QByteArray& fileData) {
     return makeRequestBody(QStringLiteral("Boundary-") + Text::newUuidText(), fields, fileFieldName, fileName,
                            mimeType, fileData);
 }
 
-MultipartFormDataBuilder::BuiltRequest MultipartFormDataBuilder::makeRequestBody(
-    const QString& boundary, const QMap<QString, QString>& fields, const QString& fileFieldName,
-    const QString& fileName, const QString& mimeType, const QByteArray& fileData) {
+MultipartFormDataBuilder::BuiltRequest
+MultipartFormDataBuilder::makeRequestBody(const QString& boundary, const QMap<QString, QString>& fields,
+                                          const QString& fileFieldName, const QString& fileName,
+                                          const QString& mimeType, const QByteArray& fileData) {
     const QByteArray boundaryBytes = boundary.toUtf8();
     const QByteArray fileFieldBytes = fileFieldName.toUtf8();
     const QByteArray fileNameBytes = fileName.toUtf8();
@@ -44,8 +46,8 @@ MultipartFormDataBuilder::BuiltRequest MultipartFormDataBuilder::makeRequestBody
     for (auto it = fields.cbegin(); it != fields.cend(); ++it) {
         encodedFields.append({it.key().toUtf8(), it.value().toUtf8()});
         const auto& [name, value] = encodedFields.constLast();
-        total += delimiterSize + kDispositionStart.size() + name.size() + kFieldHeaderEnd.size() + value.size() +
-                 kLineEnd.size();
+        total += delimiterSize + kDispositionStart.size() + name.size() + kFieldHeaderEnd.size() +
+                 value.size() + kLineEnd.size();
     }
     total += delimiterSize + kDispositionStart.size() + fileFieldBytes.size() + kFileNameStart.size() +
              fileNameBytes.size() + kQuoteLineEnd.size() + kContentTypeStart.size() + mimeTypeBytes.size() +

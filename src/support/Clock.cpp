@@ -12,14 +12,18 @@ Clock& Clock::current() {
     return clock ? *clock : system;
 }
 
-void Clock::setCurrent(Clock* clock) { g_override.store(clock); }
+void Clock::setCurrent(Clock* clock) {
+    g_override.store(clock);
+}
 
 std::chrono::nanoseconds SystemClock::monotonic() const {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
 }
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTimeUtc(); }
+QDateTime SystemClock::now() const {
+    return QDateTime::currentDateTimeUtc();
+}
 
 ManualClock::ManualClock(QDateTime start) : m_wallBase(m_monotonic), m_wallStart(start.toUTC()) {}
 

@@ -12,8 +12,8 @@ TimerHandle ManualScheduler::repeating(Duration interval, std::function<void()> 
 
 TimerHandle ManualScheduler::add(Duration delay, Duration interval, std::function<void()> action) {
     auto state = std::make_shared<TimerHandle::State>();
-    m_entries.push_back(Entry{m_nextSequence++, m_clock.monotonic() + std::max(delay, Duration(0)),
-                              interval, std::move(action), state});
+    m_entries.push_back(Entry{m_nextSequence++, m_clock.monotonic() + std::max(delay, Duration(0)), interval,
+                              std::move(action), state});
     return TimerHandle(state);
 }
 
@@ -43,6 +43,6 @@ void ManualScheduler::advance(std::chrono::nanoseconds by) {
 }
 
 int ManualScheduler::pendingCount() const {
-    return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(),
-                                          [](const Entry& e) { return e.state->active; }));
+    return static_cast<int>(
+        std::count_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return e.state->active; }));
 }

@@ -53,7 +53,9 @@ Scheduler& Scheduler::current() {
     return scheduler ? *scheduler : qt;
 }
 
-void Scheduler::setCurrent(Scheduler* scheduler) { g_override.store(scheduler); }
+void Scheduler::setCurrent(Scheduler* scheduler) {
+    g_override.store(scheduler);
+}
 
 TimerHandle QtScheduler::singleShot(Duration delay, std::function<void()> action) {
     return startTimer(delay, true, std::move(action));

@@ -16,10 +16,16 @@ qsizetype graphemeCount(const QString& text) {
     return count;
 }
 
-QString trimmed(const QString& text) { return text.trimmed(); }
+QString trimmed(const QString& text) {
+    return text.trimmed();
+}
 
-QString uuidText(const QUuid& uuid) { return uuid.toString(QUuid::WithoutBraces).toUpper(); }
+QString uuidText(const QUuid& uuid) {
+    return uuid.toString(QUuid::WithoutBraces).toUpper();
+}
 
-QString newUuidText() { return uuidText(QUuid::createUuid()); }
+QString newUuidText() {
+    return uuidText(QUuid::createUuid());
+}
 
 } // namespace Text

@@ -64,8 +64,9 @@ UserDefaults::UserDefaults(const QString& filePath)
     m_settings->setFallbacksEnabled(false);
     if (m_settings->status() == QSettings::FormatError) {
         // A file we cannot read would be replaced by the next write: keep it aside instead.
-        const QString aside = filePath + QStringLiteral(".corrupt-") +
-                              QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+        const QString aside =
+            filePath + QStringLiteral(".corrupt-") +
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
         m_settings.reset();
         if (QFile::rename(filePath, aside)) {
             qWarning("Settings file %s could not be read; kept it as %s", qUtf8Printable(filePath),
@@ -93,11 +94,17 @@ UserDefaults& UserDefaults::standard() {
     return defaults;
 }
 
-QString UserDefaults::filePath() const { return m_settings->fileName(); }
+QString UserDefaults::filePath() const {
+    return m_settings->fileName();
+}
 
-bool UserDefaults::contains(const QString& key) const { return m_settings->contains(key); }
+bool UserDefaults::contains(const QString& key) const {
+    return m_settings->contains(key);
+}
 
-QVariant UserDefaults::value(const QString& key) const { return m_settings->value(key); }
+QVariant UserDefaults::value(const QString& key) const {
+    return m_settings->value(key);
+}
 
 std::optional<bool> UserDefaults::boolValue(const QString& key) const {
     const QVariant v = value(key);
@@ -117,7 +124,8 @@ std::optional<qint64> UserDefaults::integerValue(const QString& key) const {
 
 std::optional<double> UserDefaults::doubleValue(const QString& key) const {
     const QVariant v = value(key);
-    if (v.typeId() != QMetaType::Double && v.typeId() != QMetaType::LongLong && v.typeId() != QMetaType::Int) {
+    if (v.typeId() != QMetaType::Double && v.typeId() != QMetaType::LongLong &&
+        v.typeId() != QMetaType::Int) {
         return std::nullopt;
     }
     return v.toDouble();
@@ -144,8 +152,12 @@ void UserDefaults::write(const QString& key, const QVariant& value) {
     m_settings->sync();
 }
 
-void UserDefaults::setBool(const QString& key, bool value) { write(key, value); }
-void UserDefaults::setInteger(const QString& key, qint64 value) { write(key, value); }
+void UserDefaults::setBool(const QString& key, bool value) {
+    write(key, value);
+}
+void UserDefaults::setInteger(const QString& key, qint64 value) {
+    write(key, value);
+}
 
 void UserDefaults::setDouble(const QString& key, double value) {
     if (std::isfinite(value)) {
@@ -153,8 +165,12 @@ void UserDefaults::setDouble(const QString& key, double value) {
     }
 }
 
-void UserDefaults::setString(const QString& key, const QString& value) { write(key, value); }
-void UserDefaults::setData(const QString& key, const QByteArray& value) { write(key, QString::fromUtf8(value)); }
+void UserDefaults::setString(const QString& key, const QString& value) {
+    write(key, value);
+}
+void UserDefaults::setData(const QString& key, const QByteArray& value) {
+    write(key, QString::fromUtf8(value));
+}
 
 void UserDefaults::remove(const QString& key) {
     m_settings->remove(key);

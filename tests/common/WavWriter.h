@@ -14,11 +14,13 @@
 namespace testwav {
 
 // Samples of a sine tone, amplitude in 0..1 of full scale.
-inline std::vector<std::int16_t> sineTone(double frequencyHz, double seconds, int sampleRate, double amplitude) {
+inline std::vector<std::int16_t> sineTone(double frequencyHz, double seconds, int sampleRate,
+                                          double amplitude) {
     const auto count = static_cast<std::size_t>(std::lround(seconds * sampleRate));
     std::vector<std::int16_t> samples(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const double value = amplitude * std::sin(2.0 * std::numbers::pi * frequencyHz * double(i) / sampleRate);
+        const double value =
+            amplitude * std::sin(2.0 * std::numbers::pi * frequencyHz * double(i) / sampleRate);
         samples[i] = static_cast<std::int16_t>(std::lround(std::clamp(value, -1.0, 1.0) * 32767.0));
     }
     return samples;
@@ -43,13 +45,13 @@ inline QByteArray monoPcm16Wav(const std::vector<std::int16_t>& samples, int sam
     u32(36 + dataBytes);
     out.append("WAVE", 4);
     out.append("fmt ", 4);
-    u32(16);                  // fmt chunk size
-    u16(1);                   // PCM
-    u16(1);                   // channels
-    u32(quint32(sampleRate)); // sample rate
+    u32(16);                      // fmt chunk size
+    u16(1);                       // PCM
+    u16(1);                       // channels
+    u32(quint32(sampleRate));     // sample rate
     u32(quint32(sampleRate) * 2); // byte rate
-    u16(2);                   // block align
-    u16(16);                  // bits per sample
+    u16(2);                       // block align
+    u16(16);                      // bits per sample
     out.append("data", 4);
     u32(dataBytes);
     for (std::int16_t s : samples)

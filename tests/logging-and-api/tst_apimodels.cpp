@@ -5,7 +5,8 @@
 #include <functional>
 
 namespace {
-const QByteArray kSession = R"({"total_words":10,"total_minutes":1.5,"lifetime_words":20,"lifetime_minutes":3})";
+const QByteArray kSession =
+    R"({"total_words":10,"total_minutes":1.5,"lifetime_words":20,"lifetime_minutes":3})";
 
 QByteArray transcription(const QByteArray& members) {
     return "{\"text\":\"hi\",\"words\":1,\"session\":" + kSession + members + "}";
@@ -48,54 +49,59 @@ private slots:
         QTest::addColumn<QString>("path");
         using K = DecodingError::Kind;
         QTest::newRow("complete") << "transcription"
-                                  << transcription(R"(,"provider":"p","provider_metadata":{"a":[1,null,{"b":true}]})")
+                                  << transcription(
+                                         R"(,"provider":"p","provider_metadata":{"a":[1,null,{"b":true}]})")
                                   << -1 << "";
         QTest::newRow("extra keys ignored") << "session" << QByteArray(R"({"total_words":1,"total_minutes":0,
-            "lifetime_words":1,"lifetime_minutes":0,"plan":"pro","nested":{"x":[1]}})") << -1 << "";
-        QTest::newRow("optional null is absent") << "transcription" << transcription(R"(,"provider":null)") << -1 << "";
-        QTest::newRow("words missing") << "transcription"
-                                       << QByteArray("{\"text\":\"hi\",\"session\":" + kSession + "}")
-                                       << int(K::KeyNotFound) << "words";
+            "lifetime_words":1,"lifetime_minutes":0,"plan":"pro","nested":{"x":[1]}})")
+                                            << -1 << "";
+        QTest::newRow("optional null is absent")
+            << "transcription" << transcription(R"(,"provider":null)") << -1 << "";
+        QTest::newRow("words missing")
+            << "transcription" << QByteArray("{\"text\":\"hi\",\"session\":" + kSession + "}")
+            << int(K::KeyNotFound) << "words";
         QTest::newRow("session missing") << "transcription" << QByteArray(R"({"text":"hi","words":1})")
                                          << int(K::KeyNotFound) << "session";
         QTest::newRow("nested member missing")
             << "transcription"
-            << QByteArray(R"({"text":"hi","words":1,"session":{"total_words":1,"lifetime_words":1,"lifetime_minutes":0}})")
+            << QByteArray(
+                   R"({"text":"hi","words":1,"session":{"total_words":1,"lifetime_words":1,"lifetime_minutes":0}})")
             << int(K::KeyNotFound) << "session.total_minutes";
-        QTest::newRow("required null") << "transcription"
-                                       << QByteArray("{\"text\":null,\"words\":1,\"session\":" + kSession + "}")
-                                       << int(K::ValueNotFound) << "text";
-        QTest::newRow("fractional integer") << "transcription"
-                                            << QByteArray("{\"text\":\"hi\",\"words\":1.5,\"session\":" + kSession + "}")
-                                            << int(K::DataCorrupted) << "words";
+        QTest::newRow("required null")
+            << "transcription" << QByteArray("{\"text\":null,\"words\":1,\"session\":" + kSession + "}")
+            << int(K::ValueNotFound) << "text";
+        QTest::newRow("fractional integer")
+            << "transcription" << QByteArray("{\"text\":\"hi\",\"words\":1.5,\"session\":" + kSession + "}")
+            << int(K::DataCorrupted) << "words";
         QTest::newRow("integer out of range")
-            << "transcription" << QByteArray("{\"text\":\"hi\",\"words\":9223372036854775808,\"session\":" + kSession + "}")
+            << "transcription"
+            << QByteArray("{\"text\":\"hi\",\"words\":9223372036854775808,\"session\":" + kSession + "}")
             << int(K::DataCorrupted) << "words";
         QTest::newRow("digits string for integer")
-            << "transcription" << QByteArray("{\"text\":\"hi\",\"words\":\"12\",\"session\":" + kSession + "}")
+            << "transcription"
+            << QByteArray("{\"text\":\"hi\",\"words\":\"12\",\"session\":" + kSession + "}")
             << int(K::TypeMismatch) << "words";
-        QTest::newRow("number for string") << "transcription" << transcription(R"(,"provider":7)")
-                                           << int(K::TypeMismatch) << "provider";
+        QTest::newRow("number for string")
+            << "transcription" << transcription(R"(,"provider":7)") << int(K::TypeMismatch) << "provider";
         QTest::newRow("scalar for map") << "transcription" << transcription(R"(,"provider_metadata":"x")")
                                         << int(K::TypeMismatch) << "provider_metadata";
         QTest::newRow("number for bool") << "sessionRequest" << QByteArray(R"({"force_refresh":1})")
                                          << int(K::TypeMismatch) << "force_refresh";
-        QTest::newRow("scalar for record") << "sessionRequest" << QByteArray(R"({"profile":"me"})")
-                                           << int(K::TypeMismatch) << "profile";
+        QTest::newRow("scalar for record")
+            << "sessionRequest" << QByteArray(R"({"profile":"me"})") << int(K::TypeMismatch) << "profile";
         QTest::newRow("one tutorial lacks url")
-            << "tutorials"
-            << QByteArray(R"({"tutorials":[{"key":"a","title":"t","description":"d","url":"u"},
+            << "tutorials" << QByteArray(R"({"tutorials":[{"key":"a","title":"t","description":"d","url":"u"},
                                             {"key":"b","title":"t","description":"d"}]})")
             << int(K::KeyNotFound) << "tutorials[1].url";
         QTest::newRow("no tutorials") << "tutorials" << QByteArray(R"({"tutorials":[]})") << -1 << "";
         QTest::newRow("empty config") << "config" << QByteArray(R"({"config":{}})") << -1 << "";
-        QTest::newRow("config missing") << "config" << QByteArray(R"({"last_updated_at":"x"})")
-                                        << int(K::KeyNotFound) << "config";
-        QTest::newRow("bad dictionary entry") << "config"
-                                              << QByteArray(R"({"config":{"dictionary":[{"term":"a","note":3}]}})")
-                                              << int(K::TypeMismatch) << "config.dictionary[0].note";
-        QTest::newRow("array at top") << "apple" << QByteArray(R"([{"auth_url":"u","state":"s"}])")
-                                      << int(K::TypeMismatch) << "";
+        QTest::newRow("config missing")
+            << "config" << QByteArray(R"({"last_updated_at":"x"})") << int(K::KeyNotFound) << "config";
+        QTest::newRow("bad dictionary entry")
+            << "config" << QByteArray(R"({"config":{"dictionary":[{"term":"a","note":3}]}})")
+            << int(K::TypeMismatch) << "config.dictionary[0].note";
+        QTest::newRow("array at top")
+            << "apple" << QByteArray(R"([{"auth_url":"u","state":"s"}])") << int(K::TypeMismatch) << "";
         QTest::newRow("empty body") << "apple" << QByteArray() << int(K::DataCorrupted) << "";
         QTest::newRow("not json") << "apple" << QByteArray("<html>") << int(K::DataCorrupted) << "";
     }
@@ -132,7 +138,8 @@ private slots:
         QCOMPARE(answer.provider_metadata->at("tags").arrayValue().size(), std::size_t(2));
         QCOMPARE(answer.refinement_mode, std::optional<QString>("email"));
 
-        const auto config = fromJsonText<ConfigResponseDTO>(R"({"config":{},"last_updated_at":"yesterday-ish"})");
+        const auto config =
+            fromJsonText<ConfigResponseDTO>(R"({"config":{},"last_updated_at":"yesterday-ish"})");
         QVERIFY(!config.config.settings && !config.config.snippets && !config.config.dictionary);
         QCOMPARE(config.last_updated_at, std::optional<QString>("yesterday-ish"));
         QCOMPARE(fromJsonText<DictionaryEntryDTO>(R"({"term":"Qt","note":null})").note, std::nullopt);
@@ -164,13 +171,15 @@ private slots:
         request.force_refresh = false;
         request.profile = UserProfileDTO{std::nullopt, QStringLiteral("Ann"), std::nullopt};
         QCOMPARE(toJsonObject(request), QJsonDocument::fromJson(R"({"id_token":"id","client_platform":"linux",
-            "force_refresh":false,"profile":{"name":"Ann"}})").object());
+            "force_refresh":false,"profile":{"name":"Ann"}})")
+                                            .object());
 
         ConfigEnvelopeDTO envelope;
         envelope.config.settings = JSONValue::Object{{"auto_space", JSONValue::boolean(true)},
                                                      {"threshold", JSONValue::number(-45.5)},
                                                      {"cleared", JSONValue::null()}};
-        const QJsonObject settings = toJsonObject(envelope).value("config").toObject().value("settings").toObject();
+        const QJsonObject settings =
+            toJsonObject(envelope).value("config").toObject().value("settings").toObject();
         QCOMPARE(settings.value("threshold").toDouble(), -45.5);
         QVERIFY(settings.contains("cleared") && settings.value("cleared").isNull());
 

@@ -90,17 +90,23 @@ void TestAppLogger::lineFormat_data() {
     QTest::addColumn<QDateTime>("moment");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("info") << "INFO" << "Loaded notes entries=3" << kMoment
+    QTest::newRow("info") << "INFO"
+                          << "Loaded notes entries=3" << kMoment
                           << "[2026-12-09T09:43:06.123Z] [INFO] Loaded notes entries=3\n";
-    QTest::newRow("error") << "ERROR" << "Request failed" << kMoment
+    QTest::newRow("error") << "ERROR"
+                           << "Request failed" << kMoment
                            << "[2026-12-09T09:43:06.123Z] [ERROR] Request failed\n";
-    QTest::newRow("empty message") << "INFO" << "" << kMoment << "[2026-12-09T09:43:06.123Z] [INFO] \n";
+    QTest::newRow("empty message") << "INFO"
+                                   << "" << kMoment << "[2026-12-09T09:43:06.123Z] [INFO] \n";
     QTest::newRow("line feed and blanks kept")
-        << "INFO" << "  first\nsecond  " << kMoment << "[2026-12-09T09:43:06.123Z] [INFO]   first\nsecond  \n";
-    QTest::newRow("whole second shows .000") << "INFO" << "x" << QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC)
-                                              << "[2026-01-02T03:04:05.000Z] [INFO] x\n";
+        << "INFO"
+        << "  first\nsecond  " << kMoment << "[2026-12-09T09:43:06.123Z] [INFO]   first\nsecond  \n";
+    QTest::newRow("whole second shows .000") << "INFO"
+                                             << "x" << QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC)
+                                             << "[2026-01-02T03:04:05.000Z] [INFO] x\n";
     QTest::newRow("moment written in UTC")
-        << "INFO" << "x" << QDateTime(QDate(2026, 12, 9), QTime(0, 30, 0, 7), Qt::OffsetFromUTC, 2 * 3600)
+        << "INFO"
+        << "x" << QDateTime(QDate(2026, 12, 9), QTime(0, 30, 0, 7), Qt::OffsetFromUTC, 2 * 3600)
         << "[2026-12-08T22:30:00.007Z] [INFO] x\n";
 }
 
@@ -207,7 +213,8 @@ void TestAppLogger::unwritableFileIsReportedAndLineDropped() {
     QCOMPARE(captured.at(1).category, QStringLiteral("runtime"));
     QVERIFY2(captured.at(1).text.startsWith(QStringLiteral("Failed to append log file: ")),
              qPrintable(captured.at(1).text));
-    QVERIFY2(captured.at(1).text.size() > QStringLiteral("Failed to append log file: ").size(), "no reason given");
+    QVERIFY2(captured.at(1).text.size() > QStringLiteral("Failed to append log file: ").size(),
+             "no reason given");
 
     // The lost line is not retried once the file can be written again.
     QVERIFY(QDir().rmdir(path));

@@ -26,7 +26,9 @@ QJsonObject bodyOf(const standin::ReceivedRequest& request) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
 }
 
-QString str(const std::string& text) { return QString::fromStdString(text); }
+QString str(const std::string& text) {
+    return QString::fromStdString(text);
+}
 } // namespace
 
 class TestBackendClient : public QObject {
@@ -84,8 +86,9 @@ private slots:
 
         QCOMPARE(g_runtimeLines.size(), 2);
         QCOMPARE(g_runtimeLines[0], "POST /api/session -> " + m_base.toString());
-        QVERIFY2(QRegularExpression("^POST /api/session completed in \\d+ms$").match(g_runtimeLines[1]).hasMatch(),
-                 qPrintable(g_runtimeLines[1]));
+        QVERIFY2(
+            QRegularExpression("^POST /api/session completed in \\d+ms$").match(g_runtimeLines[1]).hasMatch(),
+            qPrintable(g_runtimeLines[1]));
 
         // The new token refreshes the same session.
         SessionRequest refresh;
@@ -118,11 +121,21 @@ private slots:
         QTest::addColumn<QString>("idToken");
         QTest::addColumn<QString>("rawQuery");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("session only") << "S" << "-" << "session_token=S" << "?session_token=<redacted>";
-        QTest::newRow("identity only") << "-" << "I" << "id_token=I" << "?id_token=<redacted>";
-        QTest::newRow("both, session first") << "S" << "I" << "session_token=S&id_token=I"
+        QTest::newRow("session only") << "S"
+                                      << "-"
+                                      << "session_token=S"
+                                      << "?session_token=<redacted>";
+        QTest::newRow("identity only") << "-"
+                                       << "I"
+                                       << "id_token=I"
+                                       << "?id_token=<redacted>";
+        QTest::newRow("both, session first") << "S"
+                                             << "I"
+                                             << "session_token=S&id_token=I"
                                              << "?session_token=<redacted>&id_token=<redacted>";
-        QTest::newRow("reserved characters") << "-" << "a+b/c=d&e f" << "id_token=a%2Bb%2Fc%3Dd%26e%20f"
+        QTest::newRow("reserved characters") << "-"
+                                             << "a+b/c=d&e f"
+                                             << "id_token=a%2Bb%2Fc%3Dd%26e%20f"
                                              << "?id_token=<redacted>";
     }
     void userConfigQueryOrderAndRedaction() {
@@ -139,7 +152,8 @@ private slots:
         if (idToken != "-") {
             QCOMPARE(str(sent->queryItems.back().second), idToken); // decoded back to the original
         }
-        QCOMPARE(g_runtimeLines[0], "GET /api/user/config -> " + m_base.toString() + "/api/user/config" + logged);
+        QCOMPARE(g_runtimeLines[0],
+                 "GET /api/user/config -> " + m_base.toString() + "/api/user/config" + logged);
         for (const QString& token : {sessionToken, idToken}) {
             if (token != "-") {
                 QVERIFY(!g_runtimeLines.join('\n').contains("=" + token));
@@ -168,7 +182,8 @@ private slots:
         QCOMPARE(tutorials.tutorials.size(), 3);
         const auto start = runTask(m_client->createAppleAuthStart(50123));
         QVERIFY(!start.state.isEmpty());
-        QCOMPARE(str(m_backend.lastRequest("/api/auth/apple/start")->rawQuery), QStringLiteral("return_port=50123"));
+        QCOMPARE(str(m_backend.lastRequest("/api/auth/apple/start")->rawQuery),
+                 QStringLiteral("return_port=50123"));
         TitleRequestDTO title;
         title.session_token = QString::fromStdString(m_backend.openSession());
         title.text = "Notes about the quarterly plan";
@@ -189,7 +204,8 @@ private slots:
         FormatGenericRequestDTO generic;
         generic.text = "make it formal";
         runTask(m_client->formatGeneric(generic));
-        QCOMPARE(bodyOf(*m_backend.lastRequest("/api/format/generic")).keys(), QStringList({"text", "verbatim"}));
+        QCOMPARE(bodyOf(*m_backend.lastRequest("/api/format/generic")).keys(),
+                 QStringList({"text", "verbatim"}));
         generic.selected_text = QString::fromUtf8("ye\u0301s");
         generic.app_name = "Text Editor";
         runTask(m_client->formatGeneric(generic));
@@ -244,7 +260,8 @@ private slots:
             QCOMPARE(str(sent->formFields.at(it.key().toStdString())), it.value());
         }
         QVERIFY(str(sent->headers.at("content-type")).startsWith("multipart/form-data; boundary=Boundary-"));
-        QCOMPARE(g_runtimeLines[0], "POST " + path + " -> " + m_base.toString() + " file=clip.wav bytes=64000");
+        QCOMPARE(g_runtimeLines[0],
+                 "POST " + path + " -> " + m_base.toString() + " file=clip.wav bytes=64000");
         QVERIFY(g_runtimeLines[1].startsWith("POST " + path + " completed in "));
     }
 
@@ -256,19 +273,23 @@ private slots:
         QTest::addColumn<QString>("logged");  // the error line, empty for none
         using K = BackendClientError::Kind;
         const QByteArray tutorials = R"({"tutorials":[]})";
-        QTest::newRow("299 decodes") << 299 << tutorials << -1 << "" << "";
+        QTest::newRow("299 decodes") << 299 << tutorials << -1 << ""
+                                     << "";
         QTest::newRow("500 empty body") << 500 << QByteArray() << int(K::HttpError) << "Backend error 500: "
                                         << "HTTP 500 response: ";
-        QTest::newRow("401 json kept raw") << 401 << QByteArray(R"({"detail": "Session expired"})")
-                                           << int(K::HttpError) << R"(Backend error 401: {"detail": "Session expired"})"
-                                           << R"(HTTP 401 response: {"detail": "Session expired"})";
-        QTest::newRow("300") << 300 << tutorials << int(K::HttpError) << QString("Backend error 300: ") + tutorials
+        QTest::newRow("401 json kept raw")
+            << 401 << QByteArray(R"({"detail": "Session expired"})") << int(K::HttpError)
+            << R"(Backend error 401: {"detail": "Session expired"})"
+            << R"(HTTP 401 response: {"detail": "Session expired"})";
+        QTest::newRow("300") << 300 << tutorials << int(K::HttpError)
+                             << QString("Backend error 300: ") + tutorials
                              << QString("HTTP 300 response: ") + tutorials;
         QTest::newRow("not utf-8") << 502 << QByteArray("\xff\xfe bad") << int(K::HttpError)
                                    << "Backend error 502: Unknown backend error"
                                    << "HTTP 502 response: Unknown backend error";
-        QTest::newRow("2xx empty body") << 200 << QByteArray() << int(K::DecodingFailed)
-                                        << "Failed to decode backend response." << "Response decode failed: ";
+        QTest::newRow("2xx empty body")
+            << 200 << QByteArray() << int(K::DecodingFailed) << "Failed to decode backend response."
+            << "Response decode failed: ";
         QTest::newRow("2xx missing member") << 200 << QByteArray(R"({"items":[]})") << int(K::DecodingFailed)
                                             << "Failed to decode backend response."
                                             << "Response decode failed: keyNotFound at tutorials";

@@ -111,28 +111,32 @@ void TestEnvLoader::parsing_data() {
     QTest::newRow("name with nothing after the equals sign is empty")
         << none << QByteArray("QV_TEST_A=\nQV_TEST_B=   \n") << QStringList{"QV_TEST_A=", "QV_TEST_B="};
     QTest::newRow("empty name ignored") << none << QByteArray("=x\n   = y\n") << QStringList{};
-    QTest::newRow("no equals sign ignored") << none << QByteArray("QV_TEST_A\nQV_TEST_B 1\n") << QStringList{};
-    QTest::newRow("comments ignored") << none << QByteArray("# QV_TEST_A=1\n   #QV_TEST_B=2\n") << QStringList{};
+    QTest::newRow("no equals sign ignored")
+        << none << QByteArray("QV_TEST_A\nQV_TEST_B 1\n") << QStringList{};
+    QTest::newRow("comments ignored")
+        << none << QByteArray("# QV_TEST_A=1\n   #QV_TEST_B=2\n") << QStringList{};
     QTest::newRow("number sign inside a value kept")
         << none << QByteArray("QV_TEST_A=a#b # c\n") << QStringList{"QV_TEST_A=a#b # c"};
     QTest::newRow("double quotes removed, inner blanks kept")
         << none << QByteArray("QV_TEST_A=\" spaced \"\n") << QStringList{"QV_TEST_A= spaced "};
-    QTest::newRow("single quotes removed") << none << QByteArray("QV_TEST_A='x y'\n") << QStringList{"QV_TEST_A=x y"};
-    QTest::newRow("empty quotes give the empty string") << none << QByteArray("QV_TEST_A=\"\"\n")
-                                                         << QStringList{"QV_TEST_A="};
+    QTest::newRow("single quotes removed")
+        << none << QByteArray("QV_TEST_A='x y'\n") << QStringList{"QV_TEST_A=x y"};
+    QTest::newRow("empty quotes give the empty string")
+        << none << QByteArray("QV_TEST_A=\"\"\n") << QStringList{"QV_TEST_A="};
     QTest::newRow("only one pair of quotes removed")
         << none << QByteArray("QV_TEST_A=\"'x'\"\n") << QStringList{"QV_TEST_A='x'"};
     QTest::newRow("mismatched quotes kept") << none << QByteArray("QV_TEST_A=\"x'\nQV_TEST_B='x\"\n")
                                             << QStringList{"QV_TEST_A=\"x'", "QV_TEST_B='x\""};
-    QTest::newRow("a lone quote kept") << none << QByteArray("QV_TEST_A=\"\nQV_TEST_B='\n")
-                                       << QStringList{"QV_TEST_A=\"", "QV_TEST_B='"};
+    QTest::newRow("a lone quote kept")
+        << none << QByteArray("QV_TEST_A=\"\nQV_TEST_B='\n") << QStringList{"QV_TEST_A=\"", "QV_TEST_B='"};
     QTest::newRow("no escapes, no expansion")
         << none << QByteArray("QV_TEST_A=\"$HOME\\n\"\n") << QStringList{"QV_TEST_A=$HOME\\n"};
     QTest::newRow("CR LF line ends") << none << QByteArray("QV_TEST_A=1\r\nQV_TEST_B=\"2\"\r\n")
                                      << QStringList{"QV_TEST_A=1", "QV_TEST_B=2"};
-    QTest::newRow("Unicode line separator splits")
-        << none << QByteArray("QV_TEST_A=1\xe2\x80\xa8QV_TEST_B=2") << QStringList{"QV_TEST_A=1", "QV_TEST_B=2"};
-    QTest::newRow("UTF-8 value") << none << QByteArray("QV_TEST_A=caf\xc3\xa9\n") << QStringList{"QV_TEST_A=café"};
+    QTest::newRow("Unicode line separator splits") << none << QByteArray("QV_TEST_A=1\xe2\x80\xa8QV_TEST_B=2")
+                                                   << QStringList{"QV_TEST_A=1", "QV_TEST_B=2"};
+    QTest::newRow("UTF-8 value") << none << QByteArray("QV_TEST_A=caf\xc3\xa9\n")
+                                 << QStringList{"QV_TEST_A=café"};
     QTest::newRow("first assignment wins")
         << none << QByteArray("QV_TEST_A=first\nQV_TEST_A=second\n") << QStringList{"QV_TEST_A=first"};
     QTest::newRow("variable already set wins")
@@ -169,14 +173,22 @@ void TestEnvLoader::candidateOrder_data() {
     // stop at @/a/b.
     const QString exe = QStringLiteral("@/a/b/c/d/e/f/g/h/bin");
     const QStringList exePasses{
-        "@/a/b/c/d/e/f/g/h/bin/.env", "@/a/b/c/d/e/f/g/h/bin/macos/.env",
-        "@/a/b/c/d/e/f/g/h/.env",     "@/a/b/c/d/e/f/g/h/macos/.env",
-        "@/a/b/c/d/e/f/g/.env",       "@/a/b/c/d/e/f/g/macos/.env",
-        "@/a/b/c/d/e/f/.env",         "@/a/b/c/d/e/f/macos/.env",
-        "@/a/b/c/d/e/.env",           "@/a/b/c/d/e/macos/.env",
-        "@/a/b/c/d/.env",             "@/a/b/c/d/macos/.env",
-        "@/a/b/c/.env",               "@/a/b/c/macos/.env",
-        "@/a/b/.env",                 "@/a/b/macos/.env",
+        "@/a/b/c/d/e/f/g/h/bin/.env",
+        "@/a/b/c/d/e/f/g/h/bin/macos/.env",
+        "@/a/b/c/d/e/f/g/h/.env",
+        "@/a/b/c/d/e/f/g/h/macos/.env",
+        "@/a/b/c/d/e/f/g/.env",
+        "@/a/b/c/d/e/f/g/macos/.env",
+        "@/a/b/c/d/e/f/.env",
+        "@/a/b/c/d/e/f/macos/.env",
+        "@/a/b/c/d/e/.env",
+        "@/a/b/c/d/e/macos/.env",
+        "@/a/b/c/d/.env",
+        "@/a/b/c/d/macos/.env",
+        "@/a/b/c/.env",
+        "@/a/b/c/macos/.env",
+        "@/a/b/.env",
+        "@/a/b/macos/.env",
     };
     const QStringList working{"@/work/project/.env", "@/work/project/macos/.env", "@/work/.env",
                               "@/work/macos/.env"};
@@ -184,7 +196,8 @@ void TestEnvLoader::candidateOrder_data() {
     QTest::newRow("working folder, its parent, then the executable's folder and seven ancestors")
         << "@/work/project" << exe << false << working + exePasses;
     QTest::newRow("dot and dot-dot components resolved")
-        << "@/work/./other/../project/" << "@/a/b/c/d/e/f/g/h/bin/./" << false << working + exePasses;
+        << "@/work/./other/../project/"
+        << "@/a/b/c/d/e/f/g/h/bin/./" << false << working + exePasses;
     QTest::newRow("resource folder after the working folder's candidates")
         << "@/work/project" << exe << true
         << working + QStringList{"@/a/b/c/d/e/f/g/h/share/quillvane/.env"} + exePasses;
@@ -198,7 +211,8 @@ void TestEnvLoader::candidateOrder_data() {
     QTest::newRow("working folder inside the executable's ancestry listed once")
         << "@/a/b/c/d" << exe << false << inside;
     QTest::newRow("root: the step up from the root adds nothing")
-        << "/" << "/" << false << QStringList{"/.env", "/macos/.env"};
+        << "/"
+        << "/" << false << QStringList{"/.env", "/macos/.env"};
 }
 
 void TestEnvLoader::candidateOrder() {
@@ -250,8 +264,8 @@ void TestEnvLoader::directoryNamedDotEnvEndsTheSearch() {
     const QStringList logged = loadFromWorkingDirectory(project);
 
     QCOMPARE(testVariables(), QStringList{});
-    QCOMPARE(logged,
-             QStringList{QStringLiteral("Loaded environment overrides from ") + project + QStringLiteral("/.env")});
+    QCOMPARE(logged, QStringList{QStringLiteral("Loaded environment overrides from ") + project +
+                                 QStringLiteral("/.env")});
 }
 
 void TestEnvLoader::logsWhenNoFileIsFound() {

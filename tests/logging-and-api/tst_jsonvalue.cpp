@@ -54,8 +54,8 @@ private slots:
     }
 
     void writesNullMembersAndRoundTrips() {
-        JSONValue::Object nested{{"deep", JSONValue::array({JSONValue::number(1), JSONValue::null(),
-                                                            JSONValue::string("x")})}};
+        JSONValue::Object nested{
+            {"deep", JSONValue::array({JSONValue::number(1), JSONValue::null(), JSONValue::string("x")})}};
         const JSONValue value = JSONValue::object({{"gone", JSONValue::null()},
                                                    {"flag", JSONValue::boolean(false)},
                                                    {"count", JSONValue::number(3)},

@@ -65,7 +65,8 @@ void TestMultipart::bodyLayout_data() {
                filePartHead + "1\r\n" + closing;
 
     QTest::newRow("fields in map order, before the file part")
-        << Fields{{QStringLiteral("zeta"), QStringLiteral("2")}, {QStringLiteral("alpha"), QStringLiteral("1")}}
+        << Fields{{QStringLiteral("zeta"), QStringLiteral("2")},
+                  {QStringLiteral("alpha"), QStringLiteral("1")}}
         << QStringLiteral("f.wav") << QByteArray("1")
         << QByteArray("--B\r\nContent-Disposition: form-data; name=\"alpha\"\r\n\r\n1\r\n"
                       "--B\r\nContent-Disposition: form-data; name=\"zeta\"\r\n\r\n2\r\n") +
@@ -76,7 +77,8 @@ void TestMultipart::bodyLayout_data() {
         << QByteArray("1")
         << QByteArray("--B\r\nContent-Disposition: form-data; name=\"lang\"\r\n\r\nfran\xc3\xa7"
                       "ais\r\n"
-                      "--B\r\nContent-Disposition: form-data; name=\"audio\"; filename=\"r\xc3\xa9\"sum\xc3\xa9.wav\"\r\n"
+                      "--B\r\nContent-Disposition: form-data; name=\"audio\"; "
+                      "filename=\"r\xc3\xa9\"sum\xc3\xa9.wav\"\r\n"
                       "Content-Type: audio/wav\r\n\r\n1\r\n") +
                closing;
 
@@ -91,8 +93,9 @@ void TestMultipart::bodyLayout() {
     QFETCH(QByteArray, fileData);
     QFETCH(QByteArray, expected);
 
-    const auto built = MultipartFormDataBuilder::makeRequestBody(QStringLiteral("B"), fields, QStringLiteral("audio"),
-                                                                 fileName, QStringLiteral("audio/wav"), fileData);
+    const auto built =
+        MultipartFormDataBuilder::makeRequestBody(QStringLiteral("B"), fields, QStringLiteral("audio"),
+                                                  fileName, QStringLiteral("audio/wav"), fileData);
     QCOMPARE(built.body, expected);
     QCOMPARE(built.contentType, QStringLiteral("multipart/form-data; boundary=B"));
     // Sized once up front: a wrong size estimate would leave spare capacity after a reallocation.
@@ -101,9 +104,9 @@ void TestMultipart::bodyLayout() {
 
 void TestMultipart::everyCallDrawsItsOwnBoundary() {
     const Fields fields{{QStringLiteral("model"), QStringLiteral("m1")}};
-    static const QRegularExpression contentTypePattern(
-        QStringLiteral("^multipart/form-data; boundary=(Boundary-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
-                       "[0-9A-F]{12})$"));
+    static const QRegularExpression contentTypePattern(QStringLiteral(
+        "^multipart/form-data; boundary=(Boundary-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
+        "[0-9A-F]{12})$"));
 
     QStringList boundaries;
     for (int call = 0; call < 2; ++call) {
@@ -114,9 +117,9 @@ void TestMultipart::everyCallDrawsItsOwnBoundary() {
         const QString boundary = match.captured(1);
         QCOMPARE(boundary.size(), 45);
         // The body is the one the fixed-boundary form builds with the boundary its content type names.
-        QCOMPARE(built.body, MultipartFormDataBuilder::makeRequestBody(boundary, fields, QStringLiteral("audio"),
-                                                                       QStringLiteral("clip.wav"),
-                                                                       QStringLiteral("audio/wav"), "abc")
+        QCOMPARE(built.body, MultipartFormDataBuilder::makeRequestBody(
+                                 boundary, fields, QStringLiteral("audio"), QStringLiteral("clip.wav"),
+                                 QStringLiteral("audio/wav"), "abc")
                                  .body);
         boundaries << boundary;
     }

@@ -19,9 +19,9 @@
 namespace {
 constexpr int kRate = 16000;
 constexpr double kToneHz = 1000.0;
-constexpr double kToneAmplitude = 0.5;       // of full scale; a sine's RMS is amplitude / sqrt(2)
-constexpr std::int16_t kLoud = 3000;         // a sample above this is the tone, not silence
-constexpr qsizetype kWantedFrames = kRate;   // one second
+constexpr double kToneAmplitude = 0.5;     // of full scale; a sine's RMS is amplitude / sqrt(2)
+constexpr std::int16_t kLoud = 3000;       // a sample above this is the tone, not silence
+constexpr qsizetype kWantedFrames = kRate; // one second
 
 QString defaultSourceName() {
     QProcess pactl;
@@ -81,8 +81,10 @@ private slots:
             if (d.id() == sourceName.toUtf8())
                 device = d;
         }
-        QVERIFY2(!device.isNull(),
-                 qPrintable(QString("default source %1 not among Qt's inputs: %2").arg(sourceName, seen.join(", "))));
+        QVERIFY2(
+            !device.isNull(),
+            qPrintable(
+                QString("default source %1 not among Qt's inputs: %2").arg(sourceName, seen.join(", "))));
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -133,7 +135,8 @@ private slots:
         player.kill();
         player.waitForFinished();
         QVERIFY2(!playerFailed, playerOutput.constData());
-        QVERIFY2(firstLoudSample(recorded), "no tone reached the recording: the sink does not feed the default source");
+        QVERIFY2(firstLoudSample(recorded),
+                 "no tone reached the recording: the sink does not feed the default source");
         QVERIFY2(haveOneSecondOfTone(), "the tone stopped before one second was recorded");
 
         const std::int16_t* second = recorded.data() + *firstLoudSample(recorded);
@@ -141,10 +144,11 @@ private slots:
         QVERIFY2(level > 0.5 * kToneAmplitude / std::sqrt(2.0),
                  qPrintable(QString("RMS %1 of full scale is too close to silence").arg(level)));
         const double frequency = toneFrequency(second, kWantedFrames, kRate);
-        qInfo("recorded %zu frames; the tone's second: RMS %.3f of full scale, %.1f Hz", recorded.size(), level,
-              frequency);
-        QVERIFY2(std::abs(frequency - kToneHz) < 0.03 * kToneHz,
-                 qPrintable(QString("tone reads as %1 Hz at 16 kHz: the recording is not 16 kHz").arg(frequency)));
+        qInfo("recorded %zu frames; the tone's second: RMS %.3f of full scale, %.1f Hz", recorded.size(),
+              level, frequency);
+        QVERIFY2(
+            std::abs(frequency - kToneHz) < 0.03 * kToneHz,
+            qPrintable(QString("tone reads as %1 Hz at 16 kHz: the recording is not 16 kHz").arg(frequency)));
     }
 };
 

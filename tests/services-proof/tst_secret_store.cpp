@@ -6,7 +6,6 @@
 
 #include <QtTest>
 
-
 namespace {
 const SecretSchema kSchema = {
     "app.quillvane.desktop.test.Password",
@@ -37,9 +36,9 @@ QString takeError(GError* error) {
 
 Result store(const char* account, const QByteArray& value) {
     GError* error = nullptr;
-    const gboolean stored = secret_password_store_sync(&kSchema, SECRET_COLLECTION_DEFAULT, "Quillvane test item",
-                                                       value.constData(), nullptr, &error, "service", kService,
-                                                       "account", account, nullptr);
+    const gboolean stored = secret_password_store_sync(
+        &kSchema, SECRET_COLLECTION_DEFAULT, "Quillvane test item", value.constData(), nullptr, &error,
+        "service", kService, "account", account, nullptr);
     QString text = takeError(error);
     if (text.isEmpty() && !stored)
         text = QStringLiteral("store reported failure");
@@ -50,8 +49,8 @@ Result store(const char* account, const QByteArray& value) {
 const QString kAbsent = QStringLiteral("<absent>");
 QString lookup(const char* account) {
     GError* error = nullptr;
-    gchar* value = secret_password_lookup_sync(&kSchema, nullptr, &error, "service", kService, "account", account,
-                                               nullptr);
+    gchar* value = secret_password_lookup_sync(&kSchema, nullptr, &error, "service", kService, "account",
+                                               account, nullptr);
     const QString errorText = takeError(error);
     if (!errorText.isEmpty())
         return "<error: " + errorText + ">";

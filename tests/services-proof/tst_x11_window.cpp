@@ -39,7 +39,8 @@ class TestX11Window : public QObject {
 private slots:
     void runsOnTheSessionXServer() {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "DISPLAY is not set: run under scripts/test-session");
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"),
+                 "DISPLAY is not set: run under scripts/test-session");
     }
 
     void shownWidgetIsDrawnByTheServer() {

@@ -23,28 +23,24 @@ struct Reply {
     QJsonObject json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object(); }
 };
 
-Reply toReply(const httplib::Result& r)
-{
+Reply toReply(const httplib::Result& r) {
     if (!r)
         return {};
     return Reply{r->status, r->body, r->get_header_value("Content-Type")};
 }
 
-httplib::Client client(int port)
-{
+httplib::Client client(int port) {
     httplib::Client c("127.0.0.1", port);
     c.set_url_encode(false); // send paths and queries exactly as written
     return c;
 }
 
-std::string json(const QJsonObject& o)
-{
+std::string json(const QJsonObject& o) {
     return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
 }
 
 // 16 kHz mono 16-bit silence with a 44-byte WAV header.
-std::string wav(std::size_t dataBytes)
-{
+std::string wav(std::size_t dataBytes) {
     std::string header = "RIFF";
     header += std::string(4, '\0');
     header += "WAVEfmt ";
@@ -57,14 +53,14 @@ const std::string kMultipartType = "multipart/form-data; boundary=" + kBoundary;
 
 // A body laid out as the desktop client's form-data builder writes it: fields first, then the file part.
 std::string multipart(const std::vector<std::pair<std::string, std::string>>& fields,
-                      const std::optional<std::string>& audio, const std::string& fileName = "clip.wav")
-{
+                      const std::optional<std::string>& audio, const std::string& fileName = "clip.wav") {
     std::string body;
     for (const auto& [name, value] : fields)
-        body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+        body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+                value + "\r\n";
     if (audio) {
-        body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"audio\"; filename=\"" + fileName
-                + "\"\r\nContent-Type: audio/wav\r\n\r\n" + *audio + "\r\n";
+        body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"audio\"; filename=\"" +
+                fileName + "\"\r\nContent-Type: audio/wav\r\n\r\n" + *audio + "\r\n";
     }
     return body + "--" + kBoundary + "--\r\n";
 }
@@ -77,14 +73,13 @@ class TestStandinBackend : public QObject {
 private:
     StandinBackend backend;
 
-    Reply post(const std::string& path, const std::string& body, const std::string& type = "application/json")
-    {
+    Reply post(const std::string& path, const std::string& body,
+               const std::string& type = "application/json") {
         return toReply(client(backend.port()).Post(path.c_str(), body, type.c_str()));
     }
     Reply get(const std::string& path) { return toReply(client(backend.port()).Get(path.c_str())); }
     Reply transcribe(const std::string& path, const std::vector<std::pair<std::string, std::string>>& fields,
-                     const std::string& audio)
-    {
+                     const std::string& audio) {
         return post(path, multipart(fields, audio), kMultipartType);
     }
 
@@ -92,11 +87,12 @@ private slots:
     void initTestCase() { QVERIFY(backend.start() > 0); }
     void cleanup() { backend.reset(); }
 
-    void sessionOpensRefreshesAndRejects()
-    {
+    void sessionOpensRefreshesAndRejects() {
         QJsonObject profile{{"email", "ada@example.invalid"}, {"name", "Ada"}};
-        const Reply opened = post("/api/session", json({{"id_token", "idt-1"}, {"auth_provider", "apple"},
-                                                        {"client_platform", "linux"}, {"profile", profile},
+        const Reply opened = post("/api/session", json({{"id_token", "idt-1"},
+                                                        {"auth_provider", "apple"},
+                                                        {"client_platform", "linux"},
+                                                        {"profile", profile},
                                                         {"unknown_key", 5}}));
         QCOMPARE(opened.status, 200);
         const QJsonObject o = opened.json();
@@ -108,7 +104,8 @@ private slots:
         QVERIFY(o.value("lifetime_minutes").isDouble());
         QCOMPARE(o.value("profile").toObject(), profile);
 
-        const Reply refreshed = post("/api/session", json({{"session_token", token}, {"force_refresh", true}}));
+        const Reply refreshed =
+            post("/api/session", json({{"session_token", token}, {"force_refresh", true}}));
         QCOMPARE(refreshed.status, 200);
         QCOMPARE(refreshed.json().value("session_token").toString(), token);
         QCOMPARE(refreshed.json().value("profile").toObject(), profile);
@@ -125,37 +122,38 @@ private slots:
         QCOMPARE(post("/api/session", json({{"id_token", ""}})).status, 400);
     }
 
-    void transcriptionPlaceholderNamesClipLength_data()
-    {
+    void transcriptionPlaceholderNamesClipLength_data() {
         QTest::addColumn<QByteArray>("audio");
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("words");
         QTest::newRow("wav, 1.5 s") << QByteArray::fromStdString(wav(48000))
                                     << "Stand-in transcript of a 1.50 s clip." << qint64(7);
-        QTest::newRow("not a wav") << QByteArray(16000, 'x') << "Stand-in transcript of a 0.50 s clip." << qint64(7);
+        QTest::newRow("not a wav") << QByteArray(16000, 'x') << "Stand-in transcript of a 0.50 s clip."
+                                   << qint64(7);
         QTest::newRow("empty") << QByteArray() << "Stand-in transcript of a 0.00 s clip." << qint64(7);
     }
-    void transcriptionPlaceholderNamesClipLength()
-    {
+    void transcriptionPlaceholderNamesClipLength() {
         QFETCH(QByteArray, audio);
         QFETCH(QString, text);
         QFETCH(qint64, words);
-        const Reply r = transcribe("/api/transcription", {{"session_token", backend.openSession()}}, audio.toStdString());
+        const Reply r =
+            transcribe("/api/transcription", {{"session_token", backend.openSession()}}, audio.toStdString());
         QCOMPARE(r.status, 200);
         QCOMPARE(r.json().value("text").toString(), text);
         QCOMPARE(r.json().value("words").toInteger(), words);
         QCOMPARE(r.json().value("provider").toString(), QString("standin"));
         QVERIFY(!r.json().contains("prompt_used"));
-        QCOMPARE(r.json().value("provider_metadata").toObject().value("model").toString(), QString("standin-default"));
+        QCOMPARE(r.json().value("provider_metadata").toObject().value("model").toString(),
+                 QString("standin-default"));
     }
 
-    void transcriptionsGrowSessionCounts()
-    {
+    void transcriptionsGrowSessionCounts() {
         const std::string token = backend.openSession();
         backend.setTranscript("one two three");
-        const Reply plain = transcribe("/api/transcription",
-                                       {{"session_token", token}, {"prompt", "Spell names carefully"}, {"model", "m1"}},
-                                       wav(96000)); // 3 s
+        const Reply plain =
+            transcribe("/api/transcription",
+                       {{"session_token", token}, {"prompt", "Spell names carefully"}, {"model", "m1"}},
+                       wav(96000)); // 3 s
         QCOMPARE(plain.status, 200);
         QJsonObject o = plain.json();
         QCOMPARE(o.value("text").toString(), QString("one two three"));
@@ -184,8 +182,7 @@ private slots:
         QCOMPARE(snapshot.json().value("total_words").toInteger(), 5);
     }
 
-    void configIsKeptPerSession()
-    {
+    void configIsKeptPerSession() {
         const Reply opened = post("/api/session", json({{"id_token", "cfg-id"}}));
         const QString a = opened.json().value("session_token").toString();
         const std::string b = backend.openSession();
@@ -211,7 +208,8 @@ private slots:
         QVERIFY(QDateTime::fromString(stamp, Qt::ISODate).isValid());
 
         // Read back by session token and by the identity token that opened the session.
-        for (const std::string& query : {"session_token=" + a.toStdString(), std::string("id_token=cfg-id")}) {
+        for (const std::string& query :
+             {"session_token=" + a.toStdString(), std::string("id_token=cfg-id")}) {
             const Reply back = get("/api/user/config?" + query);
             QCOMPARE(back.status, 200);
             QCOMPARE(back.json().value("config").toObject(), expected);
@@ -220,15 +218,17 @@ private slots:
         QCOMPARE(get("/api/user/config?session_token=" + b).json(), (QJsonObject{{"config", QJsonObject()}}));
     }
 
-    void otherEndpointsAnswerTheirRecords()
-    {
+    void otherEndpointsAnswerTheirRecords() {
         const QString token = QString::fromStdString(backend.openSession());
         Reply r = post("/api/format/email", json({{"session_token", token}, {"text", "see you at noon"}}));
         QCOMPARE(r.status, 200);
         QCOMPARE(r.json().value("text").toString(), QString("Hello,\n\nsee you at noon\n\nBest regards"));
 
-        r = post("/api/format/generic", json({{"id_token", "any"}, {"text", "make it formal"}, {"verbatim", false},
-                                              {"selected_text", "hey"}, {"snippets", QJsonArray()}}));
+        r = post("/api/format/generic", json({{"id_token", "any"},
+                                              {"text", "make it formal"},
+                                              {"verbatim", false},
+                                              {"selected_text", "hey"},
+                                              {"snippets", QJsonArray()}}));
         QCOMPARE(r.status, 200);
         QCOMPARE(r.json().value("text").toString(), QString("make it formal: hey"));
         r = post("/api/format/generic", json({{"text", "plain words"}, {"verbatim", true}}));
@@ -255,8 +255,7 @@ private slots:
         QVERIFY(first.json().value("state") != second.json().value("state"));
     }
 
-    void badInputGetsClearError_data()
-    {
+    void badInputGetsClearError_data() {
         QTest::addColumn<QString>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("contentType");
@@ -267,42 +266,82 @@ private slots:
         const QString js = "application/json";
         const QString mp = QString::fromStdString(kMultipartType);
         const auto bytes = [](const std::string& s) { return QByteArray::fromStdString(s); };
-        QTest::newRow("malformed JSON") << "POST" << "/api/session" << js << QByteArray("{\"id_token\": ") << 400 << "malformed JSON";
-        QTest::newRow("empty body") << "POST" << "/api/format/email" << js << QByteArray() << 400 << "malformed JSON";
-        QTest::newRow("array body") << "POST" << "/api/session" << js << QByteArray("[]") << 400 << "JSON object";
-        QTest::newRow("missing member") << "POST" << "/api/format/email" << js << QByteArray("{\"id_token\":\"x\"}") << 400 << "\"text\"";
-        QTest::newRow("null required member") << "POST" << "/api/generate_title" << js << QByteArray("{\"text\":null}") << 400 << "\"text\"";
-        QTest::newRow("wrong kind") << "POST" << "/api/format/generic" << js << QByteArray("{\"text\":\"t\",\"verbatim\":\"yes\"}")
-                                    << 400 << "\"verbatim\" must be a boolean";
-        QTest::newRow("wrong kind, optional") << "POST" << "/api/session" << js << QByteArray("{\"id_token\":\"x\",\"profile\":\"p\"}")
-                                              << 400 << "\"profile\" must be an object";
-        QTest::newRow("wrong kind, nested") << "POST" << "/api/user/config" << js
-                                            << QByteArray("{\"config\":{\"snippets\":[{\"title\":1,\"value\":\"v\"}]}}")
-                                            << 400 << "\"config.snippets[0].title\" must be a string";
-        QTest::newRow("unknown session on format") << "POST" << "/api/format/email" << js
-                                                   << QByteArray("{\"session_token\":\"nope\",\"text\":\"t\"}") << 401 << "invalid session";
-        QTest::newRow("config without session") << "GET" << "/api/user/config" << QString() << QByteArray() << 401 << "invalid session";
-        QTest::newRow("no audio part") << "POST" << "/api/transcription" << mp << bytes(multipart({{"session_token", "x"}}, std::nullopt))
-                                       << 400 << "missing audio part";
-        QTest::newRow("not multipart") << "POST" << "/api/transcription/refine" << js << QByteArray("{}") << 400 << "multipart/form-data";
-        QTest::newRow("truncated multipart") << "POST" << "/api/transcription" << mp
-                                             << bytes("--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"audio\"\r\n\r\nabc")
-                                             << 400 << "malformed multipart body";
-        QTest::newRow("transcription, no session") << "POST" << "/api/transcription" << mp << bytes(multipart({}, wav(10)))
-                                                   << 401 << "invalid session";
-        QTest::newRow("transcription, unknown session") << "POST" << "/api/transcription/refine" << mp
-                                                        << bytes(multipart({{"session_token", "nope"}}, wav(10))) << 401 << "invalid session";
-        QTest::newRow("return_port zero") << "GET" << "/api/auth/apple/start?return_port=0" << QString() << QByteArray() << 400 << "return_port";
-        QTest::newRow("return_port too big") << "GET" << "/api/auth/apple/start?return_port=65536" << QString() << QByteArray() << 400 << "return_port";
-        QTest::newRow("return_port not decimal") << "GET" << "/api/auth/apple/start?return_port=-5" << QString() << QByteArray() << 400 << "return_port";
-        QTest::newRow("return_port missing") << "GET" << "/api/auth/apple/start" << QString() << QByteArray() << 400 << "return_port";
-        QTest::newRow("unknown path") << "GET" << "/api/nothing-here" << QString() << QByteArray() << 404 << "not found";
-        QTest::newRow("wrong method") << "GET" << "/api/session" << QString() << QByteArray() << 405 << "method not allowed";
-        QTest::newRow("over-size body") << "POST" << "/api/format/email" << js
-                                        << QByteArray(int(StandinBackend::maxBodyBytes) + 1, ' ') << 413 << "too large";
+        QTest::newRow("malformed JSON")
+            << "POST"
+            << "/api/session" << js << QByteArray("{\"id_token\": ") << 400 << "malformed JSON";
+        QTest::newRow("empty body") << "POST"
+                                    << "/api/format/email" << js << QByteArray() << 400 << "malformed JSON";
+        QTest::newRow("array body") << "POST"
+                                    << "/api/session" << js << QByteArray("[]") << 400 << "JSON object";
+        QTest::newRow("missing member")
+            << "POST"
+            << "/api/format/email" << js << QByteArray("{\"id_token\":\"x\"}") << 400 << "\"text\"";
+        QTest::newRow("null required member")
+            << "POST"
+            << "/api/generate_title" << js << QByteArray("{\"text\":null}") << 400 << "\"text\"";
+        QTest::newRow("wrong kind") << "POST"
+                                    << "/api/format/generic" << js
+                                    << QByteArray("{\"text\":\"t\",\"verbatim\":\"yes\"}") << 400
+                                    << "\"verbatim\" must be a boolean";
+        QTest::newRow("wrong kind, optional")
+            << "POST"
+            << "/api/session" << js << QByteArray("{\"id_token\":\"x\",\"profile\":\"p\"}") << 400
+            << "\"profile\" must be an object";
+        QTest::newRow("wrong kind, nested")
+            << "POST"
+            << "/api/user/config" << js
+            << QByteArray("{\"config\":{\"snippets\":[{\"title\":1,\"value\":\"v\"}]}}") << 400
+            << "\"config.snippets[0].title\" must be a string";
+        QTest::newRow("unknown session on format")
+            << "POST"
+            << "/api/format/email" << js << QByteArray("{\"session_token\":\"nope\",\"text\":\"t\"}") << 401
+            << "invalid session";
+        QTest::newRow("config without session")
+            << "GET"
+            << "/api/user/config" << QString() << QByteArray() << 401 << "invalid session";
+        QTest::newRow("no audio part")
+            << "POST"
+            << "/api/transcription" << mp << bytes(multipart({{"session_token", "x"}}, std::nullopt)) << 400
+            << "missing audio part";
+        QTest::newRow("not multipart")
+            << "POST"
+            << "/api/transcription/refine" << js << QByteArray("{}") << 400 << "multipart/form-data";
+        QTest::newRow("truncated multipart")
+            << "POST"
+            << "/api/transcription" << mp
+            << bytes("--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"audio\"\r\n\r\nabc")
+            << 400 << "malformed multipart body";
+        QTest::newRow("transcription, no session")
+            << "POST"
+            << "/api/transcription" << mp << bytes(multipart({}, wav(10))) << 401 << "invalid session";
+        QTest::newRow("transcription, unknown session")
+            << "POST"
+            << "/api/transcription/refine" << mp << bytes(multipart({{"session_token", "nope"}}, wav(10)))
+            << 401 << "invalid session";
+        QTest::newRow("return_port zero")
+            << "GET"
+            << "/api/auth/apple/start?return_port=0" << QString() << QByteArray() << 400 << "return_port";
+        QTest::newRow("return_port too big")
+            << "GET"
+            << "/api/auth/apple/start?return_port=65536" << QString() << QByteArray() << 400 << "return_port";
+        QTest::newRow("return_port not decimal")
+            << "GET"
+            << "/api/auth/apple/start?return_port=-5" << QString() << QByteArray() << 400 << "return_port";
+        QTest::newRow("return_port missing")
+            << "GET"
+            << "/api/auth/apple/start" << QString() << QByteArray() << 400 << "return_port";
+        QTest::newRow("unknown path")
+            << "GET"
+            << "/api/nothing-here" << QString() << QByteArray() << 404 << "not found";
+        QTest::newRow("wrong method")
+            << "GET"
+            << "/api/session" << QString() << QByteArray() << 405 << "method not allowed";
+        QTest::newRow("over-size body")
+            << "POST"
+            << "/api/format/email" << js << QByteArray(int(StandinBackend::maxBodyBytes) + 1, ' ') << 413
+            << "too large";
     }
-    void badInputGetsClearError()
-    {
+    void badInputGetsClearError() {
         QFETCH(QString, method);
         QFETCH(QString, path);
         QFETCH(QString, contentType);
@@ -323,8 +362,7 @@ private slots:
         QCOMPARE(get("/api/tutorials").status, 200);
     }
 
-    void scriptedAnswersAreUsedOnceInOrder()
-    {
+    void scriptedAnswersAreUsedOnceInOrder() {
         backend.scriptNext("/api/generate_title", ScriptedResponse{500, "first", "text/plain"});
         backend.scriptNext("/api/generate_title", ScriptedResponse{200, "{\"title\":\"scripted\"}"});
         const std::string body = json({{"text", "normal handling"}});
@@ -337,7 +375,8 @@ private slots:
         QCOMPARE(r.status, 200);
         QCOMPARE(r.body, std::string("{\"title\":\"scripted\"}"));
         QCOMPARE(r.contentType, std::string("application/json"));
-        QCOMPARE(post("/api/generate_title", body).json().value("title").toString(), QString("normal handling"));
+        QCOMPARE(post("/api/generate_title", body).json().value("title").toString(),
+                 QString("normal handling"));
         QCOMPARE(backend.received().size(), std::size_t(3));
 
         // A scripted error with an empty body stays empty.
@@ -347,8 +386,7 @@ private slots:
         QCOMPARE(r.body, std::string());
     }
 
-    void missingEndpointUntilCleared()
-    {
+    void missingEndpointUntilCleared() {
         const std::string path = "/api/transcription/refine";
         const std::string body = multipart({{"session_token", backend.openSession()}}, wav(3200));
         backend.setMissing(path, 404);
@@ -361,16 +399,17 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, backend.setMissing(path, 500));
     }
 
-    void delayHoldsOnePathAndStopInterruptsIt()
-    {
+    void delayHoldsOnePathAndStopInterruptsIt() {
         StandinBackend own;
         const int port = own.start();
         own.setDelay("/api/tutorials", std::chrono::milliseconds(10));
         QCOMPARE(toReply(client(port).Get("/api/tutorials")).status, 200); // delayed, then answered normally
 
         own.setDelay("/api/tutorials", std::chrono::hours(1));
-        auto pending = std::async(std::launch::async, [port] { return toReply(client(port).Get("/api/tutorials")); });
-        QTRY_VERIFY_WITH_TIMEOUT(own.lastRequest("/api/tutorials").has_value() && own.received().size() == 2, 30000);
+        auto pending =
+            std::async(std::launch::async, [port] { return toReply(client(port).Get("/api/tutorials")); });
+        QTRY_VERIFY_WITH_TIMEOUT(own.lastRequest("/api/tutorials").has_value() && own.received().size() == 2,
+                                 30000);
         QCOMPARE(toReply(client(port).Get("/api/auth/apple/start?return_port=1")).status, 200);
         QVERIFY(pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready);
 
@@ -379,30 +418,27 @@ private slots:
         QVERIFY(r.status != 200);
     }
 
-    void refusesNonLoopbackHost_data()
-    {
+    void refusesNonLoopbackHost_data() {
         QTest::addColumn<QString>("host");
-        for (const char* host : {"0.0.0.0", "192.168.1.10", "::", "example.com", "", "127.0.0.1.example.com", "128.0.0.1"})
+        for (const char* host :
+             {"0.0.0.0", "192.168.1.10", "::", "example.com", "", "127.0.0.1.example.com", "128.0.0.1"})
             QTest::newRow(host) << QString(host);
     }
-    void refusesNonLoopbackHost()
-    {
+    void refusesNonLoopbackHost() {
         QFETCH(QString, host);
         StandinBackend other;
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, other.start(host.toStdString()));
         QCOMPARE(other.port(), 0);
     }
 
-    void acceptsLocalhost()
-    {
+    void acceptsLocalhost() {
         StandinBackend other;
         const int port = other.start("localhost");
         QCOMPARE(other.baseUrl(), "http://127.0.0.1:" + std::to_string(port));
         QCOMPARE(toReply(client(port).Get("/api/tutorials")).status, 200);
     }
 
-    void recordsRequestsAsSent()
-    {
+    void recordsRequestsAsSent() {
         QCOMPARE(get("/api/user/config?session_token=a%2Bb%20c&id_token=z+1&flag").status, 401);
         const auto query = backend.lastRequest("/api/user/config");
         QVERIFY(query);
@@ -414,8 +450,9 @@ private slots:
         QCOMPARE(query->headers.count("remote_addr"), std::size_t(0));
 
         const std::string token = backend.openSession();
-        const std::string body = multipart({{"session_token", token}, {"note", "line one\r\nsaid \"hi\""}, {"empty", ""}},
-                                           std::string("RIFF\r\n--not-a-boundary\0x", 24), "take 2.wav");
+        const std::string body =
+            multipart({{"session_token", token}, {"note", "line one\r\nsaid \"hi\""}, {"empty", ""}},
+                      std::string("RIFF\r\n--not-a-boundary\0x", 24), "take 2.wav");
         QCOMPARE(post("/api/transcription", body, kMultipartType).status, 200);
         const auto upload = backend.lastRequest("/api/transcription");
         QVERIFY(upload);
@@ -433,8 +470,7 @@ private slots:
         QCOMPARE(backend.received().back().path, std::string("/api/transcription"));
     }
 
-    void executableServesUntilTerminated()
-    {
+    void executableServesUntilTerminated() {
         QProcess process;
         process.start(STANDIN_BACKEND_EXECUTABLE, {"--port", "0"});
         QVERIFY(process.waitForStarted());
@@ -450,8 +486,7 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
-    void executableRefusesNonLoopbackHost()
-    {
+    void executableRefusesNonLoopbackHost() {
         QProcess process;
         process.start(STANDIN_BACKEND_EXECUTABLE, {"--host", "0.0.0.0", "--port", "0"});
         QVERIFY(process.waitForFinished(30000));

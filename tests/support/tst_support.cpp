@@ -127,7 +127,8 @@ private slots:
         QTest::addColumn<qsizetype>("expected");
         QTest::newRow("empty") << QString() << qsizetype(0);
         QTest::newRow("ascii") << QStringLiteral("hello") << qsizetype(5);
-        QTest::newRow("zwj family") << QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466")
+        QTest::newRow("zwj family") << QString::fromUtf8(
+                                           "\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466")
                                     << qsizetype(1);
         QTest::newRow("flag") << QString::fromUtf8("\U0001F1E9\U0001F1EA") << qsizetype(1);
         QTest::newRow("combining accent") << QString::fromUtf8("e\u0301") << qsizetype(1);
@@ -152,13 +153,20 @@ private slots:
     void isoDates_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("utc"); // empty: not a date
-        QTest::newRow("whole seconds") << "2026-12-09T09:43:06Z" << "2026-12-09T09:43:06.000Z";
-        QTest::newRow("milliseconds") << "2026-12-09T09:43:06.123Z" << "2026-12-09T09:43:06.123Z";
-        QTest::newRow("microseconds truncated") << "2026-12-09T09:43:06.123456Z" << "2026-12-09T09:43:06.123Z";
-        QTest::newRow("offset") << "2026-12-09T10:43:06+01:00" << "2026-12-09T09:43:06.000Z";
-        QTest::newRow("no zone") << "2026-12-09T09:43:06" << "";
-        QTest::newRow("bad month") << "2026-13-09T09:43:06Z" << "";
-        QTest::newRow("garbage") << "yesterday" << "";
+        QTest::newRow("whole seconds") << "2026-12-09T09:43:06Z"
+                                       << "2026-12-09T09:43:06.000Z";
+        QTest::newRow("milliseconds") << "2026-12-09T09:43:06.123Z"
+                                      << "2026-12-09T09:43:06.123Z";
+        QTest::newRow("microseconds truncated") << "2026-12-09T09:43:06.123456Z"
+                                                << "2026-12-09T09:43:06.123Z";
+        QTest::newRow("offset") << "2026-12-09T10:43:06+01:00"
+                                << "2026-12-09T09:43:06.000Z";
+        QTest::newRow("no zone") << "2026-12-09T09:43:06"
+                                 << "";
+        QTest::newRow("bad month") << "2026-13-09T09:43:06Z"
+                                   << "";
+        QTest::newRow("garbage") << "yesterday"
+                                 << "";
     }
     void isoDates() {
         QFETCH(QString, text);
