@@ -1,0 +1,71 @@
+#pragma once
+
+#include "JsonDecoding.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+
+// The file behind one of the JSON-file stores (knowledge base, notes, transcription history): where it
+// lives, reading it once at start-up, and replacing it whole and atomically on every save.
+//
+// A file that cannot be read or decoded is never overwritten: it is renamed aside as
+// "<file name>.corrupt-<UTC time>" (kept byte for byte) and the store starts empty. When even that rename
+// fails, saves are refused for the rest of the run rather than replacing the user's data.
+class JsonFileStore {
+public:
+    // `fileName` ("notes.json") lives in `folder`; an empty `folder` means "QuillvaneMac" in the user's
+    // data folder (see defaultFolder()). `subject` names the store in log lines: "Failed to load " +
+    // subject + ": …", "Failed to save " + subject + ": …".
+    JsonFileStore(const QString& fileName, QString subject, const QString& folder = {});
+
+    // The file's full path, fixed at construction. Empty when no folder could be had at all.
+    const QString& filePath() const { return m_filePath; }
+
+    // "QuillvaneMac" under the platform's writable generic data folder, or under the private runtime
+    // folder when the platform has none. Empty when neither exists.
+    static QString defaultFolder();
+
+    // Reads the file and hands its JSON to `decode`, which throws (DecodingError or another
+    // std::exception) for content it rejects. A missing file returns false without a word. A file that
+    // cannot be read, parsed or decoded is logged at error level, set aside, and returns false.
+    bool load(const std::function<void(const QJsonValue&)>& decode);
+
+    // Creates the folder, encodes with `encode` (which may throw JsonEncodingError or another
+    // std::exception) and replaces the file atomically with the compact JSON text. Failures are logged
+    // at error level; returns whether the file was written.
+    bool save(const std::function<QJsonValue()>& encode);
+
+    // Readers of the stored forms shared by the stores; each throws DecodingError (data corrupted) at
+    // `path`. Ids: the 36-character canonical UUID text, either case. Dates: ISO 8601 internet
+    // date-time with whole seconds and a zone designator (fractional seconds are refused).
+    static QUuid parseId(const QString& text, const QString& path);
+    static QDateTime parseDate(const QString& text, const QString& path);
+
+    // Decodes a JSON array at `path` element by element with `decode(element, elementPath)`.
+    template <class T, class Decode>
+    static QList<T> decodeArray(const QJsonValue& value, const QString& path, Decode decode) {
+        if (!value.isArray()) {
+            throw DecodingError(DecodingError::Kind::TypeMismatch, path, QStringLiteral("Expected an array"));
+        }
+        const QJsonArray array = value.toArray();
+        QList<T> result;
+        result.reserve(array.size());
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            result.append(decode(array.at(i), JsonDecode::indexPath(path, i)));
+        }
+        return result;
+    }
+
+private:
+    void setAside();
+
+    QString m_subject;
+    QString m_filePath;
+    bool m_savesRefused = false;
+};

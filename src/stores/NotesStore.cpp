@@ -1,0 +1,168 @@
+#include "NotesStore.h"
+
+#include "AppLogger.h"
+#include "IsoDate.h"
+#include "JsonDecoding.h"
+#include "TextUtilities.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+namespace {
+
+const QString kVoiceNoteTitle = QStringLiteral("Voice Note");
+const QString kUntitled = QStringLiteral("Untitled");
+constexpr qsizetype kTitleLength = 60; // user-perceived characters
+
+bool isLineBreak(char16_t unit) {
+    return (unit >= 0x000A && unit <= 0x000D) || unit == 0x0085 || unit == 0x2028 || unit == 0x2029;
+}
+
+// The first line that is not empty; a carriage return and line feed pair counts as one break.
+std::optional<QString> firstNonEmptyLine(const QString& text) {
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !isLineBreak(text.at(i).unicode())) {
+            continue;
+        }
+        if (i > start) {
+            return text.mid(start, i - start);
+        }
+        start = i + 1;
+    }
+    return std::nullopt;
+}
+
+// The first `count` grapheme clusters of `text`.
+QString leadingCharacters(const QString& text, qsizetype count) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype taken = 0;
+    qsizetype position = 0;
+    while (taken < count) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0) {
+            return text;
+        }
+        position = next;
+        ++taken;
+    }
+    return text.left(position);
+}
+
+NoteEntry decodeNote(const QJsonValue& value, const QString& path) {
+    JsonReader reader(value, path);
+    QString id;
+    QString timestamp;
+    NoteEntry note;
+    reader.required("id", id);
+    reader.required("title", note.title);
+    reader.required("body", note.body);
+    reader.required("timestamp", timestamp);
+    note.id = JsonFileStore::parseId(id, JsonDecode::childPath(path, QStringLiteral("id")));
+    note.timestamp =
+        JsonFileStore::parseDate(timestamp, JsonDecode::childPath(path, QStringLiteral("timestamp")));
+    return note;
+}
+
+} // namespace
+
+NotesStore::NotesStore(const QString& folder, QObject* parent)
+    : QObject(parent), m_file(QLatin1String(kFileName), QStringLiteral("notes"), folder) {
+    load();
+}
+
+NoteEntry NotesStore::createNote(const QString& title, const QString& body, const QDateTime& timestamp) {
+    const NoteEntry note{QUuid::createUuid(), title, body, timestamp};
+    m_notes.prepend(note);
+    emit notesChanged();
+    AppLogger::info(QStringLiteral("Note created id=%1 title=%2").arg(Text::uuidText(note.id), title));
+    save();
+    return note;
+}
+
+NoteEntry NotesStore::addVoiceNote(const QString& body, const QDateTime& timestamp) {
+    const QString storedBody = Text::trimmed(body);
+    QString candidate;
+    if (const auto line = firstNonEmptyLine(storedBody)) {
+        candidate = Text::trimmed(*line);
+    }
+    if (candidate.isEmpty()) {
+        candidate = kVoiceNoteTitle;
+    }
+    QString title = leadingCharacters(candidate, kTitleLength);
+    if (title.isEmpty()) {
+        title = kVoiceNoteTitle;
+    }
+    const NoteEntry note = createNote(title, storedBody, timestamp);
+    AppLogger::info(QStringLiteral("Voice note saved id=%1 chars=%2")
+                        .arg(Text::uuidText(note.id))
+                        .arg(Text::graphemeCount(storedBody)));
+    return note;
+}
+
+void NotesStore::updateNote(const QUuid& id, const std::optional<QString>& title,
+                            const std::optional<QString>& body) {
+    const auto it =
+        std::find_if(m_notes.begin(), m_notes.end(), [&](const NoteEntry& note) { return note.id == id; });
+    if (it == m_notes.end()) {
+        return;
+    }
+    if (title) {
+        it->title = Text::trimmed(*title).isEmpty() ? kUntitled : *title;
+    }
+    if (body) {
+        it->body = *body;
+    }
+    if (title || body) {
+        emit notesChanged();
+    }
+    save();
+}
+
+void NotesStore::deleteNote(const QUuid& id) {
+    const auto it =
+        std::find_if(m_notes.cbegin(), m_notes.cend(), [&](const NoteEntry& note) { return note.id == id; });
+    if (it == m_notes.cend()) {
+        return;
+    }
+    const QString title = it->title;
+    m_notes.erase(it);
+    emit notesChanged();
+    AppLogger::info(QStringLiteral("Note deleted id=%1 title=%2").arg(Text::uuidText(id), title));
+    save();
+}
+
+std::optional<NoteEntry> NotesStore::note(const std::optional<QUuid>& id) const {
+    if (!id) {
+        return std::nullopt;
+    }
+    for (const NoteEntry& entry : m_notes) {
+        if (entry.id == *id) {
+            return entry;
+        }
+    }
+    return std::nullopt;
+}
+
+void NotesStore::save() {
+    m_file.save([this] {
+        QJsonArray array;
+        for (const NoteEntry& note : std::as_const(m_notes)) {
+            array.append(QJsonObject{{QStringLiteral("id"), Text::uuidText(note.id)},
+                                     {QStringLiteral("title"), note.title},
+                                     {QStringLiteral("body"), note.body},
+                                     {QStringLiteral("timestamp"), IsoDate::format(note.timestamp)}});
+        }
+        return QJsonValue(array);
+    });
+}
+
+void NotesStore::load() {
+    m_file.load([this](const QJsonValue& json) {
+        m_notes = JsonFileStore::decodeArray<NoteEntry>(json, QString(), decodeNote);
+        AppLogger::info(QStringLiteral("Loaded notes entries=%1").arg(m_notes.size()));
+    });
+}

@@ -1,0 +1,239 @@
+#include "NotesStore.h"
+#include "StoreTestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSignalSpy>
+
+using namespace storetest;
+
+namespace {
+
+const QString kFile = QStringLiteral("notes.json");
+
+QString idText(const QUuid& id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+} // namespace
+
+class TestNotesStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Fixture::setUpProcess(m_runtime.path()); }
+    void init() { m_fixture.start(); }
+    void cleanup() { m_fixture.stop(); }
+
+    void roundTripThroughTheFile() {
+        const QDateTime withFraction = kStart.addMSecs(750);
+        QList<NoteEntry> notes;
+        {
+            NotesStore store(m_fixture.folder());
+            QSignalSpy changed(&store, &NotesStore::notesChanged);
+            const NoteEntry first = store.createNote(QStringLiteral("New Note"), QString(), kStart);
+            const NoteEntry second = store.createNote(QStringLiteral("  Ünïcödé 🎉 "),
+                                                      QStringLiteral("line\nline \"2\""), withFraction);
+            QCOMPARE(changed.count(), 2);
+            QCOMPARE(store.notes(), QList<NoteEntry>({second, first})); // newest first
+            QCOMPARE(second.timestamp, withFraction);                   // memory keeps the fraction
+            QCOMPARE(takeLog(),
+                     QStringList({"INFO Note created id=" + idText(first.id) + " title=New Note",
+                                  "INFO Note created id=" + idText(second.id) + " title=  Ünïcödé 🎉 "}));
+            notes = store.notes();
+        }
+
+        const QByteArray text = readFile(m_fixture.path(kFile));
+        QVERIFY(!text.contains('\n') && !text.contains(": "));
+        const QJsonArray array = QJsonDocument::fromJson(text).array();
+        QCOMPARE(array.size(), 2);
+        QCOMPARE(array.at(0).toObject().value("id").toString(), idText(notes.at(0).id));
+        QCOMPARE(array.at(0).toObject().value("timestamp").toString(),
+                 QStringLiteral("2026-03-14T15:09:26Z"));
+
+        NotesStore reloaded(m_fixture.folder());
+        notes[0].timestamp = kStart; // written with whole seconds
+        QCOMPARE(reloaded.notes(), notes);
+        QCOMPARE(takeLog(), QStringList{"INFO Loaded notes entries=2"});
+    }
+
+    void fileAcceptsLowerCaseIdsAndAnyMemberOrder() {
+        writeFile(
+            m_fixture.path(kFile),
+            R"([{"timestamp":"2026-03-14T17:09:26+02:00","body":"b","title":"t","id":"aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee","x":1}])");
+        NotesStore store(m_fixture.folder());
+        QCOMPARE(store.notes(),
+                 QList<NoteEntry>({{QUuid::fromString(QStringLiteral("AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE")),
+                                    "t", "b", kStart}}));
+    }
+
+    void voiceNoteTitleAndBody_data() {
+        QTest::addColumn<QString>("transcript");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<int>("chars");
+        QTest::newRow("leading blank lines and spaces") << "\n\n   \t Buy milk\nand bread  \n"
+                                                        << "Buy milk"
+                                                        << "Buy milk\nand bread" << 18;
+        QTest::newRow("first line longer than 60 characters")
+            << QString("word ").repeated(15) + "\nsecond" << QString("word ").repeated(12)
+            << QString("word ").repeated(15) + "\nsecond" << 82;
+        QTest::newRow("only white space") << " \n\t\u2028 "
+                                          << "Voice Note"
+                                          << "" << 0;
+        QTest::newRow("empty") << ""
+                               << "Voice Note"
+                               << "" << 0;
+        QTest::newRow("title line trimmed, carriage returns break lines") << "First  \r\nSecond"
+                                                                          << "First"
+                                                                          << "First  \r\nSecond" << 14;
+        QTest::newRow("line and paragraph separators break lines") << "One\u2029Two\u2028Three"
+                                                                   << "One"
+                                                                   << "One\u2029Two\u2028Three" << 13;
+        // 61 family emoji (each several code points), a blank and a flag: the title keeps 60 whole
+        // characters.
+        const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+        QTest::newRow("characters are grapheme clusters")
+            << family.repeated(61) + QStringLiteral(" \U0001F1EB\U0001F1F7") << family.repeated(60)
+            << family.repeated(61) + QStringLiteral(" \U0001F1EB\U0001F1F7") << 63;
+    }
+
+    void voiceNoteTitleAndBody() {
+        QFETCH(QString, transcript);
+        QFETCH(QString, title);
+        QFETCH(QString, body);
+        QFETCH(int, chars);
+        NotesStore store(m_fixture.folder());
+        const NoteEntry note = store.addVoiceNote(transcript, kStart);
+        QCOMPARE(note.title, title);
+        QCOMPARE(note.body, body);
+        QCOMPARE(note.timestamp, kStart);
+        QCOMPARE(store.notes(), QList<NoteEntry>{note});
+        QCOMPARE(
+            takeLog(),
+            QStringList(
+                {"INFO Note created id=" + idText(note.id) + " title=" + title,
+                 QStringLiteral("INFO Voice note saved id=%1 chars=%2").arg(idText(note.id)).arg(chars)}));
+        QCOMPARE(NotesStore(m_fixture.folder()).notes(), store.notes());
+    }
+
+    void updateNote_data() {
+        QTest::addColumn<std::optional<QString>>("title");
+        QTest::addColumn<std::optional<QString>>("body");
+        QTest::addColumn<QString>("expectedTitle");
+        QTest::addColumn<QString>("expectedBody");
+        QTest::newRow("title and body") << std::optional<QString>("T") << std::optional<QString>("B") << "T"
+                                        << "B";
+        QTest::newRow("blank title becomes Untitled")
+            << std::optional<QString>(" \n ") << std::optional<QString>() << "Untitled"
+            << "body";
+        QTest::newRow("surrounding blanks kept")
+            << std::optional<QString>("  x  ") << std::optional<QString>() << "  x  "
+            << "body";
+        QTest::newRow("body only, may be empty")
+            << std::optional<QString>() << std::optional<QString>("") << "title"
+            << "";
+        QTest::newRow("neither") << std::optional<QString>() << std::optional<QString>() << "title"
+                                 << "body";
+    }
+
+    void updateNote() {
+        QFETCH(std::optional<QString>, title);
+        QFETCH(std::optional<QString>, body);
+        QFETCH(QString, expectedTitle);
+        QFETCH(QString, expectedBody);
+        NotesStore store(m_fixture.folder());
+        const NoteEntry target = store.createNote(QStringLiteral("title"), QStringLiteral("body"), kStart);
+        const NoteEntry newer = store.createNote(QStringLiteral("newer"), QString(), kStart.addSecs(60));
+        QFile::remove(m_fixture.path(kFile));
+        takeLog();
+
+        store.updateNote(target.id, title, body);
+        const QList<NoteEntry> expected{newer, {target.id, expectedTitle, expectedBody, kStart}};
+        QCOMPARE(store.notes(), expected);                          // neither moved nor re-stamped
+        QCOMPARE(NotesStore(m_fixture.folder()).notes(), expected); // saved even when nothing changed
+        QCOMPARE(takeLog(), QStringList{"INFO Loaded notes entries=2"});
+    }
+
+    void unknownIdsAreIgnored() {
+        NotesStore store(m_fixture.folder());
+        const NoteEntry only = store.createNote(QStringLiteral("t"), QStringLiteral("b"), kStart);
+        QFile::remove(m_fixture.path(kFile));
+        takeLog();
+        QSignalSpy changed(&store, &NotesStore::notesChanged);
+
+        store.updateNote(QUuid::createUuid(), QStringLiteral("x"), QStringLiteral("y"));
+        store.deleteNote(QUuid::createUuid());
+        QCOMPARE(store.notes(), QList<NoteEntry>{only});
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(takeLog(), QStringList());
+        QVERIFY(!QFileInfo::exists(m_fixture.path(kFile)));
+
+        QVERIFY(store.note(only.id) == only);
+        QVERIFY(!store.note(std::nullopt));
+        QVERIFY(!store.note(QUuid::createUuid()));
+    }
+
+    void deletingTheOnlyNoteLeavesAnEmptyArray() {
+        NotesStore store(m_fixture.folder());
+        const NoteEntry note = store.createNote(QStringLiteral("Groceries"), QString(), kStart);
+        takeLog();
+        store.deleteNote(note.id);
+        QVERIFY(store.notes().isEmpty());
+        QCOMPARE(readFile(m_fixture.path(kFile)), QByteArray("[]"));
+        QCOMPARE(takeLog(), QStringList{"INFO Note deleted id=" + idText(note.id) + " title=Groceries"});
+    }
+
+    void failedSaveKeepsTheNote() {
+        writeFile(m_fixture.folder(), "a file where the folder should be");
+        NotesStore store(m_fixture.folder());
+        const NoteEntry note = store.createNote(QStringLiteral("t"), QString(), kStart);
+        QCOMPARE(store.notes(), QList<NoteEntry>{note});
+        const QStringList log = takeLog();
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(log.at(1).startsWith(QStringLiteral("ERROR Failed to save notes: ")), qPrintable(log.at(1)));
+    }
+
+    void unreadableFileIsSetAside_data() {
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray good =
+            R"({"id":"00000000-0000-0000-0000-000000000001","title":"t","body":"b","timestamp":"2026-03-14T15:09:26Z"})";
+        QTest::newRow("one note with a fractional second")
+            << "[" + good +
+                   R"(,{"id":"00000000-0000-0000-0000-000000000002","title":"t","body":"b","timestamp":"2026-03-14T15:09:26.5Z"}])";
+        QTest::newRow("timestamp without zone") << QByteArray(
+            R"([{"id":"00000000-0000-0000-0000-000000000002","title":"t","body":"b","timestamp":"2026-03-14T15:09:26"}])");
+        QTest::newRow("body missing")
+            << "[" + good +
+                   R"(,{"id":"00000000-0000-0000-0000-000000000002","title":"t","timestamp":"2026-03-14T15:09:26Z"}])";
+        QTest::newRow("title null") << QByteArray(
+            R"([{"id":"00000000-0000-0000-0000-000000000002","title":null,"body":"b","timestamp":"2026-03-14T15:09:26Z"}])");
+        QTest::newRow("malformed id")
+            << QByteArray(R"([{"id":"1","title":"t","body":"b","timestamp":"2026-03-14T15:09:26Z"}])");
+        QTest::newRow("an object at the top") << "{\"notes\":[" + good + "]}";
+        QTest::newRow("truncated") << "[" + good.left(40);
+    }
+
+    void unreadableFileIsSetAside() {
+        QFETCH(QByteArray, content);
+        writeFile(m_fixture.path(kFile), content);
+        NotesStore store(m_fixture.folder());
+        QVERIFY(store.notes().isEmpty());
+        const QStringList log = takeLog();
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(log.at(0).startsWith(QStringLiteral("ERROR Failed to load notes: ")), qPrintable(log.at(0)));
+        QCOMPARE(log.at(1), QStringLiteral("ERROR Set aside the unreadable notes file path=") +
+                                m_fixture.path(kFile) + kCorruptSuffix);
+
+        const NoteEntry note = store.createNote(QStringLiteral("fresh"), QString(), kStart);
+        QCOMPARE(NotesStore(m_fixture.folder()).notes(), QList<NoteEntry>{note});
+        QCOMPARE(readFile(m_fixture.path(kFile) + kCorruptSuffix), content);
+    }
+
+private:
+    QTemporaryDir m_runtime;
+    Fixture m_fixture;
+};
+
+QTEST_GUILESS_MAIN(TestNotesStore)
+#include "tst_notesstore.moc"
