@@ -49,9 +49,10 @@ struct HotkeyDefinition {
     static constexpr std::uint16_t functionKeyCode = 63;
 
     QString displayString() const;
-    static QString displayString(std::uint32_t keyCode, std::uint32_t carbonModifiers, bool includesFunctionKey,
-                                 bool isModifierOnly);
-    static std::uint32_t carbonModifiers(std::uint64_t modifierFlags);
+    static QString displayString(std::uint32_t keyCode, std::uint32_t carbonModifiers,
+                                 bool includesFunctionKey, bool isModifierOnly);
+    // Carbon modifier bits of event modifier flags (Fn and every other flag are ignored).
+    static std::uint32_t carbonModifiersFrom(std::uint64_t modifierFlags);
     static std::optional<HotkeyDefinition> captured(std::uint32_t id, const HotkeyKeyEvent& event);
 
     // The 75 keys a shortcut may use, and the 20 (F1-F20) that may be used without any modifier.
@@ -62,7 +63,8 @@ struct HotkeyDefinition {
     QJsonObject toJson() const;
     QByteArray toJsonText() const;
     // Nothing when "id", "keyCode" or "carbonModifiers" is missing or not an unsigned 32-bit integer,
-    // or a flag is present with another kind.
+    // when "keyCode" exceeds the 16-bit range of virtual key codes, or when a flag is present with
+    // another kind than a Boolean (absent or null flags read as false). Other keys are ignored.
     static std::optional<HotkeyDefinition> fromJson(const QJsonValue& json);
     static std::optional<HotkeyDefinition> fromJsonText(const QByteArray& text);
 };
