@@ -24,7 +24,7 @@ Q_LOGGING_CATEGORY(lcRuntime, "runtime")
 
 namespace {
 
-const QString kLogFileName = QStringLiteral("quillvane-mac-runtime.log");
+constexpr auto kLogFileName = "quillvane-mac-runtime.log";
 
 QString errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -38,19 +38,21 @@ struct LogLocation {
     QString failure;
 };
 
+// Kept on the heap and never destroyed: the writer thread may still use it while static objects are
+// torn down at exit.
 const LogLocation& logLocation() {
-    static const LogLocation location = [] {
+    static const LogLocation* location = new LogLocation([] {
         LogLocation resolved;
         QString why;
         resolved.folder = RuntimeDirectory::path(&why);
         if (resolved.folder.isEmpty()) {
             resolved.failure = why.isEmpty() ? QStringLiteral("no private runtime folder") : why;
         } else {
-            resolved.path = QDir(resolved.folder).filePath(kLogFileName);
+            resolved.path = QDir(resolved.folder).filePath(QLatin1String(kLogFileName));
         }
         return resolved;
-    }();
-    return location;
+    }());
+    return *location;
 }
 
 void reportFailure(const QString& reason) {

@@ -1,0 +1,268 @@
+#include "SessionCoordinator.h"
+
+#include "AppLogger.h"
+#include "BackendClient.h"
+#include "Clock.h"
+#include "SecureStore.h"
+
+#include <QPointer>
+
+struct SessionCoordinator::Provider {
+    QString authProvider;   // "auth_provider" of the request; also the log's source name
+    QString establishedLog; // lead words of the info line on success
+    QString failureLog;     // lead words of the error line on failure
+    QString failureStatus;  // lead words of the status sentence on failure
+};
+
+namespace {
+const QString kClientPlatform = QStringLiteral("linux");
+const QString kSignedInSentence = QStringLiteral("Signed in and backend session active.");
+const QString kActiveSentence = QStringLiteral("Backend session active.");
+
+bool sameProfile(const std::optional<UserProfileDTO>& a, const std::optional<UserProfileDTO>& b) {
+    if (a.has_value() != b.has_value()) {
+        return false;
+    }
+    return !a || (a->email == b->email && a->name == b->name && a->picture == b->picture);
+}
+
+} // namespace
+
+const SessionCoordinator::Provider SessionCoordinator::kApple{
+    QStringLiteral("apple"), QStringLiteral("Apple-backed session established"),
+    QStringLiteral("Apple-backed session establish failed: "),
+    QStringLiteral("Apple sign-in succeeded, but backend session failed: ")};
+const SessionCoordinator::Provider SessionCoordinator::kGoogle{
+    QStringLiteral("google"), QStringLiteral("Google-backed session established"),
+    QStringLiteral("Google-backed session establish failed: "),
+    QStringLiteral("Google sign-in succeeded, but backend session failed: ")};
+const SessionCoordinator::Provider SessionCoordinator::kMicrosoft{
+    QStringLiteral("microsoft"), QStringLiteral("Microsoft-backed session established"),
+    QStringLiteral("Microsoft-backed session establish failed: "),
+    QStringLiteral("Microsoft sign-in succeeded, but backend session failed: ")};
+
+SessionCoordinator::SessionCoordinator(BackendClient& backendClient, SecureStore& secureStore,
+                                       QObject* parent)
+    : QObject(parent), m_backendClient(backendClient), m_secureStore(secureStore) {}
+
+QString SessionCoordinator::describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const UserFacingError& e) {
+        return e.message();
+    } catch (const BackendTransportError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+QCoro::Task<> SessionCoordinator::bootstrapFromSecureStore() {
+    const std::optional<QString> token = m_secureStore.readSessionToken();
+    // An empty token is no session: it would only be sent to the backend to be rejected.
+    if (!token || token->isEmpty()) {
+        AppLogger::info(QStringLiteral("No saved backend session token found"));
+        setStatusText(QStringLiteral("No saved backend session."));
+        co_return;
+    }
+    AppLogger::info(QStringLiteral("Loaded session token from secure store"));
+    setActiveSessionToken(token);
+    co_await refreshSession(false);
+}
+
+QCoro::Task<> SessionCoordinator::refreshSession(bool forceRefresh) {
+    if (!m_activeSessionToken) {
+        setStatusText(QStringLiteral("No session token is available yet."));
+        co_return;
+    }
+    SessionRequest request;
+    request.session_token = m_activeSessionToken;
+    request.client_platform = kClientPlatform;
+    request.force_refresh = forceRefresh;
+
+    const quint64 generation = m_generation;
+    QPointer<SessionCoordinator> self(this);
+    std::optional<SessionResponseDTO> answer;
+    QString failure;
+    try {
+        answer = co_await m_backendClient.establishSession(std::move(request));
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!self) {
+        co_return;
+    }
+    if (generation != m_generation) {
+        logDiscarded(QStringLiteral("refresh"), failure);
+        co_return;
+    }
+    if (!answer) {
+        const QString sentence = QStringLiteral("Session refresh failed: ") + failure;
+        AppLogger::error(sentence);
+        setStatusText(sentence);
+        co_return;
+    }
+    adopt(*answer, QStringLiteral("Session refresh succeeded"), kActiveSentence);
+}
+
+QCoro::Task<bool> SessionCoordinator::establishSessionWithApple(QString idToken, std::optional<QString> email,
+                                                                std::optional<QString> name) {
+    return establishSession(kApple, std::move(idToken), std::move(email), std::move(name), std::nullopt);
+}
+
+QCoro::Task<bool> SessionCoordinator::establishSessionWithGoogle(QString idToken,
+                                                                 std::optional<QString> email,
+                                                                 std::optional<QString> name,
+                                                                 std::optional<QString> picture) {
+    return establishSession(kGoogle, std::move(idToken), std::move(email), std::move(name),
+                            std::move(picture));
+}
+
+QCoro::Task<bool> SessionCoordinator::establishSessionWithMicrosoft(QString idToken,
+                                                                    std::optional<QString> email,
+                                                                    std::optional<QString> name) {
+    return establishSession(kMicrosoft, std::move(idToken), std::move(email), std::move(name), std::nullopt);
+}
+
+QCoro::Task<bool> SessionCoordinator::establishSession(const Provider& provider, QString idToken,
+                                                       std::optional<QString> email,
+                                                       std::optional<QString> name,
+                                                       std::optional<QString> picture) {
+    SessionRequest request;
+    request.id_token = std::move(idToken);
+    request.auth_provider = provider.authProvider;
+    request.client_platform = kClientPlatform;
+    request.profile = UserProfileDTO{std::move(email), std::move(name), std::move(picture)};
+    request.force_refresh = false;
+
+    const quint64 generation = m_generation;
+    QPointer<SessionCoordinator> self(this);
+    std::optional<SessionResponseDTO> answer;
+    QString failure;
+    try {
+        answer = co_await m_backendClient.establishSession(std::move(request));
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!self) {
+        co_return false;
+    }
+    if (generation != m_generation) {
+        logDiscarded(provider.authProvider, failure);
+        co_return false;
+    }
+    if (!answer) {
+        AppLogger::error(provider.failureLog + failure);
+        setStatusText(provider.failureStatus + failure);
+        co_return false;
+    }
+    adopt(*answer, provider.establishedLog, kSignedInSentence);
+    co_return true;
+}
+
+void SessionCoordinator::applySessionSnapshot(const SessionResponseDTO& snapshot,
+                                              std::optional<quint64> requestGeneration) {
+    if (requestGeneration && *requestGeneration != m_generation) {
+        logDiscarded(QStringLiteral("snapshot"), {});
+        return;
+    }
+    adopt(snapshot, QStringLiteral("Applied session snapshot"), kActiveSentence);
+}
+
+void SessionCoordinator::adopt(const SessionResponseDTO& answer, const QString& logLead,
+                               const QString& successSentence) {
+    if (answer.session_token && !answer.session_token->isEmpty()) {
+        // The saved token first: it must never lag behind the one in use.
+        m_secureStore.writeSessionToken(*answer.session_token);
+        setActiveSessionToken(answer.session_token);
+    } else if (answer.session_token) {
+        AppLogger::info(QStringLiteral("Ignored empty session token in session answer"));
+    }
+    setTotalWords(answer.total_words);
+    setTotalMinutes(answer.total_minutes);
+    setProfile(answer.profile);
+    m_lastRefreshAt = Clock::current().now();
+    AppLogger::info(logLead + QStringLiteral(" words=") + QString::number(answer.total_words));
+    setStatusText(successSentence);
+}
+
+void SessionCoordinator::invalidateSessionDueToAuthenticationFailure(const QString& message) {
+    forgetSession(true);
+    AppLogger::error(QStringLiteral("Backend session invalidated after authentication failure: ") + message);
+    setStatusText(message);
+}
+
+void SessionCoordinator::clearSavedSession() {
+    forgetSession(false);
+    AppLogger::info(QStringLiteral("Saved session token cleared"));
+    setStatusText(QStringLiteral("Saved session cleared."));
+}
+
+void SessionCoordinator::forgetSession(bool keepProfile) {
+    ++m_generation; // answers to requests sent before this point are stale from now on
+    m_secureStore.deleteSessionToken();
+    setActiveSessionToken(std::nullopt);
+    setTotalWords(0);
+    setTotalMinutes(0.0);
+    if (!keepProfile) {
+        setProfile(std::nullopt);
+    }
+    m_lastRefreshAt.reset();
+}
+
+void SessionCoordinator::logDiscarded(const QString& source, const QString& failure) const {
+    QString line =
+        QStringLiteral("Discarded session answer from before sign-out or invalidation source=") + source;
+    if (!failure.isEmpty()) {
+        line += QStringLiteral(" error=") + failure;
+    }
+    AppLogger::info(line);
+}
+
+bool SessionCoordinator::shouldRefreshOnForeground(double maxAgeSeconds) const {
+    if (!m_activeSessionToken) {
+        return false;
+    }
+    if (!m_lastRefreshAt) {
+        return true;
+    }
+    const double age = static_cast<double>(m_lastRefreshAt->msecsTo(Clock::current().now())) / 1000.0;
+    return age >= 0.0 && age >= maxAgeSeconds;
+}
+
+void SessionCoordinator::setStatusText(const QString& value) {
+    if (m_statusText != value) {
+        m_statusText = value;
+        emit statusTextChanged();
+    }
+}
+
+void SessionCoordinator::setTotalWords(qint64 value) {
+    if (m_totalWords != value) {
+        m_totalWords = value;
+        emit totalWordsChanged();
+    }
+}
+
+void SessionCoordinator::setTotalMinutes(double value) {
+    if (m_totalMinutes != value) {
+        m_totalMinutes = value;
+        emit totalMinutesChanged();
+    }
+}
+
+void SessionCoordinator::setActiveSessionToken(const std::optional<QString>& value) {
+    if (m_activeSessionToken != value) {
+        m_activeSessionToken = value;
+        emit activeSessionTokenChanged();
+    }
+}
+
+void SessionCoordinator::setProfile(const std::optional<UserProfileDTO>& value) {
+    if (!sameProfile(m_profile, value)) {
+        m_profile = value;
+        emit profileChanged();
+    }
+}
