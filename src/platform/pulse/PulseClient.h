@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+struct pa_context;
+struct pa_mainloop;
+struct pa_operation;
+
+// A small synchronous PulseAudio client: each call sends one request and waits, for a bounded time, for
+// the server's answer on a private pa_mainloop driven on the calling thread (no thread of its own, no Qt
+// event loop). The connection is made on first use and made again after it failed.
+// One instance belongs to one thread; calls block that thread for at most the timeout each.
+class PulseClient {
+public:
+    explicit PulseClient(std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+    ~PulseClient();
+    PulseClient(const PulseClient&) = delete;
+    PulseClient& operator=(const PulseClient&) = delete;
+
+    // Names of the server's default source and default sink; none when the server cannot be reached.
+    std::optional<QString> defaultSourceName();
+    std::optional<QString> defaultSinkName();
+
+    // Makes the named source the server's default source. On failure returns the PulseAudio error code
+    // (PA_ERR_*, positive); 0 on success.
+    int setDefaultSource(const QString& sourceName);
+
+    // The mute state of the named sink; none when it cannot be read.
+    std::optional<bool> sinkMute(const QString& sinkName);
+    // Mutes or unmutes the named sink; false on failure.
+    bool setSinkMute(const QString& sinkName, bool mute);
+
+    // The error of the last failed call, as PulseAudio's text.
+    QString lastErrorText() const { return m_lastError; }
+
+private:
+    bool connect();
+    void disconnect();
+    bool run(pa_operation* operation); // waits for the operation to finish; false on timeout or failure
+    bool waitUntil(const std::function<bool()>& done);
+    void fail(const QString& what);
+    void failFromContext(const QString& what);
+
+    std::chrono::milliseconds m_timeout;
+    pa_mainloop* m_mainloop = nullptr;
+    pa_context* m_context = nullptr;
+    QString m_lastError;
+};

@@ -1,0 +1,303 @@
+#include "AudioCaptureService.h"
+
+#include "AppLogger.h"
+#include "Clock.h"
+#include "PulseClient.h"
+#include "RuntimeDirectory.h"
+#include "TextUtilities.h"
+#include "WavFileWriter.h"
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSource>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace std::chrono_literals;
+
+// ---- errors
+// ------------------------------------------------------------------------------------------------
+
+AudioCaptureError AudioCaptureError::recorderInitializationFailed(const QString& description) {
+    return AudioCaptureError(Kind::recorderInitializationFailed,
+                             QStringLiteral("Audio recorder initialization failed: ") + description,
+                             description);
+}
+
+AudioCaptureError AudioCaptureError::microphonePermissionDenied() {
+    return AudioCaptureError(Kind::microphonePermissionDenied,
+                             QStringLiteral("Microphone permission was denied."));
+}
+
+AudioCaptureError AudioCaptureError::recorderUnavailable() {
+    return AudioCaptureError(Kind::recorderUnavailable,
+                             QStringLiteral("Audio recorder could not be created."));
+}
+
+AudioCaptureError AudioCaptureError::noRecordingURL() {
+    return AudioCaptureError(Kind::noRecordingURL, QStringLiteral("No recording file was created."));
+}
+
+// ---- meter math
+// ----------------------------------------------------------------------------------------------
+
+float AudioCaptureService::averagePowerDbfs(double sumOfSquares, qint64 count) {
+    if (count <= 0 || !(sumOfSquares > 0))
+        return kSilenceDb;
+    constexpr double fullScale = 32768.0;
+    const double meanSquare = sumOfSquares / double(count) / (fullScale * fullScale);
+    const double db = 10.0 * std::log10(meanSquare);
+    if (!std::isfinite(db))
+        return kSilenceDb;
+    return float(std::clamp(db, double(kSilenceDb), 0.0));
+}
+
+float AudioCaptureService::averagePowerDbfs(const qint16* samples, qsizetype count) {
+    double sum = 0;
+    for (qsizetype i = 0; i < count; ++i)
+        sum += double(samples[i]) * double(samples[i]);
+    return averagePowerDbfs(sum, count);
+}
+
+// ---- service ----------------------------------------------------------------------------------------------
+
+// Where the audio source writes the recorded samples (Qt reads the server's stream on the source's timer and
+// writes everything that arrived, so a busy main thread delays samples without losing them). Every write is
+// accepted: a refused one would stop the source.
+class AudioCaptureSink : public QIODevice {
+public:
+    explicit AudioCaptureSink(AudioCaptureService& service) : m_service(service) {}
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        m_service.consumeAudio(data, size);
+        return size;
+    }
+
+private:
+    AudioCaptureService& m_service;
+};
+
+AudioCaptureService::AudioCaptureService(QObject* parent) : QObject(parent) {}
+
+AudioCaptureService::~AudioCaptureService() {
+    m_timer.cancel();
+    releaseRecorder();
+}
+
+qint64 AudioCaptureService::framesWritten() const {
+    return m_writer ? m_writer->frames() : 0;
+}
+
+namespace {
+// Linux has no microphone consent: access is there when the audio server answers and lists an input.
+// Gives the server's default source, the device recordings use.
+std::optional<QAudioDevice> accessibleDefaultInput() {
+    PulseClient pulse;
+    const std::optional<QString> sourceName = pulse.defaultSourceName();
+    if (!sourceName)
+        return std::nullopt;
+    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
+    if (inputs.isEmpty())
+        return std::nullopt;
+    // Qt 6.4 marks no input as the default: the device whose id is the default source's name is.
+    const QByteArray id = sourceName->toUtf8();
+    for (const QAudioDevice& device : inputs)
+        if (device.id() == id)
+            return device;
+    return inputs.first();
+}
+} // namespace
+
+QCoro::Task<void> AudioCaptureService::startRecording() {
+    AppLogger::info(QStringLiteral("Audio start requested"));
+    if (m_isRecording || m_starting) {
+        // A second start would orphan the running recording's file: keep the running one.
+        AppLogger::error(QStringLiteral("Audio start refused: a recording is already running"));
+        throw AudioCaptureError::recorderUnavailable();
+    }
+    m_starting = true;
+    struct StartingGuard {
+        bool& flag;
+        ~StartingGuard() { flag = false; }
+    } guard{m_starting};
+
+    const std::optional<QAudioDevice> device = accessibleDefaultInput();
+    if (!device) {
+        AppLogger::error(QStringLiteral("Microphone permission denied"));
+        throw AudioCaptureError::microphonePermissionDenied();
+    }
+
+    QString folderError;
+    const QString folder = RuntimeDirectory::path(&folderError);
+    if (folder.isEmpty()) {
+        const QString description =
+            folderError.isEmpty() ? QStringLiteral("No private folder for the recording") : folderError;
+        AppLogger::error(QStringLiteral("Recorder init failed: ") + description);
+        throw AudioCaptureError::recorderInitializationFailed(description);
+    }
+    const QString path =
+        QDir(folder).filePath(QStringLiteral("quillvane-") + Text::newUuidText() + QStringLiteral(".wav"));
+
+    auto writer = std::make_unique<WavFileWriter>(kSampleRate, 1);
+    if (!writer->open(path)) {
+        AppLogger::error(QStringLiteral("Recorder init failed: ") + writer->errorText());
+        throw AudioCaptureError::recorderInitializationFailed(writer->errorText());
+    }
+
+    QAudioFormat format;
+    format.setSampleRate(kSampleRate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    auto source = std::make_unique<QAudioSource>(*device, format);
+    // Small fragments: the first samples reach the file about 20 ms after the start.
+    source->setBufferSize(kSampleRate * 2 / 50);
+    auto sink = std::make_unique<AudioCaptureSink>(*this);
+    sink->open(QIODevice::WriteOnly);
+    m_writer = std::move(writer); // the source may deliver samples as soon as it starts
+    m_pendingByte.clear();
+    m_tickSumOfSquares = 0;
+    m_tickSamples = 0;
+    source->start(sink.get());
+    if (source->error() != QAudio::NoError || source->state() == QAudio::StoppedState) {
+        AppLogger::error(QStringLiteral("Recorder.record() returned false"));
+        source.reset();
+        m_writer.reset();
+        QFile::remove(path); // never handed over: nobody else would delete it
+        throw AudioCaptureError::recorderUnavailable();
+    }
+
+    m_source = std::move(source);
+    m_sink = std::move(sink);
+    connect(m_source.get(), &QAudioSource::stateChanged, this, [this](QAudio::State state) {
+        if (state == QAudio::StoppedState && m_source && m_source->error() != QAudio::NoError &&
+            m_isRecording)
+            AppLogger::error(QStringLiteral("Audio input stopped error=") +
+                             QString::number(int(m_source->error())));
+    });
+
+    m_currentOutputURL = QUrl::fromLocalFile(path);
+    m_recordingStartedAt = Clock::current().monotonicSeconds();
+    setElapsedDuration(0);
+    setAveragePower(kSilenceDb);
+    setRecording(true);
+
+    AppLogger::info(QStringLiteral("Audio recording started -> ") + QFileInfo(path).fileName());
+    startMeterTimer();
+    co_return;
+}
+
+void AudioCaptureService::consumeAudio(const char* bytes, qint64 size) {
+    if (!m_writer || size <= 0)
+        return;
+    QByteArray data;
+    const char* start = bytes;
+    qint64 length = size;
+    if (!m_pendingByte.isEmpty()) {
+        data = m_pendingByte + QByteArray(bytes, size);
+        m_pendingByte.clear();
+        start = data.constData();
+        length = data.size();
+    }
+    const qint64 whole = length - length % 2;
+    if (whole < length)
+        m_pendingByte = QByteArray(start + whole, 1);
+    if (whole == 0)
+        return;
+
+    const qint64 count = whole / 2;
+    for (qint64 i = 0; i < count; ++i) {
+        const qint16 sample = qFromLittleEndian<qint16>(start + 2 * i);
+        m_tickSumOfSquares += double(sample) * double(sample);
+    }
+    m_tickSamples += count;
+
+    const bool wasOk = m_writer->errorText().isEmpty();
+    if (!m_writer->write(start, whole) && wasOk)
+        AppLogger::error(QStringLiteral("Audio recording write failed: ") + m_writer->errorText());
+}
+
+void AudioCaptureService::startMeterTimer() {
+    m_timer.cancel();
+    QPointer<AudioCaptureService> self(this);
+    m_timer = Scheduler::current().repeating(100ms, [self] {
+        if (self)
+            self->meterTick();
+    });
+}
+
+void AudioCaptureService::meterTick() {
+    if (m_source) {
+        // A tick without new samples keeps the last level rather than flickering to silence.
+        if (m_tickSamples > 0)
+            setAveragePower(averagePowerDbfs(m_tickSumOfSquares, m_tickSamples));
+        m_tickSumOfSquares = 0;
+        m_tickSamples = 0;
+    }
+    if (m_recordingStartedAt)
+        setElapsedDuration(Clock::current().monotonicSeconds() - *m_recordingStartedAt);
+}
+
+void AudioCaptureService::releaseRecorder() {
+    if (m_source) {
+        m_source->disconnect(this);
+        m_source->stop();
+        m_source.reset();
+    }
+    m_sink.reset();
+    m_pendingByte.clear();
+    if (m_writer && m_writer->isOpen() && !m_writer->finish())
+        AppLogger::error(QStringLiteral("Audio recording could not be finished: ") + m_writer->errorText());
+}
+
+RecordedAudio AudioCaptureService::stopRecording() {
+    AppLogger::info(QStringLiteral("Audio stop requested"));
+    m_timer.cancel();
+    m_timer = {};
+    releaseRecorder();
+    const qint64 frames = m_writer ? m_writer->frames() : 0;
+    m_writer.reset();
+    setRecording(false);
+
+    if (m_currentOutputURL.isEmpty())
+        throw AudioCaptureError::noRecordingURL();
+
+    // The file's true length: every frame written, at 16000 frames per second.
+    const double duration = double(frames) / double(kSampleRate);
+    const QUrl url = m_currentOutputURL;
+    m_currentOutputURL.clear();
+    m_recordingStartedAt.reset();
+    setElapsedDuration(0);
+
+    AppLogger::info(QStringLiteral("Audio recording stopped duration=") + QString::number(duration, 'f', 2) +
+                    QStringLiteral("s file=") + QFileInfo(url.toLocalFile()).fileName());
+    return RecordedAudio{url, duration};
+}
+
+void AudioCaptureService::setRecording(bool value) {
+    if (m_isRecording == value)
+        return;
+    m_isRecording = value;
+    emit isRecordingChanged(value);
+}
+
+void AudioCaptureService::setElapsedDuration(double value) {
+    if (m_elapsedDuration == value)
+        return;
+    m_elapsedDuration = value;
+    emit elapsedDurationChanged(value);
+}
+
+void AudioCaptureService::setAveragePower(float value) {
+    if (m_averagePower == value)
+        return;
+    m_averagePower = value;
+    emit averagePowerChanged(value);
+}

@@ -1,0 +1,123 @@
+#include "MediaControlService.h"
+
+#include "AppLogger.h"
+#include "PulseClient.h"
+
+#include <memory>
+#include <optional>
+
+// Lives on the service's worker thread; every member is touched only there.
+class MediaControlWorker : public QObject {
+public:
+    void mute();
+    void restore();
+
+private:
+    PulseClient& pulse();
+    void logPulseFailure();
+    std::optional<bool> currentMuteState(QString* sinkName);
+
+    std::unique_ptr<PulseClient> m_pulse;
+    bool m_mutedByQuillvane = false;
+    std::optional<bool> m_previousMuteState;
+    QString m_mutedSink; // the sink we muted; the restore unmutes this one even if the default changed
+};
+
+PulseClient& MediaControlWorker::pulse() {
+    if (!m_pulse)
+        m_pulse = std::make_unique<PulseClient>();
+    return *m_pulse;
+}
+
+void MediaControlWorker::logPulseFailure() {
+    AppLogger::error(QStringLiteral("Audio mute PulseAudio request failed: ") + pulse().lastErrorText());
+}
+
+std::optional<bool> MediaControlWorker::currentMuteState(QString* sinkName) {
+    const std::optional<QString> sink = pulse().defaultSinkName();
+    if (!sink || sink->isEmpty()) {
+        logPulseFailure();
+        return std::nullopt;
+    }
+    const std::optional<bool> muted = pulse().sinkMute(*sink);
+    if (!muted) {
+        logPulseFailure();
+        return std::nullopt;
+    }
+    *sinkName = *sink;
+    return muted;
+}
+
+void MediaControlWorker::mute() {
+    // Our own mute still stands: reading it back would take it for the user's and the restore would then
+    // leave the output muted for good.
+    if (m_mutedByQuillvane)
+        return;
+
+    QString sink;
+    const std::optional<bool> state = currentMuteState(&sink);
+    if (!state) {
+        m_mutedByQuillvane = false;
+        m_previousMuteState.reset();
+        AppLogger::info(QStringLiteral("Unable to read system mute state"));
+        return;
+    }
+    m_previousMuteState = state;
+    if (*state) {
+        m_mutedByQuillvane = false;
+        AppLogger::info(QStringLiteral("System audio already muted"));
+        return;
+    }
+    if (!pulse().setSinkMute(sink, true)) {
+        logPulseFailure();
+        AppLogger::error(QStringLiteral("Failed to set system mute state to true"));
+        m_mutedByQuillvane = false;
+        return;
+    }
+    m_mutedByQuillvane = true;
+    m_mutedSink = sink;
+    AppLogger::info(QStringLiteral("Muted system audio for dictation"));
+}
+
+void MediaControlWorker::restore() {
+    if (m_mutedByQuillvane) {
+        m_mutedByQuillvane = false;
+        if (pulse().setSinkMute(m_mutedSink, false)) {
+            AppLogger::info(QStringLiteral("Restored system audio after dictation"));
+        } else {
+            logPulseFailure();
+            AppLogger::error(QStringLiteral("Failed to set system mute state to false"));
+        }
+        m_mutedSink.clear();
+    }
+    m_previousMuteState.reset();
+}
+
+MediaControlService::MediaControlService(QObject* parent)
+    : QObject(parent), m_worker(new MediaControlWorker) {
+    m_thread.setObjectName(QStringLiteral("app.quillvane.desktop.media-control"));
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+MediaControlService::~MediaControlService() {
+    flush();
+    m_thread.quit();
+    m_thread.wait();
+    delete m_worker; // its thread has ended: nothing else touches it now
+}
+
+void MediaControlService::muteIfNeeded() {
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { worker->mute(); }, Qt::QueuedConnection);
+}
+
+void MediaControlService::restoreMuteStateIfNeeded() {
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { worker->restore(); }, Qt::QueuedConnection);
+}
+
+void MediaControlService::flush() {
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
+}

@@ -1,0 +1,248 @@
+// The audio services' pure parts (meter math, WAV header, device order and status sentence) and their
+// behaviour when no audio server answers. Runs without the test session: PULSE_SERVER points nowhere.
+
+#include "AudioCaptureService.h"
+#include "AudioInputDeviceStore.h"
+#include "AudioTestTools.h"
+#include "MediaControlService.h"
+#include "RunTask.h"
+#include "WavFileWriter.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <numbers>
+
+using namespace audiotest;
+
+Q_DECLARE_METATYPE(std::vector<qint16>)
+
+namespace {
+QStringList g_lines;
+void collect(QtMsgType, const QMessageLogContext& context, const QString& message) {
+    if (context.category && QByteArray(context.category) == "runtime")
+        g_lines << message;
+}
+
+std::vector<qint16> constant(qint16 value, int count = 1600) {
+    return std::vector<qint16>(std::size_t(count), value);
+}
+
+std::vector<qint16> sine(double amplitude, int count = 16000) {
+    std::vector<qint16> samples(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        samples[std::size_t(i)] =
+            qint16(std::lround(amplitude * 32767.0 * std::sin(2 * std::numbers::pi * 440.0 * i / 16000.0)));
+    return samples;
+}
+
+using Devices = QList<AudioInputDevice>;
+} // namespace
+
+class TestAudioUnits : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_runtime;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+        qputenv("PULSE_SERVER", QByteArray("unix:") + m_runtime.filePath("no-such-pulse-socket").toUtf8());
+    }
+
+    // ---- meter
+    // -----------------------------------------------------------------------------------------------
+
+    void meterFromSamples_data() {
+        QTest::addColumn<std::vector<qint16>>("samples");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("no samples") << std::vector<qint16>{} << -160.0;
+        QTest::newRow("digital silence") << constant(0) << -160.0;
+        QTest::newRow("full scale") << constant(-32768) << 0.0;
+        QTest::newRow("half scale") << constant(16384) << -6.0206;
+        QTest::newRow("sine at half scale") << sine(0.5) << -9.0309;
+        QTest::newRow("sine at full scale") << sine(1.0) << -3.0104;
+        QTest::newRow("one step") << constant(1) << -90.3090;
+        QTest::newRow("one step in a million") << [] {
+            auto samples = constant(0, 1'000'000);
+            samples[500] = 1;
+            return samples;
+        }() << -150.3090;
+    }
+
+    void meterFromSamples() {
+        QFETCH(std::vector<qint16>, samples);
+        QFETCH(double, expected);
+        const float db = AudioCaptureService::averagePowerDbfs(samples.data(), qsizetype(samples.size()));
+        QVERIFY2(std::abs(db - expected) < 0.01, qPrintable(QString::number(db)));
+    }
+
+    void meterClampsToItsRange_data() {
+        QTest::addColumn<double>("sumOfSquares");
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<float>("expected");
+        constexpr double fullScale = 32768.0 * 32768.0;
+        QTest::newRow("below -160") << 1.0 << qint64(1'000'000'000) << -160.0f;
+        QTest::newRow("above full scale") << 4 * fullScale << qint64(1) << 0.0f;
+        QTest::newRow("no samples") << 5.0 << qint64(0) << -160.0f;
+        QTest::newRow("not a number") << std::nan("") << qint64(10) << -160.0f;
+        QTest::newRow("negative") << -1.0 << qint64(10) << -160.0f;
+    }
+
+    void meterClampsToItsRange() {
+        QFETCH(double, sumOfSquares);
+        QFETCH(qint64, count);
+        QFETCH(float, expected);
+        QCOMPARE(AudioCaptureService::averagePowerDbfs(sumOfSquares, count), expected);
+    }
+
+    // ---- WAV file
+    // ----------------------------------------------------------------------------------------------
+
+    void wavHeaderIsCanonical() {
+        const QByteArray expected = QByteArray::fromHex("52494646" // RIFF
+                                                        "a40c0000" // 36 + 3200
+                                                        "57415645" // WAVE
+                                                        "666d7420" // "fmt "
+                                                        "10000000" // 16
+                                                        "0100"
+                                                        "0100"     // PCM, mono
+                                                        "803e0000" // 16000
+                                                        "007d0000" // 32000 bytes/s
+                                                        "0200"
+                                                        "1000"       // 2 bytes/frame, 16 bits
+                                                        "64617461"   // data
+                                                        "800c0000"); // 3200
+        QCOMPARE(WavFileWriter::header(16000, 1, 3200), expected);
+    }
+
+    void wavWriterPatchesSizesAndNeverOverwrites() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.wav");
+        {
+            WavFileWriter writer(16000, 1);
+            QVERIFY(writer.open(path));
+            const std::vector<qint16> samples = sine(0.25, 1234);
+            QVERIFY(
+                writer.write(reinterpret_cast<const char*>(samples.data()), qsizetype(samples.size() * 2)));
+            QCOMPARE(writer.frames(), qint64(1234));
+            QVERIFY(writer.finish());
+        }
+        const std::optional<Wav> wav = readWav(path);
+        QVERIFY(wav);
+        QCOMPARE(wav->fileSize, qint64(44 + 2468));
+        QCOMPARE(wav->riffSize, quint32(36 + 2468));
+        QCOMPARE(wav->dataSize, quint32(2468));
+        QCOMPARE(wav->samples, sine(0.25, 1234));
+        QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::Permissions());
+
+        WavFileWriter second(16000, 1);
+        QVERIFY(!second.open(path));
+        QVERIFY(!second.errorText().isEmpty());
+        QCOMPARE(QFileInfo(path).size(), qint64(44 + 2468));
+    }
+
+    // ---- device order and status
+    // -------------------------------------------------------------------------------
+
+    void devicesAreSorted_data() {
+        QTest::addColumn<Devices>("enumerated");
+        QTest::addColumn<QStringList>("expectedIds");
+        QTest::newRow("default first")
+            << Devices{{"a", "Alpha", false}, {"z", "Zulu", true}} << QStringList{"z", "a"};
+        QTest::newRow("by name, ignoring case")
+            << Devices{{"b", "beta", false}, {"a", "Alpha", false}, {"c", "Gamma", false}}
+            << QStringList{"a", "b", "c"};
+        QTest::newRow("names equal but for case keep their order")
+            << Devices{{"2", "USB Mic", false}, {"1", "usb mic", false}, {"0", "Built-in", false}}
+            << QStringList{"0", "2", "1"};
+        QTest::newRow("same, the other way round")
+            << Devices{{"1", "usb mic", false}, {"2", "USB Mic", false}} << QStringList{"1", "2"};
+        QTest::newRow("empty") << Devices{} << QStringList{};
+    }
+
+    void devicesAreSorted() {
+        QFETCH(Devices, enumerated);
+        QFETCH(QStringList, expectedIds);
+        QStringList ids;
+        for (const AudioInputDevice& device : AudioInputDeviceStore::sorted(enumerated))
+            ids << device.id;
+        QCOMPARE(ids, expectedIds);
+    }
+
+    void statusSentence_data() {
+        QTest::addColumn<Devices>("devices");
+        QTest::addColumn<std::optional<QString>>("selected");
+        QTest::addColumn<QString>("expected");
+        const Devices devices{{"mic", "Desk Mic", true}, {"usb", "USB Headset", false}};
+        QTest::newRow("selected device present")
+            << devices << std::optional<QString>("usb") << "Selected microphone: USB Headset";
+        QTest::newRow("selected default")
+            << devices << std::optional<QString>("mic") << "Selected microphone: Desk Mic";
+        QTest::newRow("saved device gone") << devices << std::optional<QString>("gone")
+                                           << "Using your computer's default microphone: Desk Mic";
+        QTest::newRow("no selection")
+            << devices << std::optional<QString>() << "Using your computer's default microphone: Desk Mic";
+        QTest::newRow("no default among inputs")
+            << Devices{{"usb", "USB Headset", false}} << std::optional<QString>()
+            << "Using your computer's default microphone.";
+        QTest::newRow("no inputs") << Devices{} << std::optional<QString>("usb")
+                                   << "Using your computer's default microphone.";
+    }
+
+    void statusSentence() {
+        QFETCH(Devices, devices);
+        QFETCH(std::optional<QString>, selected);
+        QFETCH(QString, expected);
+        QCOMPARE(AudioInputDeviceStore::statusFor(devices, selected), expected);
+    }
+
+    void errorSentences() {
+        QCOMPARE(AudioInputDeviceError::setDefaultFailed(-50).message(),
+                 QStringLiteral("Unable to switch microphones (-50)."));
+        QCOMPARE(AudioCaptureError::recorderInitializationFailed("Disk full").message(),
+                 QStringLiteral("Audio recorder initialization failed: Disk full"));
+        QCOMPARE(AudioCaptureError::microphonePermissionDenied().message(),
+                 QStringLiteral("Microphone permission was denied."));
+    }
+
+    // ---- no audio server
+    // ---------------------------------------------------------------------------------------
+
+    void withoutAServerTheMicrophoneIsDeniedAndNoFileIsMade() {
+        auto previous = qInstallMessageHandler(collect);
+        g_lines.clear();
+        AudioCaptureService service;
+        const auto error = expectFailure<AudioCaptureError>(service.startRecording());
+        qInstallMessageHandler(previous);
+        QCOMPARE(error.kind(), AudioCaptureError::Kind::microphonePermissionDenied);
+        QVERIFY(!service.isRecording());
+        QCOMPARE(g_lines, (QStringList{"Audio start requested", "Microphone permission denied"}));
+        QDir runtime(m_runtime.path());
+        QCOMPARE(runtime.entryList({"*.wav"}, QDir::Files), QStringList());
+        QCOMPARE(QDir(m_runtime.filePath("quillvane")).entryList({"*.wav"}, QDir::Files), QStringList());
+    }
+
+    void withoutAServerNothingIsMutedOrRestored() {
+        auto previous = qInstallMessageHandler(collect);
+        g_lines.clear();
+        {
+            MediaControlService service;
+            service.muteIfNeeded();
+            service.restoreMuteStateIfNeeded();
+            service.flush();
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(g_lines.size(), 2);
+        QVERIFY2(g_lines[0].startsWith("Audio mute PulseAudio request failed: "), qPrintable(g_lines[0]));
+        QCOMPARE(g_lines[1], QStringLiteral("Unable to read system mute state"));
+    }
+};
+
+QTEST_MAIN(TestAudioUnits)
+#include "tst_audio_units.moc"
