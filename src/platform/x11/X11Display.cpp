@@ -33,7 +33,10 @@ X11Display::X11Display(Display* display) : m_display(display) {
     m_hasXTest = XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor);
     int opcode = 0;
     if (XQueryExtension(display, "XInputExtension", &opcode, &eventBase, &errorBase)) {
-        int xiMajor = 2, xiMinor = 0;
+        // The first version a connection announces sticks. Ask for 2.2: from 2.1 on, raw events reach
+        // every client that selected them even while another client holds a grab (with 2.0 the raw
+        // releases during someone else's grab are lost: seen here).
+        int xiMajor = 2, xiMinor = 2;
         if (XIQueryVersion(display, &xiMajor, &xiMinor) == Success && xiMajor >= 2) {
             m_xinputOpcode = opcode;
         }

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+
+// After Qt: Xlib's macros clash with Qt headers.
+#include "X11KeyMapping.h"
+
+#include <X11/Xlib.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+class X11Display;
+
+// System-wide key chords through passive key grabs on the root window (XGrabKey), on a connection of
+// its own. Each chord is grabbed with every NumLock/CapsLock variant, so those locks never stop it.
+// With detectable auto-repeat a held chord gives presses (the first and its repeats) and one release;
+// the release is matched by the key alone, so letting go of the modifiers first still releases it.
+class X11KeyGrabber : public QObject {
+    Q_OBJECT
+
+public:
+    // Nothing when no X server answers.
+    static std::unique_ptr<X11KeyGrabber> open();
+    ~X11KeyGrabber() override;
+
+    // The status of a stored key code that has no key on this keyboard map: BadValue, as the server
+    // answers a grab of a keycode outside the keyboard.
+    static constexpr int noSuchKeyStatus = BadValue;
+
+    // Grabs the stored key code with the Carbon modifier bits under `id`. Returns Success (0), the X
+    // error code when the server refuses (BadAccess: another client holds the chord), or noSuchKeyStatus.
+    // A refused chord is left without any of its variants.
+    int grab(std::uint32_t id, std::uint16_t keyCode, std::uint32_t carbonModifiers);
+    void ungrab(std::uint32_t id);
+    void ungrabAll();
+
+    // (id, pressed) for every press of a grabbed chord, repeats included, and (id, released) on every
+    // release of its key.
+    std::function<void(std::uint32_t id, bool pressed)> onHotKey;
+
+private:
+    struct Grab {
+        KeyCode keycode = 0;
+        unsigned int modifiers = 0;
+    };
+
+    explicit X11KeyGrabber(std::unique_ptr<X11Display> display);
+    void handleEvent(XEvent& event);
+    void ungrabChord(const Grab& grab);
+    std::array<unsigned int, 4> lockVariants() const;
+
+    std::unique_ptr<X11Display> m_display;
+    X11KeyMapping::ModifierMasks m_masks;
+    std::map<std::uint32_t, Grab> m_grabs;
+    int m_listenerId = 0;
+};

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "HotkeyEngine.h"
+#include "HotkeyIntent.h"
+#include "UserFacingError.h"
+
+#include <QList>
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class X11KeyGrabber;
+class X11RawInputMonitor;
+
+// The shortcut service's failures. The status is the X error code of the refused request (BadAccess = 10
+// when another program holds the chord, BadValue = 2 when this keyboard has no such key), or -1 when no
+// X display answers.
+class GlobalHotkeyError : public UserFacingError {
+public:
+    enum class Kind { FailedToInstallHandler, FailedToRegister };
+    static constexpr int noDisplayStatus = -1;
+
+    static GlobalHotkeyError failedToInstallHandler(int status);
+    static GlobalHotkeyError failedToRegister(int status);
+
+    Kind kind() const { return m_kind; }
+    int status() const { return m_status; }
+
+private:
+    GlobalHotkeyError(Kind kind, int status, QString message)
+        : UserFacingError(std::move(message)), m_kind(kind), m_status(status) {}
+    Kind m_kind;
+    int m_status;
+};
+
+// Turns the configured shortcuts into press and release edges system-wide, whichever application is in
+// front. Key chords with modifiers are grabbed on the X server (one connection); standalone keys, Fn
+// combinations and modifier-only shortcuts are read from XInput2 raw key events (another connection: a
+// grabbing connection would miss events while its grab is active). The state machines live in
+// HotkeyEngine. Main thread only; one instance for the life of the process.
+//
+// Activation, in this order, stopping at the first error: installHandlerIfNeeded(), registerHotkey(),
+// installFunctionKeyMonitors().
+class GlobalHotkeyService : public QObject {
+    Q_OBJECT
+
+public:
+    explicit GlobalHotkeyService(QObject* parent = nullptr);
+    ~GlobalHotkeyService() override;
+
+    // Consulted first for every edge; true consumes it.
+    std::function<bool(HotkeyIntent, HotkeyEvent)> interceptor;
+    // Receives every edge the interceptor does not consume.
+    std::function<void(HotkeyIntent, HotkeyEvent)> eventHandler;
+
+    // Initially one entry: dictation on the Fn key (Right Ctrl) held alone.
+    const QList<HotkeyBinding>& hotkeys() const { return m_engine.hotkeys(); }
+    void setHotkeys(QList<HotkeyBinding> hotkeys);
+
+    // Opens the grabbing connection once. Throws GlobalHotkeyError::failedToInstallHandler.
+    void installHandlerIfNeeded();
+    // Releases every held grabbed chord, drops every grab and grabs the current list anew. Throws
+    // GlobalHotkeyError::failedToRegister at the first chord refused; the chords before it stay grabbed.
+    void registerHotkey();
+    // Starts the key monitor once and resets the key and modifier state, releasing what was held.
+    // Never fails: without an X display with XInput 2 it logs an error and watches nothing.
+    void installFunctionKeyMonitors();
+
+private:
+    void deliver(HotkeyIntent intent, HotkeyEvent event);
+    bool openGrabber();
+
+    HotkeyEngine m_engine;
+    std::unique_ptr<X11KeyGrabber> m_grabber;
+    std::unique_ptr<X11RawInputMonitor> m_keyMonitor;
+};
