@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The window the user is working in: the desktop's active window and what it says about its program.
+struct FrontmostWindow {
+    quint64 windowId = 0;
+    std::optional<qint64> processId;
+    // The two halves of the window's class hint: the program's instance name and its class.
+    std::optional<QString> instanceName;
+    std::optional<QString> windowClass;
+};
+
+// Reads the frontmost window and window titles from the window system. Titles come back as the window
+// sets them (untrimmed); everything answers "nothing" when the window system cannot tell.
+class FrontmostWindowSource {
+public:
+    virtual ~FrontmostWindowSource() = default;
+
+    virtual std::optional<FrontmostWindow> frontmostWindow() = 0;
+    virtual std::optional<QString> windowTitle(quint64 window) = 0;
+    // The window `window` belongs to (the one it is transient for, else its client leader), if another.
+    virtual std::optional<quint64> mainWindow(quint64 window) = 0;
+    // The top-level windows of a process, in the window manager's order.
+    virtual QList<quint64> windowsOfProcess(qint64 processId) = 0;
+
+    // The desktop's source (X11); one that sees nothing when there is no X display.
+    static std::shared_ptr<FrontmostWindowSource> system();
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "KeySynthesizer.h"
+#include "X11Typist.h"
+
+#include <memory>
+
+class X11Display;
+
+// Synthesizes keys with XTest on an X connection of ours: the copy and paste chords, typing (X11Typist),
+// and the wait for the user's modifier keys to be released (read with XQueryKeymap).
+class X11KeyInjector : public KeySynthesizer {
+public:
+    static constexpr std::chrono::milliseconds modifierPollInterval{15};
+
+    // Uses `display` (not owned; null: unavailable).
+    explicit X11KeyInjector(X11Display* display);
+    // Opens and owns a connection to $DISPLAY (unavailable when there is none).
+    X11KeyInjector();
+    ~X11KeyInjector() override;
+
+    bool isTrusted() const override;
+    bool isAvailable() const override;
+    QCoro::Task<bool> waitForModifiersReleased(std::chrono::milliseconds limit) override;
+    bool sendChord(const EditChord& chord) override;
+    QCoro::Task<> typeText(QString text, std::chrono::milliseconds delay) override;
+
+    // Whether any key bound to a modifier is down now.
+    bool modifiersHeld() const;
+    // Empties the spare keys typing left mapped (they are emptied a moment after typing anyway).
+    void restoreKeyboard();
+
+private:
+    std::unique_ptr<X11Display> m_owned;
+    X11Display* m_display = nullptr;
+    std::unique_ptr<X11Typist> m_typist;
+};

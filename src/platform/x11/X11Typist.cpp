@@ -1,0 +1,278 @@
+#include "X11Typist.h"
+
+#include "Clock.h"
+#include "KeySynthesizer.h"
+#include "Scheduler.h"
+#include "X11Display.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <map>
+#include <set>
+
+X11Typist::Plan X11Typist::Plan::make(const QList<char32_t>& scalars, const X11TypingLayout& layout,
+                                      const std::vector<std::pair<unsigned int, KeySym>>& owned) {
+    Plan plan;
+    plan.runs.emplace_back();
+    // Keys we may give a symbol: empty spares first, then our own (least recently used first).
+    std::vector<unsigned int> keys(layout.spareKeycodes().begin(), layout.spareKeycodes().end());
+    std::map<unsigned int, char32_t> characterOf;
+    std::map<char32_t, unsigned int> keyOf;
+    std::set<unsigned int> carriesOurs;
+    for (const auto& [keycode, keysym] : owned) {
+        keys.push_back(keycode);
+        carriesOurs.insert(keycode);
+        if (const auto character = X11TypingLayout::characterForKeysym(keysym)) {
+            characterOf[keycode] = *character;
+            keyOf[*character] = keycode;
+        }
+    }
+    // Where each character occurs, to give up first the keys whose characters come back last.
+    std::map<char32_t, std::vector<qsizetype>> occurrences;
+    for (qsizetype i = 0; i < scalars.size(); ++i) {
+        occurrences[scalars[i]].push_back(i);
+    }
+    auto nextUse = [&](char32_t character, qsizetype after) {
+        const auto& at = occurrences[character];
+        const auto it = std::upper_bound(at.begin(), at.end(), after);
+        return it == at.end() ? std::numeric_limits<qsizetype>::max() : *it;
+    };
+    // The key to give a new symbol at position `i`, among those not typed in the current run: an empty one,
+    // else the one whose character is needed again last (Belady's choice).
+    auto pickKey = [&](const std::set<unsigned int>& usedInRun, qsizetype i) -> std::optional<unsigned int> {
+        std::optional<unsigned int> best;
+        qsizetype bestUse = -1;
+        for (unsigned int keycode : keys) {
+            if (usedInRun.contains(keycode)) {
+                continue;
+            }
+            const auto character = characterOf.find(keycode);
+            if (character == characterOf.end()) {
+                return keycode;
+            }
+            const qsizetype use = nextUse(character->second, i);
+            if (use > bestUse) {
+                best = keycode;
+                bestUse = use;
+            }
+        }
+        return best;
+    };
+
+    std::set<unsigned int> usedInRun;
+    for (qsizetype i = 0; i < scalars.size(); ++i) {
+        const char32_t character = scalars[i];
+        if (character == U'\r' && i + 1 < scalars.size() && scalars[i + 1] == U'\n') {
+            continue; // CR LF is one line break
+        }
+        if ((character < 0x20 && character != U'\n' && character != U'\r' && character != U'\t') ||
+            character == 0x7f) {
+            continue; // other control characters type nothing
+        }
+        if (const auto stroke = layout.strokeFor(character)) {
+            plan.runs.back().strokes.push_back(*stroke);
+            continue;
+        }
+        if (auto it = keyOf.find(character); it != keyOf.end()) {
+            plan.runs.back().strokes.push_back({it->second, false});
+            usedInRun.insert(it->second);
+            continue;
+        }
+        if (keys.empty()) {
+            plan.untypableAt = i;
+            break;
+        }
+        std::optional<unsigned int> picked = pickKey(usedInRun, i);
+        if (!picked) {
+            // Every key is typed in this run: the next run gives some of them new symbols.
+            plan.runs.emplace_back();
+            usedInRun.clear();
+            picked = pickKey(usedInRun, i);
+        }
+        const unsigned int keycode = *picked;
+        if (auto old = characterOf.find(keycode); old != characterOf.end()) {
+            keyOf.erase(old->second);
+        }
+        characterOf[keycode] = character;
+        keyOf[character] = keycode;
+        Run& run = plan.runs.back();
+        run.reassigns = run.reassigns || carriesOurs.contains(keycode);
+        carriesOurs.insert(keycode);
+        run.remaps.emplace_back(keycode, X11TypingLayout::keysymForCharacter(character));
+        run.strokes.push_back({keycode, false});
+        usedInRun.insert(keycode);
+    }
+    return plan;
+}
+
+namespace {
+// Sets keysyms on key codes, one request per run of consecutive key codes. False on an X error.
+bool setKeysyms(X11Display& display, std::vector<std::pair<unsigned int, KeySym>> mapping) {
+    std::sort(mapping.begin(), mapping.end());
+    X11Display::ErrorTrap trap(display);
+    for (std::size_t start = 0; start < mapping.size();) {
+        std::size_t end = start + 1;
+        while (end < mapping.size() && mapping[end].first == mapping[end - 1].first + 1) {
+            ++end;
+        }
+        std::vector<KeySym> syms;
+        for (std::size_t i = start; i < end; ++i) {
+            syms.push_back(mapping[i].second); // the same keysym on both levels: Shift changes nothing
+            syms.push_back(mapping[i].second);
+        }
+        XChangeKeyboardMapping(display.display(), static_cast<int>(mapping[start].first), 2, syms.data(),
+                               static_cast<int>(end - start));
+        start = end;
+    }
+    return trap.finish() == Success;
+}
+
+// Puts the keyboard back however typing ends: Caps Lock on again, the spares' restore scheduled.
+class TypingSession {
+public:
+    explicit TypingSession(X11Display& display, std::function<void()> onEnd)
+        : m_display(display), m_onEnd(std::move(onEnd)) {}
+    TypingSession(const TypingSession&) = delete;
+    TypingSession& operator=(const TypingSession&) = delete;
+    ~TypingSession() {
+        if (m_relockCaps) {
+            XkbLockModifiers(m_display.display(), XkbUseCoreKbd, LockMask, LockMask);
+            XFlush(m_display.display());
+        }
+        m_onEnd();
+    }
+
+    void switchCapsLockOff() {
+        XkbLockModifiers(m_display.display(), XkbUseCoreKbd, LockMask, 0);
+        XSync(m_display.display(), False);
+        m_relockCaps = true;
+    }
+
+private:
+    X11Display& m_display;
+    std::function<void()> m_onEnd;
+    bool m_relockCaps = false;
+};
+} // namespace
+
+X11Typist::X11Typist(X11Display& display) : m_display(display) {}
+
+X11Typist::~X11Typist() {
+    restoreNow();
+}
+
+void X11Typist::restoreNow() {
+    m_restoreTimer.cancel();
+    restoreSpares();
+}
+
+bool X11Typist::remap(const std::vector<std::pair<unsigned int, KeySym>>& remaps) {
+    for (const auto& [keycode, keysym] : remaps) {
+        m_remapped[keycode] = keysym;
+        markUsed(keycode);
+    }
+    return setKeysyms(m_display, remaps);
+}
+
+void X11Typist::markUsed(unsigned int keycode) {
+    if (!m_remapped.contains(keycode)) {
+        return; // a key of the layout
+    }
+    m_useOrder.erase(std::remove(m_useOrder.begin(), m_useOrder.end(), keycode), m_useOrder.end());
+    m_useOrder.push_back(keycode);
+}
+
+void X11Typist::scheduleRestore() {
+    m_restoreTimer.cancel();
+    if (!m_remapped.empty()) {
+        m_restoreTimer = Scheduler::current().singleShot(restoreDelay, [this] { restoreSpares(); });
+    }
+}
+
+void X11Typist::restoreSpares() {
+    if (m_remapped.empty()) {
+        return;
+    }
+    std::vector<std::pair<unsigned int, KeySym>> empty;
+    for (const auto& entry : m_remapped) {
+        empty.emplace_back(entry.first, NoSymbol);
+    }
+    m_remapped.clear();
+    m_useOrder.clear();
+    setKeysyms(m_display, empty);
+}
+
+QCoro::Task<> X11Typist::type(QString text, std::chrono::milliseconds delay) {
+    m_restoreTimer.cancel(); // keys still mapped by an earlier typing are used as they are, or reassigned
+    Display* display = m_display.display();
+    std::vector<std::pair<unsigned int, KeySym>> owned;
+    QList<unsigned int> ownedKeycodes;
+    for (unsigned int keycode : m_useOrder) {
+        owned.emplace_back(keycode, m_remapped.at(keycode));
+        ownedKeycodes.append(keycode);
+    }
+    const X11TypingLayout layout = X11TypingLayout::read(display, ownedKeycodes);
+    QList<char32_t> scalars;
+    for (const uint scalar : text.toUcs4()) {
+        scalars.append(static_cast<char32_t>(scalar));
+    }
+    const Plan plan = Plan::make(scalars, layout, owned);
+    Scheduler& scheduler = Scheduler::current();
+    Clock& clock = Clock::current();
+
+    bool needsShift = false;
+    for (const auto& run : plan.runs) {
+        for (const auto& stroke : run.strokes) {
+            needsShift = needsShift || stroke.shift;
+        }
+    }
+    if (needsShift && layout.shiftKeycode() == 0) {
+        scheduleRestore();
+        throw KeySynthesisError("the keyboard has no Shift key");
+    }
+
+    TypingSession session(m_display, [this] { scheduleRestore(); });
+    if (layout.capsLockOn()) {
+        session.switchCapsLockOff();
+    }
+    for (const Plan::Run& run : plan.runs) {
+        if (!run.remaps.empty()) {
+            if (run.reassigns) {
+                // Keys typed with their old symbols: clients read those before the symbols change.
+                const auto ready = m_lastStroke + keyReuseDelay;
+                if (const auto now = clock.monotonic(); now < ready) {
+                    co_await scheduler.delay(std::chrono::ceil<std::chrono::milliseconds>(ready - now));
+                }
+            }
+            if (!remap(run.remaps)) {
+                throw KeySynthesisError("the spare keys could not be remapped");
+            }
+            co_await scheduler.delay(remapSettleTime); // clients reload their keymap
+        }
+        for (const X11TypingLayout::Stroke& stroke : run.strokes) {
+            if (stroke.shift) {
+                XTestFakeKeyEvent(display, layout.shiftKeycode(), True, CurrentTime);
+            }
+            XTestFakeKeyEvent(display, stroke.keycode, True, CurrentTime);
+            XTestFakeKeyEvent(display, stroke.keycode, False, CurrentTime);
+            if (stroke.shift) {
+                XTestFakeKeyEvent(display, layout.shiftKeycode(), False, CurrentTime);
+            }
+            XFlush(display);
+            m_lastStroke = clock.monotonic();
+            markUsed(stroke.keycode);
+            co_await scheduler.delay(std::max(delay, std::chrono::milliseconds(0)));
+        }
+    }
+    if (plan.untypableAt) {
+        throw KeySynthesisError(
+            QStringLiteral("no key can type U+%1")
+                .arg(static_cast<uint>(scalars[*plan.untypableAt]), 4, 16, QLatin1Char('0'))
+                .toUpper()
+                .toStdString());
+    }
+}

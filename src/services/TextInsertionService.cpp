@@ -1,0 +1,119 @@
+#include "TextInsertionService.h"
+
+#include "AppLogger.h"
+#include "ClipboardPayload.h"
+#include "ClipboardRestorer.h"
+#include "TextUtilities.h"
+
+#include <QClipboard>
+#include <QPointer>
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+QString messageFor(TextInsertionError::Kind kind) {
+    switch (kind) {
+    case TextInsertionError::Kind::AccessibilityPermissionRequired:
+        return QStringLiteral("Accessibility permission is required to paste or type into other apps. Open "
+                              "Quillvane permissions and enable Accessibility.");
+    case TextInsertionError::Kind::ClipboardWriteFailed:
+        return QStringLiteral("Failed to write text to the clipboard.");
+    case TextInsertionError::Kind::EventCreationFailed:
+        return QStringLiteral("Failed to synthesize the paste shortcut.");
+    }
+    return {};
+}
+
+// A double in its shortest exact decimal form, always with a fraction or an exponent: 0.0, 0.015, 1e-05.
+QString shortestDecimal(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    QString text = QString::fromLatin1(buffer, result.ptr - buffer);
+    if (std::isfinite(value) && !text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) {
+        text += QStringLiteral(".0");
+    }
+    return text;
+}
+} // namespace
+
+TextInsertionError::TextInsertionError(Kind kind) : UserFacingError(messageFor(kind)), m_kind(kind) {}
+
+TextInsertionService::TextInsertionService()
+    : TextInsertionService(KeySynthesizer::system(), FrontmostWindowSource::system()) {}
+
+TextInsertionService::TextInsertionService(std::shared_ptr<KeySynthesizer> keys,
+                                           std::shared_ptr<FrontmostWindowSource> windows,
+                                           ClipboardRestorer* restorer)
+    : m_keys(std::move(keys)), m_windows(std::move(windows)), m_restorer(restorer) {
+    isAccessibilityTrusted = [keys = m_keys] { return keys && keys->isTrusted(); };
+}
+
+ClipboardRestorer& TextInsertionService::restorer() {
+    return m_restorer ? *m_restorer : ClipboardRestorer::instance();
+}
+
+QCoro::Task<> TextInsertionService::pasteText(QString text) {
+    AppLogger::info(QStringLiteral("Paste requested chars=") + QString::number(Text::graphemeCount(text)));
+    // Permission and event source first: a paste that cannot happen leaves the clipboard alone.
+    if (!isAccessibilityTrusted || !isAccessibilityTrusted()) {
+        AppLogger::error(QStringLiteral("Paste blocked: accessibility permission missing"));
+        throw TextInsertionError(TextInsertionError::Kind::AccessibilityPermissionRequired);
+    }
+    if (!m_keys || !m_keys->isAvailable()) {
+        AppLogger::error(QStringLiteral("Failed to create CGEventSource for paste"));
+        throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
+    }
+    co_await m_keys->waitForModifiersReleased(modifierReleaseLimit);
+    const std::optional<FrontmostWindow> front = m_windows ? m_windows->frontmostWindow() : std::nullopt;
+
+    ClipboardRestorer& clipboard = restorer();
+    const ClipboardSnapshot previous = clipboard.takeUserClipboard();
+    auto* payload = new ClipboardPayload(text);
+    const QPointer<ClipboardPayload> ours(payload); // the clipboard owns it from here on
+    clipboard.clipboard().setMimeData(payload, QClipboard::Clipboard);
+    if (!clipboard.serves(ours.data())) {
+        clipboard.restoreNow(previous);
+        throw TextInsertionError(TextInsertionError::Kind::ClipboardWriteFailed);
+    }
+    if (!m_keys->sendChord(EditChord::forWindow(EditAction::Paste, front))) {
+        AppLogger::error(QStringLiteral("Failed to create CGEvent keyboard events for paste"));
+        clipboard.restoreNow(previous);
+        throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
+    }
+    AppLogger::info(QStringLiteral("Paste command sent"));
+    if (previous.isEmpty()) {
+        co_return; // nothing to give back: our text stays on the clipboard
+    }
+    clipboard.restoreAfterPaste(previous, ours.data());
+}
+
+QCoro::Task<> TextInsertionService::typeText(QString text, double delay) {
+    AppLogger::info(QStringLiteral("Typing insertion requested chars=") +
+                    QString::number(Text::graphemeCount(text)) + QStringLiteral(" delay=") +
+                    shortestDecimal(delay));
+    if (!isAccessibilityTrusted || !isAccessibilityTrusted()) {
+        AppLogger::error(QStringLiteral("Typing blocked: accessibility permission missing"));
+        throw TextInsertionError(TextInsertionError::Kind::AccessibilityPermissionRequired);
+    }
+    if (!m_keys || !m_keys->isAvailable()) {
+        AppLogger::error(QStringLiteral("Failed to create CGEventSource for typing"));
+        throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
+    }
+    if (text.isEmpty()) {
+        AppLogger::info(QStringLiteral("Typing insertion completed"));
+        co_return;
+    }
+    co_await m_keys->waitForModifiersReleased(modifierReleaseLimit);
+    const auto pause =
+        delay > 0 && std::isfinite(delay)
+            ? std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(delay))
+            : std::chrono::milliseconds(0);
+    try {
+        co_await m_keys->typeText(text, pause);
+    } catch (const KeySynthesisError&) {
+        AppLogger::error(QStringLiteral("Failed to create typing CGEvents"));
+        throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
+    }
+    AppLogger::info(QStringLiteral("Typing insertion completed"));
+}

@@ -1,0 +1,5 @@
+#include "InsertionTargetWindow.h"
+
+int main(int argc, char** argv) {
+    return insertion_target::run(argc, argv);
+}

@@ -1,0 +1,258 @@
+// The frontmost application's context, paste and typing, on a private X server with openbox, against the
+// insertion target window in a child process.
+
+#include "ActiveAppContextService.h"
+#include "ClipboardRestorer.h"
+#include "InsertionTestSupport.h"
+#include "RunTask.h"
+#include "TextInsertionService.h"
+#include "X11TypingLayout.h"
+
+#include <QClipboard>
+#include <QMimeData>
+#include <QSignalSpy>
+
+#include "X11Display.h"
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+const QString kTyped = QString::fromUtf8("héllo wörld – ✓ Ünïcödé ß € 日本 🎉");
+
+bool capsLockOn(X11Display& display) {
+    XkbStateRec state{};
+    XkbGetState(display.display(), XkbUseCoreKbd, &state);
+    return (state.locked_mods & LockMask) != 0;
+}
+
+void setCapsLock(X11Display& display, bool on) {
+    XkbLockModifiers(display.display(), XkbUseCoreKbd, LockMask, on ? LockMask : 0);
+    XSync(display.display(), False);
+}
+} // namespace
+
+class TestInsertionX11 : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<X11Display> m_display;
+    std::shared_ptr<X11WindowInspector> m_windows;
+    QList<unsigned int> m_spareKeycodes; // before any typing
+
+    // Starts the target, makes it frontmost and gives it the user's clipboard (text and image).
+    bool startWithUserClipboard(TargetProcess& target, const QStringList& arguments) {
+        if (!target.start(arguments) || !waitUntilFrontmost(*m_windows, target)) {
+            return false;
+        }
+        if (target.setClipboard(kUserText, true) != "done") {
+            return false;
+        }
+        // Our process sees the target's clipboard before anything starts.
+        return QTest::qWaitFor([] {
+            const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+            return mime && mime->text() == kUserText && mime->hasImage();
+        });
+    }
+
+private slots:
+    void initTestCase() {
+        m_display = X11Display::open();
+        QVERIFY2(m_display, "no X display");
+        QVERIFY(m_display->hasXTest());
+        m_windows = std::make_shared<X11WindowInspector>(m_display.get());
+        m_spareKeycodes = X11TypingLayout::read(m_display->display()).spareKeycodes();
+        QVERIFY(!m_spareKeycodes.isEmpty());
+    }
+
+    void cleanup() {
+        QTRY_VERIFY(!ClipboardRestorer::instance().hasPendingRestore());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_windows->frontmostWindow(), 10000); // every target has gone
+    }
+
+    void contextOfTheTarget() {
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(target.start(
+            {"--title", QString::fromUtf8("  Daily journal – draft \n"), "--class", "obsidian,Obsidian"}));
+        QVERIFY(waitUntilFrontmost(*m_windows, target));
+        QCOMPARE(m_windows->frontmostWindow()->processId, std::optional<qint64>(target.pid()));
+
+        ActiveAppContextService service;
+        const ActiveAppContext context = service.currentContext();
+        QCOMPARE(context.appName, QString("obsidian"));
+        QCOMPARE(context.bundleIdentifier, std::optional<QString>("Obsidian"));
+        QCOMPARE(context.windowTitle, QString::fromUtf8("Daily journal – draft"));
+        QCOMPARE(context.category, std::optional<QString>("notes"));
+        QCOMPARE(context.debugDescription, QString::fromUtf8("obsidian (NOTES) - Daily journal – draft"));
+    }
+
+    void noActiveWindowGivesUnknowns() {
+        const ActiveAppContext expected{"Unknown Application", std::nullopt, "Unknown Window", std::nullopt,
+                                        "Unknown Application (GENERAL) - Unknown Window"};
+        QCOMPARE(ActiveAppContextService().currentContext(), expected);
+
+        // Without a window manager: the input focus, walked up to the window with a class hint.
+        PrivateXServer bare;
+        QString error;
+        QVERIFY2(bare.start(false, &error), qPrintable(error));
+        auto bareDisplay = X11Display::open(bare.displayName());
+        QVERIFY(bareDisplay);
+        auto bareWindows = std::make_shared<X11WindowInspector>(bareDisplay.get());
+        ActiveAppContextService bareService(bareWindows);
+        QCOMPARE(bareService.currentContext(), expected);
+
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", QString::fromLatin1(bare.displayName()));
+        target.setEnvironment(environment);
+        QVERIFY(target.start({"--title", "Bare", "--class", "barewin,Barewin"}));
+        QVERIFY(waitUntilFrontmost(*bareWindows, target));
+        const ActiveAppContext context = bareService.currentContext();
+        QCOMPARE(context.appName, QString("barewin"));
+        QCOMPARE(context.windowTitle, QString("Bare"));
+    }
+
+    // The target gets our text; afterwards the clipboard holds the user's text and image again.
+    void pasteRestoresUserClipboard_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("chord");
+        QTest::newRow("editor") << QStringList{} << QByteArray("ctrl+v");
+        QTest::newRow("terminal") << QStringList{"--terminal", "--class", "xterm,XTerm"}
+                                  << QByteArray("ctrl+shift+v");
+    }
+    void pasteRestoresUserClipboard() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, chord);
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(startWithUserClipboard(target, arguments));
+        QSignalSpy restores(&ClipboardRestorer::instance(), &ClipboardRestorer::pendingRestoreFinished);
+
+        const QString pasted = QString::fromUtf8("Pasted ✓ text – ünïcode 日本");
+        TextInsertionService service;
+        runTask(service.pasteText(pasted));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), pasted, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(restores.size(), 1, 20000);
+        QCOMPARE(restores.first().first().toBool(), true);
+        QCOMPARE(target.keys(), QList<QByteArray>{chord});
+        verifyUserClipboard(target);
+        QCOMPARE(target.text(), pasted); // nothing pasted twice, no old text
+    }
+
+    // A paste while the previous paste's restore still waits: both arrive, the user's clipboard comes back.
+    void pasteTwiceInARow() {
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(startWithUserClipboard(target, {}));
+        TextInsertionService service;
+        runTask(service.pasteText("first "));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QString("first "), 20000);
+        QVERIFY(ClipboardRestorer::instance().hasPendingRestore());
+        runTask(service.pasteText("second"));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QString("first second"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!ClipboardRestorer::instance().hasPendingRestore(), 20000);
+        verifyUserClipboard(target);
+    }
+
+    // A paste that fails leaves the user's clipboard as it was; without permission or event source the
+    // clipboard is not even touched.
+    void failedPasteKeepsUserClipboard_data() {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("touched");
+        QTest::newRow("no permission")
+            << "permission" << int(TextInsertionError::Kind::AccessibilityPermissionRequired) << false;
+        QTest::newRow("no event source")
+            << "source" << int(TextInsertionError::Kind::EventCreationFailed) << false;
+        QTest::newRow("chord not sent")
+            << "chord" << int(TextInsertionError::Kind::EventCreationFailed) << true;
+    }
+    void failedPasteKeepsUserClipboard() {
+        QFETCH(QString, failure);
+        QFETCH(int, kind);
+        QFETCH(bool, touched);
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(startWithUserClipboard(target, {}));
+
+        auto keys = std::make_shared<ScriptedKeys>(KeySynthesizer::system());
+        keys->available = failure != "source";
+        keys->chordWorks = failure != "chord";
+        TextInsertionService service(keys, m_windows);
+        if (failure == "permission") {
+            service.isAccessibilityTrusted = [] { return false; };
+        }
+        const auto error = expectFailure<TextInsertionError>(service.pasteText("never pasted"));
+        QCOMPARE(int(error.kind()), kind);
+        QCOMPARE(QGuiApplication::clipboard()->ownsClipboard(), touched); // put back by us, or never taken
+        QVERIFY(!ClipboardRestorer::instance().hasPendingRestore());
+        verifyUserClipboard(target);
+        QCOMPARE(target.text(), QString());
+    }
+
+    // Every character arrives exactly, whatever the layout lacks, also on a busy machine, with Caps Lock
+    // on, and while the user still holds the shortcut's Ctrl key for a moment; the keyboard is as it was
+    // afterwards.
+    void typingArrivesExactly_data() {
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<bool>("capsLock");
+        QTest::addColumn<bool>("ctrlHeld");
+        QTest::newRow("idle") << false << false << false;
+        QTest::newRow("machine loaded") << true << false << false;
+        QTest::newRow("caps lock on") << false << true << false;
+        QTest::newRow("ctrl still held") << false << false << true;
+    }
+    void typingArrivesExactly() {
+        QFETCH(bool, loaded);
+        QFETCH(bool, capsLock);
+        QFETCH(bool, ctrlHeld);
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(target.start());
+        QVERIFY(waitUntilFrontmost(*m_windows, target));
+        setCapsLock(*m_display, capsLock);
+        auto capsOff = qScopeGuard([this] { setCapsLock(*m_display, false); });
+
+        std::unique_ptr<MachineLoad> load;
+        if (loaded) {
+            load = std::make_unique<MachineLoad>();
+        }
+        if (ctrlHeld) {
+            // The user lets go of Ctrl 300 ms after the typing was asked for.
+            const KeyCode control = XKeysymToKeycode(m_display->display(), XK_Control_L);
+            XTestFakeKeyEvent(m_display->display(), control, True, CurrentTime);
+            XSync(m_display->display(), False);
+            QTimer::singleShot(300, [this, control] {
+                XTestFakeKeyEvent(m_display->display(), control, False, CurrentTime);
+                XSync(m_display->display(), False);
+            });
+        }
+        TextInsertionService service;
+        runTask(service.typeText(kTyped, 0.0));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), kTyped, 30000);
+        load.reset();
+
+        QCOMPARE(capsLockOn(*m_display), capsLock);
+        // The spare keys lose their symbols again a moment later.
+        QTRY_COMPARE_WITH_TIMEOUT(X11TypingLayout::read(m_display->display()).spareKeycodes(),
+                                  m_spareKeycodes, 10000);
+        QCOMPARE(target.text(), kTyped);
+    }
+
+    // More characters the layout lacks than there are spare keys, typed right after another typing whose
+    // keys are still mapped: keys are reassigned (after a pause), and everything arrives in order.
+    void typingMoreCharactersThanSpareKeys() {
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(target.start());
+        QVERIFY(waitUntilFrontmost(*m_windows, target));
+        QString many;
+        for (char32_t c = U'α'; many.size() < 3 * m_spareKeycodes.size(); ++c) {
+            many += QString::fromUcs4(&c, 1) + QLatin1Char(c % 3 ? ' ' : '.');
+        }
+        TextInsertionService service;
+        runTask(service.typeText(kTyped, 0.0));
+        runTask(service.typeText(many, 0.0));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), kTyped + many, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(X11TypingLayout::read(m_display->display()).spareKeycodes(),
+                                  m_spareKeycodes, 10000);
+    }
+};
+
+INSERTION_X11_TEST_MAIN(TestInsertionX11)
+#include "tst_insertion_x11.moc"
