@@ -63,7 +63,9 @@ X11Display::~X11Display() {
     XCloseDisplay(m_display);
 }
 
-Window X11Display::root() const { return DefaultRootWindow(m_display); }
+Window X11Display::root() const {
+    return DefaultRootWindow(m_display);
+}
 
 Atom X11Display::atom(const char* name) {
     const QByteArray key(name);
@@ -80,7 +82,9 @@ int X11Display::addEventListener(EventListener listener) {
     return id;
 }
 
-void X11Display::removeEventListener(int id) { m_listeners.erase(id); }
+void X11Display::removeEventListener(int id) {
+    m_listeners.erase(id);
+}
 
 void X11Display::processEvents() {
     while (XPending(m_display) > 0) {
@@ -125,7 +129,8 @@ int X11Display::handleError(Display* display, XErrorEvent* event) {
     return 0;
 }
 
-X11Display::ErrorTrap::ErrorTrap(X11Display& display) : m_display(display), m_previous(display.m_trappedError) {
+X11Display::ErrorTrap::ErrorTrap(X11Display& display)
+    : m_display(display), m_previous(display.m_trappedError) {
     XSync(display.m_display, False); // errors of earlier requests are not ours
     ++m_display.m_trapDepth;
     m_display.m_trappedError = Success;
