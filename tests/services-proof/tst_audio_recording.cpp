@@ -111,6 +111,9 @@ private slots:
         connect(input, &QIODevice::readyRead, this, [&] {
             pending += input->readAll();
             const qsizetype whole = pending.size() / qsizetype(sizeof(std::int16_t));
+            if (whole == 0) {
+                return;
+            }
             const std::size_t at = recorded.size();
             recorded.resize(at + std::size_t(whole));
             std::memcpy(recorded.data() + at, pending.constData(), std::size_t(whole) * sizeof(std::int16_t));
