@@ -1,6 +1,7 @@
 // Proves the PulseAudio server of the test session records: a 1 kHz tone played into the sink that feeds
 // the virtual microphone comes back through QAudioSource, in the requested 16 kHz mono Int16 format.
 
+#include "AudioTestMain.h"
 #include "WavWriter.h"
 
 #include <QAudioDevice>
@@ -155,5 +156,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestAudioRecording)
+QUILLVANE_AUDIO_TEST_MAIN(TestAudioRecording, QCoreApplication)
 #include "tst_audio_recording.moc"

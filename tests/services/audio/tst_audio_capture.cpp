@@ -2,6 +2,7 @@
 // lands in a well-formed 16 kHz mono WAV of the right length and level; the duration counts the frames
 // written; a second start is refused without harming the running recording.
 
+#include "AudioTestMain.h"
 #include "AudioCaptureService.h"
 #include "AudioTestTools.h"
 #include "Clock.h"
@@ -247,5 +248,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAudioCapture)
+QUILLVANE_AUDIO_TEST_MAIN(TestAudioCapture, QApplication)
 #include "tst_audio_capture.moc"

@@ -3,6 +3,7 @@
 // the failures leave everything as it was. The session's default source "virtualmic" is restored after
 // every test.
 
+#include "AudioTestMain.h"
 #include "AudioCaptureService.h"
 #include "AudioInputDeviceStore.h"
 #include "AudioTestTools.h"
@@ -169,5 +170,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAudioDevices)
+QUILLVANE_AUDIO_TEST_MAIN(TestAudioDevices, QApplication)
 #include "tst_audio_devices.moc"

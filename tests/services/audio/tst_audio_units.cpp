@@ -1,6 +1,7 @@
 // The audio services' pure parts (meter math, WAV header, device order and status sentence) and their
 // behaviour when no audio server answers. Runs without the test session: PULSE_SERVER points nowhere.
 
+#include "AudioTestMain.h"
 #include "AudioCaptureService.h"
 #include "AudioInputDeviceStore.h"
 #include "AudioTestTools.h"
@@ -244,5 +245,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAudioUnits)
+QUILLVANE_AUDIO_TEST_MAIN(TestAudioUnits, QApplication)
 #include "tst_audio_units.moc"

@@ -1,6 +1,7 @@
 // MediaControlService against the test session's PulseAudio: the output is muted for a dictation and
 // unmuted afterwards only when the service muted it, checked with `pactl get-sink-mute`.
 
+#include "AudioTestMain.h"
 #include "AppLogger.h"
 #include "AudioTestTools.h"
 #include "MediaControlService.h"
@@ -146,5 +147,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMediaControl)
+QUILLVANE_AUDIO_TEST_MAIN(TestMediaControl, QApplication)
 #include "tst_media_control.moc"

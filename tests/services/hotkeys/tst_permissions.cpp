@@ -1,6 +1,7 @@
 // The permissions coordinator's states, button titles and actions, with the system's answers faked; and
 // its default probe on a session without an X display.
 
+#include "AudioTestMain.h"
 #include "ManualScheduler.h"
 #include "PermissionsCoordinator.h"
 #include "RuntimeLogCapture.h"
@@ -209,5 +210,5 @@ private:
     ManualScheduler m_scheduler{m_clock};
 };
 
-QTEST_GUILESS_MAIN(TestPermissions)
+QUILLVANE_AUDIO_TEST_MAIN(TestPermissions, QCoreApplication)
 #include "tst_permissions.moc"

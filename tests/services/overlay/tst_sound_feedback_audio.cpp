@@ -1,6 +1,7 @@
 // The cue sounds are heard: each cue, played on the session's PulseAudio server, reaches the monitor of
 // the default sink ("speakers"), recorded with parec, above silence and at the cue's own pitch.
 
+#include "AudioTestMain.h"
 #include "SoundFeedbackService.h"
 
 #include <QApplication>
@@ -156,5 +157,5 @@ private:
     SpeakerMonitor m_monitor;
 };
 
-QTEST_MAIN(TestSoundFeedbackAudio)
+QUILLVANE_AUDIO_TEST_MAIN(TestSoundFeedbackAudio, QApplication)
 #include "tst_sound_feedback_audio.moc"
