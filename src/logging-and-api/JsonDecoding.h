@@ -105,7 +105,9 @@ double decode(const QJsonValue& value, const QString& path, Tag<double>);
 bool decode(const QJsonValue& value, const QString& path, Tag<bool>);
 JSONValue::Object decode(const QJsonValue& value, const QString& path, Tag<JSONValue::Object>);
 template <JsonRecord T> T decode(const QJsonValue& value, const QString& path, Tag<T>);
-template <class T> QList<T> decode(const QJsonValue& value, const QString& path, Tag<QList<T>>) {
+// Reads a JSON array at `path` element by element with `decodeElement(element, elementPath)`.
+template <class T, class Decode>
+QList<T> decodeArray(const QJsonValue& value, const QString& path, Decode decodeElement) {
     if (!value.isArray()) {
         throw DecodingError(DecodingError::Kind::TypeMismatch, path, QStringLiteral("Expected an array"));
     }
@@ -113,9 +115,14 @@ template <class T> QList<T> decode(const QJsonValue& value, const QString& path,
     QList<T> result;
     result.reserve(array.size());
     for (qsizetype i = 0; i < array.size(); ++i) {
-        result.append(decode(array.at(i), indexPath(path, i), Tag<T>{}));
+        result.append(decodeElement(array.at(i), indexPath(path, i)));
     }
     return result;
+}
+template <class T> QList<T> decode(const QJsonValue& value, const QString& path, Tag<QList<T>>) {
+    return decodeArray<T>(value, path, [](const QJsonValue& element, const QString& at) {
+        return decode(element, at, Tag<T>{});
+    });
 }
 
 // Parses body bytes as one JSON value; text that is not JSON throws DecodingError (data corrupted).

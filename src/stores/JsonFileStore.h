@@ -47,21 +47,6 @@ public:
     static QUuid parseId(const QString& text, const QString& path);
     static QDateTime parseDate(const QString& text, const QString& path);
 
-    // Decodes a JSON array at `path` element by element with `decode(element, elementPath)`.
-    template <class T, class Decode>
-    static QList<T> decodeArray(const QJsonValue& value, const QString& path, Decode decode) {
-        if (!value.isArray()) {
-            throw DecodingError(DecodingError::Kind::TypeMismatch, path, QStringLiteral("Expected an array"));
-        }
-        const QJsonArray array = value.toArray();
-        QList<T> result;
-        result.reserve(array.size());
-        for (qsizetype i = 0; i < array.size(); ++i) {
-            result.append(decode(array.at(i), JsonDecode::indexPath(path, i)));
-        }
-        return result;
-    }
-
 private:
     void setAside();
 

@@ -75,7 +75,7 @@ QList<T> decodeMember(const QJsonObject& object, const QString& key, Decode deco
         throw DecodingError(DecodingError::Kind::ValueNotFound, key,
                             QStringLiteral("Expected a value but found null"));
     }
-    return JsonFileStore::decodeArray<T>(*it, key, decode);
+    return JsonDecode::decodeArray<T>(*it, key, decode);
 }
 
 } // namespace

@@ -162,7 +162,7 @@ void NotesStore::save() {
 
 void NotesStore::load() {
     m_file.load([this](const QJsonValue& json) {
-        m_notes = JsonFileStore::decodeArray<NoteEntry>(json, QString(), decodeNote);
+        m_notes = JsonDecode::decodeArray<NoteEntry>(json, QString(), decodeNote);
         AppLogger::info(QStringLiteral("Loaded notes entries=%1").arg(m_notes.size()));
     });
 }

@@ -75,7 +75,7 @@ void TranscriptionHistoryStore::save() {
 
 void TranscriptionHistoryStore::load() {
     m_file.load([this](const QJsonValue& json) {
-        m_entries = JsonFileStore::decodeArray<TranscriptionHistoryEntry>(json, QString(), decodeEntry);
+        m_entries = JsonDecode::decodeArray<TranscriptionHistoryEntry>(json, QString(), decodeEntry);
         AppLogger::info(QStringLiteral("Loaded transcription history entries=%1").arg(m_entries.size()));
     });
 }

@@ -1,5 +1,6 @@
 #include "BackendClient.h"
 #include "RunTask.h"
+#include "RuntimeLogCapture.h"
 #include "StandinBackend.h"
 
 #include <QRegularExpression>
@@ -12,16 +13,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-QStringList g_runtimeLines;
-QMutex g_runtimeMutex;
-
-void captureRuntime(QtMsgType, const QMessageLogContext& context, const QString& message) {
-    if (context.category && QByteArray(context.category) == "runtime") {
-        QMutexLocker lock(&g_runtimeMutex);
-        g_runtimeLines << message;
-    }
-}
-
 QJsonObject bodyOf(const standin::ReceivedRequest& request) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
 }
@@ -38,6 +29,7 @@ class TestBackendClient : public QObject {
     standin::StandinBackend m_backend;
     QUrl m_base;
     std::unique_ptr<BackendClient> m_client;
+    std::optional<RuntimeLogCapture> m_log; // installed once QTest has its own handler
 
     SessionRequest signIn() const {
         SessionRequest request;
@@ -48,21 +40,23 @@ class TestBackendClient : public QObject {
     }
 
     QStringList runtimeLinesMatching(const QString& pattern) const {
-        return g_runtimeLines.filter(QRegularExpression(pattern));
+        return m_log->lines().filter(QRegularExpression(pattern));
     }
 
 private slots:
     void initTestCase() {
+        m_log.emplace();
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
         m_backend.start();
         m_base = QUrl(QString::fromStdString(m_backend.baseUrl()));
-        qInstallMessageHandler(captureRuntime);
     }
+
+    void cleanupTestCase() { m_log.reset(); }
 
     void init() {
         m_backend.reset();
         m_client = std::make_unique<BackendClient>(m_base);
-        g_runtimeLines.clear();
+        RuntimeLogCapture::clear();
     }
 
     void elapsedMillisecondsRoundsHalfAwayFromZero() {
@@ -84,11 +78,11 @@ private slots:
         QCOMPARE(str(sent->headers.at("content-type")), QStringLiteral("application/json"));
         QVERIFY(!sent->headers.count("authorization"));
 
-        QCOMPARE(g_runtimeLines.size(), 2);
-        QCOMPARE(g_runtimeLines[0], "POST /api/session -> " + m_base.toString());
+        QCOMPARE(m_log->lines().size(), 2);
+        QCOMPARE(m_log->lines()[0], "POST /api/session -> " + m_base.toString());
         QVERIFY2(
-            QRegularExpression("^POST /api/session completed in \\d+ms$").match(g_runtimeLines[1]).hasMatch(),
-            qPrintable(g_runtimeLines[1]));
+            QRegularExpression("^POST /api/session completed in \\d+ms$").match(m_log->lines()[1]).hasMatch(),
+            qPrintable(m_log->lines()[1]));
 
         // The new token refreshes the same session.
         SessionRequest refresh;
@@ -104,7 +98,7 @@ private slots:
         runTask(m_client->establishSession(signIn()));
         QCOMPARE(str(m_backend.received().back().path), QStringLiteral("/api/session"));
         QCOMPARE(str(m_backend.received().back().rawQuery), QString());
-        QCOMPARE(g_runtimeLines[0], "POST /api/session -> " + prefixed.toString());
+        QCOMPARE(m_log->lines()[0], "POST /api/session -> " + prefixed.toString());
     }
 
     void baseUrlChangeAppliesToTheNextRequest() {
@@ -152,11 +146,11 @@ private slots:
         if (idToken != "-") {
             QCOMPARE(str(sent->queryItems.back().second), idToken); // decoded back to the original
         }
-        QCOMPARE(g_runtimeLines[0],
+        QCOMPARE(m_log->lines()[0],
                  "GET /api/user/config -> " + m_base.toString() + "/api/user/config" + logged);
         for (const QString& token : {sessionToken, idToken}) {
             if (token != "-") {
-                QVERIFY(!g_runtimeLines.join('\n').contains("=" + token));
+                QVERIFY(!m_log->lines().join('\n').contains("=" + token));
             }
         }
     }
@@ -169,7 +163,7 @@ private slots:
         envelope.config.dictionary = QList<DictionaryEntryDTO>{{"Quillvane", std::nullopt}};
         runTask(m_client->updateUserConfig(envelope));
         QCOMPARE(bodyOf(*m_backend.lastRequest("/api/user/config")), toJsonObject(envelope));
-        QCOMPARE(g_runtimeLines[0], "POST /api/user/config -> " + m_base.toString());
+        QCOMPARE(m_log->lines()[0], "POST /api/user/config -> " + m_base.toString());
 
         const auto stored = runTask(m_client->getUserConfig(token, std::nullopt));
         QVERIFY(stored.config.settings->at("auto_space").boolValue());
@@ -189,17 +183,17 @@ private slots:
         title.text = "Notes about the quarterly plan";
         QVERIFY(!runTask(m_client->generateTitle(title)).title.isEmpty());
 
-        QCOMPARE(g_runtimeLines.size(), 3);
-        QVERIFY(g_runtimeLines[0].startsWith("GET /api/tutorials completed in "));
-        QVERIFY(g_runtimeLines[1].startsWith("GET /api/auth/apple/start completed in "));
-        QVERIFY(g_runtimeLines[2].startsWith("POST /api/generate_title completed in "));
+        QCOMPARE(m_log->lines().size(), 3);
+        QVERIFY(m_log->lines()[0].startsWith("GET /api/tutorials completed in "));
+        QVERIFY(m_log->lines()[1].startsWith("GET /api/auth/apple/start completed in "));
+        QVERIFY(m_log->lines()[2].startsWith("POST /api/generate_title completed in "));
     }
 
     void formattingRequestLinesCountCharacters() {
         FormatEmailRequestDTO email;
         email.text = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");
         runTask(m_client->formatEmail(email));
-        QCOMPARE(g_runtimeLines[0], "POST /api/format/email -> " + m_base.toString() + " chars=1");
+        QCOMPARE(m_log->lines()[0], "POST /api/format/email -> " + m_base.toString() + " chars=1");
 
         FormatGenericRequestDTO generic;
         generic.text = "make it formal";
@@ -260,9 +254,9 @@ private slots:
             QCOMPARE(str(sent->formFields.at(it.key().toStdString())), it.value());
         }
         QVERIFY(str(sent->headers.at("content-type")).startsWith("multipart/form-data; boundary=Boundary-"));
-        QCOMPARE(g_runtimeLines[0],
+        QCOMPARE(m_log->lines()[0],
                  "POST " + path + " -> " + m_base.toString() + " file=clip.wav bytes=64000");
-        QVERIFY(g_runtimeLines[1].startsWith("POST " + path + " completed in "));
+        QVERIFY(m_log->lines()[1].startsWith("POST " + path + " completed in "));
     }
 
     void unsuccessfulAnswers_data() {
@@ -311,8 +305,8 @@ private slots:
         if (error.kind() == BackendClientError::Kind::HttpError) {
             QCOMPARE(error.statusCode(), qint64(status));
         }
-        QCOMPARE(g_runtimeLines.size(), 1); // no completion line
-        QVERIFY2(g_runtimeLines[0].startsWith(logged), qPrintable(g_runtimeLines[0]));
+        QCOMPARE(m_log->lines().size(), 1); // no completion line
+        QVERIFY2(m_log->lines()[0].startsWith(logged), qPrintable(m_log->lines()[0]));
     }
 
     void missingEndpointReachesCallerAsItsStatus() {
@@ -336,7 +330,7 @@ private slots:
         const auto error = expectFailure<BackendClientError>(m_client->establishSession(signIn()));
         QCOMPARE(error.kind(), BackendClientError::Kind::InvalidBaseURL);
         QCOMPARE(error.message(), QStringLiteral("Backend URL is invalid."));
-        QCOMPARE(g_runtimeLines, QStringList({"POST /api/session -> " + base.toString()})); // line stands
+        QCOMPARE(m_log->lines(), QStringList({"POST /api/session -> " + base.toString()})); // line stands
         QVERIFY(expectFailure<BackendClientError>(m_client->getTutorials()).kind() ==
                 BackendClientError::Kind::InvalidBaseURL);
         QVERIFY(m_backend.received().empty());

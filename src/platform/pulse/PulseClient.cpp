@@ -172,7 +172,7 @@ bool PulseClient::run(pa_operation* operation) {
     return done;
 }
 
-std::optional<QString> PulseClient::defaultSourceName() {
+std::optional<std::pair<QString, QString>> PulseClient::serverDefaults() {
     if (!connect())
         return std::nullopt;
     ServerInfoAnswer answer;
@@ -181,19 +181,17 @@ std::optional<QString> PulseClient::defaultSourceName() {
             fail(QStringLiteral("PulseAudio gave no server information"));
         return std::nullopt;
     }
-    return answer.defaultSource;
+    return std::pair(answer.defaultSource, answer.defaultSink);
+}
+
+std::optional<QString> PulseClient::defaultSourceName() {
+    const auto defaults = serverDefaults();
+    return defaults ? std::optional(defaults->first) : std::nullopt;
 }
 
 std::optional<QString> PulseClient::defaultSinkName() {
-    if (!connect())
-        return std::nullopt;
-    ServerInfoAnswer answer;
-    if (!run(pa_context_get_server_info(m_context, onServerInfo, &answer)) || !answer.ok) {
-        if (m_lastError.isEmpty())
-            fail(QStringLiteral("PulseAudio gave no server information"));
-        return std::nullopt;
-    }
-    return answer.defaultSink;
+    const auto defaults = serverDefaults();
+    return defaults ? std::optional(defaults->second) : std::nullopt;
 }
 
 int PulseClient::setDefaultSource(const QString& sourceName) {

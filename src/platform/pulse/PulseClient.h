@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <utility>
 
 struct pa_context;
 struct pa_mainloop;
@@ -40,6 +41,8 @@ public:
 private:
     bool connect();
     void disconnect();
+    // The server's default source and sink names, in that order; none when they cannot be read.
+    std::optional<std::pair<QString, QString>> serverDefaults();
     bool run(pa_operation* operation); // waits for the operation to finish; false on timeout or failure
     bool waitUntil(const std::function<bool()>& done);
     void fail(const QString& what);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RuntimeLogCapture.h"
+
 // Shared fixture pieces for the JSON-file store tests: a captured "runtime" log, a fixed clock and a
 // private folder per test, plus small file helpers.
 
@@ -14,40 +16,13 @@
 #include <QtTest>
 
 #include <memory>
-#include <mutex>
+#include <optional>
 
 namespace storetest {
 
-struct LogLine {
-    QtMsgType type;
-    QString text;
-};
-
-inline std::mutex& logMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-inline QList<LogLine>& capturedLines() {
-    static QList<LogLine> lines;
-    return lines;
-}
-
-inline void captureRuntime(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (qstrcmp(context.category, "runtime") != 0) {
-        return;
-    }
-    std::lock_guard lock(logMutex());
-    capturedLines().append({type, text});
-}
-
 // Every runtime line logged since the last call ("INFO " / "ERROR " + message).
 inline QStringList takeLog() {
-    std::lock_guard lock(logMutex());
-    QStringList lines;
-    for (const LogLine& line : std::exchange(capturedLines(), {})) {
-        lines << (line.type == QtInfoMsg ? QStringLiteral("INFO ") : QStringLiteral("ERROR ")) + line.text;
-    }
-    return lines;
+    return RuntimeLogCapture::takeEntries();
 }
 
 inline QByteArray readFile(const QString& path) {
@@ -84,13 +59,12 @@ public:
         QVERIFY(m_folder->isValid());
         m_clock.setNow(kStart);
         Clock::setCurrent(&m_clock);
-        takeLog();
-        m_previous = qInstallMessageHandler(captureRuntime);
+        m_log.emplace();
     }
 
     void stop() {
         AppLogger::flush();
-        qInstallMessageHandler(m_previous);
+        m_log.reset();
         Clock::setCurrent(nullptr);
         m_folder.reset();
     }
@@ -108,7 +82,7 @@ public:
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
     ManualClock m_clock;
-    QtMessageHandler m_previous = nullptr;
+    std::optional<RuntimeLogCapture> m_log;
 };
 
 } // namespace storetest

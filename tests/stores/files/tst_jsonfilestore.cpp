@@ -20,8 +20,8 @@ struct NumberList {
     std::function<void(const QJsonValue&)> decoder() {
         return [this](const QJsonValue& json) {
             ++calls;
-            values = JsonFileStore::decodeArray<double>(
-                json, QString(), [](const QJsonValue& v, const QString& p) {
+            values =
+                JsonDecode::decodeArray<double>(json, QString(), [](const QJsonValue& v, const QString& p) {
                     return JsonDecode::decode(v, p, JsonDecode::Tag<double>{});
                 });
         };

@@ -1,7 +1,7 @@
 // The secure store's contract on an in-memory backend: what it asks the backend, what it returns and
 // the log line of every outcome.
 #include "FakeSecretBackend.h"
-#include "LogCapture.h"
+#include "RuntimeLogCapture.h"
 #include "SecureStore.h"
 
 #include <QTemporaryDir>
@@ -17,22 +17,22 @@ class TestSecureStore : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_runtime;
+    std::optional<RuntimeLogCapture> m_log; // installed once QTest has its own handler
     std::shared_ptr<FakeSecretBackend> m_backend;
     std::unique_ptr<SecureStore> m_store;
 
 private slots:
     void initTestCase() {
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
-        LogCapture::install();
+        m_log.emplace();
     }
 
-    // Lines still queued for the log file when the program exits can crash the logger's exit flush.
-    void cleanupTestCase() { AppLogger::flush(); }
+    void cleanupTestCase() { m_log.reset(); }
 
     void init() {
         m_backend = std::make_shared<FakeSecretBackend>();
         m_store = std::make_unique<SecureStore>(m_backend);
-        LogCapture::clear();
+        RuntimeLogCapture::clear();
     }
 
     void usesTheApplicationsAttributes() {
@@ -77,7 +77,7 @@ private slots:
         m_store->writeSessionToken(QStringLiteral("new"));
 
         QCOMPARE(m_backend->calls, (QStringList{"remove", "replace"}));
-        QCOMPARE(LogCapture::lines(), lines);
+        QCOMPARE(RuntimeLogCapture::entries(), lines);
         QCOMPARE(m_backend->item(kService, kAccount), std::optional<QByteArray>(stored.toUtf8()));
     }
 
@@ -113,19 +113,19 @@ private slots:
         }
         m_backend->readFailure = failure;
         QCOMPARE(m_store->readSessionToken(), expected);
-        QCOMPARE(LogCapture::lines(), lines);
+        QCOMPARE(RuntimeLogCapture::entries(), lines);
     }
 
     void deleteCountsMissingAsRemoved() {
         m_store->deleteSessionToken();
-        QCOMPARE(LogCapture::lines(), QStringList{"INFO Cleared session token from keychain"});
+        QCOMPARE(RuntimeLogCapture::entries(), QStringList{"INFO Cleared session token from keychain"});
 
-        LogCapture::clear();
+        RuntimeLogCapture::clear();
         m_backend->items[{kService, kAccount}] = "abc";
         m_backend->removeFailure = kRefused;
         m_store->deleteSessionToken();
         QCOMPARE(
-            LogCapture::lines(),
+            RuntimeLogCapture::entries(),
             QStringList{"ERROR Failed to clear session token from keychain status=5 reason=fake: refused"});
         QVERIFY(m_backend->item(kService, kAccount));
     }

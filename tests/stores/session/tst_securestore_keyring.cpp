@@ -4,7 +4,7 @@
 #include <libsecret/secret.h>
 
 #include "LibsecretBackend.h"
-#include "LogCapture.h"
+#include "RuntimeLogCapture.h"
 #include "SecureStore.h"
 
 #include <QTemporaryDir>
@@ -47,6 +47,7 @@ class TestSecureStoreKeyring : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_runtime;
+    std::optional<RuntimeLogCapture> m_log; // installed once QTest has its own handler
     std::shared_ptr<LibsecretBackend> m_backend = std::make_shared<LibsecretBackend>();
     SecureStore m_store{m_backend, kService, kAccount};
 
@@ -68,15 +69,14 @@ class TestSecureStoreKeyring : public QObject {
 private slots:
     void initTestCase() {
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
-        LogCapture::install();
+        m_log.emplace();
     }
 
-    // Lines still queued for the log file when the program exits can crash the logger's exit flush.
-    void cleanupTestCase() { AppLogger::flush(); }
+    void cleanupTestCase() { m_log.reset(); }
 
     void init() {
         removeTestItems();
-        LogCapture::clear();
+        RuntimeLogCapture::clear();
     }
 
     void cleanup() { removeTestItems(); }
@@ -86,9 +86,9 @@ private slots:
         m_store.writeSessionToken("second-token");
         QCOMPARE(count(), 1);
         QCOMPARE(m_store.readSessionToken(), std::optional<QString>("second-token"));
-        QCOMPARE(LogCapture::lines(), (QStringList{"INFO Stored session token in keychain",
-                                                   "INFO Stored session token in keychain",
-                                                   "INFO Loaded session token from keychain"}));
+        QCOMPARE(RuntimeLogCapture::entries(), (QStringList{"INFO Stored session token in keychain",
+                                                            "INFO Stored session token in keychain",
+                                                            "INFO Loaded session token from keychain"}));
     }
 
     void tokensRoundTrip_data() {
@@ -104,18 +104,18 @@ private slots:
         QFETCH(QString, token);
         QFETCH(QStringList, readLines);
         m_store.writeSessionToken(token);
-        LogCapture::clear();
+        RuntimeLogCapture::clear();
         const std::optional<QString> read = m_store.readSessionToken();
         QVERIFY(read);
         QCOMPARE(*read, token);
-        QCOMPARE(LogCapture::lines(), readLines);
+        QCOMPARE(RuntimeLogCapture::entries(), readLines);
     }
 
     void absentItemReadsSilentlyAndDeletes() {
         QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
-        QCOMPARE(LogCapture::lines(), QStringList());
+        QCOMPARE(RuntimeLogCapture::entries(), QStringList());
         m_store.deleteSessionToken();
-        QCOMPARE(LogCapture::lines(), QStringList{"INFO Cleared session token from keychain"});
+        QCOMPARE(RuntimeLogCapture::entries(), QStringList{"INFO Cleared session token from keychain"});
     }
 
     void deleteRemovesTheItem() {
@@ -123,15 +123,15 @@ private slots:
         m_store.deleteSessionToken();
         QCOMPARE(count(), 0);
         QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
-        QCOMPARE(LogCapture::lines(), (QStringList{"INFO Stored session token in keychain",
-                                                   "INFO Cleared session token from keychain"}));
+        QCOMPARE(RuntimeLogCapture::entries(), (QStringList{"INFO Stored session token in keychain",
+                                                            "INFO Cleared session token from keychain"}));
     }
 
     void bytesThatAreNotUtf8ReadAsAbsent() {
         QVERIFY(m_backend->replace(kService, kAccount, QByteArray("\xff\xfe\x00x", 4)).ok());
         QCOMPARE(count(), 1);
         QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
-        QCOMPARE(LogCapture::lines(), QStringList());
+        QCOMPARE(RuntimeLogCapture::entries(), QStringList());
     }
 
     void otherAccountsAreLeftAlone() {

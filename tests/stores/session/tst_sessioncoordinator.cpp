@@ -4,8 +4,8 @@
 #include "BackendClient.h"
 #include "Clock.h"
 #include "FakeSecretBackend.h"
-#include "LogCapture.h"
 #include "RunTask.h"
+#include "RuntimeLogCapture.h"
 #include "SecureStore.h"
 #include "SessionCoordinator.h"
 #include "StandinBackend.h"
@@ -62,6 +62,7 @@ class TestSessionCoordinator : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_runtime;
+    std::optional<RuntimeLogCapture> m_log; // installed once QTest has its own handler
     standin::StandinBackend m_backend;
     ManualClock m_clock;
     std::unique_ptr<BackendClient> m_client;
@@ -110,16 +111,15 @@ class TestSessionCoordinator : public QObject {
 
 private slots:
     void initTestCase() {
+        m_log.emplace();
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
         m_backend.start();
-        LogCapture::install();
         Clock::setCurrent(&m_clock);
     }
 
     void cleanupTestCase() {
-        // Lines still queued for the log file when the program exits can crash the logger's exit flush.
-        AppLogger::flush();
         Clock::setCurrent(nullptr);
+        m_log.reset();
     }
 
     void init() {
@@ -128,7 +128,7 @@ private slots:
         m_secrets = std::make_shared<FakeSecretBackend>();
         m_store = std::make_unique<SecureStore>(m_secrets);
         m_session = std::make_unique<SessionCoordinator>(*m_client, *m_store);
-        LogCapture::clear();
+        RuntimeLogCapture::clear();
     }
 
     void startsWithoutSession() {
@@ -162,7 +162,7 @@ private slots:
         QCOMPARE(m_session->statusText(), QStringLiteral("No saved backend session."));
         QCOMPARE(m_session->activeSessionToken(), OptionalText());
         QCOMPARE(sessionRequests(), 0);
-        QVERIFY(LogCapture::lines().contains("INFO No saved backend session token found"));
+        QVERIFY(RuntimeLogCapture::entries().contains("INFO No saved backend session token found"));
         QCOMPARE(m_session->shouldRefreshOnForeground(45), false);
     }
 
@@ -187,7 +187,7 @@ private slots:
         QCOMPARE(m_session->lastRefreshAt(), std::optional<QDateTime>(m_clock.now()));
         QCOMPARE(savedToken(), OptionalText(token));
         QCOMPARE(keychainWrites(), 1); // an answer with a token rewrites the item, even when unchanged
-        const QStringList lines = LogCapture::lines();
+        const QStringList lines = RuntimeLogCapture::entries();
         QVERIFY(lines.contains("INFO Loaded session token from secure store"));
         QVERIFY(lines.contains("INFO Session refresh succeeded words=0"));
         QCOMPARE(m_session->shouldRefreshOnForeground(45), false);
@@ -203,7 +203,7 @@ private slots:
         const QString status = m_session->statusText();
         QVERIFY2(status.startsWith("Session refresh failed: Backend error 401: "), qPrintable(status));
         QVERIFY2(status.contains("invalid session"), qPrintable(status));
-        QVERIFY(LogCapture::lines().contains("ERROR " + status));
+        QVERIFY(RuntimeLogCapture::entries().contains("ERROR " + status));
         QCOMPARE(m_session->shouldRefreshOnForeground(45), true); // never refreshed in this run
     }
 
@@ -213,7 +213,7 @@ private slots:
         runTask(m_session->refreshSession(true));
         QCOMPARE(m_session->statusText(), QStringLiteral("No session token is available yet."));
         QCOMPARE(sessionRequests(), 0);
-        QCOMPARE(LogCapture::lines(), QStringList());
+        QCOMPARE(RuntimeLogCapture::entries(), QStringList());
     }
 
     void refreshAdoptsTheAnswer_data() {
@@ -247,8 +247,8 @@ private slots:
         QCOMPARE(m_session->profile().has_value(), withProfile); // an answer without a profile clears it
         QCOMPARE(m_session->lastRefreshAt(), std::optional<QDateTime>(m_clock.now()));
         QCOMPARE(m_session->statusText(), QStringLiteral("Backend session active."));
-        QVERIFY(LogCapture::lines().contains("INFO Session refresh succeeded words=12"));
-        QCOMPARE(LogCapture::lines().contains("INFO Ignored empty session token in session answer"),
+        QVERIFY(RuntimeLogCapture::entries().contains("INFO Session refresh succeeded words=12"));
+        QCOMPARE(RuntimeLogCapture::entries().contains("INFO Ignored empty session token in session answer"),
                  answerToken && answerToken->empty());
     }
 
@@ -289,7 +289,7 @@ private slots:
                  qPrintable(sentence));
         if (!description.isEmpty())
             QCOMPARE(sentence, "Session refresh failed: " + description);
-        QVERIFY(LogCapture::lines().contains("ERROR " + sentence));
+        QVERIFY(RuntimeLogCapture::entries().contains("ERROR " + sentence));
         QCOMPARE(m_session->activeSessionToken(), OptionalText(token));
         QCOMPARE(savedToken(), OptionalText(token));
         QCOMPARE(keychainWrites(), writes);
@@ -343,8 +343,8 @@ private slots:
         QCOMPARE(savedToken(), token);
         QCOMPARE(m_session->statusText(), QStringLiteral("Signed in and backend session active."));
         QCOMPARE(m_session->lastRefreshAt(), std::optional<QDateTime>(m_clock.now()));
-        QVERIFY(LogCapture::lines().contains("INFO " + capitalizedProvider(provider) +
-                                             "-backed session established words=0"));
+        QVERIFY(RuntimeLogCapture::entries().contains("INFO " + capitalizedProvider(provider) +
+                                                      "-backed session established words=0"));
     }
 
     void exchangeFailureChangesNoSession_data() {
@@ -361,7 +361,7 @@ private slots:
         const QString p = capitalizedProvider(provider);
         QCOMPARE(m_session->statusText(),
                  p + " sign-in succeeded, but backend session failed: Backend error 502: upstream down");
-        QVERIFY(LogCapture::lines().contains(
+        QVERIFY(RuntimeLogCapture::entries().contains(
             "ERROR " + p + "-backed session establish failed: Backend error 502: upstream down"));
         QCOMPARE(m_session->activeSessionToken(), OptionalText());
         QVERIFY(!m_session->lastRefreshAt());
@@ -398,7 +398,7 @@ private slots:
         QVERIFY(!m_session->profile());
         QCOMPARE(m_session->statusText(), QStringLiteral("Backend session active."));
         QCOMPARE(
-            LogCapture::linesStartingWith("INFO Applied session snapshot words="),
+            RuntimeLogCapture::entriesStartingWith("INFO Applied session snapshot words="),
             (QStringList{"INFO Applied session snapshot words=3", "INFO Applied session snapshot words=4",
                          "INFO Applied session snapshot words=5", "INFO Applied session snapshot words=6"}));
         QCOMPARE(sessionRequests(), 0);
@@ -431,12 +431,13 @@ private slots:
         if (signOut) {
             QVERIFY(!m_session->profile());
             QCOMPARE(m_session->statusText(), QStringLiteral("Saved session cleared."));
-            QVERIFY(LogCapture::lines().contains("INFO Saved session token cleared"));
+            QVERIFY(RuntimeLogCapture::entries().contains("INFO Saved session token cleared"));
         } else {
             QVERIFY(m_session->profile()); // still shown after an invalidation
             QCOMPARE(m_session->statusText(), QStringLiteral("Your session expired. Sign in again."));
-            QVERIFY(LogCapture::lines().contains("ERROR Backend session invalidated after authentication "
-                                                 "failure: Your session expired. Sign in again."));
+            QVERIFY(RuntimeLogCapture::entries().contains(
+                "ERROR Backend session invalidated after authentication "
+                "failure: Your session expired. Sign in again."));
         }
     }
 
@@ -521,7 +522,7 @@ private slots:
         QVERIFY(!m_session->lastRefreshAt());
         QCOMPARE(m_session->statusText(), endedStatus);
         const QString source = isRefresh ? QStringLiteral("refresh") : operation;
-        const QStringList discarded = LogCapture::linesStartingWith(
+        const QStringList discarded = RuntimeLogCapture::entriesStartingWith(
             "INFO Discarded session answer from before sign-out or invalidation");
         QCOMPARE(discarded.size(), 1);
         QVERIFY2(discarded[0].contains(" source=" + source), qPrintable(discarded[0]));
@@ -549,7 +550,7 @@ private slots:
         QVERIFY(m_secrets->items.empty());
         QVERIFY(!m_session->profile());
         QCOMPARE(m_session->statusText(), QStringLiteral("Saved session cleared."));
-        QCOMPARE(LogCapture::linesStartingWith("INFO Discarded session answer"),
+        QCOMPARE(RuntimeLogCapture::entriesStartingWith("INFO Discarded session answer"),
                  QStringList{
                      "INFO Discarded session answer from before sign-out or invalidation source=snapshot"});
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RuntimeLogCapture.h"
+
 // Small fixtures shared by the settings tests: a user-defaults file in a temporary folder (also written
 // raw, to hold values of any JSON kind), a capture of the "runtime" logging category, and scoped
 // environment variables.
@@ -71,43 +73,6 @@ private:
     QString m_path;
     int m_generation = 0;
     std::unique_ptr<UserDefaults> m_store;
-};
-
-// Collects the messages of the "runtime" logging category (from any thread) while installed.
-class RuntimeLogCapture {
-public:
-    RuntimeLogCapture() {
-        QMutexLocker lock(&mutex());
-        lines().clear();
-        m_previous = qInstallMessageHandler(&RuntimeLogCapture::handle);
-    }
-    ~RuntimeLogCapture() { qInstallMessageHandler(m_previous); }
-
-    static QStringList captured() {
-        QMutexLocker lock(&mutex());
-        return lines();
-    }
-    static void clear() {
-        QMutexLocker lock(&mutex());
-        lines().clear();
-    }
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message) {
-        if (context.category && QByteArray(context.category) == "runtime") {
-            QMutexLocker lock(&mutex());
-            lines().append(message);
-        }
-    }
-    static QMutex& mutex() {
-        static QMutex instance;
-        return instance;
-    }
-    static QStringList& lines() {
-        static QStringList instance;
-        return instance;
-    }
-    QtMessageHandler m_previous = nullptr;
 };
 
 // Sets (or unsets, for a null value) environment variables and restores them when it goes.

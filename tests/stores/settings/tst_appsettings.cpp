@@ -583,7 +583,7 @@ private slots:
                                              {"onHotkeysChanged", 5},
                                              {"onBackendURLChanged", 1},
                                              {"onMouseShortcutModeChanged", 1}}));
-        QCOMPARE(log.captured().filter("Reset app settings to defaults").size(), 1);
+        QCOMPARE(log.lines().filter("Reset app settings to defaults").size(), 1);
         QCOMPARE(settings.silenceThreshold(), 180);
         QCOMPARE(settings.hotkey(), (HotkeyDefinition{1, 0, 0, true, true}));
         const QJsonObject file = m_defaults->fileContents();
@@ -726,8 +726,8 @@ private slots:
         for (auto it = expected.begin(); it != expected.end(); ++it) {
             QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
         }
-        QCOMPARE(log.captured().filter("Applied remote app settings").size(), changed ? 1 : 0);
-        QCOMPARE(log.captured().size(), changed ? 1 : 0);
+        QCOMPARE(log.lines().filter("Applied remote app settings").size(), changed ? 1 : 0);
+        QCOMPARE(log.lines().size(), changed ? 1 : 0);
         // What was applied reaches the store like any other set.
         if (changed) {
             AppSettings reloaded(m_defaults->store());

@@ -194,7 +194,7 @@ private slots:
         store.resetToDefaults();
         QCOMPARE(changes, 1);
         QCOMPARE(store.settings(), PromptSettings{});
-        QCOMPARE(log.captured(), QStringList{"Reset prompt settings to defaults"});
+        QCOMPARE(log.lines(), QStringList{"Reset prompt settings to defaults"});
         QCOMPARE(PromptSettingsStore(m_defaults->store()).settings(), PromptSettings{});
     }
 
@@ -261,7 +261,7 @@ private slots:
         QCOMPARE(store.settings(), expected);
         QCOMPARE(changes, 0); // a remote apply never calls back
         QCOMPARE(published.size(), changed ? 1 : 0);
-        QCOMPARE(log.captured(), changed ? QStringList{"Applied remote prompt settings"} : QStringList{});
+        QCOMPARE(log.lines(), changed ? QStringList{"Applied remote prompt settings"} : QStringList{});
         QCOMPARE(m_defaults->fileExists(), changed); // saved once when changed, untouched otherwise
         if (changed) {
             QCOMPARE(PromptSettingsStore(m_defaults->store()).settings(), expected);
