@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "IsoDate.h"
 #include "RuntimeDirectory.h"
+#include "TextUtilities.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -13,10 +14,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,17 +25,14 @@ Q_LOGGING_CATEGORY(lcRuntime, "runtime")
 
 namespace {
 
-constexpr auto kLogFileName = "quillvane-mac-runtime.log";
-
-QString errnoText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+constexpr auto kLogFileName = "quillvane-runtime.log";
 
 // Where the file lives, resolved once. When no private folder can be had, `path` stays empty and
 // `failure` says why; every line then reports that reason.
 struct LogLocation {
     QString folder;
     QString path;
+    QString previousPath;
     QString failure;
 };
 
@@ -49,6 +47,7 @@ const LogLocation& logLocation() {
             resolved.failure = why.isEmpty() ? QStringLiteral("no private runtime folder") : why;
         } else {
             resolved.path = QDir(resolved.folder).filePath(QLatin1String(kLogFileName));
+            resolved.previousPath = resolved.path + QStringLiteral(".1");
         }
         return resolved;
     }());
@@ -59,43 +58,98 @@ void reportFailure(const QString& reason) {
     qCCritical(lcRuntime, "Failed to append log file: %s", qUtf8Printable(reason));
 }
 
-// Appends one line to the file: the folder is (re)created first, the file is created with mode 0600
-// when missing and otherwise appended to. Any failure drops the line and is reported once.
-void appendToFile(const QByteArray& line) {
-    const LogLocation& location = logLocation();
-    if (location.path.isEmpty()) {
-        reportFailure(location.failure);
-        return;
-    }
-    QString why;
-    if (!RuntimeDirectory::ensurePrivateDirectory(location.folder, &why)) {
-        reportFailure(why);
-        return;
-    }
-    const QByteArray nativePath = QFile::encodeName(location.path);
-    const int fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        reportFailure(location.path + QStringLiteral(": ") + errnoText(errno));
-        return;
-    }
-    const char* data = line.constData();
-    qsizetype remaining = line.size();
-    while (remaining > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(remaining));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int error = errno;
-            ::close(fd);
-            reportFailure(location.path + QStringLiteral(": ") + errnoText(error));
+// The file sink, used only on the writer thread. The file stays open between lines. Before each line it
+// checks that the path still names the open file (someone may have deleted or replaced it; a new file
+// is then started), and when the line would take the file past AppLogger::kMaxFileBytes the file
+// becomes "<name>.1" (replacing the one before) and a new file is started. Any failure drops the line
+// and is reported once; the next line starts afresh.
+class LogFile {
+public:
+    void append(const QByteArray& line) {
+        const LogLocation& location = logLocation();
+        if (location.path.isEmpty()) {
+            reportFailure(location.failure);
             return;
         }
-        data += written;
-        remaining -= written;
+        if (m_fd >= 0 && !stillAtPath(location)) {
+            close();
+        }
+        if (m_fd >= 0 && m_size > 0 && m_size + line.size() > AppLogger::kMaxFileBytes) {
+            close();
+            if (::rename(native(location.path).constData(), native(location.previousPath).constData()) != 0) {
+                // Keep the folder bounded all the same: the lines so far are given up.
+                const int error = errno;
+                reportFailure(location.previousPath + QStringLiteral(": ") + Text::systemErrorText(error));
+                ::unlink(native(location.path).constData());
+            }
+        }
+        if (m_fd < 0 && !open(location)) {
+            return;
+        }
+        const char* data = line.constData();
+        qsizetype remaining = line.size();
+        while (remaining > 0) {
+            const ssize_t written = ::write(m_fd, data, static_cast<size_t>(remaining));
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                const int error = errno;
+                close();
+                reportFailure(location.path + QStringLiteral(": ") + Text::systemErrorText(error));
+                return;
+            }
+            data += written;
+            remaining -= written;
+            m_size += written;
+        }
     }
-    ::close(fd); // a failure to close is ignored
-}
+
+private:
+    static QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
+    bool open(const LogLocation& location) {
+        QString why;
+        if (!RuntimeDirectory::ensurePrivateDirectory(location.folder, &why)) {
+            reportFailure(why);
+            return false;
+        }
+        const int fd = ::open(native(location.path).constData(),
+                              O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        struct stat info {};
+        if (fd < 0 || ::fstat(fd, &info) != 0) {
+            const int error = errno;
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            reportFailure(location.path + QStringLiteral(": ") + Text::systemErrorText(error));
+            return false;
+        }
+        m_fd = fd;
+        m_device = info.st_dev;
+        m_inode = info.st_ino;
+        m_size = info.st_size;
+        return true;
+    }
+
+    bool stillAtPath(const LogLocation& location) const {
+        struct stat info {};
+        return ::lstat(native(location.path).constData(), &info) == 0 && info.st_dev == m_device &&
+               info.st_ino == m_inode;
+    }
+
+    void close() {
+        if (m_fd >= 0) {
+            ::close(m_fd); // a failure to close is ignored
+        }
+        m_fd = -1;
+    }
+
+    int m_fd = -1;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    qint64 m_size = 0;
+};
 
 // The serial queue for file writes: one thread, lines written in the order they were submitted.
 // It is created on first use and never torn down (callers may log until the process ends).
@@ -135,13 +189,14 @@ private:
             QByteArray line = std::move(m_pending.front());
             m_pending.pop_front();
             lock.unlock();
-            appendToFile(line);
+            m_file.append(line);
             lock.lock();
             ++m_written;
             m_done.notify_all();
         }
     }
 
+    LogFile m_file; // used by the writer thread only
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
@@ -173,6 +228,10 @@ void AppLogger::flush() {
 
 QString AppLogger::logFilePath() {
     return logLocation().path;
+}
+
+QString AppLogger::previousLogFilePath() {
+    return logLocation().previousPath;
 }
 
 QString AppLogger::formatLine(const QString& level, const QString& message, const QDateTime& moment) {

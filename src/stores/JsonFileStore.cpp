@@ -1,23 +1,20 @@
 #include "JsonFileStore.h"
 
 #include "AppLogger.h"
+#include "AppPaths.h"
 #include "Clock.h"
 #include "IsoDate.h"
 #include "JsonDecoding.h"
-#include "RuntimeDirectory.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 #include <exception>
 
 namespace {
-
-const QString kAppFolderName = QStringLiteral("QuillvaneMac");
 
 QString describe(const std::exception& error) {
     if (const auto* decoding = dynamic_cast<const DecodingError*>(&error)) {
@@ -30,18 +27,10 @@ QString describe(const std::exception& error) {
 
 JsonFileStore::JsonFileStore(const QString& fileName, QString subject, const QString& folder)
     : m_subject(std::move(subject)) {
-    const QString base = folder.isEmpty() ? defaultFolder() : folder;
+    const QString base = folder.isEmpty() ? AppPaths::dataFolder() : folder;
     if (!base.isEmpty()) {
         m_filePath = QDir(base).filePath(fileName);
     }
-}
-
-QString JsonFileStore::defaultFolder() {
-    QString parent = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (parent.isEmpty()) {
-        parent = RuntimeDirectory::path();
-    }
-    return parent.isEmpty() ? QString() : QDir(parent).filePath(kAppFolderName);
 }
 
 bool JsonFileStore::load(const std::function<void(const QJsonValue&)>& decode) {

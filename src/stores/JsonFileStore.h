@@ -19,17 +19,13 @@
 // fails, saves are refused for the rest of the run rather than replacing the user's data.
 class JsonFileStore {
 public:
-    // `fileName` ("notes.json") lives in `folder`; an empty `folder` means "QuillvaneMac" in the user's
-    // data folder (see defaultFolder()). `subject` names the store in log lines: "Failed to load " +
+    // `fileName` ("notes.json") lives in `folder`; an empty `folder` means the app's data folder
+    // (AppPaths::dataFolder()). `subject` names the store in log lines: "Failed to load " +
     // subject + ": …", "Failed to save " + subject + ": …".
     JsonFileStore(const QString& fileName, QString subject, const QString& folder = {});
 
     // The file's full path, fixed at construction. Empty when no folder could be had at all.
     const QString& filePath() const { return m_filePath; }
-
-    // "QuillvaneMac" under the platform's writable generic data folder, or under the private runtime
-    // folder when the platform has none. Empty when neither exists.
-    static QString defaultFolder();
 
     // Reads the file and hands its JSON to `decode`, which throws (DecodingError or another
     // std::exception) for content it rejects. A missing file returns false without a word. A file that

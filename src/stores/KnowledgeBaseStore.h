@@ -26,7 +26,7 @@ class KnowledgeBaseStore : public QObject {
 public:
     static constexpr const char* kFileName = "knowledge-base.json";
 
-    // `folder` holds the file; empty means the app's data folder (JsonFileStore::defaultFolder()).
+    // `folder` holds the file; empty means the app's data folder (AppPaths::dataFolder()).
     explicit KnowledgeBaseStore(const QString& folder = {}, QObject* parent = nullptr);
 
     const QList<KnowledgeSnippet>& snippets() const { return m_snippets; }

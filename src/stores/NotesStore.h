@@ -17,7 +17,7 @@ class NotesStore : public QObject {
 public:
     static constexpr const char* kFileName = "notes.json";
 
-    // `folder` holds the file; empty means the app's data folder (JsonFileStore::defaultFolder()).
+    // `folder` holds the file; empty means the app's data folder (AppPaths::dataFolder()).
     explicit NotesStore(const QString& folder = {}, QObject* parent = nullptr);
 
     const QList<NoteEntry>& notes() const { return m_notes; }

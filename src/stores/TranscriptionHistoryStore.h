@@ -18,7 +18,7 @@ public:
     static constexpr const char* kFileName = "transcription-history.json";
     static constexpr qsizetype kMaximumEntries = 100;
 
-    // `folder` holds the file; empty means the app's data folder (JsonFileStore::defaultFolder()).
+    // `folder` holds the file; empty means the app's data folder (AppPaths::dataFolder()).
     explicit TranscriptionHistoryStore(const QString& folder = {}, QObject* parent = nullptr);
 
     const QList<TranscriptionHistoryEntry>& entries() const { return m_entries; }

@@ -1,10 +1,11 @@
 #include "RuntimeDirectory.h"
 
+#include "TextUtilities.h"
+
 #include <QByteArray>
 #include <QDir>
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,11 +20,11 @@ bool ensurePrivateDirectory(const QString& directory, QString* errorMessage) {
     };
     const QByteArray native = QFile::encodeName(directory);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(Text::systemErrorText(errno));
     }
     struct stat info {};
     if (::lstat(native.constData(), &info) != 0) {
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(Text::systemErrorText(errno));
     }
     if (!S_ISDIR(info.st_mode)) {
         return fail(QStringLiteral("not a folder"));
@@ -32,7 +33,7 @@ bool ensurePrivateDirectory(const QString& directory, QString* errorMessage) {
         return fail(QStringLiteral("belongs to another user"));
     }
     if ((info.st_mode & 0077) != 0 && ::chmod(native.constData(), 0700) != 0) {
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(Text::systemErrorText(errno));
     }
     return true;
 }

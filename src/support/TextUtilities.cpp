@@ -2,6 +2,18 @@
 
 #include <QTextBoundaryFinder>
 
+#include <cstring>
+
+namespace {
+// strerror_r comes in two forms: the GNU one returns the text, the POSIX one fills the buffer.
+[[maybe_unused]] const char* errorTextOf(const char* text, const char*) {
+    return text;
+}
+[[maybe_unused]] const char* errorTextOf(int result, const char* buffer) {
+    return result == 0 ? buffer : "Unknown error";
+}
+} // namespace
+
 namespace Text {
 
 qsizetype graphemeCount(const QString& text) {
@@ -26,6 +38,11 @@ QString uuidText(const QUuid& uuid) {
 
 QString newUuidText() {
     return uuidText(QUuid::createUuid());
+}
+
+QString systemErrorText(int errorNumber) {
+    char buffer[256] = {};
+    return QString::fromLocal8Bit(errorTextOf(strerror_r(errorNumber, buffer, sizeof buffer), buffer));
 }
 
 } // namespace Text

@@ -15,4 +15,7 @@ QString trimmed(const QString& text);
 QString uuidText(const QUuid& uuid);
 QString newUuidText();
 
+// The system's text for an errno value. Safe on any thread (unlike strerror).
+QString systemErrorText(int errorNumber);
+
 } // namespace Text

@@ -58,6 +58,7 @@ private slots:
     void runtimeCategoryGetsTheMessage();
     void linesFromSeveralThreadsAllArrive();
     void unwritableFileIsReportedAndLineDropped();
+    void fileRotatesAtTheLimitKeepingOnePreviousFile();
 
 private:
     QTemporaryDir m_runtime;
@@ -120,7 +121,7 @@ void TestAppLogger::lineFormat() {
 
 void TestAppLogger::firstCallCreatesPrivateFileWithOneLine() {
     const QString path = AppLogger::logFilePath();
-    QCOMPARE(path, m_runtime.path() + QStringLiteral("/quillvane/quillvane-mac-runtime.log"));
+    QCOMPARE(path, m_runtime.path() + QStringLiteral("/quillvane/quillvane-runtime.log"));
     QVERIFY(!QFile::exists(path));
 
     AppLogger::info(QStringLiteral("Started é"));
@@ -221,6 +222,65 @@ void TestAppLogger::unwritableFileIsReportedAndLineDropped() {
     AppLogger::info(QStringLiteral("after"));
     AppLogger::flush();
     QCOMPARE(readAll(path), QByteArray("[2026-12-09T09:43:06.123Z] [INFO] after\n"));
+}
+
+void TestAppLogger::fileRotatesAtTheLimitKeepingOnePreviousFile() {
+    const QString path = AppLogger::logFilePath();
+    const QString previous = AppLogger::previousLogFilePath();
+    QCOMPARE(previous, path + QStringLiteral(".1"));
+    QFile::remove(path);
+
+    // Lines of about 4 KiB, numbered: a file holds `perFile` of them, the next one starts a new file.
+    const QString payload(4000, QLatin1Char('x'));
+    const auto message = [&](int n) {
+        return QStringLiteral("n=%1 ").arg(n, 4, 10, QLatin1Char('0')) + payload;
+    };
+    const qint64 lineBytes =
+        AppLogger::formatLine(QStringLiteral("INFO"), message(0), kMoment).toUtf8().size();
+    const int perFile = int(AppLogger::kMaxFileBytes / lineBytes);
+    const int total = 2 * perFile + 3; // two rotations
+    for (int n = 0; n < total; ++n) {
+        AppLogger::info(message(n));
+    }
+    AppLogger::flush();
+
+    // The numbers each file holds, in order; every line whole.
+    const auto numbersIn = [&](const QString& file) {
+        QList<int> numbers;
+        const QList<QByteArray> lines = readAll(file).split('\n');
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+            const QString line = QString::fromUtf8(lines.at(i));
+            if (!line.endsWith(payload)) {
+                return QList<int>{-1};
+            }
+            numbers << line.section(QLatin1Char(' '), 2, 2).mid(2).toInt();
+        }
+        return numbers;
+    };
+    QList<int> expectedCurrent;
+    QList<int> expectedPrevious;
+    for (int n = perFile; n < 2 * perFile; ++n) {
+        expectedPrevious << n;
+    }
+    for (int n = 2 * perFile; n < total; ++n) {
+        expectedCurrent << n;
+    }
+    QCOMPARE(numbersIn(previous), expectedPrevious); // the first file's lines are gone, none in between
+    QCOMPARE(numbersIn(path), expectedCurrent);
+    QVERIFY(QFileInfo(previous).size() <= AppLogger::kMaxFileBytes);
+    QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files, QDir::Name),
+             (QStringList{QFileInfo(path).fileName(), QFileInfo(previous).fileName()}));
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(previous).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0600u);
+
+    // The file stays open between lines.
+    bool open = false;
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : descriptors.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        open = open || QFile::symLinkTarget(descriptors.filePath(fd)) == path;
+    }
+    QVERIFY(open);
 }
 
 QTEST_GUILESS_MAIN(TestAppLogger)

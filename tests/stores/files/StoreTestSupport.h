@@ -69,7 +69,7 @@ public:
         m_folder.reset();
     }
 
-    QString folder() const { return m_folder->path() + QStringLiteral("/QuillvaneMac"); }
+    QString folder() const { return m_folder->path() + QStringLiteral("/quillvane"); }
     QString path(const QString& fileName) const { return QDir(folder()).filePath(fileName); }
     ManualClock& clock() { return m_clock; }
 

@@ -1,3 +1,4 @@
+#include "AppPaths.h"
 #include "JsonFileStore.h"
 #include "KnowledgeBaseStore.h"
 #include "NotesStore.h"
@@ -39,9 +40,18 @@ private slots:
     void cleanup() { m_fixture.stop(); }
 
     void storesResolveTheirFileInTheDataFolder() {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                               QStringLiteral("/QuillvaneMac");
-        QCOMPARE(JsonFileStore::defaultFolder(), folder);
+        // $XDG_DATA_HOME/quillvane, and the retry recording in its Retry folder.
+        QTemporaryDir dataHome;
+        const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+        QStandardPaths::setTestModeEnabled(false);
+        const auto restore = qScopeGuard([&] {
+            QStandardPaths::setTestModeEnabled(true);
+            qputenv("XDG_DATA_HOME", savedDataHome);
+        });
+        const QString folder = dataHome.path() + QStringLiteral("/quillvane");
+        QCOMPARE(AppPaths::dataFolder(), folder);
+        QCOMPARE(AppPaths::retryFolder(), folder + QStringLiteral("/Retry"));
         QCOMPARE(KnowledgeBaseStore().filePath(), folder + QStringLiteral("/knowledge-base.json"));
         QCOMPARE(NotesStore().filePath(), folder + QStringLiteral("/notes.json"));
         QCOMPARE(TranscriptionHistoryStore().filePath(),
