@@ -84,13 +84,9 @@ QStringList EnvLoader::candidatePaths(const QString& workingDirectory, const QSt
         }
     };
     const QString dotEnv = QStringLiteral(".env");
-    const QString nestedDotEnv = QStringLiteral("macos/.env");
 
     add(workingDirectory, dotEnv);
-    add(workingDirectory, nestedDotEnv);
-    const QString workingParent = standardized(workingDirectory, QStringLiteral(".."));
-    add(workingParent, dotEnv);
-    add(workingParent, nestedDotEnv);
+    add(standardized(workingDirectory, QStringLiteral("..")), dotEnv);
 
     if (executableDirectory.isEmpty()) {
         return candidates;
@@ -102,7 +98,6 @@ QStringList EnvLoader::candidatePaths(const QString& workingDirectory, const QSt
     QString folder = standardized(executableDirectory, QStringLiteral("."));
     for (int pass = 0; pass < kAncestorPasses; ++pass) {
         add(folder, dotEnv);
-        add(folder, nestedDotEnv);
         folder = standardized(folder, QStringLiteral(".."));
     }
     return candidates;
@@ -117,7 +112,7 @@ void EnvLoader::loadIfPresent() {
             return;
         }
     }
-    AppLogger::info(QStringLiteral("No .env file found for mac app bootstrap"));
+    AppLogger::info(QStringLiteral("No .env file found at start-up"));
 }
 
 void EnvLoader::loadEnvFile(const QString& path) {
@@ -135,6 +130,7 @@ void EnvLoader::loadEnvFile(const QString& path) {
         return;
     }
 
+    QStringList ignored;
     for (const QString& rawLine : splitLines(text)) {
         const QString line = Text::trimmed(rawLine);
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) {
@@ -148,6 +144,12 @@ void EnvLoader::loadEnvFile(const QString& path) {
         if (name.isEmpty()) {
             continue;
         }
+        if (!isAllowedName(name)) {
+            if (!ignored.contains(name)) {
+                ignored << name;
+            }
+            continue;
+        }
         const QByteArray nativeName = name.toUtf8();
         if (qEnvironmentVariableIsSet(nativeName.constData())) {
             continue;
@@ -155,4 +157,16 @@ void EnvLoader::loadEnvFile(const QString& path) {
         const QString value = withoutEnclosingQuotes(Text::trimmed(line.mid(equals + 1)));
         qputenv(nativeName.constData(), value.toUtf8());
     }
+    if (!ignored.isEmpty()) {
+        // The names only: a value may be a secret.
+        AppLogger::info(QStringLiteral("Ignored .env variables the app does not read names=") +
+                        ignored.join(QLatin1Char(',')));
+    }
+}
+
+bool EnvLoader::isAllowedName(const QString& name) {
+    static const QStringList others{
+        QStringLiteral("GOOGLE_CLIENT_SECRETS_FILE"), QStringLiteral("MICROSOFT_CLIENT_ID"),
+        QStringLiteral("MICROSOFT_TENANT_ID"), QStringLiteral("MICROSOFT_REDIRECT_URI")};
+    return (name.startsWith(QLatin1String("QUILLVANE_")) && name.size() > 10) || others.contains(name);
 }

@@ -26,21 +26,22 @@ void SecureStore::writeSessionToken(const QString& token) {
     // Delete, then add: a failed delete is reported and the add is attempted all the same.
     const SecretBackend::Status cleared = m_backend->remove(m_service, m_sessionTokenAccount);
     if (!cleared.ok()) {
-        AppLogger::error(QStringLiteral("Failed to clear existing session token from keychain") +
+        AppLogger::error(QStringLiteral("Failed to clear existing session token from the Secret Service") +
                          statusTail(cleared));
     }
     const SecretBackend::Status stored = m_backend->replace(m_service, m_sessionTokenAccount, bytes);
     if (!stored.ok()) {
-        AppLogger::error(QStringLiteral("Failed to store session token in keychain") + statusTail(stored));
+        AppLogger::error(QStringLiteral("Failed to store session token in the Secret Service") +
+                         statusTail(stored));
         return;
     }
-    AppLogger::info(QStringLiteral("Stored session token in keychain"));
+    AppLogger::info(QStringLiteral("Stored session token in the Secret Service"));
 }
 
 std::optional<QString> SecureStore::readSessionToken() {
     const SecretBackend::ReadResult result = m_backend->read(m_service, m_sessionTokenAccount);
     if (!result.status.ok()) {
-        AppLogger::error(QStringLiteral("Failed to load session token from keychain") +
+        AppLogger::error(QStringLiteral("Failed to load session token from the Secret Service") +
                          statusTail(result.status));
         return std::nullopt;
     }
@@ -54,7 +55,7 @@ std::optional<QString> SecureStore::readSessionToken() {
         return std::nullopt;
     }
     if (!token.isEmpty()) {
-        AppLogger::info(QStringLiteral("Loaded session token from keychain"));
+        AppLogger::info(QStringLiteral("Loaded session token from the Secret Service"));
     }
     return token;
 }
@@ -62,8 +63,9 @@ std::optional<QString> SecureStore::readSessionToken() {
 void SecureStore::deleteSessionToken() {
     const SecretBackend::Status status = m_backend->remove(m_service, m_sessionTokenAccount);
     if (!status.ok()) {
-        AppLogger::error(QStringLiteral("Failed to clear session token from keychain") + statusTail(status));
+        AppLogger::error(QStringLiteral("Failed to clear session token from the Secret Service") +
+                         statusTail(status));
         return;
     }
-    AppLogger::info(QStringLiteral("Cleared session token from keychain"));
+    AppLogger::info(QStringLiteral("Cleared session token from the Secret Service"));
 }

@@ -1,5 +1,6 @@
 #include "AppLogger.h"
 #include "EnvLoader.h"
+#include "RuntimeLogCapture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,9 +14,9 @@
 
 namespace {
 
-const QString kPrefix = QStringLiteral("QV_TEST_");
+const QString kPrefix = QStringLiteral("QUILLVANE_TEST_");
 
-// Every QV_TEST_ variable as "NAME=VALUE", sorted.
+// Every QUILLVANE_TEST_ variable as "NAME=VALUE", sorted.
 QStringList testVariables() {
     QStringList result;
     const auto environment = QProcessEnvironment::systemEnvironment();
@@ -62,6 +63,7 @@ private slots:
     void candidateOrder_data();
     void candidateOrder();
 
+    void onlyTheAppsVariablesAreSet();
     void loadsOnlyTheFirstExistingCandidate();
     void directoryNamedDotEnvEndsTheSearch();
     void logsWhenNoFileIsFound();
@@ -102,49 +104,59 @@ void TestEnvLoader::parsing_data() {
     QTest::addColumn<QStringList>("expected");
 
     const QStringList none;
-    QTest::newRow("plain assignment") << none << QByteArray("QV_TEST_A=1\n") << QStringList{"QV_TEST_A=1"};
-    QTest::newRow("no final line feed") << none << QByteArray("QV_TEST_A=1") << QStringList{"QV_TEST_A=1"};
+    QTest::newRow("plain assignment")
+        << none << QByteArray("QUILLVANE_TEST_A=1\n") << QStringList{"QUILLVANE_TEST_A=1"};
+    QTest::newRow("no final line feed")
+        << none << QByteArray("QUILLVANE_TEST_A=1") << QStringList{"QUILLVANE_TEST_A=1"};
     QTest::newRow("blanks around name and value trimmed, inner kept")
-        << none << QByteArray("  \tQV_TEST_A  =  two words \t\n") << QStringList{"QV_TEST_A=two words"};
+        << none << QByteArray("  \tQUILLVANE_TEST_A  =  two words \t\n")
+        << QStringList{"QUILLVANE_TEST_A=two words"};
     QTest::newRow("only the first equals sign splits")
-        << none << QByteArray("QV_TEST_A = b=c =\n") << QStringList{"QV_TEST_A=b=c ="};
+        << none << QByteArray("QUILLVANE_TEST_A = b=c =\n") << QStringList{"QUILLVANE_TEST_A=b=c ="};
     QTest::newRow("name with nothing after the equals sign is empty")
-        << none << QByteArray("QV_TEST_A=\nQV_TEST_B=   \n") << QStringList{"QV_TEST_A=", "QV_TEST_B="};
+        << none << QByteArray("QUILLVANE_TEST_A=\nQUILLVANE_TEST_B=   \n")
+        << QStringList{"QUILLVANE_TEST_A=", "QUILLVANE_TEST_B="};
     QTest::newRow("empty name ignored") << none << QByteArray("=x\n   = y\n") << QStringList{};
     QTest::newRow("no equals sign ignored")
-        << none << QByteArray("QV_TEST_A\nQV_TEST_B 1\n") << QStringList{};
+        << none << QByteArray("QUILLVANE_TEST_A\nQUILLVANE_TEST_B 1\n") << QStringList{};
     QTest::newRow("comments ignored")
-        << none << QByteArray("# QV_TEST_A=1\n   #QV_TEST_B=2\n") << QStringList{};
+        << none << QByteArray("# QUILLVANE_TEST_A=1\n   #QUILLVANE_TEST_B=2\n") << QStringList{};
     QTest::newRow("number sign inside a value kept")
-        << none << QByteArray("QV_TEST_A=a#b # c\n") << QStringList{"QV_TEST_A=a#b # c"};
+        << none << QByteArray("QUILLVANE_TEST_A=a#b # c\n") << QStringList{"QUILLVANE_TEST_A=a#b # c"};
     QTest::newRow("double quotes removed, inner blanks kept")
-        << none << QByteArray("QV_TEST_A=\" spaced \"\n") << QStringList{"QV_TEST_A= spaced "};
+        << none << QByteArray("QUILLVANE_TEST_A=\" spaced \"\n") << QStringList{"QUILLVANE_TEST_A= spaced "};
     QTest::newRow("single quotes removed")
-        << none << QByteArray("QV_TEST_A='x y'\n") << QStringList{"QV_TEST_A=x y"};
+        << none << QByteArray("QUILLVANE_TEST_A='x y'\n") << QStringList{"QUILLVANE_TEST_A=x y"};
     QTest::newRow("empty quotes give the empty string")
-        << none << QByteArray("QV_TEST_A=\"\"\n") << QStringList{"QV_TEST_A="};
+        << none << QByteArray("QUILLVANE_TEST_A=\"\"\n") << QStringList{"QUILLVANE_TEST_A="};
     QTest::newRow("only one pair of quotes removed")
-        << none << QByteArray("QV_TEST_A=\"'x'\"\n") << QStringList{"QV_TEST_A='x'"};
-    QTest::newRow("mismatched quotes kept") << none << QByteArray("QV_TEST_A=\"x'\nQV_TEST_B='x\"\n")
-                                            << QStringList{"QV_TEST_A=\"x'", "QV_TEST_B='x\""};
-    QTest::newRow("a lone quote kept")
-        << none << QByteArray("QV_TEST_A=\"\nQV_TEST_B='\n") << QStringList{"QV_TEST_A=\"", "QV_TEST_B='"};
+        << none << QByteArray("QUILLVANE_TEST_A=\"'x'\"\n") << QStringList{"QUILLVANE_TEST_A='x'"};
+    QTest::newRow("mismatched quotes kept")
+        << none << QByteArray("QUILLVANE_TEST_A=\"x'\nQUILLVANE_TEST_B='x\"\n")
+        << QStringList{"QUILLVANE_TEST_A=\"x'", "QUILLVANE_TEST_B='x\""};
+    QTest::newRow("a lone quote kept") << none << QByteArray("QUILLVANE_TEST_A=\"\nQUILLVANE_TEST_B='\n")
+                                       << QStringList{"QUILLVANE_TEST_A=\"", "QUILLVANE_TEST_B='"};
     QTest::newRow("no escapes, no expansion")
-        << none << QByteArray("QV_TEST_A=\"$HOME\\n\"\n") << QStringList{"QV_TEST_A=$HOME\\n"};
-    QTest::newRow("CR LF line ends") << none << QByteArray("QV_TEST_A=1\r\nQV_TEST_B=\"2\"\r\n")
-                                     << QStringList{"QV_TEST_A=1", "QV_TEST_B=2"};
-    QTest::newRow("Unicode line separator splits") << none << QByteArray("QV_TEST_A=1\xe2\x80\xa8QV_TEST_B=2")
-                                                   << QStringList{"QV_TEST_A=1", "QV_TEST_B=2"};
-    QTest::newRow("UTF-8 value") << none << QByteArray("QV_TEST_A=caf\xc3\xa9\n")
-                                 << QStringList{"QV_TEST_A=café"};
+        << none << QByteArray("QUILLVANE_TEST_A=\"$HOME\\n\"\n") << QStringList{"QUILLVANE_TEST_A=$HOME\\n"};
+    QTest::newRow("CR LF line ends") << none << QByteArray("QUILLVANE_TEST_A=1\r\nQUILLVANE_TEST_B=\"2\"\r\n")
+                                     << QStringList{"QUILLVANE_TEST_A=1", "QUILLVANE_TEST_B=2"};
+    QTest::newRow("Unicode line separator splits")
+        << none << QByteArray("QUILLVANE_TEST_A=1\xe2\x80\xa8QUILLVANE_TEST_B=2")
+        << QStringList{"QUILLVANE_TEST_A=1", "QUILLVANE_TEST_B=2"};
+    QTest::newRow("UTF-8 value") << none << QByteArray("QUILLVANE_TEST_A=caf\xc3\xa9\n")
+                                 << QStringList{"QUILLVANE_TEST_A=café"};
     QTest::newRow("first assignment wins")
-        << none << QByteArray("QV_TEST_A=first\nQV_TEST_A=second\n") << QStringList{"QV_TEST_A=first"};
+        << none << QByteArray("QUILLVANE_TEST_A=first\nQUILLVANE_TEST_A=second\n")
+        << QStringList{"QUILLVANE_TEST_A=first"};
     QTest::newRow("variable already set wins")
-        << QStringList{"QV_TEST_A=outer"} << QByteArray("QV_TEST_A=file\nQV_TEST_B=file\n")
-        << QStringList{"QV_TEST_A=outer", "QV_TEST_B=file"};
+        << QStringList{"QUILLVANE_TEST_A=outer"}
+        << QByteArray("QUILLVANE_TEST_A=file\nQUILLVANE_TEST_B=file\n")
+        << QStringList{"QUILLVANE_TEST_A=outer", "QUILLVANE_TEST_B=file"};
     QTest::newRow("variable already set to empty wins")
-        << QStringList{"QV_TEST_A="} << QByteArray("QV_TEST_A=file\n") << QStringList{"QV_TEST_A="};
-    QTest::newRow("not UTF-8: nothing set") << none << QByteArray("QV_TEST_A=1\n\xff\xfe\n") << QStringList{};
+        << QStringList{"QUILLVANE_TEST_A="} << QByteArray("QUILLVANE_TEST_A=file\n")
+        << QStringList{"QUILLVANE_TEST_A="};
+    QTest::newRow("not UTF-8: nothing set")
+        << none << QByteArray("QUILLVANE_TEST_A=1\n\xff\xfe\n") << QStringList{};
 }
 
 void TestEnvLoader::parsing() {
@@ -173,25 +185,10 @@ void TestEnvLoader::candidateOrder_data() {
     // stop at @/a/b.
     const QString exe = QStringLiteral("@/a/b/c/d/e/f/g/h/bin");
     const QStringList exePasses{
-        "@/a/b/c/d/e/f/g/h/bin/.env",
-        "@/a/b/c/d/e/f/g/h/bin/macos/.env",
-        "@/a/b/c/d/e/f/g/h/.env",
-        "@/a/b/c/d/e/f/g/h/macos/.env",
-        "@/a/b/c/d/e/f/g/.env",
-        "@/a/b/c/d/e/f/g/macos/.env",
-        "@/a/b/c/d/e/f/.env",
-        "@/a/b/c/d/e/f/macos/.env",
-        "@/a/b/c/d/e/.env",
-        "@/a/b/c/d/e/macos/.env",
-        "@/a/b/c/d/.env",
-        "@/a/b/c/d/macos/.env",
-        "@/a/b/c/.env",
-        "@/a/b/c/macos/.env",
-        "@/a/b/.env",
-        "@/a/b/macos/.env",
+        "@/a/b/c/d/e/f/g/h/bin/.env", "@/a/b/c/d/e/f/g/h/.env", "@/a/b/c/d/e/f/g/.env", "@/a/b/c/d/e/f/.env",
+        "@/a/b/c/d/e/.env",           "@/a/b/c/d/.env",         "@/a/b/c/.env",         "@/a/b/.env",
     };
-    const QStringList working{"@/work/project/.env", "@/work/project/macos/.env", "@/work/.env",
-                              "@/work/macos/.env"};
+    const QStringList working{"@/work/project/.env", "@/work/.env"};
 
     QTest::newRow("working folder, its parent, then the executable's folder and seven ancestors")
         << "@/work/project" << exe << false << working + exePasses;
@@ -202,7 +199,7 @@ void TestEnvLoader::candidateOrder_data() {
         << "@/work/project" << exe << true
         << working + QStringList{"@/a/b/c/d/e/f/g/h/share/quillvane/.env"} + exePasses;
 
-    QStringList inside{"@/a/b/c/d/.env", "@/a/b/c/d/macos/.env", "@/a/b/c/.env", "@/a/b/c/macos/.env"};
+    QStringList inside{"@/a/b/c/d/.env", "@/a/b/c/.env"};
     for (const QString& candidate : exePasses) {
         if (!inside.contains(candidate)) {
             inside << candidate;
@@ -210,9 +207,8 @@ void TestEnvLoader::candidateOrder_data() {
     }
     QTest::newRow("working folder inside the executable's ancestry listed once")
         << "@/a/b/c/d" << exe << false << inside;
-    QTest::newRow("root: the step up from the root adds nothing")
-        << "/"
-        << "/" << false << QStringList{"/.env", "/macos/.env"};
+    QTest::newRow("root: the step up from the root adds nothing") << "/"
+                                                                  << "/" << false << QStringList{"/.env"};
 }
 
 void TestEnvLoader::candidateOrder() {
@@ -231,6 +227,50 @@ void TestEnvLoader::candidateOrder() {
     QCOMPARE(EnvLoader::candidatePaths(resolve(workingDirectory), resolve(executableDirectory)), expected);
 }
 
+void TestEnvLoader::onlyTheAppsVariablesAreSet() {
+    // Names the app reads are set; anything else (a stray .env in the home folder) is left alone and
+    // named, without its value, in one line.
+    const QList<QByteArray> allowed{"QUILLVANE_TEST_A",           "QUILLVANE_TEST_B",
+                                    "GOOGLE_CLIENT_SECRETS_FILE", "MICROSOFT_CLIENT_ID",
+                                    "MICROSOFT_TENANT_ID",        "MICROSOFT_REDIRECT_URI"};
+    const QList<QByteArray> refused{"PATH",
+                                    "LD_PRELOAD",
+                                    "quillvane_test_lower",
+                                    "XQUILLVANE_TEST_C",
+                                    "QUILLVANE_",
+                                    "MICROSOFT_CLIENT_SECRET"};
+    QByteArray contents;
+    for (const QByteArray& name : allowed + refused) {
+        contents += name + "=value-of-" + name.toLower() + "\n";
+    }
+    contents += "LD_PRELOAD=again\n"; // named once
+    const QString path = m_tree->filePath(QStringLiteral(".env"));
+    writeFile(path, contents);
+    const QByteArray pathBefore = qgetenv("PATH");
+    for (const QByteArray& name : allowed.mid(2) + refused.mid(1)) {
+        QVERIFY2(!qEnvironmentVariableIsSet(name.constData()), name.constData());
+    }
+    const auto restore = qScopeGuard([&] {
+        for (const QByteArray& name : allowed.mid(2) + refused.mid(1)) {
+            qunsetenv(name.constData());
+        }
+    });
+
+    RuntimeLogCapture log;
+    EnvLoader::loadEnvFile(path);
+
+    for (const QByteArray& name : allowed) {
+        QCOMPARE(qgetenv(name.constData()), "value-of-" + name.toLower());
+    }
+    QCOMPARE(qgetenv("PATH"), pathBefore);
+    for (const QByteArray& name : refused.mid(1)) {
+        QVERIFY2(!qEnvironmentVariableIsSet(name.constData()), name.constData());
+    }
+    QCOMPARE(log.entries(), QStringList{"INFO Ignored .env variables the app does not read "
+                                        "names=PATH,LD_PRELOAD,quillvane_test_lower,XQUILLVANE_TEST_C,"
+                                        "QUILLVANE_,MICROSOFT_CLIENT_SECRET"});
+}
+
 QStringList TestEnvLoader::loadFromWorkingDirectory(const QString& directory) {
     {
         std::lock_guard lock(g_capturedMutex);
@@ -246,20 +286,20 @@ QStringList TestEnvLoader::loadFromWorkingDirectory(const QString& directory) {
 
 void TestEnvLoader::loadsOnlyTheFirstExistingCandidate() {
     const QString project = root() + QStringLiteral("/work/project");
-    writeFile(project + QStringLiteral("/macos/.env"), "QV_TEST_A=nested\nQV_TEST_B=nested\n");
-    writeFile(root() + QStringLiteral("/work/.env"), "QV_TEST_A=parent\nQV_TEST_C=parent\n");
+    writeFile(project + QStringLiteral("/.env"), "QUILLVANE_TEST_A=own\nQUILLVANE_TEST_B=own\n");
+    writeFile(root() + QStringLiteral("/work/.env"), "QUILLVANE_TEST_A=parent\nQUILLVANE_TEST_C=parent\n");
 
     const QStringList logged = loadFromWorkingDirectory(project);
 
-    QCOMPARE(testVariables(), (QStringList{"QV_TEST_A=nested", "QV_TEST_B=nested"}));
+    QCOMPARE(testVariables(), (QStringList{"QUILLVANE_TEST_A=own", "QUILLVANE_TEST_B=own"}));
     QCOMPARE(logged, QStringList{QStringLiteral("Loaded environment overrides from ") + project +
-                                 QStringLiteral("/macos/.env")});
+                                 QStringLiteral("/.env")});
 }
 
 void TestEnvLoader::directoryNamedDotEnvEndsTheSearch() {
     const QString project = root() + QStringLiteral("/work/project");
     QVERIFY(QDir().mkpath(project + QStringLiteral("/.env")));
-    writeFile(project + QStringLiteral("/macos/.env"), "QV_TEST_A=nested\n");
+    writeFile(root() + QStringLiteral("/work/.env"), "QUILLVANE_TEST_A=parent\n");
 
     const QStringList logged = loadFromWorkingDirectory(project);
 
@@ -281,7 +321,7 @@ void TestEnvLoader::logsWhenNoFileIsFound() {
     const QStringList logged = loadFromWorkingDirectory(project);
 
     QCOMPARE(testVariables(), QStringList{});
-    QCOMPARE(logged, QStringList{QStringLiteral("No .env file found for mac app bootstrap")});
+    QCOMPARE(logged, QStringList{QStringLiteral("No .env file found at start-up")});
 }
 
 QTEST_GUILESS_MAIN(TestEnvLoader)

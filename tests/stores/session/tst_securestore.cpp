@@ -50,19 +50,19 @@ private slots:
 
         QTest::newRow("both succeed")
             << std::optional<SecretBackend::Status>() << std::optional<SecretBackend::Status>()
-            << QStringList{"INFO Stored session token in keychain"} << "new";
+            << QStringList{"INFO Stored session token in the Secret Service"} << "new";
         QTest::newRow("delete fails, add still runs")
             << std::optional<SecretBackend::Status>(kRefused) << std::optional<SecretBackend::Status>()
-            << QStringList{"ERROR Failed to clear existing session token from keychain status=5 "
+            << QStringList{"ERROR Failed to clear existing session token from the Secret Service status=5 "
                            "reason=fake: refused",
-                           "INFO Stored session token in keychain"}
+                           "INFO Stored session token in the Secret Service"}
             << "new";
         QTest::newRow("add fails, old token stays")
             << std::optional<SecretBackend::Status>(kRefused)
             << std::optional<SecretBackend::Status>(SecretBackend::Status{-3, QString()})
-            << QStringList{"ERROR Failed to clear existing session token from keychain status=5 "
+            << QStringList{"ERROR Failed to clear existing session token from the Secret Service status=5 "
                            "reason=fake: refused",
-                           "ERROR Failed to store session token in keychain status=-3"}
+                           "ERROR Failed to store session token in the Secret Service status=-3"}
             << "old";
     }
     void writeDeletesThenAdds() {
@@ -91,7 +91,7 @@ private slots:
         QTest::newRow("absent is silent")
             << std::optional<QByteArray>() << ok << std::optional<QString>() << QStringList();
         QTest::newRow("token") << std::optional<QByteArray>("abc") << ok << std::optional<QString>("abc")
-                               << QStringList{"INFO Loaded session token from keychain"};
+                               << QStringList{"INFO Loaded session token from the Secret Service"};
         QTest::newRow("empty token, no line")
             << std::optional<QByteArray>("") << ok << std::optional<QString>("") << QStringList();
         QTest::newRow("not UTF-8 reads as absent") << std::optional<QByteArray>("\xff\xfe"
@@ -100,7 +100,8 @@ private slots:
         QTest::newRow("failure reads as absent")
             << std::optional<QByteArray>("abc") << std::optional<SecretBackend::Status>(kRefused)
             << std::optional<QString>()
-            << QStringList{"ERROR Failed to load session token from keychain status=5 reason=fake: refused"};
+            << QStringList{"ERROR Failed to load session token from the Secret Service status=5 reason=fake: "
+                           "refused"};
     }
     void read() {
         QFETCH(std::optional<QByteArray>, item);
@@ -118,7 +119,8 @@ private slots:
 
     void deleteCountsMissingAsRemoved() {
         m_store->deleteSessionToken();
-        QCOMPARE(RuntimeLogCapture::entries(), QStringList{"INFO Cleared session token from keychain"});
+        QCOMPARE(RuntimeLogCapture::entries(),
+                 QStringList{"INFO Cleared session token from the Secret Service"});
 
         RuntimeLogCapture::clear();
         m_backend->items[{kService, kAccount}] = "abc";
@@ -126,7 +128,8 @@ private slots:
         m_store->deleteSessionToken();
         QCOMPARE(
             RuntimeLogCapture::entries(),
-            QStringList{"ERROR Failed to clear session token from keychain status=5 reason=fake: refused"});
+            QStringList{
+                "ERROR Failed to clear session token from the Secret Service status=5 reason=fake: refused"});
         QVERIFY(m_backend->item(kService, kAccount));
     }
 };

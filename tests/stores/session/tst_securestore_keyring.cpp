@@ -86,15 +86,16 @@ private slots:
         m_store.writeSessionToken("second-token");
         QCOMPARE(count(), 1);
         QCOMPARE(m_store.readSessionToken(), std::optional<QString>("second-token"));
-        QCOMPARE(RuntimeLogCapture::entries(), (QStringList{"INFO Stored session token in keychain",
-                                                            "INFO Stored session token in keychain",
-                                                            "INFO Loaded session token from keychain"}));
+        QCOMPARE(RuntimeLogCapture::entries(),
+                 (QStringList{"INFO Stored session token in the Secret Service",
+                              "INFO Stored session token in the Secret Service",
+                              "INFO Loaded session token from the Secret Service"}));
     }
 
     void tokensRoundTrip_data() {
         QTest::addColumn<QString>("token");
         QTest::addColumn<QStringList>("readLines");
-        const QStringList loaded{"INFO Loaded session token from keychain"};
+        const QStringList loaded{"INFO Loaded session token from the Secret Service"};
         QTest::newRow("ascii") << "sess_0123456789abcdef" << loaded;
         QTest::newRow("non-ascii") << QStringLiteral("t\u00e9k\u20ac-\U0001F600") << loaded;
         QTest::newRow("embedded NUL") << QString::fromUtf8("a\0b", 3) << loaded;
@@ -115,7 +116,8 @@ private slots:
         QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
         QCOMPARE(RuntimeLogCapture::entries(), QStringList());
         m_store.deleteSessionToken();
-        QCOMPARE(RuntimeLogCapture::entries(), QStringList{"INFO Cleared session token from keychain"});
+        QCOMPARE(RuntimeLogCapture::entries(),
+                 QStringList{"INFO Cleared session token from the Secret Service"});
     }
 
     void deleteRemovesTheItem() {
@@ -123,8 +125,9 @@ private slots:
         m_store.deleteSessionToken();
         QCOMPARE(count(), 0);
         QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
-        QCOMPARE(RuntimeLogCapture::entries(), (QStringList{"INFO Stored session token in keychain",
-                                                            "INFO Cleared session token from keychain"}));
+        QCOMPARE(RuntimeLogCapture::entries(),
+                 (QStringList{"INFO Stored session token in the Secret Service",
+                              "INFO Cleared session token from the Secret Service"}));
     }
 
     void bytesThatAreNotUtf8ReadAsAbsent() {
