@@ -1,0 +1,74 @@
+#pragma once
+
+#include "OAuthSupport.h"
+#include "SignInCancellation.h"
+#include "UserFacingError.h"
+
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <optional>
+#include <utility>
+
+class BackendClient;
+
+struct AppleAuthResult {
+    QString idToken;
+    std::optional<QString> email;
+    std::optional<QString> name;
+};
+
+class AppleOAuthError : public UserFacingError {
+public:
+    enum class Kind { CallbackFailed, BackendNotConfigured, InvalidStartURL, AuthCancelled, IdTokenMissing };
+
+    static AppleOAuthError callbackFailed(const QString& message) { return {Kind::CallbackFailed, message}; }
+    static AppleOAuthError backendNotConfigured() {
+        return {Kind::BackendNotConfigured, QStringLiteral("Apple web sign-in is not configured yet.")};
+    }
+    static AppleOAuthError invalidStartURL() {
+        return {Kind::InvalidStartURL,
+                QStringLiteral("Apple sign-in returned an invalid authorization URL.")};
+    }
+    static AppleOAuthError authCancelled() {
+        return {Kind::AuthCancelled, QStringLiteral("Apple sign-in did not finish in time.")};
+    }
+    static AppleOAuthError idTokenMissing() {
+        return {Kind::IdTokenMissing, QStringLiteral("Apple sign-in completed without an identity token.")};
+    }
+
+    Kind kind() const { return m_kind; }
+
+private:
+    AppleOAuthError(Kind kind, QString message) : UserFacingError(std::move(message)), m_kind(kind) {}
+    Kind m_kind;
+};
+
+struct AppleSignInOptions {
+    std::chrono::milliseconds callbackTimeout{120000};
+};
+
+// Apple sign-in as the backend starts it: a loopback listener on a free port, the backend's authorization
+// URL opened in the browser, and the identity token that the browser brings back to the listener.
+class AppleOAuthService {
+public:
+    using Options = AppleSignInOptions;
+
+    explicit AppleOAuthService(UrlOpener openUrl = systemUrlOpener(), Options options = {});
+
+    // Throws AppleOAuthError, the start request's error (BackendClientError, BackendTransportError) or
+    // SignInCancelled.
+    QCoro::Task<AppleAuthResult> signIn(BackendClient& backendClient, SignInCancelToken cancel);
+
+    // The e-mail and name of the callback's "user" JSON ({"email": …, "name": {"firstName", "lastName"}}).
+    static std::pair<std::optional<QString>, std::optional<QString>>
+    parseUserProfile(const std::optional<QString>& userJSON);
+    static std::optional<QString> emailFromIdentityToken(const QString& idToken);
+    static std::optional<QString> nameFromIdentityToken(const QString& idToken);
+
+private:
+    UrlOpener m_openUrl;
+    Options m_options;
+};

@@ -1,0 +1,111 @@
+#include "OAuthSupport.h"
+
+#include "BackendClient.h"
+
+#include <QCryptographicHash>
+#include <QDesktopServices>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+
+UrlOpener systemUrlOpener() {
+    return [](const QUrl& url) { QDesktopServices::openUrl(url); };
+}
+
+namespace OAuthSupport {
+
+QString randomURLSafeString(int length) {
+    static const QLatin1String alphabet("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~");
+    QString out;
+    out.reserve(std::max(length, 0));
+    for (int i = 0; i < length; ++i) {
+        // bounded() rejects the biased low range, so every character is equally likely.
+        out.append(alphabet.at(QRandomGenerator::system()->bounded(alphabet.size())));
+    }
+    return out;
+}
+
+QString sha256Base64URL(const QString& verifier) {
+    const QByteArray digest = QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256);
+    return QString::fromLatin1(
+        digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QJsonObject jwtClaims(const QString& token) {
+    QStringList pieces = token.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    if (pieces.size() < 2) {
+        return {};
+    }
+    QString payload = pieces.at(1);
+    const qsizetype padding = (4 - payload.size() % 4) % 4;
+    payload.replace(QLatin1Char('-'), QLatin1Char('+')).replace(QLatin1Char('_'), QLatin1Char('/'));
+    payload.append(QString(padding, QLatin1Char('=')));
+    const auto decoded =
+        QByteArray::fromBase64Encoding(payload.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || padding == 3) {
+        return {};
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(*decoded);
+    return document.isObject() ? document.object() : QJsonObject();
+}
+
+QByteArray formEncode(const QList<std::pair<QString, QString>>& fields) {
+    QByteArray body;
+    for (const auto& [name, value] : fields) {
+        if (!body.isEmpty()) {
+            body += '&';
+        }
+        body += name.toUtf8().toPercentEncoding() + '=' + value.toUtf8().toPercentEncoding();
+    }
+    return body;
+}
+
+QCoro::Task<HttpAnswer> send(QNetworkAccessManager& network, QNetworkRequest request, QByteArray verb,
+                             QByteArray body, std::chrono::milliseconds timeout, SignInCancelToken cancel) {
+    cancel.throwIfCancelled();
+    request.setTransferTimeout(int(timeout.count()));
+    QPointer<QNetworkReply> reply = network.sendCustomRequest(request, verb, body);
+    PendingValue<bool> finished;
+    QObject::connect(reply.data(), &QNetworkReply::finished, reply.data(),
+                     [finished]() mutable { finished.resolve(true); });
+    const auto subscription = cancel.onCancel([reply, finished]() mutable {
+        finished.fail(std::make_exception_ptr(SignInCancelled()));
+        if (reply) {
+            reply->disconnect();
+            reply->abort();
+            reply->deleteLater();
+        }
+    });
+    co_await finished;
+    if (!reply) {
+        throw BackendTransportError(QNetworkReply::OperationCanceledError,
+                                    QStringLiteral("The request was cancelled."), false);
+    }
+    reply->deleteLater();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        co_return HttpAnswer{status.toInt(), reply->readAll()};
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError ||
+                              reply->error() == QNetworkReply::TimeoutError;
+        throw BackendTransportError(
+            reply->error(), timedOut ? QStringLiteral("The request timed out.") : reply->errorString(),
+            timedOut);
+    }
+    co_return HttpAnswer{std::nullopt, reply->readAll()};
+}
+
+QString errorText(const HttpAnswer& answer) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(answer.body);
+    if (decoder.hasError()) {
+        return QStringLiteral("HTTP ") + QString::number(answer.statusCode.value_or(0));
+    }
+    return text;
+}
+
+} // namespace OAuthSupport

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "SignInCancellation.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <utility>
+
+class QNetworkAccessManager;
+
+// Shows a URL in the user's browser. The app passes QDesktopServices::openUrl; the outcome is not checked.
+using UrlOpener = std::function<void(const QUrl&)>;
+UrlOpener systemUrlOpener();
+
+namespace OAuthSupport {
+
+// `length` characters drawn uniformly from the 66 unreserved characters of RFC 3986, from the system's
+// cryptographically secure generator.
+QString randomURLSafeString(int length);
+
+// The RFC 7636 S256 code challenge of a verifier: unpadded base64url of SHA-256 of its UTF-8 bytes.
+QString sha256Base64URL(const QString& verifier);
+
+// The claims of a JSON Web Token, read without any check; empty when the payload cannot be read.
+QJsonObject jwtClaims(const QString& token);
+
+// An application/x-www-form-urlencoded body: every byte but the unreserved characters
+// (A-Z a-z 0-9 - . _ ~) percent-encoded, in names and values alike, pairs in the given order.
+QByteArray formEncode(const QList<std::pair<QString, QString>>& fields);
+
+// A request that produced an HTTP answer (statusCode set) or, for a non-HTTP URL, only bytes.
+struct HttpAnswer {
+    std::optional<int> statusCode;
+    QByteArray body;
+};
+
+// Sends one request and waits for the whole answer. A request that never produced an HTTP answer throws
+// BackendTransportError; `cancel` aborts the request and throws SignInCancelled at once.
+QCoro::Task<HttpAnswer> send(QNetworkAccessManager& network, QNetworkRequest request, QByteArray verb,
+                             QByteArray body, std::chrono::milliseconds timeout, SignInCancelToken cancel);
+
+// The body as UTF-8 text, or "HTTP <status>" when it is not UTF-8.
+QString errorText(const HttpAnswer& answer);
+
+} // namespace OAuthSupport
