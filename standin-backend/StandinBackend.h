@@ -1,43 +1,32 @@
 #pragma once
 
+#include "HttpServer.h"
+#include "RequestRecord.h"
+#include "Router.h"
+
 #include <chrono>
-#include <map>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 // A small stand-in for the product's backend, listening on a loopback address only. It answers every
-// endpoint the desktop client calls, keeps its state in memory and can be scripted by tests.
+// endpoint the desktop client calls, keeps bounded state in memory and can be scripted by tests.
 namespace standin {
-
-struct ScriptedResponse {
-    int status = 200;
-    std::string body;
-    std::string contentType = "application/json";
-};
-
-struct FilePart {
-    std::string name;
-    std::string fileName;
-    std::string contentType;
-    std::string content;
-};
-
-struct ReceivedRequest {
-    std::string method;
-    std::string path;
-    std::string rawQuery; // as sent, still percent-encoded, without "?"
-    std::vector<std::pair<std::string, std::string>> queryItems; // decoded, in order
-    std::map<std::string, std::string> headers;                  // names lower-cased
-    std::string body;                                            // raw bytes
-    std::map<std::string, std::string> formFields;               // multipart text fields
-    std::optional<FilePart> file;                                // multipart file part, when present
-};
 
 class StandinBackend {
 public:
+    static constexpr std::size_t maxBodyBytes = 32 * 1024 * 1024;
+
+    struct Options {
+        HttpServer::Options server;
+        std::size_t recordLimit = RequestRecord::defaultLimit; // requests kept for received()
+        std::size_t sessionLimit = 1000; // open sessions kept, least recently used dropped
+    };
+
     StandinBackend();
+    explicit StandinBackend(Options options);
     ~StandinBackend(); // stops the server
     StandinBackend(const StandinBackend&) = delete;
     StandinBackend& operator=(const StandinBackend&) = delete;
@@ -45,6 +34,7 @@ public:
     // Starts listening; port 0 picks a free one. Returns the port. Throws std::runtime_error when the
     // host is not a loopback address or the port cannot be bound.
     int start(const std::string& host = "127.0.0.1", int port = 0);
+    // Ends every pending delay, closes every connection and returns once they are closed.
     void stop();
     int port() const;
     std::string baseUrl() const; // "http://127.0.0.1:<port>"
@@ -62,12 +52,12 @@ public:
 
     // A fresh valid session token, as if an identity token had been exchanged.
     std::string openSession();
+    std::size_t sessionCount() const;
 
-    // Every request received so far, in arrival order.
+    // The last requests received (at most the record limit), in arrival order.
     std::vector<ReceivedRequest> received() const;
     std::optional<ReceivedRequest> lastRequest(const std::string& path) const;
-
-    static constexpr std::size_t maxBodyBytes = 32 * 1024 * 1024;
+    void setRecordLimit(std::size_t limit);
 
     // Whether start() accepts the host: 127.x.x.x, "localhost" or ::1.
     static bool isLoopbackHost(const std::string& host);

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "HttpMessage.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace standin {
+
+// A small HTTP/1.1 server for the stand-in: one thread per open connection up to a limit, a deadline over
+// each request's head and body, bodies bounded whether framed by Content-Length or chunked, an answer for
+// every request it reads (also after the client has shut down its sending side) and a stop that closes
+// every connection at once.
+class HttpServer {
+public:
+    struct Options {
+        std::size_t maxBodyBytes = 32 * 1024 * 1024;
+        std::size_t maxHeadBytes = 64 * 1024;
+        std::size_t maxHeaderCount = 100;
+        // From a connection's start (or a kept-alive request's first byte) to the end of the request body.
+        std::chrono::milliseconds requestDeadline{10000};
+        // How long a kept-alive connection may stay silent between requests.
+        std::chrono::milliseconds idleTimeout{5000};
+        // How long writing one answer may take.
+        std::chrono::milliseconds writeDeadline{10000};
+        std::size_t maxConnections = 128;
+        std::size_t maxRequestsPerConnection = 100;
+    };
+
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+    // Told of a request that was refused before the handler saw it, once its head had been read.
+    using RefusalObserver = std::function<void(const HttpRequest&)>;
+
+    HttpServer(Options options, Handler handler, RefusalObserver refused);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Binds a numeric address and starts accepting; port 0 picks a free one. Returns the port bound.
+    // Throws std::runtime_error when the address cannot be bound.
+    int start(const std::string& address, int port);
+    // Closes the listener and every open connection, and returns once their threads have ended.
+    void stop();
+
+    std::size_t openConnections() const;
+
+private:
+    class Connection;
+
+    void acceptLoop();
+    void serve(std::uint64_t id, int fd);
+    void reapFinished();
+
+    const Options m_options;
+    const Handler m_handler;
+    const RefusalObserver m_refused;
+
+    int m_listenFd = -1;
+    int m_wakeFd = -1;
+    std::thread m_acceptThread;
+    std::atomic<bool> m_stopping{false};
+
+    struct Open {
+        int fd;
+        std::thread thread;
+    };
+    mutable std::mutex m_mutex;
+    std::map<std::uint64_t, Open> m_open;
+    std::vector<std::uint64_t> m_finished;
+    std::uint64_t m_nextId = 1;
+};
+
+} // namespace standin
