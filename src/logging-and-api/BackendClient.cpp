@@ -7,6 +7,7 @@
 
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <qcoro/qcoronetworkreply.h>
@@ -22,6 +23,41 @@ QString baseText(const QUrl& url) {
 QString count(qsizetype value) {
     return QString::number(value);
 }
+
+// Whether the network layer's error means the transfer itself failed (no connection, time-out, cut
+// off, a proxy or protocol failure), as opposed to an HTTP status it also reports as an error.
+bool isTransferFailure(QNetworkReply::NetworkError error) {
+    const auto code = int(error);
+    // 1..199: connection and proxy failures. (An HTTP 400 comes as ProtocolInvalidOperationError.)
+    return (code > 0 && code < 200) || error == QNetworkReply::ProtocolFailure;
+}
+
+// An error page made for browsers: an HTML content type, or a body that opens like an HTML document.
+bool isHtmlPage(const QByteArray& contentType, const QByteArray& body) {
+    if (contentType.trimmed().toLower().startsWith("text/html")) {
+        return true;
+    }
+    const QByteArray start = body.left(512).trimmed().toLower();
+    return start.startsWith("<!doctype html") || start.startsWith("<html");
+}
+
+// A short reason for an HTML error page: the status line's phrase, else the page's title, else a
+// plain description.
+QString pageReason(const QString& reasonPhrase, const QString& page) {
+    const QString phrase = reasonPhrase.simplified();
+    if (!phrase.isEmpty()) {
+        return phrase;
+    }
+    static const QRegularExpression title(QStringLiteral("<title[^>]*>([^<]*)</title>"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QString titled = title.match(page).captured(1).simplified();
+    if (!titled.isEmpty()) {
+        return titled.left(80);
+    }
+    return QStringLiteral("the server answered with a web page");
+}
+
+const QByteArray kUtf8ByteOrderMark("\xEF\xBB\xBF");
 } // namespace
 
 BackendClientError::BackendClientError(Kind kind, QString text, qint64 statusCode, QString body)
@@ -31,6 +67,13 @@ BackendClientError BackendClientError::httpError(qint64 statusCode, const QStrin
     return BackendClientError(Kind::HttpError,
                               QStringLiteral("Backend error %1: %2").arg(statusCode).arg(message), statusCode,
                               message);
+}
+
+BackendClientError BackendClientError::httpErrorPage(qint64 statusCode, const QString& page,
+                                                     const QString& reason) {
+    return BackendClientError(Kind::HttpError,
+                              QStringLiteral("Backend error %1: %2").arg(statusCode).arg(reason), statusCode,
+                              page);
 }
 
 BackendClientError BackendClientError::invalidBaseURL() {
@@ -104,21 +147,23 @@ QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, 
                                     QStringLiteral("The request was cancelled."), false);
     }
     reply->deleteLater();
+    const QNetworkReply::NetworkError error = reply->error();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid()) {
-        co_return Answer{status.toInt(), reply->readAll()};
-    }
-    const QString scheme = request.url().scheme();
-    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
-    if (web && reply->error() != QNetworkReply::NoError) {
+    // Headers may have arrived already: a body that stalled or was cut off is no answer either, and
+    // neither is a failed fetch of a URL that is not HTTP (a base URL typed without its scheme).
+    if (isTransferFailure(error) || (error != QNetworkReply::NoError && !status.isValid())) {
         // A transfer time-out aborts the reply, which reports it as a cancellation.
-        const bool timedOut = reply->error() == QNetworkReply::OperationCanceledError ||
-                              reply->error() == QNetworkReply::TimeoutError;
+        const bool timedOut =
+            error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError;
         throw BackendTransportError(
-            reply->error(), timedOut ? QStringLiteral("The request timed out.") : reply->errorString(),
-            timedOut);
+            error, timedOut ? QStringLiteral("The request timed out.") : reply->errorString(), timedOut);
     }
-    co_return Answer{std::nullopt, reply->readAll()};
+    if (!status.isValid()) {
+        co_return Answer{std::nullopt, reply->readAll(), {}, {}};
+    }
+    co_return Answer{status.toInt(), reply->readAll(),
+                     reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(),
+                     reply->rawHeader("Content-Type")};
 }
 
 template <class Response> Response BackendClient::decodeResponse(const Answer& answer) const {
@@ -128,7 +173,8 @@ template <class Response> Response BackendClient::decodeResponse(const Answer& a
     const int status = *answer.statusCode;
     if (status >= 200 && status <= 299) {
         try {
-            return fromJsonText<Response>(answer.body);
+            const bool marked = answer.body.startsWith(kUtf8ByteOrderMark);
+            return fromJsonText<Response>(marked ? answer.body.mid(kUtf8ByteOrderMark.size()) : answer.body);
         } catch (const DecodingError& error) {
             AppLogger::error(QStringLiteral("Response decode failed: ") + error.description());
             throw BackendClientError::decodingFailed();
@@ -138,6 +184,16 @@ template <class Response> Response BackendClient::decodeResponse(const Answer& a
     QString message = utf8.decode(answer.body);
     if (utf8.hasError()) {
         message = kUnknownBackendError;
+    }
+    if (isHtmlPage(answer.contentType, answer.body)) {
+        // A page for browsers (a proxy's 502, a captive portal) says nothing a user can read in a
+        // sentence: show its status and a short reason; the page stays in the error for callers.
+        const QString reason = pageReason(answer.reasonPhrase, message);
+        AppLogger::error(QStringLiteral("HTTP %1 response: %2 (HTML page of %3 bytes)")
+                             .arg(status)
+                             .arg(reason)
+                             .arg(answer.body.size()));
+        throw BackendClientError::httpErrorPage(status, message, reason);
     }
     AppLogger::error(QStringLiteral("HTTP %1 response: %2").arg(status).arg(message));
     throw BackendClientError::httpError(status, message);

@@ -20,13 +20,16 @@ public:
     enum class Kind { HttpError, InvalidBaseURL, InvalidResponse, DecodingFailed };
 
     static BackendClientError httpError(qint64 statusCode, const QString& message);
+    // An answer whose body is an HTML page (a proxy's or a web server's error page): the sentence shows
+    // the status and `reason` instead of the page, while body() keeps the page for callers.
+    static BackendClientError httpErrorPage(qint64 statusCode, const QString& page, const QString& reason);
     static BackendClientError invalidBaseURL();
     static BackendClientError invalidResponse();
     static BackendClientError decodingFailed();
 
     Kind kind() const { return m_kind; }
     // For HttpError: the HTTP status and the backend's raw body text ("Unknown backend error" when the
-    // body is not UTF-8).
+    // body is not UTF-8), which callers search for phrases.
     qint64 statusCode() const { return m_statusCode; }
     const QString& body() const { return m_body; }
 
@@ -38,8 +41,9 @@ private:
     QString m_body;
 };
 
-// The request never produced an HTTP answer: no connection, a time-out, a TLS failure, a cancelled
-// transfer. Passed on to callers unchanged, as the network layer reported it.
+// The request never produced a whole answer: no connection, a time-out, a TLS failure, a cancelled
+// transfer, an answer cut off or stalled after its headers, a scheme the network layer cannot fetch.
+// Passed on to callers as the network layer reported it; timedOut() where the time-out ended it.
 class BackendTransportError : public std::runtime_error {
 public:
     BackendTransportError(QNetworkReply::NetworkError code, const QString& message, bool timedOut);
@@ -97,6 +101,8 @@ private:
     struct Answer {
         std::optional<int> statusCode; // absent when the answer was not HTTP
         QByteArray body;
+        QString reasonPhrase; // from the status line; may be empty
+        QByteArray contentType;
     };
     using QueryItems = QList<std::pair<QString, std::optional<QString>>>;
 

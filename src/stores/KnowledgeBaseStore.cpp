@@ -115,8 +115,7 @@ bool KnowledgeBaseStore::codePointLess(const QString& a, const QString& b) {
 QUuid KnowledgeBaseStore::createSnippet(const QString& title, const QString& value) {
     const QUuid id = QUuid::createUuid();
     m_snippets.append({id, title, value});
-    sortKnowledgeBase();
-    emit snippetsChanged();
+    sortAndAnnounce(List::Snippets);
     persistAndNotify(QStringLiteral("snippet_add"));
     return id;
 }
@@ -129,8 +128,7 @@ void KnowledgeBaseStore::updateSnippet(const QUuid& id, const QString& title, co
     }
     it->title = title;
     it->value = value;
-    sortKnowledgeBase();
-    emit snippetsChanged();
+    sortAndAnnounce(List::Snippets);
     persistAndNotify(QStringLiteral("snippet_update"));
 }
 
@@ -144,8 +142,7 @@ void KnowledgeBaseStore::deleteSnippet(const QUuid& id) {
 QUuid KnowledgeBaseStore::createDictionaryTerm(const QString& term, const QString& note) {
     const QUuid id = QUuid::createUuid();
     m_dictionaryTerms.append({id, term, note});
-    sortKnowledgeBase();
-    emit dictionaryTermsChanged();
+    sortAndAnnounce(List::DictionaryTerms);
     persistAndNotify(QStringLiteral("dictionary_add"));
     return id;
 }
@@ -158,8 +155,7 @@ void KnowledgeBaseStore::updateDictionaryTerm(const QUuid& id, const QString& te
     }
     it->term = term;
     it->note = note;
-    sortKnowledgeBase();
-    emit dictionaryTermsChanged();
+    sortAndAnnounce(List::DictionaryTerms);
     persistAndNotify(QStringLiteral("dictionary_update"));
 }
 
@@ -240,9 +236,19 @@ QList<DictionaryEntryDTO> KnowledgeBaseStore::dictionaryDTOs() const {
     return result;
 }
 
-void KnowledgeBaseStore::sortKnowledgeBase() {
-    sortByKey(m_snippets, [](const KnowledgeSnippet& snippet) { return snippet.title; });
-    sortByKey(m_dictionaryTerms, [](const DictionaryTerm& term) { return term.term; });
+void KnowledgeBaseStore::sortAndAnnounce(List edited) {
+    // Both lists are sorted on every edit; the other list moves too when it was out of order (a file
+    // written by hand or by an older client), and its watchers must hear of that as well.
+    const bool snippetsMoved =
+        sortByKey(m_snippets, [](const KnowledgeSnippet& snippet) { return snippet.title; });
+    const bool termsMoved =
+        sortByKey(m_dictionaryTerms, [](const DictionaryTerm& term) { return term.term; });
+    if (edited == List::Snippets || snippetsMoved) {
+        emit snippetsChanged();
+    }
+    if (edited == List::DictionaryTerms || termsMoved) {
+        emit dictionaryTermsChanged();
+    }
 }
 
 void KnowledgeBaseStore::persistAndNotify(const QString& reason) {

@@ -64,7 +64,9 @@ private:
     void load();
     void save();
     void persistAndNotify(const QString& reason);
-    void sortKnowledgeBase();
+    enum class List { Snippets, DictionaryTerms };
+    // Sorts both lists, then emits the change signal of the edited list and of any list that moved.
+    void sortAndAnnounce(List edited);
 
     JsonFileStore m_file;
     QList<KnowledgeSnippet> m_snippets;

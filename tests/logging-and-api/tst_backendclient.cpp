@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,6 +21,40 @@ QJsonObject bodyOf(const standin::ReceivedRequest& request) {
 QString str(const std::string& text) {
     return QString::fromStdString(text);
 }
+
+// A loopback HTTP server that answers every request with fixed bytes, then hangs up or keeps the
+// connection open without another byte.
+class RawHttpServer : public QTcpServer {
+public:
+    RawHttpServer(QByteArray answer, bool hangUp) : m_answer(std::move(answer)), m_hangUp(hangUp) {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_received[socket] += socket->readAll();
+                    if (!m_received[socket].contains("\r\n\r\n") || socket->property("answered").toBool()) {
+                        return;
+                    }
+                    socket->setProperty("answered", true);
+                    ++m_requests;
+                    socket->write(m_answer);
+                    socket->flush();
+                    if (m_hangUp) {
+                        socket->disconnectFromHost();
+                    }
+                });
+            }
+        });
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(serverPort())); }
+    int requests() const { return m_requests; }
+
+private:
+    QByteArray m_answer;
+    bool m_hangUp;
+    int m_requests = 0;
+    QHash<QTcpSocket*, QByteArray> m_received;
+};
 } // namespace
 
 class TestBackendClient : public QObject {
@@ -269,6 +304,9 @@ private slots:
         const QByteArray tutorials = R"({"tutorials":[]})";
         QTest::newRow("299 decodes") << 299 << tutorials << -1 << ""
                                      << "";
+        QTest::newRow("JSON after a UTF-8 byte-order mark decodes")
+            << 200 << QByteArray("\xEF\xBB\xBF") + tutorials << -1 << ""
+            << "";
         QTest::newRow("500 empty body") << 500 << QByteArray() << int(K::HttpError) << "Backend error 500: "
                                         << "HTTP 500 response: ";
         QTest::newRow("401 json kept raw")
@@ -336,11 +374,103 @@ private slots:
         QVERIFY(m_backend.received().empty());
     }
 
+    void htmlErrorPageShowsStatusAndReason_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("contentType");
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QString>("message");
+        const QByteArray proxyPage = "<html>\r\n<head><title>502 Bad Gateway</title></head>\r\n<body>\r\n"
+                                     "<center><h1>502 Bad Gateway</h1></center>\r\n</body>\r\n</html>\r\n";
+        QTest::newRow("text/html") << 502 << "text/html" << proxyPage << "Backend error 502: Bad Gateway";
+        QTest::newRow("doctype under another content type")
+            << 503 << "text/plain"
+            << QByteArray("\n  <!DOCTYPE HTML><html><body><p>Down for maintenance</p></body></html>")
+            << "Backend error 503: Service Unavailable";
+    }
+    void htmlErrorPageShowsStatusAndReason() {
+        QFETCH(int, status);
+        QFETCH(QString, contentType);
+        QFETCH(QByteArray, page);
+        QFETCH(QString, message);
+        m_backend.scriptNext("/api/tutorials", {status, page.toStdString(), contentType.toStdString()});
+        const auto error = expectFailure<BackendClientError>(m_client->getTutorials());
+        QCOMPARE(error.kind(), BackendClientError::Kind::HttpError);
+        QCOMPARE(error.message(), message);
+        QCOMPARE(error.statusCode(), qint64(status));
+        QCOMPARE(error.body(), QString::fromUtf8(page)); // callers still search the page for phrases
+        QCOMPARE(m_log->lines().size(), 1);
+        QVERIFY2(!m_log->lines()[0].contains('<'), qPrintable(m_log->lines()[0]));
+        QVERIFY(m_log->lines()[0].startsWith(QStringLiteral("HTTP %1 response: ").arg(status)));
+    }
+
     void nonHttpAnswerIsInvalidResponse() {
-        m_client->updateBaseURL(QUrl::fromLocalFile(m_runtime.path() + "/"));
+        // "qrc:/api/tutorials" is a resource of this test: fetched without error, but not an HTTP answer.
+        m_client->updateBaseURL(QUrl(QStringLiteral("qrc:/")));
         const auto error = expectFailure<BackendClientError>(m_client->getTutorials());
         QCOMPARE(error.kind(), BackendClientError::Kind::InvalidResponse);
         QCOMPARE(error.message(), QStringLiteral("Backend returned an invalid response."));
+    }
+
+    void failedFetchOfANonHttpUrlIsATransportFailure_data() {
+        QTest::addColumn<QUrl>("base");
+        QTest::newRow("scheme left out") << QUrl(QStringLiteral("localhost:8000"));
+        QTest::newRow("missing file") << QUrl::fromLocalFile(m_runtime.path() + "/");
+    }
+    void failedFetchOfANonHttpUrlIsATransportFailure() {
+        QFETCH(QUrl, base);
+        m_client->updateBaseURL(base);
+        const auto error = expectFailure<BackendTransportError>(m_client->getTutorials());
+        QVERIFY(!error.timedOut());
+        QVERIFY(!error.message().isEmpty());
+        QCOMPARE(runtimeLinesMatching("completed in|HTTP|decode").size(), 0);
+    }
+
+    // A raw loopback server sends the headers and part of the body, then stalls or hangs up: the
+    // request failed in transit, whatever the status said.
+    void cutOffOrStalledBodyIsATransportFailure_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("hangUp");
+        QTest::addColumn<bool>("timedOut");
+        const QByteArray ok =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 200\r\n\r\n"
+            "{\"tutorials\":[";
+        const QByteArray failed = "HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/plain\r\n"
+                                  "Content-Length: 200\r\n\r\nSomething went wr";
+        const QByteArray chunked = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                                   "Transfer-Encoding: chunked\r\n\r\n10\r\n{\"tutorials\":[]}\r\n";
+        QTest::newRow("200 stalled after part of the body") << ok << false << true;
+        QTest::newRow("500 stalled after part of the body") << failed << false << true;
+        QTest::newRow("200 closed mid-body") << ok << true << false;
+        QTest::newRow("500 closed mid-body") << failed << true << false;
+        QTest::newRow("chunked body closed before its last chunk") << chunked << true << false;
+    }
+    void cutOffOrStalledBodyIsATransportFailure() {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, hangUp);
+        QFETCH(bool, timedOut);
+        RawHttpServer server(answer, hangUp);
+        QVERIFY(server.isListening());
+        BackendClient::Timeouts quick;
+        quick.get = 400ms;
+        m_client = std::make_unique<BackendClient>(server.url(), quick);
+
+        const auto error = expectFailure<BackendTransportError>(m_client->getTutorials());
+
+        QCOMPARE(error.timedOut(), timedOut);
+        QCOMPARE(server.requests(), 1);
+        QCOMPARE(runtimeLinesMatching("completed in|HTTP|decode").size(), 0);
+    }
+
+    void statusLineWithoutReasonUsesThePageTitle() {
+        const QByteArray page = "<html><title> Proxy   error </title><p>x</p></html>";
+        RawHttpServer server("HTTP/1.1 502 \r\nContent-Type: text/html\r\nContent-Length: " +
+                                 QByteArray::number(page.size()) + "\r\n\r\n" + page,
+                             false);
+        BackendClient::Timeouts quick;
+        quick.get = 2s;
+        m_client = std::make_unique<BackendClient>(server.url(), quick);
+        const auto error = expectFailure<BackendClientError>(m_client->getTutorials());
+        QCOMPARE(error.message(), QStringLiteral("Backend error 502: Proxy error"));
     }
 
     void transportFailuresPassThrough() {

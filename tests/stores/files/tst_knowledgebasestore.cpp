@@ -96,6 +96,51 @@ private slots:
         QCOMPARE(titles(store), QStringList({"alpha", "mid", "zeta"}));
     }
 
+    void anEditAnnouncesEveryListThatMoved_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<int>("snippetSignals");
+        QTest::addColumn<int>("termSignals");
+        // The file holds both lists out of order; one edit sorts both.
+        QTest::newRow("create snippet") << "create snippet" << 1 << 1;
+        QTest::newRow("update snippet") << "update snippet" << 1 << 1;
+        QTest::newRow("create term") << "create term" << 1 << 1;
+        QTest::newRow("update term") << "update term" << 1 << 1;
+        QTest::newRow("second edit: the other list is in order already") << "twice" << 2 << 1;
+    }
+    void anEditAnnouncesEveryListThatMoved() {
+        QFETCH(QString, edit);
+        QFETCH(int, snippetSignals);
+        QFETCH(int, termSignals);
+        writeFile(m_fixture.path(kFile),
+                  R"({"snippets":[{"id":"00000000-0000-0000-0000-000000000002","title":"b","value":""},)"
+                  R"({"id":"00000000-0000-0000-0000-000000000001","title":"a","value":""}],)"
+                  R"("dictionary":[{"id":"00000000-0000-0000-0000-000000000004","term":"y","note":""},)"
+                  R"({"id":"00000000-0000-0000-0000-000000000003","term":"x","note":""}]})");
+        KnowledgeBaseStore store(m_fixture.folder());
+        QSignalSpy snippetsChanged(&store, &KnowledgeBaseStore::snippetsChanged);
+        QSignalSpy termsChanged(&store, &KnowledgeBaseStore::dictionaryTermsChanged);
+        const QUuid snippetB = QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-000000000002"));
+        const QUuid termY = QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-000000000004"));
+
+        if (edit == "create snippet") {
+            store.createSnippet(QStringLiteral("c"), QString());
+        } else if (edit == "update snippet") {
+            store.updateSnippet(snippetB, QStringLiteral("b"), QStringLiteral("new value"));
+        } else if (edit == "create term") {
+            store.createDictionaryTerm(QStringLiteral("z"), QString());
+        } else if (edit == "update term") {
+            store.updateDictionaryTerm(termY, QStringLiteral("y"), QStringLiteral("note"));
+        } else {
+            store.updateSnippet(snippetB, QStringLiteral("b"), QString());
+            store.updateSnippet(snippetB, QStringLiteral("b"), QString());
+        }
+
+        QCOMPARE(snippetsChanged.count(), snippetSignals);
+        QCOMPARE(termsChanged.count(), termSignals);
+        QCOMPARE(titles(store).mid(0, 2), QStringList({"a", "b"}));
+        QCOMPARE(terms(store).mid(0, 2), QStringList({"x", "y"}));
+    }
+
     void sortOrder_data() {
         QTest::addColumn<QStringList>("created");
         QTest::addColumn<QStringList>("sorted");
