@@ -56,6 +56,9 @@ QStringList GoogleClientSecretSearch::candidates() const {
     paths << QDir(workingDirectory).filePath(secretFileName);
     paths << QDir(QDir(workingDirectory).absoluteFilePath(QStringLiteral(".."))).filePath(secretFileName);
     paths << QDir(homeDirectory).filePath(QStringLiteral("Documents/vocalyard/") + secretFileName);
+    for (QString& path : paths) {
+        path = QDir::cleanPath(path);
+    }
     return paths;
 }
 
