@@ -2,6 +2,7 @@
 
 #include "BackendState.h"
 #include "RecordReader.h"
+#include "StandinIdentityProvider.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -343,8 +344,9 @@ HttpResponse handleAppleStart(BackendState& state, const Incoming& in) {
         throw badRequest("query item \"return_port\" must be a port number from 1 to 65535");
     const std::string state_ = state.randomHex(16);
     QJsonObject o;
-    o.insert(QStringLiteral("auth_url"), qs("https://example.invalid/auth/apple?state=" + state_ +
-                                            "&return_port=" + std::to_string(value)));
+    const auto host = in.rec.headers.find("host");
+    const std::string page = host == in.rec.headers.end() ? "127.0.0.1" : host->second;
+    o.insert(QStringLiteral("auth_url"), qs(appleAuthorizationUrl(page, state_, value)));
     o.insert(QStringLiteral("state"), qs(state_));
     return json(o);
 }

@@ -2,6 +2,7 @@
 
 #include "ApiRoutes.h"
 #include "BackendState.h"
+#include "StandinIdentityProvider.h"
 
 #include <arpa/inet.h>
 
@@ -13,6 +14,7 @@ namespace {
 // Every group of routes the stand-in answers; a new group is one more entry.
 constexpr RouteGroup kRouteGroups[] = {
     addApiRoutes,
+    addIdentityProviderRoutes,
 };
 
 // The address to bind for an accepted host, or nothing when the host is not a loopback address.
