@@ -7,35 +7,40 @@
 #include <exception>
 #include <string>
 
+#include <malloc.h>
 #include <pthread.h>
 
 namespace {
 
 constexpr int kDefaultPort = 8787;
+// Beside the app for hours, the stand-in keeps only a few requests for inspection.
+constexpr std::size_t kDefaultRecordLimit = 16;
 
 void printUsage(std::FILE* to) {
     std::fprintf(to,
-                 "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N]\n"
-                 "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n",
-                 kDefaultPort);
+                 "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N] [--record-limit N]\n"
+                 "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n"
+                 "--record-limit: how many of the last requests are kept in memory (default %zu).\n",
+                 kDefaultPort, kDefaultRecordLimit);
 }
 
-bool parsePort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5)
+bool parseNumber(const std::string& text, long max, long& value) {
+    if (text.empty() || text.size() > 9)
         return false;
     for (char c : text) {
         if (c < '0' || c > '9')
             return false;
     }
-    port = std::stoi(text);
-    return port <= 65535;
+    value = std::stol(text);
+    return value <= max;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
-    int port = kDefaultPort;
+    long port = kDefaultPort;
+    long recordLimit = static_cast<long>(kDefaultRecordLimit);
 
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -50,7 +55,7 @@ int main(int argc, char** argv) {
             printUsage(stdout);
             return 0;
         }
-        if (arg != "--host" && arg != "--port") {
+        if (arg != "--host" && arg != "--port" && arg != "--record-limit") {
             std::fprintf(stderr, "quillvane-standin-backend: unknown argument \"%s\"\n", argv[i]);
             printUsage(stderr);
             return 2;
@@ -64,8 +69,11 @@ int main(int argc, char** argv) {
         }
         if (arg == "--host") {
             host = value;
-        } else if (!parsePort(value, port)) {
+        } else if (arg == "--port" && !parseNumber(value, 65535, port)) {
             std::fprintf(stderr, "quillvane-standin-backend: invalid port \"%s\"\n", value.c_str());
+            return 2;
+        } else if (arg == "--record-limit" && !parseNumber(value, 100000, recordLimit)) {
+            std::fprintf(stderr, "quillvane-standin-backend: invalid record limit \"%s\"\n", value.c_str());
             return 2;
         }
     }
@@ -85,9 +93,15 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    standin::StandinBackend backend;
+    // Request bodies of up to 32 MiB come and go: keep every large buffer in its own mapping, so that
+    // freeing it hands the memory back instead of leaving it in a thread's heap.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+
+    standin::StandinBackend::Options options;
+    options.recordLimit = static_cast<std::size_t>(recordLimit);
+    standin::StandinBackend backend(options);
     try {
-        backend.start(host, port);
+        backend.start(host, static_cast<int>(port));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quillvane-standin-backend: %s\n", e.what());
         return 1;
