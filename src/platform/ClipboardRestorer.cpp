@@ -51,6 +51,16 @@ void ClipboardRestorer::restoreAfterPaste(ClipboardSnapshot previous, ClipboardP
     }
     m_pending = Pending{std::move(previous), payload, Clock::current().monotonic(), {}};
     m_pending->timer = Scheduler::current().singleShot(minimumRestoreDelay, [this] { checkPending(); });
+    m_pending->exitHold =
+        DesktopStateGuard::instance().hold(QStringLiteral("clipboard restore"),
+                                           DesktopStateGuard::Needs::Display, [this] { finishPendingNow(); });
+}
+
+void ClipboardRestorer::finishPendingNow() {
+    if (m_pending) {
+        m_pending->timer.cancel();
+        finishPending(serves(m_pending->payload.data()));
+    }
 }
 
 void ClipboardRestorer::checkPending() {

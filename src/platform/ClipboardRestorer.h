@@ -2,6 +2,7 @@
 
 #include "ClipboardPayload.h"
 #include "ClipboardSnapshot.h"
+#include "DesktopStateGuard.h"
 #include "Scheduler.h"
 
 #include <QObject>
@@ -46,6 +47,9 @@ public:
     // Restores `previous` after a paste of `payload` whose keys were just sent (see above).
     void restoreAfterPaste(ClipboardSnapshot previous, ClipboardPayload* payload);
     bool hasPendingRestore() const { return m_pending.has_value(); }
+    // Ends a waiting restore at once, as if its wait were over (the application quits). While a restore
+    // waits, the desktop state guard holds this as its undo.
+    void finishPendingNow();
 
 signals:
     // A waiting restore ended: `restored` is false when the clipboard no longer served our text.
@@ -57,6 +61,7 @@ private:
         QPointer<ClipboardPayload> payload;
         std::chrono::nanoseconds sentAt{};
         TimerHandle timer;
+        DesktopStateGuard::Hold exitHold;
     };
 
     void checkPending();

@@ -1,23 +1,31 @@
 #include "MediaControlService.h"
 
 #include "AppLogger.h"
+#include "DesktopStateGuard.h"
 #include "PulseClient.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
-// Lives on the service's worker thread; every member is touched only there.
+// Lives on the service's worker thread, where mute() and restore() run. restoreForExit() may run on
+// another thread: every operation holds the mutex for its whole length, so they still run one at a time.
 class MediaControlWorker : public QObject {
 public:
     void mute();
     void restore();
+    void restoreForExit();
 
 private:
+    void restoreLocked();
     PulseClient& pulse();
     void logPulseFailure();
     std::optional<bool> currentMuteState(QString* sinkName);
 
+    std::mutex m_mutex;
     std::unique_ptr<PulseClient> m_pulse;
+    bool m_closed = false;          // after restoreForExit(): mutes do nothing
+    DesktopStateGuard::Hold m_hold; // held while m_mutedByQuillvane
     bool m_mutedByQuillvane = false;
     std::optional<bool> m_previousMuteState;
     QString m_mutedSink; // the sink we muted; the restore unmutes this one even if the default changed
@@ -49,6 +57,9 @@ std::optional<bool> MediaControlWorker::currentMuteState(QString* sinkName) {
 }
 
 void MediaControlWorker::mute() {
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
     // Our own mute still stands: reading it back would take it for the user's and the restore would then
     // leave the output muted for good.
     if (m_mutedByQuillvane)
@@ -76,10 +87,23 @@ void MediaControlWorker::mute() {
     }
     m_mutedByQuillvane = true;
     m_mutedSink = sink;
+    m_hold = DesktopStateGuard::instance().hold(
+        QStringLiteral("output mute"), DesktopStateGuard::Needs::Nothing, [this] { restoreForExit(); });
     AppLogger::info(QStringLiteral("Muted system audio for dictation"));
 }
 
 void MediaControlWorker::restore() {
+    std::lock_guard lock(m_mutex);
+    restoreLocked();
+}
+
+void MediaControlWorker::restoreForExit() {
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+    restoreLocked();
+}
+
+void MediaControlWorker::restoreLocked() {
     if (m_mutedByQuillvane) {
         m_mutedByQuillvane = false;
         if (pulse().setSinkMute(m_mutedSink, false)) {
@@ -89,6 +113,7 @@ void MediaControlWorker::restore() {
             AppLogger::error(QStringLiteral("Failed to set system mute state to false"));
         }
         m_mutedSink.clear();
+        m_hold.release();
     }
     m_previousMuteState.reset();
 }
@@ -104,7 +129,8 @@ MediaControlService::~MediaControlService() {
     flush();
     m_thread.quit();
     m_thread.wait();
-    delete m_worker; // its thread has ended: nothing else touches it now
+    m_worker->restoreForExit(); // a mute without its restore must not outlive the service
+    delete m_worker;            // its thread has ended: nothing else touches it now
 }
 
 void MediaControlService::muteIfNeeded() {
@@ -115,6 +141,10 @@ void MediaControlService::muteIfNeeded() {
 void MediaControlService::restoreMuteStateIfNeeded() {
     QMetaObject::invokeMethod(
         m_worker, [worker = m_worker] { worker->restore(); }, Qt::QueuedConnection);
+}
+
+void MediaControlService::restoreForExit() {
+    m_worker->restoreForExit();
 }
 
 void MediaControlService::flush() {

@@ -7,20 +7,35 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace {
 std::mutex g_registryMutex;
 std::map<Display*, X11Display*> g_registry;
+std::atomic<X11Display::ConnectionLostHandler> g_connectionLost{nullptr};
 } // namespace
+
+void X11Display::setConnectionLostHandler(ConnectionLostHandler handler) {
+    g_connectionLost.store(handler);
+}
 
 std::unique_ptr<X11Display> X11Display::open(const QByteArray& name) {
     static std::once_flag installed;
-    std::call_once(installed, [] { XSetErrorHandler(&X11Display::handleError); });
+    std::call_once(installed, [] {
+        XSetErrorHandler(&X11Display::handleError);
+        // Process-wide: it also covers the toolkit's own Xlib connection.
+        XSetIOErrorHandler(&X11Display::handleIOError);
+    });
     Display* display = XOpenDisplay(name.isEmpty() ? nullptr : name.constData());
     if (!display) {
         return nullptr;
     }
+    // Per connection, and kept even if a library replaces the process-wide I/O error handler later:
+    // Xlib calls it when that handler returns.
+    XSetIOErrorExitHandler(display, &X11Display::handleIOErrorExit, nullptr);
     return std::unique_ptr<X11Display>(new X11Display(display));
 }
 
@@ -127,6 +142,23 @@ int X11Display::handleError(Display* display, XErrorEvent* event) {
     qWarning("X error %d (%s) on request %d.%d", event->error_code, text, event->request_code,
              event->minor_code);
     return 0;
+}
+
+int X11Display::handleIOError(Display* display) {
+    connectionLost(display);
+}
+
+void X11Display::handleIOErrorExit(Display* display, void*) {
+    connectionLost(display);
+}
+
+void X11Display::connectionLost(Display* display) {
+    std::fprintf(stderr, "Lost the connection to the X server %s\n", DisplayString(display));
+    if (const ConnectionLostHandler handler = g_connectionLost.load()) {
+        handler();
+    }
+    std::fflush(nullptr);
+    std::exit(1); // what Xlib does without a handler of ours
 }
 
 X11Display::ErrorTrap::ErrorTrap(X11Display& display)

@@ -18,6 +18,10 @@ class QSocketNotifier;
 //
 // X errors never abort the program: our error handler records them per connection. Code that must know
 // whether a request failed wraps it in an ErrorTrap.
+//
+// A connection that breaks (the X server went away, or our client was killed) is fatal to Xlib: it calls
+// the connection-lost handler, which must end the process (see OrderlyExit). Without one, the process
+// exits with status 1 as Xlib does by default.
 class X11Display : public QObject {
     Q_OBJECT
 
@@ -44,6 +48,11 @@ public:
     // callers that just sent requests and wait for their events may call it too.
     void processEvents();
 
+    // Runs when any of our connections (or another Xlib connection of the process) breaks. Must not
+    // return; it may not use X. Set on the main thread before the event loop runs.
+    using ConnectionLostHandler = void (*)();
+    static void setConnectionLostHandler(ConnectionLostHandler handler);
+
     // Records the first X error of the requests made while it is alive.
     class ErrorTrap {
     public:
@@ -63,6 +72,9 @@ public:
 private:
     explicit X11Display(Display* display);
     static int handleError(Display* display, XErrorEvent* event);
+    static int handleIOError(Display* display);
+    static void handleIOErrorExit(Display* display, void* userData);
+    [[noreturn]] static void connectionLost(Display* display);
 
     Display* m_display;
     QSocketNotifier* m_notifier = nullptr;

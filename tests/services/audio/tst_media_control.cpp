@@ -1,9 +1,10 @@
 // MediaControlService against the test session's PulseAudio: the output is muted for a dictation and
 // unmuted afterwards only when the service muted it, checked with `pactl get-sink-mute`.
 
-#include "AudioTestMain.h"
 #include "AppLogger.h"
+#include "AudioTestMain.h"
 #include "AudioTestTools.h"
+#include "DesktopStateGuard.h"
 #include "MediaControlService.h"
 
 #include <QtTest>
@@ -144,6 +145,47 @@ private slots:
         }
         QCOMPARE(sinkMuted(), std::optional<bool>(false));
         QVERIFY(g_lines.contains(QStringLiteral("Restored system audio after dictation")));
+    }
+
+    // While the output is muted by the service, the exit guard holds its undo; the undo unmutes at once
+    // on the calling thread, and a mute that comes later (queued before the exit, say) changes nothing.
+    void theExitGuardUnmutesAndLaterMutesDoNothing() {
+        DesktopStateGuard& guard = DesktopStateGuard::instance();
+        MediaControlService service;
+        QVERIFY(guard.held().isEmpty());
+        service.muteIfNeeded();
+        service.flush();
+        QCOMPARE(guard.held(), QStringList{QStringLiteral("output mute")});
+        guard.undoWithoutDisplay();
+        QCOMPARE(sinkMuted(), std::optional<bool>(false));
+        service.muteIfNeeded();
+        service.flush();
+        QCOMPARE(sinkMuted(), std::optional<bool>(false));
+        QVERIFY(guard.held().isEmpty());
+    }
+
+    // A restore done by the service itself drops the hold: the guard then leaves a later user mute alone.
+    void anOrdinaryRestoreDropsTheHold() {
+        MediaControlService service;
+        service.muteIfNeeded();
+        service.restoreMuteStateIfNeeded();
+        service.flush();
+        QVERIFY(DesktopStateGuard::instance().held().isEmpty());
+        setMuted(kSpeakers, true);
+        DesktopStateGuard::instance().undoAll();
+        QCOMPARE(sinkMuted(), std::optional<bool>(true));
+    }
+
+    // A service destroyed while its mute stands unmutes the output instead of leaving it muted for good.
+    void destructionWhileMutedUnmutes() {
+        {
+            MediaControlService service;
+            service.muteIfNeeded();
+            service.flush();
+            QCOMPARE(sinkMuted(), std::optional<bool>(true));
+        }
+        QCOMPARE(sinkMuted(), std::optional<bool>(false));
+        QVERIFY(DesktopStateGuard::instance().held().isEmpty());
     }
 };
 

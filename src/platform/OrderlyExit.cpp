@@ -1,0 +1,114 @@
+#include "OrderlyExit.h"
+
+#include "AppLogger.h"
+#include "DesktopStateGuard.h"
+#include "linux/TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+
+#include "X11Display.h" // after Qt: Xlib's macros clash with Qt's names
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include <unistd.h>
+
+namespace {
+
+std::mutex g_flushMutex;
+std::map<int, std::function<void()>>& flushes() {
+    static auto* registered = new std::map<int, std::function<void()>>;
+    return *registered;
+}
+int g_nextFlushId = 1;
+
+std::atomic<bool> g_leaving{false};
+
+bool onMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && app->thread() == QThread::currentThread();
+}
+
+[[noreturn]] void finish(int status, bool displayUsable) {
+    if (g_leaving.exchange(true)) {
+        // Leaving already: an undo ended up here again (the X I/O error handler, an exit() in a library).
+        // What needs no X ran first; the rest is given up.
+        AppLogger::flush();
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    DesktopStateGuard& guard = DesktopStateGuard::instance();
+    if (displayUsable && onMainThread()) {
+        guard.undoAll();
+    } else {
+        guard.undoWithoutDisplay();
+    }
+    std::map<int, std::function<void()>> pending;
+    {
+        std::lock_guard lock(g_flushMutex);
+        pending = flushes();
+    }
+    for (auto& [id, flush] : pending) {
+        flush();
+    }
+    AppLogger::flush();
+    std::fflush(nullptr);
+    ::_exit(status);
+}
+
+void onDisplayLost() {
+    AppLogger::error(QStringLiteral("Lost the connection to the X server; quitting"));
+    finish(1, false);
+}
+
+// Someone called exit() (or main returned) without going through leave().
+void onStrayExit(int status, void*) {
+    if (g_leaving.load()) {
+        return;
+    }
+    AppLogger::error(QStringLiteral("Exiting outside the orderly exit path status=") +
+                     QString::number(status));
+    finish(status, true);
+}
+
+} // namespace
+
+void OrderlyExit::install() {
+    static QPointer<TerminationSignals> signalsHandler;
+    if (!signalsHandler && QCoreApplication::instance()) {
+        signalsHandler = new TerminationSignals(QCoreApplication::instance());
+        QObject::connect(signalsHandler, &TerminationSignals::received, [](int signal) {
+            AppLogger::info(QStringLiteral("Quitting on ") + TerminationSignals::name(signal));
+            DesktopStateGuard::instance().undoAll();
+            QCoreApplication::quit();
+        });
+    }
+    X11Display::setConnectionLostHandler(&onDisplayLost);
+    ::on_exit(&onStrayExit, nullptr);
+}
+
+int OrderlyExit::addFlush(std::function<void()> flush) {
+    std::lock_guard lock(g_flushMutex);
+    const int id = g_nextFlushId++;
+    flushes().emplace(id, std::move(flush));
+    return id;
+}
+
+void OrderlyExit::removeFlush(int id) {
+    std::lock_guard lock(g_flushMutex);
+    flushes().erase(id);
+}
+
+void OrderlyExit::leave(int status) {
+    finish(status, true);
+}
+
+void OrderlyExit::leaveWithoutDisplay(int status) {
+    finish(status, false);
+}

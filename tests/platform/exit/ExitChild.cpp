@@ -1,0 +1,85 @@
+// A stand-in for the application's exit paths, run by tst_exit_restore: it mutes the output through
+// MediaControlService, types characters the layout lacks through X11Typist (which remaps spare keycodes),
+// wires the exit paths as the application does, prints
+//     ready <toolkit window id> <own-connection window id> <runtime log path>
+// and runs its event loop until something ends it.
+
+#include "AppLogger.h"
+#include "Clock.h"
+#include "DesktopStateGuard.h"
+#include "ManualScheduler.h"
+#include "MediaControlService.h"
+#include "OrderlyExit.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <qcoro/qcorotask.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "X11Display.h"
+#include "X11Typist.h"
+
+namespace {
+QCoro::Task<> typeText(X11Typist& typist, QString text, bool& done, QString& failure) {
+    try {
+        co_await typist.type(text, std::chrono::milliseconds(1));
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    }
+    done = true;
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QWidget window;
+    window.resize(120, 80);
+    window.show();
+
+    const std::unique_ptr<X11Display> display = X11Display::open();
+    if (!display) {
+        std::fprintf(stderr, "exit_child: no X display\n");
+        return 2;
+    }
+    // A window of our own connection, for the test to kill that connection by.
+    const Window ownWindow = XCreateSimpleWindow(display->display(), display->root(), 0, 0, 10, 10, 0, 0, 0);
+    XFlush(display->display());
+
+    // Time stands still after the typing, so the typist's own delayed restore of the spare keys never
+    // comes: only the exit path can put them back.
+    ManualClock clock;
+    ManualScheduler scheduler(clock);
+    Clock::setCurrent(&clock);
+    Scheduler::setCurrent(&scheduler);
+
+    int status = 0;
+    {
+        MediaControlService media;
+        X11Typist typist(*display);
+        DesktopStateGuard::Hold spareKeys = DesktopStateGuard::instance().hold(
+            QStringLiteral("spare keycodes"), DesktopStateGuard::Needs::Display,
+            [&typist] { typist.restoreKeymapNow(); });
+        OrderlyExit::install();
+
+        media.muteIfNeeded();
+        media.flush();
+
+        bool typed = false;
+        QString failure;
+        QCoro::Task<> typing = typeText(typist, QStringLiteral("\u0167\u014b\u2603"), typed, failure);
+        while (!typed) {
+            scheduler.advance(std::chrono::milliseconds(5));
+        }
+        if (!failure.isEmpty()) {
+            std::fprintf(stderr, "exit_child: typing failed: %s\n", qPrintable(failure));
+            return 3;
+        }
+        std::printf("ready %lu %lu %s\n", static_cast<unsigned long>(window.winId()),
+                    static_cast<unsigned long>(ownWindow), qPrintable(AppLogger::logFilePath()));
+        std::fflush(stdout);
+        status = app.exec();
+    }
+    OrderlyExit::leave(status);
+}

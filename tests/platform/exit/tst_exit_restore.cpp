@@ -1,0 +1,187 @@
+// The exit paths end to end: a child process (ExitChild.cpp) mutes the session's output and remaps spare
+// keycodes on a private X server, and is then ended by a termination signal or by losing its X
+// connection. Whatever ends it, the output is unmuted afterwards, the child leaves with a plain exit
+// status (no crash, no abort) after flushing its runtime log, and, where the X server is still there,
+// the keymap is as it was before.
+
+#include "AudioTestTools.h"
+#include "PrivateXServer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include <X11/Xlib.h>
+
+using namespace audiotest;
+
+namespace {
+const QString kSpeakers = QStringLiteral("speakers");
+
+// Every keysym of every keycode of the server.
+QList<KeySym> keymapOf(const QByteArray& displayName) {
+    Display* display = XOpenDisplay(displayName.constData());
+    if (!display) {
+        return {};
+    }
+    int minKeycode = 0, maxKeycode = 0, perKeycode = 0;
+    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode), maxKeycode - minKeycode + 1,
+                                       &perKeycode);
+    QList<KeySym> result(syms, syms + (maxKeycode - minKeycode + 1) * perKeycode);
+    XFree(syms);
+    XCloseDisplay(display);
+    return result;
+}
+
+// Asks the server to close the connection of the client that created `window`.
+bool killClientOf(const QByteArray& displayName, unsigned long window) {
+    Display* display = XOpenDisplay(displayName.constData());
+    if (!display) {
+        return false;
+    }
+    XKillClient(display, window);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+enum class Loss { ToolkitConnection, OwnConnection, Server };
+} // namespace
+
+Q_DECLARE_METATYPE(Loss)
+
+class TestExitRestore : public QObject {
+    Q_OBJECT
+
+private:
+    PrivateXServer m_x;
+    QProcess m_child;
+    QTemporaryDir m_runtime;
+    QByteArray m_childOutput;
+    unsigned long m_toolkitWindow = 0;
+    unsigned long m_ownWindow = 0;
+    QString m_logPath;
+
+    // Starts the child and waits until it holds its desktop state.
+    bool startChild() {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_x.displayName()));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        m_child.setProcessEnvironment(environment);
+        m_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_child.start(QStringLiteral(EXIT_CHILD_PATH), QStringList{});
+        if (!m_child.waitForStarted(20000)) {
+            return false;
+        }
+        const bool ready = QTest::qWaitFor(
+            [this] {
+                m_childOutput += m_child.readAllStandardOutput();
+                return m_childOutput.contains('\n') || m_child.state() == QProcess::NotRunning;
+            },
+            30000);
+        const QList<QByteArray> fields = m_childOutput.trimmed().split(' ');
+        if (!ready || fields.size() != 4 || fields[0] != "ready") {
+            qWarning("child said: %s", m_childOutput.constData());
+            return false;
+        }
+        m_toolkitWindow = fields[1].toULong();
+        m_ownWindow = fields[2].toULong();
+        m_logPath = QString::fromUtf8(fields[3]);
+        return true;
+    }
+
+    QString childLog() const {
+        QFile file(m_logPath);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+private slots:
+    void init() {
+        QVERIFY(m_runtime.isValid());
+        QString error;
+        QVERIFY2(m_x.start(false, &error), qPrintable(error));
+        QVERIFY(pactl({QStringLiteral("set-sink-mute"), kSpeakers, QStringLiteral("0")}).ok);
+        m_childOutput.clear();
+    }
+
+    void cleanup() {
+        if (m_child.state() != QProcess::NotRunning) {
+            m_child.kill();
+            m_child.waitForFinished(5000);
+        }
+        m_x.stop();
+        pactl({QStringLiteral("set-sink-mute"), kSpeakers, QStringLiteral("0")});
+    }
+
+    void terminationSignalRestoresEverything_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << QStringLiteral("SIGTERM");
+        QTest::newRow("SIGINT") << int(SIGINT) << QStringLiteral("SIGINT");
+        QTest::newRow("SIGHUP") << int(SIGHUP) << QStringLiteral("SIGHUP");
+    }
+
+    void terminationSignalRestoresEverything() {
+        QFETCH(int, signal);
+        QFETCH(QString, name);
+        const QList<KeySym> before = keymapOf(m_x.displayName());
+        QVERIFY(!before.isEmpty());
+        QVERIFY(startChild());
+        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(true));
+        QVERIFY2(keymapOf(m_x.displayName()) != before, "the child remapped no spare key");
+
+        QCOMPARE(::kill(static_cast<pid_t>(m_child.processId()), signal), 0);
+        QVERIFY(m_child.waitForFinished(20000));
+        QCOMPARE(m_child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_child.exitCode(), 0);
+        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(false));
+        QCOMPARE(keymapOf(m_x.displayName()), before);
+        const QString log = childLog();
+        QVERIFY2(log.contains(QStringLiteral("Quitting on ") + name), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));
+    }
+
+    void losingTheXConnectionRestoresTheOutput_data() {
+        QTest::addColumn<Loss>("loss");
+        QTest::newRow("toolkit connection killed") << Loss::ToolkitConnection;
+        QTest::newRow("own connection killed") << Loss::OwnConnection;
+        QTest::newRow("X server gone") << Loss::Server;
+    }
+
+    void losingTheXConnectionRestoresTheOutput() {
+        QFETCH(Loss, loss);
+        const QList<KeySym> before = keymapOf(m_x.displayName());
+        QVERIFY(startChild());
+        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(true));
+
+        switch (loss) {
+        case Loss::ToolkitConnection:
+            QVERIFY(killClientOf(m_x.displayName(), m_toolkitWindow));
+            break;
+        case Loss::OwnConnection:
+            QVERIFY(killClientOf(m_x.displayName(), m_ownWindow));
+            break;
+        case Loss::Server:
+            m_x.stop();
+            break;
+        }
+        QVERIFY(m_child.waitForFinished(20000));
+        QCOMPARE(m_child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_child.exitCode(), 1);
+        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(false));
+        const QString log = childLog();
+        QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));
+        if (loss == Loss::ToolkitConnection) {
+            // Only the toolkit's connection is gone: ours still puts the spare keys back.
+            QCOMPARE(keymapOf(m_x.displayName()), before);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExitRestore)
+#include "tst_exit_restore.moc"
