@@ -6,34 +6,199 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <type_traits>
 
 namespace {
 
-const QString backendURLKey = QStringLiteral("quillvane.backend_url");
-const QString autoSpaceEnabledKey = QStringLiteral("quillvane.auto_space_enabled");
-const QString verbatimModeStyleKey = QStringLiteral("quillvane.verbatim_mode_style");
-const QString legacyVerbatimModeEnabledKey = QStringLiteral("quillvane.verbatim_mode_enabled");
-const QString disableEmailFormattingKey = QStringLiteral("quillvane.disable_email_formatting");
-const QString forceLowercaseOutputKey = QStringLiteral("quillvane.force_lowercase_output");
-const QString autoPauseMediaKey = QStringLiteral("quillvane.auto_pause_media");
-const QString mouseShortcutModeKey = QStringLiteral("quillvane.mouse_shortcut_mode");
-const QString toggleHotkeyModeKey = QStringLiteral("quillvane.toggle_hotkey_mode");
-const QString vdiTypingDelayKey = QStringLiteral("quillvane.vdi_typing_delay");
-const QString silenceThresholdKey = QStringLiteral("quillvane.silence_threshold");
-const QString selectedInputDeviceUIDKey = QStringLiteral("quillvane.selected_input_device_uid");
-const QString smartEditHotkeyEnabledKey = QStringLiteral("quillvane.smart_edit_hotkey_enabled");
-const QString vdiHotkeyEnabledKey = QStringLiteral("quillvane.vdi_hotkey_enabled");
-const QString hotkeyKey = QStringLiteral("quillvane.hotkey");
-const QString smartEditHotkeyKey = QStringLiteral("quillvane.smart_edit_hotkey");
-const QString vdiHotkeyKey = QStringLiteral("quillvane.vdi_hotkey");
+using Values = AppSettings::Values;
 
-constexpr double minimumVdiTypingDelay = 0.001;
-constexpr int minimumSilenceThreshold = 100;
-constexpr int maximumSilenceThreshold = 800;
+// One persisted setting: its name (the user-defaults key is "quillvane." + name; a synced setting has
+// the name as its cloud key too), where its value lives, its setter and its default. Values read from
+// the store or the cloud must pass `accepts` when it is given; otherwise they are taken as they are,
+// unknown texts included (a newer client may know them). Numbers from either go through `limit`.
+template <class T> struct Setting {
+    using Param = std::conditional_t<std::is_scalar_v<T>, T, const T&>;
+    const char* name;
+    T Values::*field;
+    void (AppSettings::*set)(Param);
+    T fallback;
+    bool (*accepts)(const T&) = nullptr;
+    T (*limit)(double) = nullptr;
+
+    QString key() const { return QStringLiteral("quillvane.") + QLatin1String(name); }
+};
 
 bool isVerbatimModeStyle(const QString& style) {
     return style == QLatin1String("off") || style == QLatin1String("assisted") ||
            style == QLatin1String("strict");
+}
+
+double atLeastOneMillisecond(double seconds) {
+    return std::max(seconds, 0.001);
+}
+
+// Rounded (halves away from zero), then clamped; clamping in floating point keeps numbers beyond the
+// integer range from overflowing.
+int silenceThresholdInRange(double value) {
+    return int(std::clamp(std::round(value), 100.0, 800.0));
+}
+
+// The settings and their defaults, each written here once.
+const Setting<QUrl> kBackendURL{.name = "backend_url",
+                                .field = &Values::backendBaseURL,
+                                .set = &AppSettings::setBackendBaseURL,
+                                .fallback = QUrl(QStringLiteral("https://api.quillvane.app"))};
+const Setting<bool> kAutoSpaceEnabled{.name = "auto_space_enabled",
+                                      .field = &Values::autoSpaceEnabled,
+                                      .set = &AppSettings::setAutoSpaceEnabled,
+                                      .fallback = true};
+const Setting<QString> kVerbatimModeStyle{.name = "verbatim_mode_style",
+                                          .field = &Values::verbatimModeStyle,
+                                          .set = &AppSettings::setVerbatimModeStyle,
+                                          .fallback = QStringLiteral("off"),
+                                          .accepts = &isVerbatimModeStyle};
+const Setting<bool> kDisableEmailFormatting{.name = "disable_email_formatting",
+                                            .field = &Values::disableEmailFormatting,
+                                            .set = &AppSettings::setDisableEmailFormatting,
+                                            .fallback = false};
+const Setting<bool> kForceLowercaseOutput{.name = "force_lowercase_output",
+                                          .field = &Values::forceLowercaseOutput,
+                                          .set = &AppSettings::setForceLowercaseOutput,
+                                          .fallback = false};
+const Setting<bool> kAutoPauseMedia{.name = "auto_pause_media",
+                                    .field = &Values::autoPauseMedia,
+                                    .set = &AppSettings::setAutoPauseMedia,
+                                    .fallback = true};
+const Setting<QString> kMouseShortcutMode{.name = "mouse_shortcut_mode",
+                                          .field = &Values::mouseShortcutMode,
+                                          .set = &AppSettings::setMouseShortcutMode,
+                                          .fallback = QStringLiteral("dictation")};
+const Setting<bool> kToggleHotkeyMode{.name = "toggle_hotkey_mode",
+                                      .field = &Values::toggleHotkeyMode,
+                                      .set = &AppSettings::setToggleHotkeyMode,
+                                      .fallback = false};
+const Setting<double> kVdiTypingDelay{.name = "vdi_typing_delay",
+                                      .field = &Values::vdiTypingDelay,
+                                      .set = &AppSettings::setVdiTypingDelay,
+                                      .fallback = 0.01,
+                                      .limit = &atLeastOneMillisecond};
+const Setting<int> kSilenceThreshold{.name = "silence_threshold",
+                                     .field = &Values::silenceThreshold,
+                                     .set = &AppSettings::setSilenceThreshold,
+                                     .fallback = 180,
+                                     .limit = &silenceThresholdInRange};
+const Setting<std::optional<QString>> kSelectedInputDeviceUID{.name = "selected_input_device_uid",
+                                                              .field = &Values::selectedInputDeviceUID,
+                                                              .set = &AppSettings::setSelectedInputDeviceUID,
+                                                              .fallback = std::nullopt};
+const Setting<bool> kSmartEditHotkeyEnabled{.name = "smart_edit_hotkey_enabled",
+                                            .field = &Values::smartEditHotkeyEnabled,
+                                            .set = &AppSettings::setSmartEditHotkeyEnabled,
+                                            .fallback = true};
+const Setting<bool> kVdiHotkeyEnabled{.name = "vdi_hotkey_enabled",
+                                      .field = &Values::vdiHotkeyEnabled,
+                                      .set = &AppSettings::setVdiHotkeyEnabled,
+                                      .fallback = false};
+// Fn held alone (dictation), Control and Fn held (AI Mode), Control + Option + Space (Typing Mode).
+const Setting<HotkeyDefinition> kHotkey{.name = "hotkey",
+                                        .field = &Values::hotkey,
+                                        .set = &AppSettings::setHotkey,
+                                        .fallback = HotkeyDefinition{1, 0, 0, true, true}};
+const Setting<HotkeyDefinition> kSmartEditHotkey{
+    .name = "smart_edit_hotkey",
+    .field = &Values::smartEditHotkey,
+    .set = &AppSettings::setSmartEditHotkey,
+    .fallback = HotkeyDefinition{2, 0, CarbonModifier::Control, true, true}};
+const Setting<HotkeyDefinition> kVdiHotkey{
+    .name = "vdi_hotkey",
+    .field = &Values::vdiHotkey,
+    .set = &AppSettings::setVdiHotkey,
+    .fallback = HotkeyDefinition{3, 49, CarbonModifier::Control | CarbonModifier::Option, false, false}};
+
+// The earlier form of the verbatim setting: read from the store and the cloud and sent in the cloud
+// payload, never written to the store.
+struct LegacyVerbatimFlag {
+    const char* name = "verbatim_mode_enabled";
+    QString key() const { return QStringLiteral("quillvane.") + QLatin1String(name); }
+};
+const LegacyVerbatimFlag kVerbatimModeEnabled;
+
+// Every setting in declaration order: the order of the load and of a reset.
+const auto kSettings =
+    std::tie(kBackendURL, kAutoSpaceEnabled, kVerbatimModeStyle, kDisableEmailFormatting,
+             kForceLowercaseOutput, kAutoPauseMedia, kMouseShortcutMode, kToggleHotkeyMode, kVdiTypingDelay,
+             kSilenceThreshold, kSelectedInputDeviceUID, kSmartEditHotkeyEnabled, kVdiHotkeyEnabled, kHotkey,
+             kSmartEditHotkey, kVdiHotkey);
+// The synced settings, in the order a cloud configuration is applied; the cloud payload holds these.
+const auto kCloudOrder =
+    std::tie(kAutoSpaceEnabled, kVerbatimModeStyle, kVerbatimModeEnabled, kDisableEmailFormatting,
+             kForceLowercaseOutput, kAutoPauseMedia, kMouseShortcutMode, kToggleHotkeyMode,
+             kSmartEditHotkeyEnabled, kVdiHotkeyEnabled, kVdiTypingDelay, kSilenceThreshold);
+
+template <class Table, class Visit> void forEach(const Table& table, Visit&& visit) {
+    std::apply([&](const auto&... setting) { (visit(setting), ...); }, table);
+}
+
+// A value of the setting's kind from the store, accepted and limited; nothing when absent, of another
+// kind or not accepted.
+template <class T> std::optional<T> storedValue(const UserDefaults& store, const Setting<T>& setting) {
+    std::optional<T> value;
+    if constexpr (std::is_same_v<T, bool>) {
+        value = store.boolValue(setting.key());
+    } else if constexpr (std::is_same_v<T, QString>) {
+        value = store.stringValue(setting.key());
+    } else if constexpr (std::is_same_v<T, int>) {
+        if (const auto number = store.integerValue(setting.key())) {
+            value = setting.limit(double(*number));
+        }
+    } else if constexpr (std::is_same_v<T, double>) {
+        if (const auto number = store.doubleValue(setting.key())) {
+            value = setting.limit(*number);
+        }
+    }
+    if (value && setting.accepts && !setting.accepts(*value)) {
+        value.reset();
+    }
+    return value;
+}
+
+// The same for a value of the cloud map: only the expected JSON kind, never coerced; numbers that are
+// not finite have no value.
+template <class T> std::optional<T> cloudValue(const JSONValue::Object& settings, const Setting<T>& setting) {
+    const auto it = settings.find(QLatin1String(setting.name));
+    if (it == settings.end()) {
+        return std::nullopt;
+    }
+    const JSONValue& json = it->second;
+    std::optional<T> value;
+    if constexpr (std::is_same_v<T, bool>) {
+        if (json.kind() == JSONValue::Kind::Bool) {
+            value = json.boolValue();
+        }
+    } else if constexpr (std::is_same_v<T, QString>) {
+        if (json.kind() == JSONValue::Kind::String) {
+            value = json.stringValue();
+        }
+    } else {
+        if (json.kind() == JSONValue::Kind::Number && std::isfinite(json.numberValue())) {
+            value = setting.limit(json.numberValue());
+        }
+    }
+    if (value && setting.accepts && !setting.accepts(*value)) {
+        value.reset();
+    }
+    return value;
+}
+
+template <class T> JSONValue cloudForm(const T& value) {
+    if constexpr (std::is_same_v<T, bool>) {
+        return JSONValue::boolean(value);
+    } else if constexpr (std::is_same_v<T, QString>) {
+        return JSONValue::string(value);
+    } else {
+        return JSONValue::number(double(value));
+    }
 }
 
 // A URL text that parses; nothing for an empty or malformed text.
@@ -54,26 +219,22 @@ std::optional<QString> environmentValue(const char* name) {
     return value;
 }
 
-int clampedSilenceThreshold(qint64 value) {
-    return int(std::clamp<qint64>(value, minimumSilenceThreshold, maximumSilenceThreshold));
-}
-
 } // namespace
 
 QUrl AppSettings::builtInDefaultBackendBaseURL() {
-    return QUrl(QStringLiteral("https://api.quillvane.app"));
+    return kBackendURL.fallback;
 }
 
 HotkeyDefinition AppSettings::defaultHotkey() {
-    return HotkeyDefinition{1, 0, 0, true, true};
+    return kHotkey.fallback;
 }
 
 HotkeyDefinition AppSettings::defaultSmartEditHotkey() {
-    return HotkeyDefinition{2, 0, CarbonModifier::Control, true, true};
+    return kSmartEditHotkey.fallback;
 }
 
 HotkeyDefinition AppSettings::defaultVdiHotkey() {
-    return HotkeyDefinition{3, 49, CarbonModifier::Control | CarbonModifier::Option, false, false};
+    return kVdiHotkey.fallback;
 }
 
 AppSettings::AppSettings(UserDefaults& defaults, QObject* parent) : QObject(parent), m_defaults(defaults) {
@@ -106,38 +267,31 @@ QUrl AppSettings::environmentOrBuiltInBackendBaseURL() {
 
 void AppSettings::load() {
     const UserDefaults& store = m_defaults;
-
-    const auto environmentURL = environmentBackendURLString();
-    const QString chosen =
-        environmentURL ? *environmentURL
-                       : store.stringValue(backendURLKey).value_or(builtInDefaultBackendBaseURL().toString());
-    m_backendBaseURL = parsedURL(chosen).value_or(environmentOrBuiltInBackendBaseURL());
-
-    m_autoSpaceEnabled = store.boolValue(autoSpaceEnabledKey).value_or(true);
-
-    const auto storedStyle = store.stringValue(verbatimModeStyleKey);
-    if (storedStyle && isVerbatimModeStyle(*storedStyle)) {
-        m_verbatimModeStyle = *storedStyle;
-    } else {
-        m_verbatimModeStyle = store.boolValue(legacyVerbatimModeEnabledKey).value_or(false)
-                                  ? QStringLiteral("assisted")
-                                  : QStringLiteral("off");
+    forEach(kSettings, [&](const auto& setting) {
+        using T = std::remove_cvref_t<decltype(setting.fallback)>;
+        T& field = m_values.*setting.field;
+        if constexpr (std::is_same_v<T, QUrl>) {
+            // The environment beats the store; a text that does not parse falls back to the
+            // environment or the built-in default. Loading never writes this key.
+            const auto environmentURL = environmentBackendURLString();
+            const QString chosen =
+                environmentURL ? *environmentURL
+                               : store.stringValue(setting.key()).value_or(setting.fallback.toString());
+            field = parsedURL(chosen).value_or(environmentOrBuiltInBackendBaseURL());
+        } else if constexpr (std::is_same_v<T, std::optional<QString>>) {
+            field = store.stringValue(setting.key());
+        } else if constexpr (std::is_same_v<T, HotkeyDefinition>) {
+            field = loadHotkey(setting.key(), setting.fallback);
+        } else {
+            field = storedValue(store, setting).value_or(setting.fallback);
+        }
+    });
+    // A missing or unknown style falls back to the earlier on/off flag.
+    if (!storedValue(store, kVerbatimModeStyle)) {
+        m_values.verbatimModeStyle = store.boolValue(kVerbatimModeEnabled.key()).value_or(false)
+                                         ? QStringLiteral("assisted")
+                                         : QStringLiteral("off");
     }
-
-    m_disableEmailFormatting = store.boolValue(disableEmailFormattingKey).value_or(false);
-    m_forceLowercaseOutput = store.boolValue(forceLowercaseOutputKey).value_or(false);
-    m_autoPauseMedia = store.boolValue(autoPauseMediaKey).value_or(true);
-    m_mouseShortcutMode = store.stringValue(mouseShortcutModeKey).value_or(QStringLiteral("dictation"));
-    m_toggleHotkeyMode = store.boolValue(toggleHotkeyModeKey).value_or(false);
-    m_vdiTypingDelay = std::max(store.doubleValue(vdiTypingDelayKey).value_or(0.01), minimumVdiTypingDelay);
-    m_silenceThreshold = clampedSilenceThreshold(store.integerValue(silenceThresholdKey).value_or(180));
-    m_selectedInputDeviceUID = store.stringValue(selectedInputDeviceUIDKey);
-    m_smartEditHotkeyEnabled = store.boolValue(smartEditHotkeyEnabledKey).value_or(true);
-    m_vdiHotkeyEnabled = store.boolValue(vdiHotkeyEnabledKey).value_or(false);
-
-    m_hotkey = loadHotkey(hotkeyKey, defaultHotkey());
-    m_smartEditHotkey = loadHotkey(smartEditHotkeyKey, defaultSmartEditHotkey());
-    m_vdiHotkey = loadHotkey(vdiHotkeyKey, defaultVdiHotkey());
 }
 
 HotkeyDefinition AppSettings::normalizedForStorage(const HotkeyDefinition& hotkey) {
@@ -194,9 +348,9 @@ void AppSettings::setBool(bool& field, bool value, const QString& key, void (App
 }
 
 void AppSettings::setBackendBaseURL(const QUrl& url) {
-    m_backendBaseURL = url;
+    m_values.backendBaseURL = url;
     emit backendBaseURLChanged(url);
-    m_defaults.setString(backendURLKey, url.toString(QUrl::FullyEncoded));
+    m_defaults.setString(kBackendURL.key(), url.toString(QUrl::FullyEncoded));
     if (onBackendURLChanged) {
         onBackendURLChanged(url);
     }
@@ -204,34 +358,34 @@ void AppSettings::setBackendBaseURL(const QUrl& url) {
 }
 
 void AppSettings::setAutoSpaceEnabled(bool value) {
-    setBool(m_autoSpaceEnabled, value, autoSpaceEnabledKey, &AppSettings::autoSpaceEnabledChanged);
+    setBool(m_values.autoSpaceEnabled, value, kAutoSpaceEnabled.key(), &AppSettings::autoSpaceEnabledChanged);
 }
 
 void AppSettings::setVerbatimModeStyle(const QString& value) {
-    m_verbatimModeStyle = value;
+    m_values.verbatimModeStyle = value;
     emit verbatimModeStyleChanged(value);
-    m_defaults.setString(verbatimModeStyleKey, value);
+    m_defaults.setString(kVerbatimModeStyle.key(), value);
     fireChange();
 }
 
 void AppSettings::setDisableEmailFormatting(bool value) {
-    setBool(m_disableEmailFormatting, value, disableEmailFormattingKey,
+    setBool(m_values.disableEmailFormatting, value, kDisableEmailFormatting.key(),
             &AppSettings::disableEmailFormattingChanged);
 }
 
 void AppSettings::setForceLowercaseOutput(bool value) {
-    setBool(m_forceLowercaseOutput, value, forceLowercaseOutputKey,
+    setBool(m_values.forceLowercaseOutput, value, kForceLowercaseOutput.key(),
             &AppSettings::forceLowercaseOutputChanged);
 }
 
 void AppSettings::setAutoPauseMedia(bool value) {
-    setBool(m_autoPauseMedia, value, autoPauseMediaKey, &AppSettings::autoPauseMediaChanged);
+    setBool(m_values.autoPauseMedia, value, kAutoPauseMedia.key(), &AppSettings::autoPauseMediaChanged);
 }
 
 void AppSettings::setMouseShortcutMode(const QString& value) {
-    m_mouseShortcutMode = value;
+    m_values.mouseShortcutMode = value;
     emit mouseShortcutModeChanged(value);
-    m_defaults.setString(mouseShortcutModeKey, value);
+    m_defaults.setString(kMouseShortcutMode.key(), value);
     fireChange();
     if (onMouseShortcutModeChanged) {
         onMouseShortcutModeChanged(value);
@@ -239,80 +393,74 @@ void AppSettings::setMouseShortcutMode(const QString& value) {
 }
 
 void AppSettings::setToggleHotkeyMode(bool value) {
-    setBool(m_toggleHotkeyMode, value, toggleHotkeyModeKey, &AppSettings::toggleHotkeyModeChanged);
+    setBool(m_values.toggleHotkeyMode, value, kToggleHotkeyMode.key(), &AppSettings::toggleHotkeyModeChanged);
 }
 
 void AppSettings::setVdiTypingDelay(double value) {
-    m_vdiTypingDelay = value;
+    m_values.vdiTypingDelay = value;
     emit vdiTypingDelayChanged(value);
-    m_defaults.setDouble(vdiTypingDelayKey, value);
+    m_defaults.setDouble(kVdiTypingDelay.key(), value);
     fireChange();
 }
 
 void AppSettings::setSilenceThreshold(int value) {
-    m_silenceThreshold = value;
+    m_values.silenceThreshold = value;
     emit silenceThresholdChanged(value);
-    m_defaults.setInteger(silenceThresholdKey, value);
+    m_defaults.setInteger(kSilenceThreshold.key(), value);
     fireChange();
 }
 
 void AppSettings::setSelectedInputDeviceUID(const std::optional<QString>& value) {
-    m_selectedInputDeviceUID = value;
+    m_values.selectedInputDeviceUID = value;
     emit selectedInputDeviceUIDChanged(value);
     if (value) {
-        m_defaults.setString(selectedInputDeviceUIDKey, *value);
+        m_defaults.setString(kSelectedInputDeviceUID.key(), *value);
     } else {
-        m_defaults.remove(selectedInputDeviceUIDKey);
+        m_defaults.remove(kSelectedInputDeviceUID.key());
     }
     fireChange();
 }
 
 void AppSettings::setSmartEditHotkeyEnabled(bool value) {
-    setBool(m_smartEditHotkeyEnabled, value, smartEditHotkeyEnabledKey,
+    setBool(m_values.smartEditHotkeyEnabled, value, kSmartEditHotkeyEnabled.key(),
             &AppSettings::smartEditHotkeyEnabledChanged);
     fireHotkeysChanged();
 }
 
 void AppSettings::setVdiHotkeyEnabled(bool value) {
-    setBool(m_vdiHotkeyEnabled, value, vdiHotkeyEnabledKey, &AppSettings::vdiHotkeyEnabledChanged);
+    setBool(m_values.vdiHotkeyEnabled, value, kVdiHotkeyEnabled.key(), &AppSettings::vdiHotkeyEnabledChanged);
     fireHotkeysChanged();
 }
 
 void AppSettings::setHotkey(const HotkeyDefinition& value) {
-    m_hotkey = value;
+    m_values.hotkey = value;
     emit hotkeyChanged(value);
-    persist(value, hotkeyKey);
+    persist(value, kHotkey.key());
 }
 
 void AppSettings::setSmartEditHotkey(const HotkeyDefinition& value) {
-    m_smartEditHotkey = value;
+    m_values.smartEditHotkey = value;
     emit smartEditHotkeyChanged(value);
-    persist(value, smartEditHotkeyKey);
+    persist(value, kSmartEditHotkey.key());
 }
 
 void AppSettings::setVdiHotkey(const HotkeyDefinition& value) {
-    m_vdiHotkey = value;
+    m_values.vdiHotkey = value;
     emit vdiHotkeyChanged(value);
-    persist(value, vdiHotkeyKey);
+    persist(value, kVdiHotkey.key());
 }
 
 void AppSettings::resetToDefaults() {
-    setBackendBaseURL(environmentOrBuiltInBackendBaseURL());
-    setAutoSpaceEnabled(true);
-    setVerbatimModeStyle(QStringLiteral("off"));
-    setDisableEmailFormatting(false);
-    setForceLowercaseOutput(false);
-    setAutoPauseMedia(true);
-    setMouseShortcutMode(QStringLiteral("dictation"));
-    setToggleHotkeyMode(false);
-    setVdiTypingDelay(0.01);
-    setSilenceThreshold(180);
-    setSelectedInputDeviceUID(std::nullopt);
-    setSmartEditHotkeyEnabled(true);
-    setVdiHotkeyEnabled(false);
-    setHotkey(defaultHotkey());
-    setSmartEditHotkey(defaultSmartEditHotkey());
-    setVdiHotkey(defaultVdiHotkey());
+    // Every setting through its own setter, so each writes the store and fires its callbacks. The
+    // backend URL goes back to the environment's, when it names one.
+    forEach(kSettings, [this](const auto& setting) {
+        using T = std::remove_cvref_t<decltype(setting.fallback)>;
+        if constexpr (std::is_same_v<T, QUrl>) {
+            (this->*setting.set)(environmentOrBuiltInBackendBaseURL());
+        } else {
+            (this->*setting.set)(setting.fallback);
+        }
+    });
     AppLogger::info(QStringLiteral("Reset app settings to defaults"));
 }
 
@@ -321,68 +469,26 @@ bool AppSettings::applyRemoteSettings(const JSONValue::Object& settings) {
         return false;
     }
     bool changed = false;
-
-    const auto valueOfKind = [&settings](const char* key, JSONValue::Kind kind) -> const JSONValue* {
-        const auto it = settings.find(QString::fromLatin1(key));
-        return it != settings.end() && it->second.kind() == kind ? &it->second : nullptr;
-    };
-    const auto applyBool = [&](const char* key, bool current, void (AppSettings::*setter)(bool)) {
-        if (const JSONValue* value = valueOfKind(key, JSONValue::Kind::Bool);
-            value && value->boolValue() != current) {
-            (this->*setter)(value->boolValue());
+    forEach(kCloudOrder, [&](const auto& setting) {
+        using Row = std::remove_cvref_t<decltype(setting)>;
+        if constexpr (std::is_same_v<Row, LegacyVerbatimFlag>) {
+            // Only from a client that sends no style at all.
+            const auto it = settings.find(QLatin1String(setting.name));
+            if (settings.contains(QLatin1String(kVerbatimModeStyle.name)) || it == settings.end() ||
+                it->second.kind() != JSONValue::Kind::Bool) {
+                return;
+            }
+            const QString style = it->second.boolValue() ? QStringLiteral("assisted") : QStringLiteral("off");
+            if (style != m_values.verbatimModeStyle) {
+                setVerbatimModeStyle(style);
+                changed = true;
+            }
+        } else if (const auto value = cloudValue(settings, setting);
+                   value && *value != m_values.*setting.field) {
+            (this->*setting.set)(*value);
             changed = true;
         }
-    };
-    const auto applyStyle = [&](const QString& style) {
-        if (style != m_verbatimModeStyle) {
-            setVerbatimModeStyle(style);
-            changed = true;
-        }
-    };
-
-    applyBool("auto_space_enabled", m_autoSpaceEnabled, &AppSettings::setAutoSpaceEnabled);
-    if (const JSONValue* style = valueOfKind("verbatim_mode_style", JSONValue::Kind::String);
-        style && isVerbatimModeStyle(style->stringValue())) {
-        applyStyle(style->stringValue());
-    }
-    if (!settings.contains(QStringLiteral("verbatim_mode_style"))) {
-        if (const JSONValue* enabled = valueOfKind("verbatim_mode_enabled", JSONValue::Kind::Bool)) {
-            applyStyle(enabled->boolValue() ? QStringLiteral("assisted") : QStringLiteral("off"));
-        }
-    }
-    applyBool("disable_email_formatting", m_disableEmailFormatting, &AppSettings::setDisableEmailFormatting);
-    applyBool("force_lowercase_output", m_forceLowercaseOutput, &AppSettings::setForceLowercaseOutput);
-    applyBool("auto_pause_media", m_autoPauseMedia, &AppSettings::setAutoPauseMedia);
-    if (const JSONValue* mode = valueOfKind("mouse_shortcut_mode", JSONValue::Kind::String);
-        mode && mode->stringValue() != m_mouseShortcutMode) {
-        setMouseShortcutMode(mode->stringValue());
-        changed = true;
-    }
-    applyBool("toggle_hotkey_mode", m_toggleHotkeyMode, &AppSettings::setToggleHotkeyMode);
-    applyBool("smart_edit_hotkey_enabled", m_smartEditHotkeyEnabled, &AppSettings::setSmartEditHotkeyEnabled);
-    applyBool("vdi_hotkey_enabled", m_vdiHotkeyEnabled, &AppSettings::setVdiHotkeyEnabled);
-    // Numbers that are not finite have no value to apply and are skipped.
-    if (const JSONValue* delay = valueOfKind("vdi_typing_delay", JSONValue::Kind::Number);
-        delay && std::isfinite(delay->numberValue())) {
-        const double value = std::max(delay->numberValue(), minimumVdiTypingDelay);
-        if (value != m_vdiTypingDelay) {
-            setVdiTypingDelay(value);
-            changed = true;
-        }
-    }
-    if (const JSONValue* threshold = valueOfKind("silence_threshold", JSONValue::Kind::Number);
-        threshold && std::isfinite(threshold->numberValue())) {
-        // Rounded halves away from zero, then clamped; clamping in floating point first keeps numbers
-        // beyond the integer range from overflowing (they clamp to the same bound).
-        const double rounded = std::round(threshold->numberValue());
-        const int value =
-            int(std::clamp(rounded, double(minimumSilenceThreshold), double(maximumSilenceThreshold)));
-        if (value != m_silenceThreshold) {
-            setSilenceThreshold(value);
-            changed = true;
-        }
-    }
-
+    });
     if (changed) {
         AppLogger::info(QStringLiteral("Applied remote app settings"));
     }
@@ -390,19 +496,16 @@ bool AppSettings::applyRemoteSettings(const JSONValue::Object& settings) {
 }
 
 JSONValue::Object AppSettings::cloudSettingsPayload() const {
-    return JSONValue::Object{
-        {QStringLiteral("auto_space_enabled"), JSONValue::boolean(m_autoSpaceEnabled)},
-        {QStringLiteral("verbatim_mode_enabled"),
-         JSONValue::boolean(m_verbatimModeStyle != QLatin1String("off"))},
-        {QStringLiteral("verbatim_mode_style"), JSONValue::string(m_verbatimModeStyle)},
-        {QStringLiteral("disable_email_formatting"), JSONValue::boolean(m_disableEmailFormatting)},
-        {QStringLiteral("force_lowercase_output"), JSONValue::boolean(m_forceLowercaseOutput)},
-        {QStringLiteral("auto_pause_media"), JSONValue::boolean(m_autoPauseMedia)},
-        {QStringLiteral("mouse_shortcut_mode"), JSONValue::string(m_mouseShortcutMode)},
-        {QStringLiteral("toggle_hotkey_mode"), JSONValue::boolean(m_toggleHotkeyMode)},
-        {QStringLiteral("smart_edit_hotkey_enabled"), JSONValue::boolean(m_smartEditHotkeyEnabled)},
-        {QStringLiteral("vdi_hotkey_enabled"), JSONValue::boolean(m_vdiHotkeyEnabled)},
-        {QStringLiteral("vdi_typing_delay"), JSONValue::number(m_vdiTypingDelay)},
-        {QStringLiteral("silence_threshold"), JSONValue::number(double(m_silenceThreshold))},
-    };
+    // The current values as they are: no load limit applies to what is sent.
+    JSONValue::Object payload;
+    forEach(kCloudOrder, [&](const auto& setting) {
+        using Row = std::remove_cvref_t<decltype(setting)>;
+        if constexpr (std::is_same_v<Row, LegacyVerbatimFlag>) {
+            payload[QLatin1String(setting.name)] =
+                JSONValue::boolean(m_values.verbatimModeStyle != QLatin1String("off"));
+        } else {
+            payload[QLatin1String(setting.name)] = cloudForm(m_values.*setting.field);
+        }
+    });
+    return payload;
 }

@@ -46,6 +46,27 @@ class AppSettings final : public QObject {
     Q_PROPERTY(HotkeyDefinition vdiHotkey READ vdiHotkey WRITE setVdiHotkey NOTIFY vdiHotkeyChanged)
 
 public:
+    // The persisted values, one member per setting. Their defaults live in one table in AppSettings.cpp
+    // that the load, the reset, the remote apply and the cloud payload all read.
+    struct Values {
+        QUrl backendBaseURL;
+        bool autoSpaceEnabled = false;
+        QString verbatimModeStyle;
+        bool disableEmailFormatting = false;
+        bool forceLowercaseOutput = false;
+        bool autoPauseMedia = false;
+        QString mouseShortcutMode;
+        bool toggleHotkeyMode = false;
+        double vdiTypingDelay = 0;
+        int silenceThreshold = 0;
+        std::optional<QString> selectedInputDeviceUID;
+        bool smartEditHotkeyEnabled = false;
+        bool vdiHotkeyEnabled = false;
+        HotkeyDefinition hotkey;
+        HotkeyDefinition smartEditHotkey;
+        HotkeyDefinition vdiHotkey;
+    };
+
     // The backend origin used when neither the environment nor the store names one.
     static QUrl builtInDefaultBackendBaseURL();
     // The three default shortcuts: Fn held alone (dictation), Control and Fn held (AI Mode),
@@ -64,22 +85,22 @@ public:
     std::function<void()> onHotkeysChanged; // the shortcuts and their two enable flags
     std::function<void(const QString&)> onMouseShortcutModeChanged;
 
-    QUrl backendBaseURL() const { return m_backendBaseURL; }
-    bool autoSpaceEnabled() const { return m_autoSpaceEnabled; }
-    QString verbatimModeStyle() const { return m_verbatimModeStyle; }
-    bool disableEmailFormatting() const { return m_disableEmailFormatting; }
-    bool forceLowercaseOutput() const { return m_forceLowercaseOutput; }
-    bool autoPauseMedia() const { return m_autoPauseMedia; }
-    QString mouseShortcutMode() const { return m_mouseShortcutMode; }
-    bool toggleHotkeyMode() const { return m_toggleHotkeyMode; }
-    double vdiTypingDelay() const { return m_vdiTypingDelay; }
-    int silenceThreshold() const { return m_silenceThreshold; }
-    std::optional<QString> selectedInputDeviceUID() const { return m_selectedInputDeviceUID; }
-    bool smartEditHotkeyEnabled() const { return m_smartEditHotkeyEnabled; }
-    bool vdiHotkeyEnabled() const { return m_vdiHotkeyEnabled; }
-    HotkeyDefinition hotkey() const { return m_hotkey; }
-    HotkeyDefinition smartEditHotkey() const { return m_smartEditHotkey; }
-    HotkeyDefinition vdiHotkey() const { return m_vdiHotkey; }
+    QUrl backendBaseURL() const { return m_values.backendBaseURL; }
+    bool autoSpaceEnabled() const { return m_values.autoSpaceEnabled; }
+    QString verbatimModeStyle() const { return m_values.verbatimModeStyle; }
+    bool disableEmailFormatting() const { return m_values.disableEmailFormatting; }
+    bool forceLowercaseOutput() const { return m_values.forceLowercaseOutput; }
+    bool autoPauseMedia() const { return m_values.autoPauseMedia; }
+    QString mouseShortcutMode() const { return m_values.mouseShortcutMode; }
+    bool toggleHotkeyMode() const { return m_values.toggleHotkeyMode; }
+    double vdiTypingDelay() const { return m_values.vdiTypingDelay; }
+    int silenceThreshold() const { return m_values.silenceThreshold; }
+    std::optional<QString> selectedInputDeviceUID() const { return m_values.selectedInputDeviceUID; }
+    bool smartEditHotkeyEnabled() const { return m_values.smartEditHotkeyEnabled; }
+    bool vdiHotkeyEnabled() const { return m_values.vdiHotkeyEnabled; }
+    HotkeyDefinition hotkey() const { return m_values.hotkey; }
+    HotkeyDefinition smartEditHotkey() const { return m_values.smartEditHotkey; }
+    HotkeyDefinition vdiHotkey() const { return m_values.vdiHotkey; }
 
     void setBackendBaseURL(const QUrl& url);
     void setAutoSpaceEnabled(bool value);
@@ -141,20 +162,5 @@ private:
     void fireHotkeysChanged();
 
     UserDefaults& m_defaults;
-    QUrl m_backendBaseURL;
-    bool m_autoSpaceEnabled = true;
-    QString m_verbatimModeStyle = QStringLiteral("off");
-    bool m_disableEmailFormatting = false;
-    bool m_forceLowercaseOutput = false;
-    bool m_autoPauseMedia = true;
-    QString m_mouseShortcutMode = QStringLiteral("dictation");
-    bool m_toggleHotkeyMode = false;
-    double m_vdiTypingDelay = 0.01;
-    int m_silenceThreshold = 180;
-    std::optional<QString> m_selectedInputDeviceUID;
-    bool m_smartEditHotkeyEnabled = true;
-    bool m_vdiHotkeyEnabled = false;
-    HotkeyDefinition m_hotkey;
-    HotkeyDefinition m_smartEditHotkey;
-    HotkeyDefinition m_vdiHotkey;
+    Values m_values;
 };

@@ -152,9 +152,9 @@ private slots:
         QCOMPARE(settings.hotkey(), (HotkeyDefinition{1, 0, 0, true, true}));
         QCOMPARE(settings.smartEditHotkey(), (HotkeyDefinition{2, 0, 4096, true, true}));
         QCOMPARE(settings.vdiHotkey(), (HotkeyDefinition{3, 49, 6144, false, false}));
-        QCOMPARE(settings.hotkey().displayString(), QString("Fn"));
-        QCOMPARE(settings.smartEditHotkey().displayString(), QString("Control + Fn"));
-        QCOMPARE(settings.vdiHotkey().displayString(), QString("Option + Control + Space"));
+        QCOMPARE(settings.hotkey().displayString(), QString("Right Ctrl"));
+        QCOMPARE(settings.smartEditHotkey().displayString(), QString("Ctrl + Right Ctrl"));
+        QCOMPARE(settings.vdiHotkey().displayString(), QString("Alt + Ctrl + Space"));
         QVERIFY(!m_defaults->fileExists());
     }
 
@@ -591,6 +591,50 @@ private slots:
         QCOMPARE(file.value("quillvane.verbatim_mode_enabled"), QJsonValue(true)); // legacy key untouched
         QCOMPARE(file.value("quillvane.verbatim_mode_style"), QJsonValue("off"));
         QCOMPARE(file.value("quillvane.backend_url"), QJsonValue("https://api.quillvane.app"));
+    }
+
+    // The defaults are one table: a reset gives exactly what a first launch loads, in the object, in
+    // the store and in the cloud payload. Values and keys this client does not know are kept.
+    void resetGivesWhatAFirstLaunchLoadsAndKeepsUnknownKeys() {
+        m_defaults->writeRaw(
+            {{"quillvane.backend_url", "http://127.0.0.1:7000"},
+             {"quillvane.auto_space_enabled", false},
+             {"quillvane.verbatim_mode_style", "strict"},
+             {"quillvane.disable_email_formatting", true},
+             {"quillvane.force_lowercase_output", true},
+             {"quillvane.auto_pause_media", false},
+             {"quillvane.mouse_shortcut_mode", "pedal"},
+             {"quillvane.toggle_hotkey_mode", true},
+             {"quillvane.vdi_typing_delay", 0.5},
+             {"quillvane.silence_threshold", 640},
+             {"quillvane.selected_input_device_uid", "mic-1"},
+             {"quillvane.smart_edit_hotkey_enabled", false},
+             {"quillvane.vdi_hotkey_enabled", true},
+             {"quillvane.hotkey", hotkeyText(hotkeyJson(1, 40, 0x100, false, false))},
+             {"quillvane.smart_edit_hotkey", hotkeyText(hotkeyJson(2, 41, 0x100, false, false))},
+             {"quillvane.vdi_hotkey", hotkeyText(hotkeyJson(3, 42, 0x100, false, false))},
+             {"quillvane.future_setting", "from a newer client"}});
+        AppSettings settings(m_defaults->store());
+        TestDefaults empty;
+        AppSettings firstLaunch(empty.store());
+        const QVariantMap defaults = publishedValues(firstLaunch);
+        for (auto it = defaults.begin(); it != defaults.end(); ++it) {
+            QVERIFY2(publishedValues(settings).value(it.key()) != it.value(), qPrintable(it.key()));
+        }
+        QCOMPARE(settings.mouseShortcutMode(), QString("pedal")); // unknown mode from the file kept
+        QVERIFY(
+            settings.applyRemoteSettings({{"mouse_shortcut_mode", str("pedal-2")}, {"future", flag(true)}}));
+        QCOMPARE(settings.mouseShortcutMode(), QString("pedal-2")); // and from the cloud
+
+        settings.resetToDefaults();
+
+        QCOMPARE(publishedValues(settings), defaults);
+        QCOMPARE(JSONValue::object(settings.cloudSettingsPayload()).toJson(),
+                 JSONValue::object(firstLaunch.cloudSettingsPayload()).toJson());
+        m_defaults->writeRaw(m_defaults->fileContents()); // reopen what the reset wrote
+        QCOMPARE(publishedValues(AppSettings(m_defaults->store())), defaults);
+        QCOMPARE(m_defaults->fileContents().value("quillvane.future_setting"),
+                 QJsonValue("from a newer client"));
     }
 
     void applyRemoteSettings_data() {
