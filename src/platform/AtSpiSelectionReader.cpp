@@ -148,8 +148,7 @@ QCoro::Task<std::optional<QDBusConnection>> AtSpiSelectionReader::accessibilityB
     co_return bus;
 }
 
-QCoro::Task<AtSpiSelectionReader::Result>
-AtSpiSelectionReader::readFocusedSelection(std::optional<qint64> processId) {
+QCoro::Task<AtSpiSelectionReader::Result> AtSpiSelectionReader::readFocusedSelection(qint64 processId) {
     using Outcome = Result::Outcome;
     const std::optional<QDBusConnection> maybeBus = co_await accessibilityBus();
     if (!maybeBus) {
@@ -180,7 +179,7 @@ AtSpiSelectionReader::readFocusedSelection(std::optional<qint64> processId) {
             continue;
         }
         const qint64 pid = pidReply.arguments().first().toLongLong();
-        if (pid == ownProcess || (processId && pid != *processId)) {
+        if (pid == ownProcess || pid != processId) {
             continue;
         }
         int searchStatus = statusNothingFound;

@@ -7,7 +7,7 @@
 #include <optional>
 
 // Reads the text selection of the focused accessible object through AT-SPI2 on the accessibility bus:
-// the accessible application of a process (or of any process), its active window, the object there
+// the accessible application of the given process, its active window, the object there
 // whose state says FOCUSED, and that object's Text interface (first selection).
 //
 // Every D-Bus call is asynchronous with a short time-out, so a program that does not answer delays the
@@ -36,9 +36,9 @@ public:
         QString text; // the selected text exactly as read (Outcome::Text)
     };
 
-    // The focused object's selection in the application of `processId` (any application when absent).
-    // Our own process is never asked.
-    QCoro::Task<Result> readFocusedSelection(std::optional<qint64> processId);
+    // The focused object's selection in the application of `processId` (never another application's,
+    // which may have a focused object of its own). Our own process is never asked.
+    QCoro::Task<Result> readFocusedSelection(qint64 processId);
 
 private:
     struct ObjectRef {

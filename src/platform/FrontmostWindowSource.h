@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QRect>
 #include <QString>
 
 #include <memory>
@@ -27,6 +28,11 @@ public:
     virtual std::optional<quint64> mainWindow(quint64 window) = 0;
     // The top-level windows of a process, in the window manager's order.
     virtual QList<quint64> windowsOfProcess(qint64 processId) = 0;
+    // Where the frontmost window is shown: its frame in the window system's pixels (the whole desktop's
+    // coordinates); none when no window is active and shown.
+    virtual std::optional<QRect> frontmostWindowFrame() { return std::nullopt; }
+    // A compositing manager runs (windows may be translucent).
+    virtual bool compositingManagerRunning() { return false; }
 
     // The desktop's source (X11); one that sees nothing when there is no X display.
     static std::shared_ptr<FrontmostWindowSource> system();

@@ -1,6 +1,7 @@
 #include "ActiveAppContextService.h"
 
 #include "AppLogger.h"
+#include "EditChord.h"
 #include "TextUtilities.h"
 
 namespace {
@@ -10,12 +11,17 @@ QMap<QString, QStringList> makeCategoryKeywords() {
          {"xcode", "code", "visual studio", "vscode", "cursor", "zed", "sublime", "atom", "pycharm",
           "intellij", "vim", "emacs"}},
         {"browser", {"safari", "chrome", "firefox", "edge", "brave", "arc", "opera"}},
-        {"office", {"word", "excel", "powerpoint", "outlook", "pages", "numbers", "keynote"}},
-        {"communication", {"slack", "teams", "discord", "zoom", "telegram", "whatsapp", "messages", "mail"}},
+        {"office",
+         {"word", "excel", "powerpoint", "outlook", "pages", "numbers", "keynote", "libreoffice", "soffice"}},
+        {"communication",
+         {"slack", "teams", "discord", "zoom", "telegram", "whatsapp", "messages", "mail", "thunderbird",
+          "evolution", "geary", "kmail"}},
         {"terminal", {"terminal", "iterm", "warp", "ghostty", "alacritty"}},
         {"design", {"figma", "sketch", "photoshop", "illustrator", "canva"}},
         {"notes", {"notes", "obsidian", "notion", "bear", "typora"}},
-        {"vdi", {"citrix", "vmware", "horizon", "remote desktop", "windows app"}},
+        {"vdi",
+         {"citrix", "vmware", "horizon", "remote desktop", "windows app", "remmina", "xfreerdp", "vncviewer",
+          "krdc", "gnome-connections", "org.gnome.connections", "virt-viewer", "remote-viewer"}},
         {"finance", {"bloomberg", "reuters", "eikon", "factset", "tradingview"}},
     };
 }
@@ -24,8 +30,9 @@ QMap<QString, QStringList> makeCategoryKeywords() {
 ActiveAppContextService::ActiveAppContextService()
     : ActiveAppContextService(FrontmostWindowSource::system()) {}
 
-ActiveAppContextService::ActiveAppContextService(std::shared_ptr<FrontmostWindowSource> windows)
-    : categoryKeywords(makeCategoryKeywords()), m_windows(std::move(windows)) {}
+ActiveAppContextService::ActiveAppContextService(std::shared_ptr<FrontmostWindowSource> windows,
+                                                 std::shared_ptr<DesktopEntryNames> names)
+    : categoryKeywords(makeCategoryKeywords()), m_windows(std::move(windows)), m_names(std::move(names)) {}
 
 const QStringList& ActiveAppContextService::categoryOrder() {
     static const QStringList order{"code",   "browser", "office", "communication", "terminal",
@@ -37,8 +44,7 @@ ActiveAppContext ActiveAppContextService::currentContext() {
     const std::optional<FrontmostWindow> front = m_windows ? m_windows->frontmostWindow() : std::nullopt;
 
     ActiveAppContext context;
-    context.appName = front && front->instanceName && !front->instanceName->isEmpty() ? *front->instanceName
-                                                                                      : unknownApplication;
+    context.appName = front ? applicationName(*front) : unknownApplication;
     if (front && front->windowClass && !front->windowClass->isEmpty()) {
         context.bundleIdentifier = front->windowClass;
     }
@@ -47,6 +53,21 @@ ActiveAppContext ActiveAppContextService::currentContext() {
     context.debugDescription = buildDebugDescription(context.appName, context.category, context.windowTitle);
     AppLogger::info(QStringLiteral("Active app context -> ") + context.debugDescription);
     return context;
+}
+
+QString ActiveAppContextService::applicationName(const FrontmostWindow& window) {
+    const QString windowClass = window.windowClass.value_or(QString());
+    const QString instance = window.instanceName.value_or(QString());
+    if (m_names) {
+        if (auto name = m_names->nameForWindow(windowClass, instance);
+            name && !Text::trimmed(*name).isEmpty()) {
+            return Text::trimmed(*name);
+        }
+    }
+    if (!windowClass.isEmpty()) {
+        return windowClass;
+    }
+    return instance.isEmpty() ? unknownApplication : instance;
 }
 
 std::optional<QString>
@@ -97,7 +118,11 @@ std::optional<QString> ActiveAppContextService::detectCategory(const QString& ap
     const QString haystack = appName.toLower() + QLatin1Char(' ') +
                              bundleIdentifier.value_or(QString()).toLower() + QLatin1Char(' ') +
                              windowTitle.toLower();
+    const bool terminal = EditChord::isTerminal(bundleIdentifier.value_or(QString()), appName);
     for (const QString& category : categoryOrder()) {
+        if (terminal && category == QLatin1String("terminal")) {
+            return category;
+        }
         for (const QString& keyword : categoryKeywords.value(category)) {
             if (haystack.contains(keyword)) {
                 return category;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ActiveAppContext.h"
+#include "DesktopEntryNames.h"
 #include "FrontmostWindowSource.h"
 
 #include <QMap>
@@ -9,7 +10,8 @@
 #include <memory>
 #include <optional>
 
-// Describes the frontmost application: its name and class (from the active window's class hint), the title
+// Describes the frontmost application: its name (the Name of its desktop entry, else the window's class),
+// its class (from the active window's class hint), the title
 // of its focused window (else of the window it belongs to, else of any window of its process) and a coarse
 // category guessed from keywords. Main thread only; reads the window system afresh on every call.
 class ActiveAppContextService {
@@ -18,7 +20,9 @@ public:
     static inline const QString unknownWindow = QStringLiteral("Unknown Window");
 
     ActiveAppContextService();
-    explicit ActiveAppContextService(std::shared_ptr<FrontmostWindowSource> windows);
+    explicit ActiveAppContextService(
+        std::shared_ptr<FrontmostWindowSource> windows,
+        std::shared_ptr<DesktopEntryNames> names = std::make_shared<DesktopEntryNames>());
 
     // Category key -> lower-case keywords, in the order they are tried.
     const QMap<QString, QStringList> categoryKeywords;
@@ -29,7 +33,8 @@ public:
     ActiveAppContext currentContext();
 
     // The category of the first keyword (categories in categoryOrder(), keywords in their order) that occurs
-    // as a plain substring of "<name> <identifier> <title>", lower-cased.
+    // as a plain substring of "<name> <identifier> <title>", lower-cased. A name or identifier that is a
+    // terminal emulator's (the list the copy and paste chords use) counts as a "terminal" keyword.
     std::optional<QString> detectCategory(const QString& appName,
                                           const std::optional<QString>& bundleIdentifier,
                                           const QString& windowTitle) const;
@@ -37,9 +42,11 @@ public:
                                          const QString& windowTitle);
 
 private:
+    QString applicationName(const FrontmostWindow& window);
     std::optional<QString> frontmostWindowTitle(const std::optional<FrontmostWindow>& window);
     std::optional<QString> title(std::optional<quint64> window);
     std::optional<QString> titleForAnyWindow(qint64 processId);
 
     std::shared_ptr<FrontmostWindowSource> m_windows;
+    std::shared_ptr<DesktopEntryNames> m_names;
 };

@@ -3,6 +3,7 @@
 #include "AppLogger.h"
 #include "AudioCaptureService.h"
 #include "Clock.h"
+#include "FrontmostWindowSource.h"
 #include "RecordingOverlayMath.h"
 #include "RecordingOverlayView.h"
 
@@ -10,11 +11,6 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-
-// Xlib's macros (None, Bool, Status...) clash with Qt's headers: include it last.
-#include "X11Display.h"
-
-#include <X11/Xatom.h>
 
 #include <chrono>
 
@@ -41,8 +37,10 @@ QScreen* screenForNativeRect(const QRect& frame) {
 }
 } // namespace
 
-RecordingOverlayController::RecordingOverlayController(Scheduler& scheduler, X11Display* x11, QObject* parent)
-    : QObject(parent), m_scheduler(scheduler), m_x11(x11) {}
+RecordingOverlayController::RecordingOverlayController(Scheduler& scheduler,
+                                                       std::shared_ptr<FrontmostWindowSource> windows,
+                                                       QObject* parent)
+    : QObject(parent), m_scheduler(scheduler), m_windows(std::move(windows)) {}
 
 RecordingOverlayController::~RecordingOverlayController() {
     m_phaseTimer.cancel();
@@ -150,7 +148,7 @@ void RecordingOverlayController::updatePosition() {
 
 void RecordingOverlayController::orderFront() {
     if (!m_panel->isVisible()) {
-        m_panel->setShapedToPill(runsOnX11() && !compositingManagerRunning());
+        m_panel->setShapedToPill(runsOnX11() && windows() && !windows()->compositingManagerRunning());
         m_panel->show(); // maps it on top
     } else {
         m_panel->raise();
@@ -217,7 +215,7 @@ void RecordingOverlayController::startFade() {
 }
 
 QScreen* RecordingOverlayController::targetScreen() {
-    if (const auto frame = focusedWindowFrame()) {
+    if (const auto frame = windows() ? windows()->frontmostWindowFrame() : std::nullopt) {
         if (QScreen* screen = screenForNativeRect(*frame)) {
             return screen;
         }
@@ -228,58 +226,9 @@ QScreen* RecordingOverlayController::targetScreen() {
     return QGuiApplication::primaryScreen();
 }
 
-X11Display* RecordingOverlayController::x11() {
-    if (!m_x11 && !m_triedOwnX11) {
-        m_triedOwnX11 = true;
-        if (runsOnX11()) {
-            m_ownX11 = X11Display::open();
-            m_x11 = m_ownX11.get();
-        }
+FrontmostWindowSource* RecordingOverlayController::windows() {
+    if (!m_windows && runsOnX11()) {
+        m_windows = FrontmostWindowSource::system();
     }
-    return m_x11;
-}
-
-// A compositing manager owns the selection _NET_WM_CM_S<screen> while it runs.
-bool RecordingOverlayController::compositingManagerRunning() {
-    if (!x11()) {
-        return false;
-    }
-    Display* display = m_x11->display();
-    const QByteArray selection = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
-    return XGetSelectionOwner(display, m_x11->atom(selection.constData())) != None;
-}
-
-// The frame of the window the desktop reports as active (EWMH _NET_ACTIVE_WINDOW), in root coordinates.
-std::optional<QRect> RecordingOverlayController::focusedWindowFrame() {
-    if (!x11()) {
-        return std::nullopt;
-    }
-    Display* display = m_x11->display();
-    X11Display::ErrorTrap trap(*m_x11); // the window may be gone by the time we ask about it
-
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    Window active = None;
-    if (XGetWindowProperty(display, m_x11->root(), m_x11->atom("_NET_ACTIVE_WINDOW"), 0, 1, False, XA_WINDOW,
-                           &type, &format, &count, &remaining, &data) == Success &&
-        data) {
-        if (type == XA_WINDOW && format == 32 && count == 1) {
-            active = Window(*reinterpret_cast<unsigned long*>(data));
-        }
-        XFree(data);
-    }
-    if (active == None) {
-        return std::nullopt;
-    }
-    XWindowAttributes attributes{};
-    int rootX = 0, rootY = 0;
-    Window child = None;
-    if (!XGetWindowAttributes(display, active, &attributes) ||
-        !XTranslateCoordinates(display, active, m_x11->root(), 0, 0, &rootX, &rootY, &child) ||
-        trap.finish() != Success || attributes.map_state != IsViewable) {
-        return std::nullopt;
-    }
-    return QRect(rootX, rootY, attributes.width, attributes.height);
+    return m_windows.get();
 }

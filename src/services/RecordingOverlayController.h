@@ -10,7 +10,7 @@
 class AudioCaptureService;
 class QScreen;
 class RecordingOverlayView;
-class X11Display;
+class FrontmostWindowSource;
 
 // The small pill near the bottom of the screen while the user dictates: level bars while recording, the
 // bars with a spinning ring while processing. It floats above other windows on every workspace, never
@@ -33,10 +33,10 @@ public:
     static constexpr Scheduler::Duration kPhaseInterval{50};
     static constexpr Scheduler::Duration kFadeDuration{120};
 
-    // `x11` is the connection used to find the focused window; without one the controller opens its own
-    // on first use when the application runs on X11.
+    // `windows` finds the focused window; without one the controller uses the desktop's on first use.
     explicit RecordingOverlayController(Scheduler& scheduler = Scheduler::current(),
-                                        X11Display* x11 = nullptr, QObject* parent = nullptr);
+                                        std::shared_ptr<FrontmostWindowSource> windows = nullptr,
+                                        QObject* parent = nullptr);
     ~RecordingOverlayController() override;
 
     // Follows the recorder's `isRecording` and `averagePower`; the current values arrive on the next turn
@@ -81,14 +81,10 @@ private:
     void stopPhaseTimer();
     void startFade();
     QScreen* targetScreen();
-    X11Display* x11();
-    std::optional<QRect> focusedWindowFrame();
-    bool compositingManagerRunning();
+    FrontmostWindowSource* windows(); // none off X11
 
     Scheduler& m_scheduler;
-    X11Display* m_x11;
-    std::unique_ptr<X11Display> m_ownX11;
-    bool m_triedOwnX11 = false;
+    std::shared_ptr<FrontmostWindowSource> m_windows;
     std::unique_ptr<RecordingOverlayView> m_panel;
     TimerHandle m_phaseTimer;
     TimerHandle m_fadeTimer;

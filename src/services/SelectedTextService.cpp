@@ -103,8 +103,14 @@ SelectedTextService::readSelectedTextViaAccessibility(std::optional<FrontmostWin
                         QString::number(AtSpiSelectionReader::statusBusUnavailable));
         co_return std::nullopt;
     }
+    if (!front || !front->processId) {
+        // Without the process we cannot tell which application's focused object is the user's.
+        AppLogger::info(QStringLiteral("Accessibility selected text lookup skipped: the frontmost window "
+                                       "has no process id (_NET_WM_PID)"));
+        co_return std::nullopt;
+    }
     const AtSpiSelectionReader::Result result =
-        co_await m_accessibility->readFocusedSelection(front ? front->processId : std::nullopt);
+        co_await m_accessibility->readFocusedSelection(*front->processId);
     switch (result.outcome) {
     case Outcome::NoFocusedObject:
         AppLogger::info(QStringLiteral("Accessibility selected text lookup unavailable status=") +

@@ -256,6 +256,36 @@ QList<quint64> X11WindowInspector::windowsOfProcess(qint64 pid) {
     return result;
 }
 
+std::optional<QRect> X11WindowInspector::frontmostWindowFrame() {
+    if (!m_display) {
+        return std::nullopt;
+    }
+    X11Display::ErrorTrap trap(*m_display); // the window may be gone by the time we ask about it
+    const std::optional<Window> active = activeWindow();
+    if (!active) {
+        return std::nullopt;
+    }
+    XWindowAttributes attributes{};
+    int rootX = 0, rootY = 0;
+    Window child = None;
+    if (!XGetWindowAttributes(m_display->display(), *active, &attributes) ||
+        !XTranslateCoordinates(m_display->display(), *active, m_display->root(), 0, 0, &rootX, &rootY,
+                               &child) ||
+        trap.finish() != Success || attributes.map_state != IsViewable) {
+        return std::nullopt;
+    }
+    return QRect(rootX, rootY, attributes.width, attributes.height);
+}
+
+bool X11WindowInspector::compositingManagerRunning() {
+    if (!m_display) {
+        return false;
+    }
+    // A compositing manager owns the selection _NET_WM_CM_S<screen> while it runs.
+    const QByteArray selection = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(m_display->display()));
+    return XGetSelectionOwner(m_display->display(), m_display->atom(selection.constData())) != None;
+}
+
 std::shared_ptr<FrontmostWindowSource> FrontmostWindowSource::system() {
     // One connection for the life of the process (never closed: it may outlive the application object).
     static auto* shared = new std::shared_ptr<FrontmostWindowSource>(std::make_shared<X11WindowInspector>());

@@ -23,6 +23,8 @@ public:
     std::optional<QString> windowTitle(quint64 window) override;
     std::optional<quint64> mainWindow(quint64 window) override;
     QList<quint64> windowsOfProcess(qint64 processId) override;
+    std::optional<QRect> frontmostWindowFrame() override;
+    bool compositingManagerRunning() override;
 
 private:
     std::optional<unsigned long> activeWindow();

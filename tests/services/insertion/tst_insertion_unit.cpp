@@ -160,19 +160,19 @@ private slots:
         QTest::newRow("no window") << "none"
                                    << "Unknown Application" << QString() << "Unknown Window";
         QTest::newRow("focused title trimmed") << "focused"
-                                               << "obsidian"
+                                               << "Obsidian"
                                                << "Obsidian"
                                                << "Daily notes";
         QTest::newRow("blank focused title, main window's") << "main"
-                                                            << "obsidian"
+                                                            << "Obsidian"
                                                             << "Obsidian"
                                                             << "Vault";
         QTest::newRow("any window of the process") << "any"
-                                                   << "obsidian"
+                                                   << "Obsidian"
                                                    << "Obsidian"
                                                    << "Second";
         QTest::newRow("no title anywhere") << "untitled"
-                                           << "obsidian"
+                                           << "Obsidian"
                                            << "Obsidian"
                                            << "Unknown Window";
         QTest::newRow("no class hint") << "noclass"

@@ -6,8 +6,12 @@
 #include "InsertionTestSupport.h"
 #include "RunTask.h"
 #include "SelectedTextService.h"
+#include "TextInsertionService.h"
 
+#include <QBuffer>
 #include <QClipboard>
+#include <QImage>
+#include <QImageWriter>
 #include <QMimeData>
 
 using namespace std::chrono_literals;
@@ -33,6 +37,90 @@ public:
 private:
     QtScheduler m_real;
 };
+// The real window source, except that windows carry no process id (a window without _NET_WM_PID).
+class WindowsWithoutProcessIds : public FrontmostWindowSource {
+public:
+    explicit WindowsWithoutProcessIds(std::shared_ptr<FrontmostWindowSource> real)
+        : m_real(std::move(real)) {}
+    std::optional<FrontmostWindow> frontmostWindow() override {
+        std::optional<FrontmostWindow> front = m_real->frontmostWindow();
+        if (front) {
+            front->processId.reset();
+        }
+        return front;
+    }
+    std::optional<QString> windowTitle(quint64 window) override { return m_real->windowTitle(window); }
+    std::optional<quint64> mainWindow(quint64 window) override { return m_real->mainWindow(window); }
+    QList<quint64> windowsOfProcess(qint64 processId) override { return m_real->windowsOfProcess(processId); }
+
+private:
+    std::shared_ptr<FrontmostWindowSource> m_real;
+};
+
+using Formats = QList<std::pair<QString, QByteArray>>;
+
+// A clipboard owner without a toolkit (ClipboardProbe.cpp), offering exactly the given targets.
+class ProbeOwner {
+public:
+    bool start(const Formats& formats) {
+        QStringList arguments{"own"};
+        for (const auto& [name, bytes] : formats) {
+            arguments << name << QString::fromLatin1(bytes.toBase64());
+        }
+        m_process.start(CLIPBOARD_PROBE_PATH, arguments);
+        return m_process.waitForStarted() &&
+               QTest::qWaitFor([this] { return m_process.readAll().startsWith("owned"); }, 10000);
+    }
+    ~ProbeOwner() {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+};
+
+// The clipboard's targets and the bytes of each, as a client without a toolkit reads them.
+struct ProbeReading {
+    QStringList targets;
+    QMap<QString, QByteArray> data;
+};
+ProbeReading readClipboardWithProbe() {
+    QProcess probe;
+    probe.start(CLIPBOARD_PROBE_PATH, {"read"});
+    // Our own process may own the clipboard: keep its event loop running while the probe asks.
+    if (!QTest::qWaitFor([&] { return probe.state() == QProcess::NotRunning; }, 20000)) {
+        return {};
+    }
+    ProbeReading reading;
+    for (const QByteArray& line : probe.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() == 2 && fields[0] == "target") {
+            reading.targets.append(QString::fromLatin1(fields[1]));
+        } else if (fields.size() == 3 && fields[0] == "data") {
+            reading.data.insert(QString::fromLatin1(fields[1]), QByteArray::fromBase64(fields[2]));
+        }
+    }
+    return reading;
+}
+
+// A PNG that a re-encoding would change: stored without compression and carrying a text chunk.
+QByteArray unusualPng() {
+    QImage image(24, 16, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            image.setPixel(x, y, qRgb(x * 10, y * 15, 200));
+        }
+    }
+    image.setText("Comment", "made by the test");
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setCompression(0);
+    writer.write(image);
+    return bytes;
+}
 } // namespace
 
 class TestSelectionX11 : public QObject {
@@ -96,6 +184,22 @@ private slots:
         verifyUserClipboard(target);
     }
 
+    // A frontmost window without a process id: the accessible application with a focused object may be
+    // another one than the user's, so the selection comes through the copy chord, not AT-SPI.
+    void withoutProcessIdSkipsAccessibility() {
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(startTarget(target, {}, sample(), selectionStart(), selectionEnd(), true));
+        AtSpiSelectionReader reader;
+        QTRY_VERIFY_WITH_TIMEOUT(runTask(reader.readFocusedSelection(target.pid())).text == kSelected, 20000);
+
+        SelectedTextService service(KeySynthesizer::system(),
+                                    std::make_shared<WindowsWithoutProcessIds>(m_windows),
+                                    std::make_shared<AtSpiSelectionReader>());
+        QCOMPARE(runTask(service.captureSelectedText()), kSelected);
+        QCOMPARE(target.keys(), QList<QByteArray>{"ctrl+c"});
+        verifyUserClipboard(target);
+    }
+
     // Without accessibility: the copy chord (Ctrl+Shift+C in a terminal), then the user's clipboard back.
     void captureThroughCopy_data() {
         QTest::addColumn<QStringList>("arguments");
@@ -114,6 +218,74 @@ private slots:
         QCOMPARE(runTask(service.captureSelectedText()), kSelected);
         QCOMPARE(target.keys(), QList<QByteArray>{chord});
         verifyUserClipboard(target);
+    }
+
+    // Whatever borrowed it (a copy of the selection, a paste), the clipboard comes back with the targets its
+    // owner offered and nothing else, each with the owner's bytes: no re-encoded PNG, no UTF-16 HTML turned
+    // into UTF-8, a private binary type intact. The other image formats beside the PNG come back as
+    // targets made from it.
+    void clipboardComesBackByteForByte_data() {
+        QTest::addColumn<bool>("paste");
+        QTest::newRow("selection capture") << false;
+        QTest::newRow("paste") << true;
+    }
+    void clipboardComesBackByteForByte() {
+        QFETCH(bool, paste);
+        // STRING is Latin-1 by definition, and Qt answers TEXT with STRING: a text Latin-1 can hold.
+        const QString userText = QString::fromUtf8("the user's own wörds");
+        const QByteArray text = userText.toUtf8();
+        QByteArray html("\xff\xfe"); // UTF-16 with a byte-order mark, as browsers offer it
+        const QString htmlText = QString::fromUtf8("<b>the user's ✓</b>");
+        html.append(reinterpret_cast<const char*>(htmlText.utf16()), htmlText.size() * 2);
+        const QByteArray png = unusualPng();
+        const Formats offered{{"UTF8_STRING", text},
+                              {"STRING", userText.toLatin1()},
+                              {"TEXT", userText.toLatin1()},
+                              {"text/plain", text},
+                              {"text/html", html},
+                              {"image/png", png},
+                              {"image/bmp", QByteArray("made from the PNG on request")},
+                              {"application/x-quillvane-test", QByteArray("\0\xff\xfe binary\0", 11)}};
+
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(target.start() && waitUntilFrontmost(*m_windows, target));
+        QCOMPARE(target.setText(sample()), QByteArray("done"));
+        QCOMPARE(target.select(selectionStart(), selectionEnd()), QByteArray("done"));
+        ProbeOwner owner;
+        QVERIFY(owner.start(offered));
+
+        if (paste) {
+            TextInsertionService insertion;
+            runTask(insertion.pasteText(QStringLiteral("dictated")));
+            QTRY_VERIFY_WITH_TIMEOUT(target.text().contains("dictated"), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!ClipboardRestorer::instance().hasPendingRestore(), 10000);
+        } else {
+            SelectedTextService service;
+            QCOMPARE(runTask(service.captureSelectedText()), kSelected);
+        }
+
+        const ProbeReading reading = readClipboardWithProbe();
+        const QStringList protocol{"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS"};
+        QStringList restored = reading.targets;
+        restored.removeIf([&](const QString& name) { return protocol.contains(name); });
+        QStringList expected;
+        for (const auto& [name, bytes] : offered) {
+            expected.append(name);
+        }
+        restored.sort();
+        expected.sort();
+        QCOMPARE(restored, expected);
+        for (const auto& [name, bytes] : offered) {
+            if (name == "image/bmp") {
+                QImage fromBmp, fromPng;
+                QVERIFY(fromBmp.loadFromData(reading.data.value(name), "BMP"));
+                QVERIFY(fromPng.loadFromData(png, "PNG"));
+                QCOMPARE(fromBmp.convertToFormat(QImage::Format_ARGB32),
+                         fromPng.convertToFormat(QImage::Format_ARGB32));
+            } else {
+                QVERIFY2(reading.data.value(name) == bytes, qPrintable(name));
+            }
+        }
     }
 
     // However the capture fails, the user's clipboard (text and image) is back afterwards.
