@@ -16,6 +16,10 @@
 // has put the state back itself. Holds may be taken and dropped on any thread; the undo runs on the
 // thread that asks for it (see OrderlyExit for who asks when).
 //
+// The holders: MediaControlService while the output is muted by it; ClipboardRestorer while a restore
+// waits; the typist's owner for the typist's whole life, with X11Typist::restoreKeymapNow() (which does
+// nothing when no spare key carries our symbols and Caps Lock is as the user left it).
+//
 // Undo actions that need no X connection run first (they still work when the X server is gone), each
 // group newest first. Each undo runs at most once: it is taken off the list before it runs, so an undo
 // may take or drop holds itself.

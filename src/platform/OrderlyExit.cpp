@@ -29,26 +29,14 @@ std::map<int, std::function<void()>>& flushes() {
 int g_nextFlushId = 1;
 
 std::atomic<bool> g_leaving{false};
+std::atomic<bool> g_flushing{false};
 
 bool onMainThread() {
     const QCoreApplication* app = QCoreApplication::instance();
     return app && app->thread() == QThread::currentThread();
 }
 
-[[noreturn]] void finish(int status, bool displayUsable) {
-    if (g_leaving.exchange(true)) {
-        // Leaving already: an undo ended up here again (the X I/O error handler, an exit() in a library).
-        // What needs no X ran first; the rest is given up.
-        AppLogger::flush();
-        std::fflush(nullptr);
-        ::_exit(status);
-    }
-    DesktopStateGuard& guard = DesktopStateGuard::instance();
-    if (displayUsable && onMainThread()) {
-        guard.undoAll();
-    } else {
-        guard.undoWithoutDisplay();
-    }
+void runFlushes() {
     std::map<int, std::function<void()>> pending;
     {
         std::lock_guard lock(g_flushMutex);
@@ -56,6 +44,23 @@ bool onMainThread() {
     }
     for (auto& [id, flush] : pending) {
         flush();
+    }
+}
+
+[[noreturn]] void finish(int status, bool displayUsable) {
+    // A second call comes from inside the first one's undo actions or flushes (the X I/O error handler
+    // when the display died under an undo, an exit() in a library): what is still under way is given up,
+    // the rest of the way out is the same. What needs no X has run first in any case.
+    if (!g_leaving.exchange(true)) {
+        DesktopStateGuard& guard = DesktopStateGuard::instance();
+        if (displayUsable && onMainThread()) {
+            guard.undoAll();
+        } else {
+            guard.undoWithoutDisplay();
+        }
+    }
+    if (!g_flushing.exchange(true)) {
+        runFlushes();
     }
     AppLogger::flush();
     std::fflush(nullptr);

@@ -1,6 +1,7 @@
 // A stand-in for the application's exit paths, run by tst_exit_restore: it mutes the output through
 // MediaControlService, types characters the layout lacks through X11Typist (which remaps spare keycodes),
-// wires the exit paths as the application does, prints
+// wires the exit paths as the application does (with a flush that leaves the file "flushed" in
+// $XDG_RUNTIME_DIR, standing for the stores), prints
 //     ready <toolkit window id> <own-connection window id> <runtime log path>
 // and runs its event loop until something ends it.
 
@@ -12,6 +13,8 @@
 #include "OrderlyExit.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QSaveFile>
 #include <QWidget>
 #include <qcoro/qcorotask.h>
 
@@ -62,6 +65,13 @@ int main(int argc, char* argv[]) {
             QStringLiteral("spare keycodes"), DesktopStateGuard::Needs::Display,
             [&typist] { typist.restoreKeymapNow(); });
         OrderlyExit::install();
+        OrderlyExit::addFlush([] {
+            QSaveFile file(QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).filePath(QStringLiteral("flushed")));
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write("flushed\n");
+                file.commit();
+            }
+        });
 
         media.muteIfNeeded();
         media.flush();

@@ -1,8 +1,8 @@
 // The exit paths end to end: a child process (ExitChild.cpp) mutes the session's output and remaps spare
 // keycodes on a private X server, and is then ended by a termination signal or by losing its X
 // connection. Whatever ends it, the output is unmuted afterwards, the child leaves with a plain exit
-// status (no crash, no abort) after flushing its runtime log, and, where the X server is still there,
-// the keymap is as it was before.
+// status (no crash, no abort) after running its flushes and flushing its runtime log, and, where the X server
+// is still there, the keymap is as it was before.
 
 #include "AudioTestTools.h"
 #include "PrivateXServer.h"
@@ -95,6 +95,9 @@ private:
         return true;
     }
 
+    // The child's flushes ran before it ended.
+    bool childFlushed() const { return QFile::exists(m_runtime.filePath(QStringLiteral("flushed"))); }
+
     QString childLog() const {
         QFile file(m_logPath);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -107,6 +110,7 @@ private slots:
         QVERIFY2(m_x.start(false, &error), qPrintable(error));
         QVERIFY(pactl({QStringLiteral("set-sink-mute"), kSpeakers, QStringLiteral("0")}).ok);
         m_childOutput.clear();
+        QFile::remove(m_runtime.filePath(QStringLiteral("flushed")));
     }
 
     void cleanup() {
@@ -141,6 +145,7 @@ private slots:
         QCOMPARE(m_child.exitCode(), 0);
         QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(false));
         QCOMPARE(keymapOf(m_x.displayName()), before);
+        QVERIFY(childFlushed());
         const QString log = childLog();
         QVERIFY2(log.contains(QStringLiteral("Quitting on ") + name), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));
@@ -174,6 +179,7 @@ private slots:
         QCOMPARE(m_child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_child.exitCode(), 1);
         QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(false));
+        QVERIFY(childFlushed());
         const QString log = childLog();
         QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));
         if (loss == Loss::ToolkitConnection) {
