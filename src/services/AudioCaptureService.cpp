@@ -35,6 +35,22 @@ AudioCaptureError AudioCaptureError::microphonePermissionDenied() {
                              QStringLiteral("Microphone permission was denied."));
 }
 
+AudioCaptureError AudioCaptureError::audioServerUnavailable() {
+    return AudioCaptureError(Kind::microphonePermissionDenied,
+                             QStringLiteral("The audio server cannot be reached. Check that PulseAudio or "
+                                            "PipeWire is running, then try again."));
+}
+
+AudioCaptureError AudioCaptureError::noInputDevice() {
+    return AudioCaptureError(Kind::microphonePermissionDenied,
+                             QStringLiteral("No microphone was found. Connect a microphone or choose an "
+                                            "input in the sound settings."));
+}
+
+AudioCaptureError AudioCaptureError::alreadyRecording() {
+    return AudioCaptureError(Kind::recorderUnavailable, QStringLiteral("A recording is already running."));
+}
+
 AudioCaptureError AudioCaptureError::recorderUnavailable() {
     return AudioCaptureError(Kind::recorderUnavailable,
                              QStringLiteral("Audio recorder could not be created."));
@@ -98,15 +114,21 @@ qint64 AudioCaptureService::framesWritten() const {
 
 namespace {
 // Linux has no microphone consent: access is there when the audio server answers and lists an input.
-// Gives the server's default source, the device recordings use.
-std::optional<QAudioDevice> accessibleDefaultInput() {
+// Gives the server's default source, the device recordings use; throws when there is none.
+QAudioDevice accessibleDefaultInput() {
     PulseClient pulse;
     const std::optional<QString> sourceName = pulse.defaultSourceName();
-    if (!sourceName)
-        return std::nullopt;
+    if (!sourceName) {
+        AppLogger::error(
+            QStringLiteral("Audio start refused: the audio server (PulseAudio) cannot be reached: ") +
+            pulse.lastErrorText());
+        throw AudioCaptureError::audioServerUnavailable();
+    }
     const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
-    if (inputs.isEmpty())
-        return std::nullopt;
+    if (inputs.isEmpty()) {
+        AppLogger::error(QStringLiteral("Audio start refused: the audio server lists no input device"));
+        throw AudioCaptureError::noInputDevice();
+    }
     // Qt 6.4 marks no input as the default: the device whose id is the default source's name is.
     const QByteArray id = sourceName->toUtf8();
     for (const QAudioDevice& device : inputs)
@@ -121,7 +143,7 @@ QCoro::Task<void> AudioCaptureService::startRecording() {
     if (m_isRecording || m_starting) {
         // A second start would orphan the running recording's file: keep the running one.
         AppLogger::error(QStringLiteral("Audio start refused: a recording is already running"));
-        throw AudioCaptureError::recorderUnavailable();
+        throw AudioCaptureError::alreadyRecording();
     }
     m_starting = true;
     struct StartingGuard {
@@ -130,10 +152,6 @@ QCoro::Task<void> AudioCaptureService::startRecording() {
     } guard{m_starting};
 
     const std::optional<QAudioDevice> device = accessibleDefaultInput();
-    if (!device) {
-        AppLogger::error(QStringLiteral("Microphone permission denied"));
-        throw AudioCaptureError::microphonePermissionDenied();
-    }
 
     QString folderError;
     const QString folder = RuntimeDirectory::path(&folderError);
@@ -167,7 +185,8 @@ QCoro::Task<void> AudioCaptureService::startRecording() {
     m_tickSamples = 0;
     source->start(sink.get());
     if (source->error() != QAudio::NoError || source->state() == QAudio::StoppedState) {
-        AppLogger::error(QStringLiteral("Recorder.record() returned false"));
+        AppLogger::error(
+            QStringLiteral("Audio input could not be started (QAudioSource on the default source)"));
         source.reset();
         m_writer.reset();
         QFile::remove(path); // never handed over: nobody else would delete it

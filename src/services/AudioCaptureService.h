@@ -31,7 +31,13 @@ public:
 
     static AudioCaptureError recorderInitializationFailed(const QString& description);
     static AudioCaptureError microphonePermissionDenied();
+    // The microphone cannot be used because the audio server does not answer, or lists no input
+    // (kind microphonePermissionDenied: there is no consent to give on Linux, the input is what is missing).
+    static AudioCaptureError audioServerUnavailable();
+    static AudioCaptureError noInputDevice();
     static AudioCaptureError recorderUnavailable();
+    // A start while a recording runs (kind recorderUnavailable).
+    static AudioCaptureError alreadyRecording();
     static AudioCaptureError noRecordingURL();
 
     Kind kind() const { return m_kind; }

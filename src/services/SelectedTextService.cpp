@@ -15,8 +15,8 @@ QString messageFor(SelectedTextError::Kind kind) {
     switch (kind) {
     case SelectedTextError::Kind::AccessibilityPermissionRequired:
         return QStringLiteral(
-            "Accessibility permission is required to read selected text or trigger copy in other "
-            "apps. Open Quillvane permissions and enable Accessibility.");
+            "Reading the selected text needs an X11 display with the XTest and XInput2 extensions, and "
+            "none could be used. Run Quillvane in an X11 session (or under XWayland) with DISPLAY set.");
     case SelectedTextError::Kind::ClipboardReadFailed:
         return QStringLiteral("Failed to read the selected text from the clipboard.");
     case SelectedTextError::Kind::CopyCommandFailed:
@@ -81,7 +81,8 @@ ClipboardRestorer& SelectedTextService::restorer() {
 QCoro::Task<QString> SelectedTextService::captureSelectedText(std::function<bool()> isCancelled) {
     AppLogger::info(QStringLiteral("Selected text capture requested"));
     if (!isAccessibilityTrusted || !isAccessibilityTrusted()) {
-        AppLogger::error(QStringLiteral("Selected text capture blocked: accessibility permission missing"));
+        AppLogger::error(
+            QStringLiteral("Selected text capture blocked: no X display with XTest and XInput2"));
         throw SelectedTextError(SelectedTextError::Kind::AccessibilityPermissionRequired);
     }
     const std::optional<FrontmostWindow> front = m_windows ? m_windows->frontmostWindow() : std::nullopt;
@@ -135,7 +136,7 @@ SelectedTextService::captureSelectedTextViaClipboard(std::optional<FrontmostWind
                                                      std::function<bool()> isCancelled) {
     // Nothing touches the clipboard before we know the chord can be sent.
     if (!m_keys || !m_keys->isAvailable()) {
-        AppLogger::error(QStringLiteral("Failed to create CGEventSource for copy"));
+        AppLogger::error(QStringLiteral("Copy chord not sent: no XTest connection to the X display"));
         throw SelectedTextError(SelectedTextError::Kind::CopyCommandFailed);
     }
     co_await m_keys->waitForModifiersReleased(modifierReleaseLimit);
@@ -155,7 +156,7 @@ SelectedTextService::captureSelectedTextViaClipboard(std::optional<FrontmostWind
     }
 
     if (!m_keys->sendChord(EditChord::forWindow(EditAction::Copy, front))) {
-        AppLogger::error(QStringLiteral("Failed to create CGEvent keyboard events for copy"));
+        AppLogger::error(QStringLiteral("Copy chord could not be synthesized through XTest"));
         throw SelectedTextError(SelectedTextError::Kind::CopyCommandFailed);
     }
 
@@ -181,6 +182,7 @@ SelectedTextService::captureSelectedTextViaClipboard(std::optional<FrontmostWind
         co_return text;
     }
     borrowed.giveBack();
-    AppLogger::error(QStringLiteral("Selected text capture failed: clipboard read returned nil"));
+    AppLogger::error(
+        QStringLiteral("Selected text capture failed: the clipboard held no new text after the copy chord"));
     throw SelectedTextError(SelectedTextError::Kind::ClipboardReadFailed);
 }

@@ -2,8 +2,8 @@
 // lands in a well-formed 16 kHz mono WAV of the right length and level; the duration counts the frames
 // written; a second start is refused without harming the running recording.
 
-#include "AudioTestMain.h"
 #include "AudioCaptureService.h"
+#include "AudioTestMain.h"
 #include "AudioTestTools.h"
 #include "Clock.h"
 #include "ManualScheduler.h"
@@ -217,7 +217,7 @@ private slots:
 
         const auto error = expectFailure<AudioCaptureError>(service.startRecording());
         QCOMPARE(error.kind(), AudioCaptureError::Kind::recorderUnavailable);
-        QCOMPARE(error.message(), QStringLiteral("Audio recorder could not be created."));
+        QCOMPARE(error.message(), QStringLiteral("A recording is already running."));
 
         QVERIFY(service.isRecording());
         QCOMPARE(recordingsInRuntimeFolder(), files);

@@ -1,9 +1,9 @@
 // The audio services' pure parts (meter math, WAV header, device order and status sentence) and their
 // behaviour when no audio server answers. Runs without the test session: PULSE_SERVER points nowhere.
 
-#include "AudioTestMain.h"
 #include "AudioCaptureService.h"
 #include "AudioInputDeviceStore.h"
+#include "AudioTestMain.h"
 #include "AudioTestTools.h"
 #include "MediaControlService.h"
 #include "RunTask.h"
@@ -215,6 +215,7 @@ private slots:
     // ---- no audio server
     // ---------------------------------------------------------------------------------------
 
+    // The user is told what is missing (the audio server), not that a permission was denied.
     void withoutAServerTheMicrophoneIsDeniedAndNoFileIsMade() {
         auto previous = qInstallMessageHandler(collect);
         g_lines.clear();
@@ -222,8 +223,14 @@ private slots:
         const auto error = expectFailure<AudioCaptureError>(service.startRecording());
         qInstallMessageHandler(previous);
         QCOMPARE(error.kind(), AudioCaptureError::Kind::microphonePermissionDenied);
+        QCOMPARE(error.message(), AudioCaptureError::audioServerUnavailable().message());
+        QVERIFY(error.message().contains("audio server cannot be reached"));
         QVERIFY(!service.isRecording());
-        QCOMPARE(g_lines, (QStringList{"Audio start requested", "Microphone permission denied"}));
+        QCOMPARE(g_lines.size(), 2);
+        QCOMPARE(g_lines[0], QStringLiteral("Audio start requested"));
+        QVERIFY2(
+            g_lines[1].startsWith("Audio start refused: the audio server (PulseAudio) cannot be reached"),
+            qPrintable(g_lines[1]));
         QDir runtime(m_runtime.path());
         QCOMPARE(runtime.entryList({"*.wav"}, QDir::Files), QStringList());
         QCOMPARE(QDir(m_runtime.filePath("quillvane")).entryList({"*.wav"}, QDir::Files), QStringList());
