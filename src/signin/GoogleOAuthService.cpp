@@ -174,24 +174,18 @@ QCoro::Task<GoogleAuthResult> GoogleOAuthService::signIn(SignInCancelToken cance
 QCoro::Task<GoogleOAuthService::TokenResponse>
 GoogleOAuthService::exchangeCodeForToken(QString code, QString redirectURI, QString codeVerifier,
                                          GoogleInstalledClientSecret credentials, SignInCancelToken cancel) {
-    QNetworkRequest request(m_options.endpoints.token);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/x-www-form-urlencoded"));
-    const QByteArray body = OAuthSupport::formEncode({
+    const QList<std::pair<QString, QString>> fields{
         {QStringLiteral("code"), code},
         {QStringLiteral("client_id"), credentials.client_id},
         {QStringLiteral("client_secret"), credentials.client_secret},
         {QStringLiteral("redirect_uri"), redirectURI},
         {QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
         {QStringLiteral("code_verifier"), codeVerifier},
-    });
-    const OAuthSupport::HttpAnswer answer =
-        co_await OAuthSupport::send(*m_network, request, "POST", body, m_options.requestTimeout, cancel);
-    if (!answer.statusCode) {
-        throw GoogleOAuthError::tokenExchangeFailed(QStringLiteral("invalid response"));
-    }
-    if (*answer.statusCode < 200 || *answer.statusCode > 299) {
-        throw GoogleOAuthError::tokenExchangeFailed(OAuthSupport::errorText(answer));
+    };
+    const OAuthSupport::HttpAnswer answer = co_await OAuthSupport::postForm(
+        *m_network, m_options.endpoints.token, fields, m_options.requestTimeout, cancel);
+    if (const auto failure = OAuthSupport::tokenFailure(answer)) {
+        throw GoogleOAuthError::tokenExchangeFailed(*failure);
     }
     co_return fromJsonText<TokenResponse>(answer.body);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "APIModels.h"
 #include "OAuthSupport.h"
 #include "SignInCancellation.h"
 #include "UserFacingError.h"
@@ -115,17 +116,7 @@ public:
             io.optional("access_token", access_token);
         }
     };
-    struct UserInfo {
-        std::optional<QString> email;
-        std::optional<QString> name;
-        std::optional<QString> picture;
-
-        template <class IO> void serialize(IO& io) {
-            io.optional("email", email);
-            io.optional("name", name);
-            io.optional("picture", picture);
-        }
-    };
+    using UserInfo = UserProfileDTO;
 
     GoogleOAuthService(QNetworkAccessManager* network, UrlOpener openUrl = systemUrlOpener(),
                        Options options = {});

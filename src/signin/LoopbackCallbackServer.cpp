@@ -71,8 +71,21 @@ void LoopbackCallbackServer::stop() {
         m_server->close();
         for (QTcpSocket* socket : m_server->findChildren<QTcpSocket*>()) {
             socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
+            if (!socket->property(answeredProperty).toBool()) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            // An answer still on its way to the browser is let go on its own, for a while at most.
+            socket->setParent(nullptr);
+            QPointer<QTcpSocket> guarded(socket);
+            Scheduler::current().singleShot(std::chrono::duration_cast<Scheduler::Duration>(readTimeout),
+                                            [guarded] {
+                                                if (guarded) {
+                                                    guarded->abort();
+                                                    guarded->deleteLater();
+                                                }
+                                            });
         }
         m_server->deleteLater();
         m_server = nullptr;

@@ -136,23 +136,17 @@ MicrosoftOAuthService::exchangeCodeForToken(QString code, QString redirectURI, Q
     if (!url.isValid()) {
         throw MicrosoftOAuthError::tokenExchangeFailed(QStringLiteral("invalid token address"));
     }
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/x-www-form-urlencoded"));
-    const QByteArray body = OAuthSupport::formEncode({
+    const QList<std::pair<QString, QString>> fields{
         {QStringLiteral("client_id"), clientID},
         {QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
         {QStringLiteral("code"), code},
         {QStringLiteral("redirect_uri"), redirectURI},
         {QStringLiteral("code_verifier"), codeVerifier},
-    });
+    };
     const OAuthSupport::HttpAnswer answer =
-        co_await OAuthSupport::send(*m_network, request, "POST", body, m_options.requestTimeout, cancel);
-    if (!answer.statusCode) {
-        throw MicrosoftOAuthError::tokenExchangeFailed(QStringLiteral("invalid response"));
-    }
-    if (*answer.statusCode < 200 || *answer.statusCode > 299) {
-        throw MicrosoftOAuthError::tokenExchangeFailed(OAuthSupport::errorText(answer));
+        co_await OAuthSupport::postForm(*m_network, url, fields, m_options.requestTimeout, cancel);
+    if (const auto failure = OAuthSupport::tokenFailure(answer)) {
+        throw MicrosoftOAuthError::tokenExchangeFailed(*failure);
     }
     co_return fromJsonText<TokenResponse>(answer.body);
 }

@@ -99,11 +99,26 @@ QCoro::Task<HttpAnswer> send(QNetworkAccessManager& network, QNetworkRequest req
     co_return HttpAnswer{std::nullopt, reply->readAll()};
 }
 
-QString errorText(const HttpAnswer& answer) {
+QCoro::Task<HttpAnswer> postForm(QNetworkAccessManager& network, QUrl url,
+                                 QList<std::pair<QString, QString>> fields, std::chrono::milliseconds timeout,
+                                 SignInCancelToken cancel) {
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
+    co_return co_await send(network, request, "POST", formEncode(fields), timeout, cancel);
+}
+
+std::optional<QString> tokenFailure(const HttpAnswer& answer) {
+    if (!answer.statusCode) {
+        return QStringLiteral("invalid response");
+    }
+    if (*answer.statusCode >= 200 && *answer.statusCode <= 299) {
+        return std::nullopt;
+    }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(answer.body);
     if (decoder.hasError()) {
-        return QStringLiteral("HTTP ") + QString::number(answer.statusCode.value_or(0));
+        return QStringLiteral("HTTP ") + QString::number(*answer.statusCode);
     }
     return text;
 }

@@ -49,7 +49,13 @@ struct HttpAnswer {
 QCoro::Task<HttpAnswer> send(QNetworkAccessManager& network, QNetworkRequest request, QByteArray verb,
                              QByteArray body, std::chrono::milliseconds timeout, SignInCancelToken cancel);
 
-// The body as UTF-8 text, or "HTTP <status>" when it is not UTF-8.
-QString errorText(const HttpAnswer& answer);
+// POSTs `fields` as an application/x-www-form-urlencoded body (see formEncode), as send() does.
+QCoro::Task<HttpAnswer> postForm(QNetworkAccessManager& network, QUrl url,
+                                 QList<std::pair<QString, QString>> fields, std::chrono::milliseconds timeout,
+                                 SignInCancelToken cancel);
+
+// Why a token endpoint's answer is not a token: "invalid response" when it was not HTTP, the body as
+// UTF-8 text (or "HTTP <status>" when it is not UTF-8) for a status outside 200–299; none for a success.
+std::optional<QString> tokenFailure(const HttpAnswer& answer);
 
 } // namespace OAuthSupport

@@ -1,6 +1,447 @@
+// Whole sign-ins against the stand-in identity providers with a browser played by the test: results,
+// the provider's refusals, forged states, the PKCE check, listeners that cannot start, and cancellation.
+#include "AppleOAuthService.h"
+#include "BackendClient.h"
+#include "FakeBrowser.h"
+#include "GoogleOAuthService.h"
+#include "MicrosoftOAuthService.h"
+#include "RunTask.h"
+#include "StandinBackend.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
-class Placeholder : public QObject {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Choices = QList<std::pair<QString, QString>>;
+
+// Runs a sign-in to its end; returns the error's text, or "" on success (the result in `out`).
+template <class Result> QString outcome(QCoro::Task<Result> task, std::optional<Result>& out) {
+    try {
+        out = runTask(std::move(task));
+        return {};
+    } catch (const UserFacingError& error) {
+        return error.message();
+    } catch (const SignInCancelled&) {
+        return QStringLiteral("<cancelled>");
+    } catch (const std::exception& error) {
+        return QStringLiteral("<other> ") + QString::fromUtf8(error.what());
+    }
+}
+
+bool accepts(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(1000);
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QString show(const std::optional<QString>& value) {
+    return value ? *value : QStringLiteral("<absent>");
+}
+
+} // namespace
+
+class TestSignInFlows : public QObject {
     Q_OBJECT
+
+    standin::StandinBackend m_backend;
+    QString m_base;
+    QTemporaryDir m_secrets;
+    QNetworkAccessManager m_network;
+
+    GoogleSignInOptions googleOptions() {
+        GoogleSignInOptions options;
+        options.endpoints = {QUrl(m_base + "/google/o/oauth2/v2/auth"), QUrl(m_base + "/google/token"),
+                             QUrl(m_base + "/google/oauth2/v3/userinfo")};
+        options.clientSecretSearch =
+            GoogleClientSecretSearch{{m_secrets.path()}, {}, m_secrets.path(), m_secrets.path()};
+        return options;
+    }
+    MicrosoftSignInOptions microsoftOptions() {
+        MicrosoftSignInOptions options;
+        options.authority = QUrl(m_base + "/microsoft/");
+        return options;
+    }
+    bool tokenRequested(const std::string& path) { return m_backend.lastRequest(path).has_value(); }
+
+private slots:
+    void initTestCase() {
+        m_backend.start();
+        m_base = QString::fromStdString(m_backend.baseUrl());
+        QFile secret(m_secrets.filePath("google_client_secret.json"));
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write(R"({"installed":{"client_id":"desk+top&id=1.apps","client_secret":"s/e+c=r&t"}})");
+    }
+    void init() {
+        m_backend.reset();
+        qputenv("MICROSOFT_CLIENT_ID", "ms-client");
+        qunsetenv("MICROSOFT_TENANT_ID");
+        qputenv("MICROSOFT_REDIRECT_URI",
+                "http://127.0.0.1:" + QByteArray::number(freePort()) + "/oauth/microsoft/callback");
+    }
+
+    void apple_data() {
+        QTest::addColumn<Choices>("choices");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("page");
+
+        QTest::newRow("GET query") << Choices{} << ""
+                                   << "ada@example.test"
+                                   << "Ada Lovelace" << QByteArray("completed");
+        QTest::newRow("POST form") << Choices{{"standin_action", "form"}, {"standin_name", "Grace B. Hopper"}}
+                                   << ""
+                                   << "ada@example.test"
+                                   << "Grace B. Hopper" << QByteArray("completed");
+        QTest::newRow("no user: e-mail from the token")
+            << Choices{{"standin_user", "omit"}, {"standin_email", "g@h.test"}} << ""
+            << "g@h.test"
+            << "<absent>" << QByteArray("completed");
+        QTest::newRow("user cancels")
+            << Choices{{"standin_action", "deny"}} << "Apple sign-in failed: The user cancelled the sign-in."
+            << ""
+            << "" << QByteArray("did not complete");
+        QTest::newRow("forged state")
+            << Choices{{"standin_action", "wrong_state"}} << "Apple sign-in returned an unexpected state."
+            << ""
+            << "" << QByteArray("completed");
+    }
+    void apple() {
+        QFETCH(Choices, choices);
+        QFETCH(QString, error);
+        QFETCH(QString, email);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, page);
+
+        FakeBrowser browser;
+        browser.choices = choices;
+        AppleOAuthService service(browser.opener());
+        BackendClient client{QUrl(m_base)};
+        std::optional<AppleAuthResult> result;
+        QCOMPARE(outcome(service.signIn(client, SignInCancelToken()), result), error);
+        if (error.isEmpty()) {
+            QVERIFY(result->idToken.count('.') == 2);
+            QCOMPARE(show(result->email), email);
+            QCOMPARE(show(result->name), name);
+        }
+        QTRY_COMPARE(browser.finalStatus, 200);
+        QVERIFY2(browser.finalBody.contains(page), browser.finalBody);
+        QCOMPARE(browser.listenersChecked, 1);
+        QCOMPARE(browser.nonLoopbackListeners, QStringList());
+        QVERIFY(!accepts(FakeBrowser::callbackPort(browser.opened.first())));
+    }
+
+    void appleStartAnswers_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("not a web address")
+            << 200 << QByteArray("{\"auth_url\":\"file:///etc/passwd\",\"state\":\"s\"}")
+            << "Apple sign-in returned an invalid authorization URL.";
+        QTest::newRow("not a URL") << 200 << QByteArray("{\"auth_url\":\"http://[x\",\"state\":\"s\"}")
+                                   << "Apple sign-in returned an invalid authorization URL.";
+        QTest::newRow("backend refuses") << 503 << QByteArray(R"({"error":"down"})") << "down";
+    }
+    void appleStartAnswers() {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, error);
+        m_backend.scriptNext("/api/auth/apple/start", {status, body.toStdString()});
+        FakeBrowser browser;
+        AppleOAuthService service(browser.opener());
+        BackendClient client{QUrl(m_base)};
+        std::optional<AppleAuthResult> result;
+        const QString message = outcome(service.signIn(client, SignInCancelToken()), result);
+        QVERIFY2(message.contains(error), qPrintable(message));
+        QVERIFY(browser.opened.isEmpty());
+        const auto start = m_backend.lastRequest("/api/auth/apple/start");
+        QVERIFY(start);
+        QVERIFY(!accepts(quint16(std::stoi(start->queryItems.at(0).second))));
+    }
+
+    void google_data() {
+        QTest::addColumn<Choices>("choices");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("tokenRequest");
+        QTest::newRow("signed in") << Choices{} << "" << true;
+        QTest::newRow("user cancels") << Choices{{"standin_action", "deny"}}
+                                      << "Google sign-in completed without an authorization code." << false;
+        QTest::newRow("forged state") << Choices{{"standin_action", "wrong_state"}}
+                                      << "Google sign-in completed without an authorization code." << false;
+    }
+    void google() {
+        QFETCH(Choices, choices);
+        QFETCH(QString, error);
+        QFETCH(bool, tokenRequest);
+
+        FakeBrowser browser;
+        browser.choices = choices;
+        GoogleOAuthService service(&m_network, browser.opener(), googleOptions());
+        std::optional<GoogleAuthResult> result;
+        QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), error);
+        QCOMPARE(tokenRequested("/google/token"), tokenRequest);
+        QCOMPARE(browser.nonLoopbackListeners, QStringList());
+        QCOMPARE(browser.listenersChecked, 1);
+        QTRY_COMPARE(browser.finalStatus, 200);
+
+        const QUrlQuery query(browser.opened.first());
+        QStringList names;
+        for (const auto& item : query.queryItems()) {
+            names << item.first;
+        }
+        QCOMPARE(names, QStringList({"client_id", "redirect_uri", "response_type", "scope", "access_type",
+                                     "prompt", "state", "code_challenge", "code_challenge_method"}));
+        QCOMPARE(query.queryItemValue("client_id", QUrl::FullyDecoded), QStringLiteral("desk+top&id=1.apps"));
+        QCOMPARE(query.queryItemValue("scope", QUrl::FullyDecoded),
+                 QStringLiteral("openid https://www.googleapis.com/auth/userinfo.profile "
+                                "https://www.googleapis.com/auth/userinfo.email"));
+        QCOMPARE(query.queryItemValue("state").size(), 32);
+        const quint16 port = FakeBrowser::callbackPort(browser.opened.first());
+        QCOMPARE(query.queryItemValue("redirect_uri", QUrl::FullyDecoded),
+                 "http://127.0.0.1:" + QString::number(port) + "/oauth/google/callback");
+        QVERIFY(!accepts(port));
+        if (!error.isEmpty()) {
+            QVERIFY(browser.finalBody.contains(choices.first().second == "deny" ? "did not complete"
+                                                                                : "completed"));
+            return;
+        }
+        QCOMPARE(result->email, std::optional<QString>("ada@example.test"));
+        QCOMPARE(result->name, std::optional<QString>("Ada Lovelace"));
+        QCOMPARE(result->picture, std::optional<QString>("http://127.0.0.1/standin/picture.png"));
+        // The secret's "+", "&" and "=" arrived intact, so the stand-in matched the client.
+        const auto token = m_backend.lastRequest("/google/token");
+        QVERIFY(QByteArray::fromStdString(token->body).contains("client_secret=s%2Fe%2Bc%3Dr%26t"));
+        const auto userInfo = m_backend.lastRequest("/google/oauth2/v3/userinfo");
+        QVERIFY(userInfo && userInfo->headers.at("authorization").rfind("Bearer standin-access.", 0) == 0);
+    }
+
+    // The token endpoint refuses a verifier that does not match the challenge of the authorization request.
+    void googlePkceIsChecked() {
+        FakeBrowser browser;
+        browser.tamper = [](QUrl& url) {
+            QUrlQuery query(url);
+            query.removeQueryItem("code_challenge");
+            query.addQueryItem("code_challenge", OAuthSupport::sha256Base64URL("an attacker's verifier"));
+            url.setQuery(query);
+        };
+        GoogleOAuthService service(&m_network, browser.opener(), googleOptions());
+        std::optional<GoogleAuthResult> result;
+        const QString message = outcome(service.signIn(SignInCancelToken()), result);
+        QVERIFY2(message.startsWith("Google token exchange failed: {") &&
+                     message.contains("PKCE verification failed"),
+                 qPrintable(message));
+    }
+
+    void googleTokenAnswers_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("email");
+        const QByteArray claims =
+            QByteArray(R"({"email":"c@d.test","name":"From Claims"})")
+                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+        QTest::newRow("token refused") << "/google/token" << 400 << QByteArray(R"({"error":"invalid_grant"})")
+                                       << R"(Google token exchange failed: {"error":"invalid_grant"})"
+                                       << "";
+        QTest::newRow("empty id_token")
+            << "/google/token" << 200 << QByteArray(R"({"id_token":"","access_token":"a"})")
+            << "Google did not return an ID token."
+            << "";
+        QTest::newRow("no access token: claims")
+            << "/google/token" << 200 << QByteArray(R"({"id_token":"h.)" + claims + R"(.s"})") << ""
+            << "c@d.test";
+        QTest::newRow("userinfo refused: identity token alone")
+            << "/google/oauth2/v3/userinfo" << 401 << QByteArray(R"({"error":"invalid_request"})") << ""
+            << "ada@example.test";
+    }
+    void googleTokenAnswers() {
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, error);
+        QFETCH(QString, email);
+        m_backend.scriptNext(path.toStdString(), {status, body.toStdString()});
+        FakeBrowser browser;
+        GoogleOAuthService service(&m_network, browser.opener(), googleOptions());
+        std::optional<GoogleAuthResult> result;
+        QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), error);
+        if (error.isEmpty()) {
+            QCOMPARE(show(result->email), email);
+            QCOMPARE(result->picture, std::nullopt);
+        }
+    }
+
+    void microsoft_data() {
+        QTest::addColumn<Choices>("choices");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("tokenRequest");
+        QTest::newRow("signed in") << Choices{{"standin_name", "Grace Hopper"}} << "" << true;
+        QTest::newRow("user cancels") << Choices{{"standin_action", "deny"}}
+                                      << "Microsoft sign-in failed: The user cancelled the sign-in." << false;
+        QTest::newRow("forged state")
+            << Choices{{"standin_action", "wrong_state"}}
+            << "Microsoft sign-in completed without an authorization code." << false;
+    }
+    void microsoft() {
+        QFETCH(Choices, choices);
+        QFETCH(QString, error);
+        QFETCH(bool, tokenRequest);
+        FakeBrowser browser;
+        browser.choices = choices;
+        MicrosoftOAuthService service(&m_network, browser.opener(), microsoftOptions());
+        std::optional<MicrosoftAuthResult> result;
+        QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), error);
+        QCOMPARE(tokenRequested("/microsoft/common/oauth2/v2.0/token"), tokenRequest);
+        QCOMPARE(browser.listenersChecked, 1);
+        QCOMPARE(browser.nonLoopbackListeners, QStringList());
+        const QUrl redirect(qEnvironmentVariable("MICROSOFT_REDIRECT_URI"));
+        QVERIFY(!accepts(quint16(redirect.port())));
+
+        const QUrlQuery query(browser.opened.first());
+        QStringList names;
+        for (const auto& item : query.queryItems()) {
+            names << item.first;
+        }
+        QCOMPARE(names, QStringList({"client_id", "response_type", "redirect_uri", "response_mode", "scope",
+                                     "code_challenge", "code_challenge_method", "prompt", "state"}));
+        QCOMPARE(browser.opened.first().path(), QStringLiteral("/microsoft/common/oauth2/v2.0/authorize"));
+        QCOMPARE(query.queryItemValue("redirect_uri", QUrl::FullyDecoded), redirect.toString());
+        if (error.isEmpty()) {
+            QCOMPARE(result->email, std::optional<QString>("ada@example.test"));
+            QCOMPARE(result->name, std::optional<QString>("Grace Hopper"));
+        }
+    }
+
+    void microsoftCannotStart_data() {
+        QTest::addColumn<QByteArray>("clientID");
+        QTest::addColumn<QByteArray>("redirect"); // "taken": a port another listener holds
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no client id")
+            << QByteArray(" \n") << QByteArray() << "MICROSOFT_CLIENT_ID is not configured.";
+        QTest::newRow("port taken") << QByteArray("ms-client") << QByteArray("taken")
+                                    << "Microsoft sign-in completed without an authorization code.";
+        QTest::newRow("redirect beyond this machine")
+            << QByteArray("ms-client") << QByteArray("http://10.0.0.1:50061/cb")
+            << "MICROSOFT_REDIRECT_URI is invalid.";
+        QTest::newRow("tenant unusable in a path")
+            << QByteArray("ms-client") << QByteArray("tenant")
+            << "Microsoft sign-in completed without an authorization code.";
+    }
+    void microsoftCannotStart() {
+        QFETCH(QByteArray, clientID);
+        QFETCH(QByteArray, redirect);
+        QFETCH(QString, error);
+        qputenv("MICROSOFT_CLIENT_ID", clientID);
+        QTcpServer holder;
+        if (redirect == "taken") {
+            QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+            qputenv("MICROSOFT_REDIRECT_URI",
+                    "http://127.0.0.1:" + QByteArray::number(holder.serverPort()) + "/cb");
+        } else if (redirect == "tenant") {
+            qputenv("MICROSOFT_TENANT_ID", "a b[]");
+        } else if (!redirect.isEmpty()) {
+            qputenv("MICROSOFT_REDIRECT_URI", redirect);
+        }
+        FakeBrowser browser;
+        MicrosoftOAuthService service(&m_network, browser.opener(), microsoftOptions());
+        std::optional<MicrosoftAuthResult> result;
+        QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), error);
+        QVERIFY(browser.opened.isEmpty());
+        if (redirect == "tenant") {
+            QVERIFY(!accepts(quint16(QUrl(qEnvironmentVariable("MICROSOFT_REDIRECT_URI")).port())));
+        }
+    }
+
+    void microsoftTokenRefused() {
+        m_backend.scriptNext("/microsoft/common/oauth2/v2.0/token",
+                             {400, R"({"error":"invalid_grant","error_description":"AADSTS70008"})"});
+        FakeBrowser browser;
+        MicrosoftOAuthService service(&m_network, browser.opener(), microsoftOptions());
+        std::optional<MicrosoftAuthResult> result;
+        QCOMPARE(
+            outcome(service.signIn(SignInCancelToken()), result),
+            QStringLiteral(
+                R"(Microsoft token exchange failed: {"error":"invalid_grant","error_description":"AADSTS70008"})"));
+        const auto token = m_backend.lastRequest("/microsoft/common/oauth2/v2.0/token");
+        QVERIFY(token && token->body.find("code_verifier=") != std::string::npos);
+    }
+
+    // Cancelling ends the attempt at once whichever wait it is in, and the listener is gone with it.
+    void cancellation_data() {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QString>(
+            "during"); // "callback": the user never returns; "token": a slow token endpoint
+        QTest::newRow("apple, waiting for the browser") << "apple"
+                                                        << "callback";
+        QTest::newRow("apple, waiting for the backend") << "apple"
+                                                        << "start";
+        QTest::newRow("google, waiting for the browser") << "google"
+                                                         << "callback";
+        QTest::newRow("google, waiting for the token") << "google"
+                                                       << "token";
+        QTest::newRow("microsoft, waiting for the browser") << "microsoft"
+                                                            << "callback";
+        QTest::newRow("microsoft, waiting for the token") << "microsoft"
+                                                          << "token";
+    }
+    void cancellation() {
+        QFETCH(QString, provider);
+        QFETCH(QString, during);
+        FakeBrowser browser;
+        browser.idle = during == "callback";
+        m_backend.setDelay("/google/token", during == "token" ? 20s : 0s);
+        m_backend.setDelay("/microsoft/common/oauth2/v2.0/token", during == "token" ? 20s : 0s);
+        m_backend.setDelay("/api/auth/apple/start", during == "start" ? 20s : 0s);
+        SignInCancelToken cancel;
+        // Cancel once the attempt is in the wait of this row.
+        QTimer poll;
+        poll.callOnTimeout([&] {
+            const bool waiting = during == "callback" ? !browser.opened.isEmpty()
+                                 : during == "start"
+                                     ? m_backend.lastRequest("/api/auth/apple/start").has_value()
+                                     : m_backend.received().size() >= 2;
+            if (waiting) {
+                cancel.cancel();
+            }
+        });
+        poll.start(20);
+        BackendClient client{QUrl(m_base)};
+        AppleOAuthService apple(browser.opener());
+        GoogleOAuthService google(&m_network, browser.opener(), googleOptions());
+        MicrosoftOAuthService microsoft(&m_network, browser.opener(), microsoftOptions());
+        QElapsedTimer timer;
+        timer.start();
+        QString message;
+        if (provider == "apple") {
+            std::optional<AppleAuthResult> result;
+            message = outcome(apple.signIn(client, cancel), result);
+        } else if (provider == "google") {
+            std::optional<GoogleAuthResult> result;
+            message = outcome(google.signIn(cancel), result);
+        } else {
+            std::optional<MicrosoftAuthResult> result;
+            message = outcome(microsoft.signIn(cancel), result);
+        }
+        QCOMPARE(message, QStringLiteral("<cancelled>"));
+        QVERIFY2(timer.elapsed() < 10000, "the attempt outlived its cancellation");
+        if (!browser.opened.isEmpty()) {
+            QVERIFY(!accepts(FakeBrowser::callbackPort(browser.opened.first())));
+        }
+        m_backend.reset();
+    }
 };
-QTEST_GUILESS_MAIN(Placeholder)
+
+QTEST_GUILESS_MAIN(TestSignInFlows)
 #include "tst_signin_flows.moc"
