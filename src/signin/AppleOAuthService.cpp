@@ -21,6 +21,8 @@ QCoro::Task<AppleAuthResult> AppleOAuthService::signIn(BackendClient& backendCli
         AppLogger::error(QStringLiteral("Apple OAuth callback listener failed: ") + server->errorString());
         throw AppleOAuthError::callbackFailed(QStringLiteral("Failed to start the Apple callback listener."));
     }
+    // A cancelled attempt lets go of its port at once, so that the next attempt can listen on it.
+    const auto stopOnCancel = cancel.onCancel([listener = server.get()] { listener->stop(); });
 
     const AppleAuthStartResponseDTO start =
         co_await awaitUnlessCancelled(backendClient.createAppleAuthStart(server->port()), cancel);

@@ -96,6 +96,8 @@ QCoro::Task<GoogleAuthResult> GoogleOAuthService::signIn(SignInCancelToken cance
         AppLogger::error(QStringLiteral("Google OAuth callback listener failed: ") + server->errorString());
         throw GoogleOAuthError::callbackListenerFailed();
     }
+    // A cancelled attempt lets go of its port at once, so that the next attempt can listen on it.
+    const auto stopOnCancel = cancel.onCancel([listener = server.get()] { listener->stop(); });
     const QString redirectURI = QStringLiteral("http://127.0.0.1:") + QString::number(server->port()) +
                                 QStringLiteral("/oauth/google/callback");
     // Only the process that started the flow knows the verifier and the state, so a local process that

@@ -81,6 +81,8 @@ QCoro::Task<MicrosoftAuthResult> MicrosoftOAuthService::signIn(SignInCancelToken
                          QString::number(redirect.port()) + QStringLiteral(": ") + server->errorString());
         throw MicrosoftOAuthError::authCodeMissing();
     }
+    // A cancelled attempt lets go of its port at once, so that the next attempt can listen on it.
+    const auto stopOnCancel = cancel.onCancel([listener = server.get()] { listener->stop(); });
 
     const QString codeVerifier = OAuthSupport::randomURLSafeString(64);
     const QString codeChallenge = OAuthSupport::sha256Base64URL(codeVerifier);

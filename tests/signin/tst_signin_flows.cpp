@@ -378,6 +378,65 @@ private slots:
         QVERIFY(token && token->body.find("code_verifier=") != std::string::npos);
     }
 
+    // The fixed Microsoft port is free again as soon as an attempt is cancelled: a new attempt started
+    // right away (as the app does when the user clicks again) can listen on it.
+    void microsoftRetryRightAfterCancel() {
+        FakeBrowser abandoned;
+        abandoned.idle = true;
+        FakeBrowser browser;
+        MicrosoftOAuthService first(&m_network, abandoned.opener(), microsoftOptions());
+        MicrosoftOAuthService second(&m_network, browser.opener(), microsoftOptions());
+        SignInCancelToken cancel;
+        std::optional<MicrosoftAuthResult> firstResult;
+        auto attempt = first.signIn(cancel);
+        QTRY_COMPARE(abandoned.opened.size(), 1);
+        cancel.cancel();
+        std::optional<MicrosoftAuthResult> result;
+        QCOMPARE(outcome(second.signIn(SignInCancelToken()), result), QString());
+        QCOMPARE(result->email, std::optional<QString>("ada@example.test"));
+        QCOMPARE(outcome(std::move(attempt), firstResult), QStringLiteral("<cancelled>"));
+    }
+
+    // A user who never comes back: each provider gives up after its wait.
+    void browserNeverReturns_data() {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("apple") << "apple"
+                               << "Apple sign-in did not finish in time.";
+        QTest::newRow("google") << "google"
+                                << "Google sign-in completed without an authorization code.";
+        QTest::newRow("microsoft") << "microsoft"
+                                   << "Microsoft sign-in completed without an authorization code.";
+    }
+    void browserNeverReturns() {
+        QFETCH(QString, provider);
+        QFETCH(QString, error);
+        FakeBrowser browser;
+        browser.idle = true;
+        QString message;
+        if (provider == "apple") {
+            AppleOAuthService service(browser.opener(), AppleSignInOptions{300ms});
+            BackendClient client{QUrl(m_base)};
+            std::optional<AppleAuthResult> result;
+            message = outcome(service.signIn(client, SignInCancelToken()), result);
+        } else if (provider == "google") {
+            GoogleSignInOptions options = googleOptions();
+            options.callbackTimeout = 300ms;
+            GoogleOAuthService service(&m_network, browser.opener(), options);
+            std::optional<GoogleAuthResult> result;
+            message = outcome(service.signIn(SignInCancelToken()), result);
+        } else {
+            MicrosoftSignInOptions options = microsoftOptions();
+            options.callbackTimeout = 300ms;
+            MicrosoftOAuthService service(&m_network, browser.opener(), options);
+            std::optional<MicrosoftAuthResult> result;
+            message = outcome(service.signIn(SignInCancelToken()), result);
+        }
+        QCOMPARE(message, error);
+        QCOMPARE(browser.opened.size(), 1);
+        QVERIFY(!accepts(FakeBrowser::callbackPort(browser.opened.first())));
+    }
+
     // Cancelling ends the attempt at once whichever wait it is in, and the listener is gone with it.
     void cancellation_data() {
         QTest::addColumn<QString>("provider");
