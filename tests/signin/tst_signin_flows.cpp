@@ -58,6 +58,8 @@ class TestSignInFlows : public QObject {
     QString m_base;
     QTemporaryDir m_secrets;
     QNetworkAccessManager m_network;
+    // Lives as long as the test: a cancelled attempt leaves its start request running to its end.
+    std::unique_ptr<BackendClient> m_client;
 
     GoogleSignInOptions googleOptions() {
         GoogleSignInOptions options;
@@ -78,6 +80,7 @@ private slots:
     void initTestCase() {
         m_backend.start();
         m_base = QString::fromStdString(m_backend.baseUrl());
+        m_client = std::make_unique<BackendClient>(QUrl(m_base));
         QFile secret(m_secrets.filePath("google_client_secret.json"));
         QVERIFY(secret.open(QIODevice::WriteOnly));
         secret.write(R"({"installed":{"client_id":"desk+top&id=1.apps","client_secret":"s/e+c=r&t"}})");
@@ -127,9 +130,8 @@ private slots:
         FakeBrowser browser;
         browser.choices = choices;
         AppleOAuthService service(browser.opener());
-        BackendClient client{QUrl(m_base)};
         std::optional<AppleAuthResult> result;
-        QCOMPARE(outcome(service.signIn(client, SignInCancelToken()), result), error);
+        QCOMPARE(outcome(service.signIn(*m_client, SignInCancelToken()), result), error);
         if (error.isEmpty()) {
             QVERIFY(result->idToken.count('.') == 2);
             QCOMPARE(show(result->email), email);
@@ -160,9 +162,8 @@ private slots:
         m_backend.scriptNext("/api/auth/apple/start", {status, body.toStdString()});
         FakeBrowser browser;
         AppleOAuthService service(browser.opener());
-        BackendClient client{QUrl(m_base)};
         std::optional<AppleAuthResult> result;
-        const QString message = outcome(service.signIn(client, SignInCancelToken()), result);
+        const QString message = outcome(service.signIn(*m_client, SignInCancelToken()), result);
         QVERIFY2(message.contains(error), qPrintable(message));
         QVERIFY(browser.opened.isEmpty());
         const auto start = m_backend.lastRequest("/api/auth/apple/start");
@@ -416,9 +417,8 @@ private slots:
         QString message;
         if (provider == "apple") {
             AppleOAuthService service(browser.opener(), AppleSignInOptions{300ms});
-            BackendClient client{QUrl(m_base)};
             std::optional<AppleAuthResult> result;
-            message = outcome(service.signIn(client, SignInCancelToken()), result);
+            message = outcome(service.signIn(*m_client, SignInCancelToken()), result);
         } else if (provider == "google") {
             GoogleSignInOptions options = googleOptions();
             options.callbackTimeout = 300ms;
@@ -476,7 +476,6 @@ private slots:
             }
         });
         poll.start(20);
-        BackendClient client{QUrl(m_base)};
         AppleOAuthService apple(browser.opener());
         GoogleOAuthService google(&m_network, browser.opener(), googleOptions());
         MicrosoftOAuthService microsoft(&m_network, browser.opener(), microsoftOptions());
@@ -485,7 +484,7 @@ private slots:
         QString message;
         if (provider == "apple") {
             std::optional<AppleAuthResult> result;
-            message = outcome(apple.signIn(client, cancel), result);
+            message = outcome(apple.signIn(*m_client, cancel), result);
         } else if (provider == "google") {
             std::optional<GoogleAuthResult> result;
             message = outcome(google.signIn(cancel), result);
