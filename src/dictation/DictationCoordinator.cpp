@@ -1,0 +1,547 @@
+#include "DictationCoordinator.h"
+
+#include "AppLogger.h"
+#include "AppPaths.h"
+#include "Clock.h"
+#include "OutputPostProcessing.h"
+#include "PromptComposer.h"
+#include "Scheduler.h"
+#include "SessionCoordinator.h"
+#include "TextUtilities.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+struct ModePair {
+    RecordingMode mode;
+    OutputMode output;
+};
+
+ModePair modesFor(HotkeyIntent intent) {
+    switch (intent) {
+    case HotkeyIntent::Dictation:
+        return {RecordingMode::Transcription, OutputMode::Paste};
+    case HotkeyIntent::SmartEdit:
+        return {RecordingMode::SmartEdit, OutputMode::Paste};
+    case HotkeyIntent::Vdi:
+        return {RecordingMode::Transcription, OutputMode::Type};
+    }
+    return {RecordingMode::Transcription, OutputMode::Paste};
+}
+
+bool isHandled(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const CoordinatorHandledError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+DictationCoordinator::DictationCoordinator(DictationServices services, PromptComposer& composer,
+                                           QObject* parent)
+    : QObject(parent), m_services(services), m_composer(composer), m_retryDirectory(AppPaths::retryFolder()) {
+}
+
+DictationCoordinator::~DictationCoordinator() = default;
+
+// ---- Published state ----------------------------------------------------------------------------
+
+void DictationCoordinator::setStatusText(const QString& text) {
+    publish(m_statusText, text, &DictationCoordinator::statusTextChanged);
+}
+
+void DictationCoordinator::setLastRecordingSummary(const std::optional<QString>& summary) {
+    publish(m_lastRecordingSummary, summary, &DictationCoordinator::lastRecordingSummaryChanged);
+}
+
+void DictationCoordinator::setLastTranscript(const std::optional<QString>& transcript) {
+    publish(m_lastTranscript, transcript, &DictationCoordinator::lastTranscriptChanged);
+}
+
+void DictationCoordinator::setLastProvider(const std::optional<QString>& provider) {
+    publish(m_lastProvider, provider, &DictationCoordinator::lastProviderChanged);
+}
+
+void DictationCoordinator::setLastPromptDebug(const std::optional<QString>& debug) {
+    publish(m_lastPromptDebug, debug, &DictationCoordinator::lastPromptDebugChanged);
+}
+
+void DictationCoordinator::setLastErrorMessage(const std::optional<QString>& message) {
+    publish(m_lastErrorMessage, message, &DictationCoordinator::lastErrorMessageChanged);
+}
+
+void DictationCoordinator::setUpgradePrompt(const std::optional<UpgradePrompt>& prompt) {
+    publish(m_upgradePrompt, prompt, &DictationCoordinator::upgradePromptChanged);
+}
+
+void DictationCoordinator::publishFailure(const QString& message) {
+    setLastErrorMessage(message);
+    setStatusText(message);
+}
+
+void DictationCoordinator::setModes(RecordingMode mode, OutputMode outputMode) {
+    m_currentMode = mode;
+    publish(m_activeMode, mode, &DictationCoordinator::activeModeChanged);
+    m_currentOutputMode = outputMode;
+    publish(m_activeOutputMode, outputMode, &DictationCoordinator::activeOutputModeChanged);
+}
+
+bool DictationCoordinator::isRecordingOrStarting() const {
+    return m_starting || m_services.recorder.isRecording();
+}
+
+bool DictationCoordinator::canRetryLastSubmission() const {
+    return m_retryableSubmission.has_value() && !isRecordingOrStarting();
+}
+
+void DictationCoordinator::notifyCanRetryIfChanged() {
+    publish(m_lastCanRetry, canRetryLastSubmission(), &DictationCoordinator::canRetryLastSubmissionChanged);
+}
+
+void DictationCoordinator::setRetryableSubmission(std::optional<RetryableSubmission> submission) {
+    m_retryableSubmission = std::move(submission);
+    notifyCanRetryIfChanged();
+}
+
+// ---- Helpers shared with the pipelines ----------------------------------------------------------
+
+double DictationCoordinator::uptimeStamp() {
+    return Clock::current().monotonicSeconds();
+}
+
+qint64 DictationCoordinator::elapsedMilliseconds(double since) {
+    return std::llround((uptimeStamp() - since) * 1000.0);
+}
+
+void DictationCoordinator::hideOverlay() {
+    // A pipeline of an earlier recording may end while the user is already speaking again: the overlay
+    // then belongs to the new recording.
+    if (isRecordingOrStarting()) {
+        return;
+    }
+    m_services.overlay.hide();
+}
+
+void DictationCoordinator::playCompletionSound() {
+    m_services.sounds.playCompletionSound();
+}
+
+bool DictationCoordinator::hasMeaningfulAudio(const QByteArray& audioData, double duration) const {
+    return SpeechDetection::hasMeaningfulAudio(audioData, duration, m_services.settings.silenceThreshold());
+}
+
+void DictationCoordinator::handleSilentTranscription(const RecordedAudio&) {
+    hideOverlay();
+    publishFailure(silentText);
+    setLastRecordingSummary(silentSummary);
+}
+
+QString DictationCoordinator::effectiveTranscriptionModel(std::optional<double> duration) const {
+    const PromptSettings prompts = m_services.settings.promptSettings();
+    const ModelRouting::RoutingInput input{prompts.transcriptionModel, prompts.workDomainSelection,
+                                           m_services.settings.verbatimModeStyle(), m_currentMode};
+    return ModelRouting::effectiveTranscriptionModel(input, duration);
+}
+
+QString DictationCoordinator::prepareOutputText(const QString& text) const {
+    return OutputPostProcessing::prepareOutputText(text, m_services.settings.forceLowercaseOutput(),
+                                                   m_services.settings.autoSpaceEnabled());
+}
+
+// ---- Shortcuts and triggers ---------------------------------------------------------------------
+
+void DictationCoordinator::start() {
+    QPointer<DictationCoordinator> self(this);
+    m_services.shortcuts.setEventHandler([self](HotkeyIntent intent, HotkeyEvent event) {
+        if (!self) {
+            return;
+        }
+        // Each event runs as its own task; the handler returns once it waits.
+        QCoro::Task<> task = self->handleHotkeyEvent(intent, event);
+        Q_UNUSED(task);
+    });
+    try {
+        m_services.shortcuts.installHandlerIfNeeded();
+        m_services.shortcuts.registerHotkey();
+    } catch (...) {
+        const QString description = SessionCoordinator::describe(std::current_exception());
+        AppLogger::error(QStringLiteral("Hotkey registration failed: ") + description);
+        setStatusText(QStringLiteral("Failed to register hotkey: ") + description);
+        return;
+    }
+    m_services.shortcuts.installFunctionKeyMonitors();
+    AppLogger::info(QStringLiteral("Dictation coordinator started"));
+    setStatusText(QStringLiteral("Hotkey registered. Hold the shortcut to record."));
+}
+
+QCoro::Task<> DictationCoordinator::handleHotkeyEvent(HotkeyIntent intent, HotkeyEvent event) {
+    const ModePair modes = modesFor(intent);
+    if (!m_services.settings.toggleHotkeyMode()) {
+        if (event == HotkeyEvent::Pressed) {
+            co_await startRecording(modes.mode, modes.output);
+        } else {
+            co_await stopRecording();
+        }
+        co_return;
+    }
+    if (event == HotkeyEvent::Released) {
+        co_return;
+    }
+    if (isRecordingOrStarting()) {
+        co_await stopRecording();
+    } else {
+        co_await startRecording(modes.mode, modes.output);
+    }
+}
+
+QCoro::Task<> DictationCoordinator::startMouseTrigger(MouseTriggerMode mode) {
+    switch (mode) {
+    case MouseTriggerMode::Off:
+        co_return;
+    case MouseTriggerMode::Dictation:
+        co_await startRecording(RecordingMode::Transcription, OutputMode::Paste);
+        co_return;
+    case MouseTriggerMode::Vdi:
+        co_await startRecording(RecordingMode::Transcription, OutputMode::Type);
+        co_return;
+    case MouseTriggerMode::AiRefinement:
+        co_await startRecording(RecordingMode::SmartEdit, OutputMode::Paste);
+        co_return;
+    }
+}
+
+// ---- Start --------------------------------------------------------------------------------------
+
+QCoro::Task<> DictationCoordinator::startRecording(RecordingMode mode, OutputMode outputMode) {
+    if (isRecordingOrStarting()) {
+        co_return;
+    }
+    setLastErrorMessage(std::nullopt);
+    if (!m_services.session.activeSessionToken()) {
+        setUpgradePrompt(UpgradePrompt{QUuid::createUuid(), QStringLiteral("Sign in to use Quillvane"),
+                                       QStringLiteral("You must sign in to use Quillvane. Sign in from the "
+                                                      "bottom-left corner of the app, then try again.")});
+        publishFailure(notAuthenticatedText);
+        setLastRecordingSummary(
+            QStringLiteral("Sign in from the bottom-left corner of the app to start dictating."));
+        AppLogger::info(QStringLiteral("Blocked recording start because no active session is available"));
+        co_return;
+    }
+    setLastErrorMessage(std::nullopt);
+    setLastTranscript(std::nullopt);
+    setLastProvider(std::nullopt);
+    setModes(mode, outputMode);
+    clearPrepared();
+    const QUuid sessionId = QUuid::createUuid();
+    m_activeRecordingSessionID = sessionId;
+    m_selectedTextForSmartEdit.reset();
+    m_voiceInstructionForSmartEdit.reset();
+    m_services.overlay.showRecording();
+    m_services.sounds.playStartSound();
+    AppLogger::info(QStringLiteral("Recording start requested mode=") + logLabel(mode) +
+                    QStringLiteral(" output=") + logLabel(outputMode));
+    if (mode == RecordingMode::Note) {
+        AppLogger::info(QStringLiteral("Voice note recording requested"));
+    }
+
+    m_starting = true;
+    m_stopRequestedWhileStarting = false;
+    notifyCanRetryIfChanged();
+    QPointer<DictationCoordinator> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await m_services.recorder.startRecording();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        co_return;
+    }
+    m_starting = false;
+    const bool stopRequested = std::exchange(m_stopRequestedWhileStarting, false);
+
+    if (failure) {
+        m_services.overlay.hide();
+        const QString description = SessionCoordinator::describe(failure);
+        AppLogger::error(QStringLiteral("Dictation start failed: ") + description);
+        publishFailure(QStringLiteral("Unable to start recording: ") + description);
+        notifyCanRetryIfChanged();
+        co_return;
+    }
+
+    AppLogger::info(QStringLiteral("Dictation recording active"));
+    setStatusText(mode == RecordingMode::SmartEdit ? QStringLiteral("Recording AI Mode instruction...")
+                  : mode == RecordingMode::Note    ? QStringLiteral("Recording voice note...")
+                                                   : QStringLiteral("Recording..."));
+    startPreparation(
+        sessionId,
+        ModelRouting::normalizedTranscriptionModel(m_services.settings.promptSettings().transcriptionModel),
+        mode);
+    if (m_services.settings.autoPauseMedia()) {
+        m_services.muter.muteIfNeeded();
+    }
+    notifyCanRetryIfChanged();
+    if (stopRequested) {
+        co_await stopRecording();
+    }
+}
+
+void DictationCoordinator::clearPrepared() {
+    m_preparedPromptResult.reset();
+    m_preparedContext.reset();
+    m_preparedPromptModel.reset();
+}
+
+void DictationCoordinator::startPreparation(QUuid sessionId, QString model, RecordingMode mode) {
+    QPointer<DictationCoordinator> self(this);
+    Scheduler::current().singleShot(Scheduler::Duration(0), [self, sessionId, model, mode] {
+        if (!self) {
+            return;
+        }
+        const double stamp = uptimeStamp();
+        PromptCompositionResult result;
+        if (ModelRouting::needsFullPrompt(mode, model)) {
+            result = self->m_composer.composePrompt(self->m_services.settings.promptSettings());
+        } else {
+            result.context = self->m_composer.activeAppContextService().currentContext();
+            AppLogger::info(QStringLiteral("Fast-path context prepared during recording context=") +
+                            result.context.debugDescription + QStringLiteral(" model=") + model);
+        }
+        if (self->m_activeRecordingSessionID != sessionId) {
+            return;
+        }
+        self->m_preparedPromptResult = result;
+        self->m_preparedContext = result.context;
+        self->m_preparedPromptModel = model;
+        AppLogger::info(QStringLiteral("Prompt/context prepared during recording context=") +
+                        result.context.debugDescription + QStringLiteral(" chars=") +
+                        QString::number(Text::graphemeCount(result.prompt)) + QStringLiteral(" prep_ms=") +
+                        QString::number(elapsedMilliseconds(stamp)) + QStringLiteral(" model=") + model);
+    });
+}
+
+// ---- Stop ---------------------------------------------------------------------------------------
+
+QCoro::Task<> DictationCoordinator::stopRecording() {
+    if (m_starting) {
+        m_stopRequestedWhileStarting = true;
+        co_return;
+    }
+    if (!m_services.recorder.isRecording()) {
+        co_return;
+    }
+    AppLogger::info(QStringLiteral("Dictation stop requested"));
+    const double releaseStart = uptimeStamp();
+    m_services.overlay.showProcessing();
+    setStatusText(m_currentMode == RecordingMode::SmartEdit
+                      ? QStringLiteral("Running AI Mode...")
+                      : QStringLiteral("Submitting audio to backend..."));
+
+    const double stopStamp = uptimeStamp();
+    RecordedAudio recording;
+    try {
+        recording = m_services.recorder.stopRecording();
+    } catch (...) {
+        stopFailed(std::current_exception());
+        notifyCanRetryIfChanged();
+        co_return;
+    }
+    m_activeRecordingSessionID.reset();
+    AppLogger::info(QStringLiteral("Audio stop finalize_ms=") +
+                    QString::number(elapsedMilliseconds(stopStamp)));
+    // Whatever the setting says now: the restore only undoes a mute of our own.
+    m_services.muter.restoreMuteStateIfNeeded();
+    setLastRecordingSummary(QStringLiteral("Captured ") + QString::asprintf("%.1f", recording.duration) +
+                            QStringLiteral("s WAV at ") + QFileInfo(recording.url.toLocalFile()).fileName());
+
+    const QString model = effectiveTranscriptionModel(std::nullopt);
+    PipelineRequest request;
+    request.recording = recording;
+    request.promptResult = chooseStopPromptResult(model);
+    request.mode = m_currentMode;
+    request.outputMode = m_currentOutputMode;
+    request.releaseStart = releaseStart;
+    request.sessionGeneration = m_services.session.sessionGeneration();
+    preserveRetryableSubmissionIfNeeded(recording, request.promptResult);
+    clearPrepared();
+    notifyCanRetryIfChanged();
+
+    QPointer<DictationCoordinator> self(this);
+    std::exception_ptr failure;
+    try {
+        if (!m_pipeline) {
+            throw std::runtime_error("No transcription pipeline is available.");
+        }
+        co_await m_pipeline->run(request, *this);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    cleanupRecordingFile(recording);
+    if (self && failure) {
+        self->stopFailed(failure);
+    }
+}
+
+PromptCompositionResult DictationCoordinator::chooseStopPromptResult(const QString& model) {
+    const bool fullPrompt = ModelRouting::needsFullPrompt(m_currentMode, model);
+    if (fullPrompt && m_preparedPromptModel == model && m_preparedPromptResult) {
+        AppLogger::info(QStringLiteral("Reusing prepared prompt/context for model=") + model);
+        return *m_preparedPromptResult;
+    }
+    if (!fullPrompt && m_preparedContext) {
+        AppLogger::info(QStringLiteral("Reusing prepared fast-path context for model=") + model +
+                        QStringLiteral(" context=") + m_preparedContext->debugDescription);
+        return {QString(), *m_preparedContext};
+    }
+    return makePromptResult(model);
+}
+
+PromptCompositionResult DictationCoordinator::makePromptResult(const QString& model) {
+    if (ModelRouting::needsFullPrompt(m_currentMode, model)) {
+        return m_composer.composePrompt(m_services.settings.promptSettings());
+    }
+    const ActiveAppContext context = m_composer.activeAppContextService().currentContext();
+    AppLogger::info(QStringLiteral("Prompt skipped for model=") + model + QStringLiteral(" context=") +
+                    context.debugDescription);
+    return {QString(), context};
+}
+
+void DictationCoordinator::stopFailed(std::exception_ptr error) {
+    // A newer recording may already be under way; its overlay, mute and preparation stay.
+    if (!isRecordingOrStarting()) {
+        clearPrepared();
+        m_activeRecordingSessionID.reset();
+        m_services.overlay.hide();
+        m_services.muter.restoreMuteStateIfNeeded();
+    }
+    if (isHandled(error)) {
+        return;
+    }
+    const QString description = SessionCoordinator::describe(error);
+    AppLogger::error(QStringLiteral("Dictation stop/transcribe failed: ") + description);
+    publishFailure(QStringLiteral("Unable to stop recording: ") + description);
+}
+
+void DictationCoordinator::cleanupRecordingFile(const RecordedAudio& recording) {
+    const QString path = recording.url.toLocalFile();
+    const QFileInfo info(path);
+    if (path.isEmpty() || (!info.exists() && !info.isSymLink())) {
+        return;
+    }
+    QFile file(path);
+    if (file.remove()) {
+        AppLogger::info(QStringLiteral("Deleted temporary recording file ") + info.fileName());
+    } else {
+        AppLogger::error(QStringLiteral("Failed to delete temporary recording file ") + info.fileName() +
+                         QStringLiteral(": ") + file.errorString());
+    }
+}
+
+// ---- Retry --------------------------------------------------------------------------------------
+
+void DictationCoordinator::preserveRetryableSubmissionIfNeeded(const RecordedAudio& recording,
+                                                               const PromptCompositionResult& promptResult) {
+    if (m_currentMode == RecordingMode::SmartEdit) {
+        return;
+    }
+    const auto fail = [this](const QString& description) {
+        AppLogger::error(QStringLiteral("Failed to preserve retryable recording: ") + description);
+        setRetryableSubmission(std::nullopt);
+    };
+    if (m_retryDirectory.isEmpty()) {
+        fail(QStringLiteral("No data folder is available."));
+        return;
+    }
+    if (!QDir().mkpath(m_retryDirectory)) {
+        fail(QStringLiteral("The folder ") + m_retryDirectory + QStringLiteral(" could not be created."));
+        return;
+    }
+    QFile::setPermissions(m_retryDirectory,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString destination = QDir(m_retryDirectory).filePath(retryFileName);
+    const QFileInfo existing(destination);
+    if (existing.exists() || existing.isSymLink()) {
+        QFile old(destination);
+        if (!old.remove()) {
+            fail(QStringLiteral("The previous copy could not be removed: ") + old.errorString());
+            return;
+        }
+    }
+    QFile source(recording.url.toLocalFile());
+    if (!source.copy(destination)) {
+        fail(QStringLiteral("The recording could not be copied: ") + source.errorString());
+        return;
+    }
+    QFile::setPermissions(destination, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    setRetryableSubmission(RetryableSubmission{destination, recording.duration, m_currentMode,
+                                               m_currentOutputMode, promptResult});
+    AppLogger::info(QStringLiteral("Saved retryable recording to ") + retryFileName);
+}
+
+QCoro::Task<> DictationCoordinator::retryLastSubmission() {
+    if (isRecordingOrStarting()) {
+        co_return;
+    }
+    if (!m_retryableSubmission) {
+        publishFailure(QStringLiteral("There is no saved recording available to retry."));
+        co_return;
+    }
+    const RetryableSubmission submission = *m_retryableSubmission;
+    if (!QFileInfo::exists(submission.filePath)) {
+        setRetryableSubmission(std::nullopt);
+        publishFailure(QStringLiteral("The saved recording is no longer available. Record again and retry."));
+        co_return;
+    }
+    if (!m_services.session.activeSessionToken()) {
+        publishFailure(QStringLiteral(
+            "Your saved recording is ready, but Quillvane needs you to sign in again before it can retry."));
+        setLastRecordingSummary(QStringLiteral("Sign in again, then click Retry Last Submission."));
+        co_return;
+    }
+    setLastErrorMessage(std::nullopt);
+    setModes(submission.mode, submission.outputMode);
+    m_services.overlay.showProcessing();
+    setStatusText(QStringLiteral("Retrying last backend submission..."));
+
+    PipelineRequest request;
+    request.recording = RecordedAudio{QUrl::fromLocalFile(submission.filePath), submission.duration};
+    request.promptResult = submission.promptResult;
+    request.mode = submission.mode;
+    request.outputMode = submission.outputMode;
+    request.releaseStart = uptimeStamp();
+    request.sessionGeneration = m_services.session.sessionGeneration();
+    request.isRetry = true;
+
+    QPointer<DictationCoordinator> self(this);
+    std::exception_ptr failure;
+    try {
+        if (!m_pipeline) {
+            throw std::runtime_error("No transcription pipeline is available.");
+        }
+        co_await m_pipeline->run(request, *this);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || !failure) {
+        co_return;
+    }
+    hideOverlay();
+    if (isHandled(failure)) {
+        co_return;
+    }
+    const QString description = SessionCoordinator::describe(failure);
+    AppLogger::error(QStringLiteral("Retry failed: ") + description);
+    publishFailure(QStringLiteral("Retry failed: ") + description);
+}

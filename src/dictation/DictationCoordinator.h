@@ -1,0 +1,216 @@
+#pragma once
+
+#include "DictationModes.h"
+#include "DictationPipeline.h"
+#include "DictationServices.h"
+#include "ModelRouting.h"
+#include "MouseTriggerMode.h"
+#include "PromptCompositionResult.h"
+#include "SpeechDetection.h"
+
+#include <QObject>
+#include <QString>
+#include <QUuid>
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+class PromptComposer;
+
+// The blocking prompt shown when a recording needs a signed-in user; the dashboard shows it as a sheet and
+// sets the coordinator's `upgradePrompt` back to none when the sheet is dismissed.
+struct UpgradePrompt {
+    QUuid id; // a new one for every prompt
+    QString title;
+    QString message;
+
+    friend bool operator==(const UpgradePrompt&, const UpgradePrompt&) = default;
+};
+
+// Turns shortcut presses, middle-mouse presses and menu or dashboard buttons into recordings, and hands
+// each finished recording with its prompt to the pipeline of its mode. It keeps the last dictation or
+// voice-note recording for a retry and publishes a few texts for the menu and the dashboard.
+//
+// A recording: the start needs a session token, shows the overlay, plays the start cue and starts the
+// recorder; while the user speaks, a task on the Scheduler prepares the prompt (or only the frontmost
+// context); the stop finalises the file, restores system output, reuses what was prepared when it still
+// fits, copies the file to the retry slot, runs the pipeline, and deletes the temporary file whatever the
+// pipeline did. A press while a pipeline is still processing starts a new recording at once.
+//
+// While the recorder is starting, a second start is refused and a stop is remembered: it runs as soon as
+// the start completes (and if the start fails, nothing is left running).
+//
+// No operation throws: failures are published (`lastErrorMessage`, then `statusText`, then the summary).
+// Main thread only.
+class DictationCoordinator : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    Q_PROPERTY(std::optional<QString> lastRecordingSummary READ lastRecordingSummary NOTIFY
+                   lastRecordingSummaryChanged)
+    Q_PROPERTY(std::optional<QString> lastTranscript READ lastTranscript NOTIFY lastTranscriptChanged)
+    Q_PROPERTY(std::optional<QString> lastProvider READ lastProvider NOTIFY lastProviderChanged)
+    Q_PROPERTY(std::optional<QString> lastPromptDebug READ lastPromptDebug NOTIFY lastPromptDebugChanged)
+    Q_PROPERTY(std::optional<QString> lastErrorMessage READ lastErrorMessage NOTIFY lastErrorMessageChanged)
+    Q_PROPERTY(RecordingMode activeMode READ activeMode NOTIFY activeModeChanged)
+    Q_PROPERTY(OutputMode activeOutputMode READ activeOutputMode NOTIFY activeOutputModeChanged)
+    Q_PROPERTY(std::optional<UpgradePrompt> upgradePrompt READ upgradePrompt WRITE setUpgradePrompt NOTIFY
+                   upgradePromptChanged)
+    Q_PROPERTY(bool canRetryLastSubmission READ canRetryLastSubmission NOTIFY canRetryLastSubmissionChanged)
+
+public:
+    static constexpr double minRecordingDuration = SpeechDetection::minRecordingDuration;
+    static constexpr double shortClipZephyrixCutoff = ModelRouting::shortClipZephyrixCutoff;
+
+    static inline const QString initialStatus = QStringLiteral("Ready to record.");
+    static inline const QString notAuthenticatedText =
+        QStringLiteral("Quillvane is not authenticated right now. Sign in again, then retry your recording.");
+    static inline const QString silentText = QStringLiteral("No speech detected.");
+    static inline const QString silentSummary =
+        QStringLiteral("The recording was silent, so Quillvane did not insert any text.");
+    static inline const QString retryFileName = QStringLiteral("last-recording.wav");
+
+    // `composer` must outlive the coordinator, as must every service. Calls no service.
+    DictationCoordinator(DictationServices services, PromptComposer& composer, QObject* parent = nullptr);
+    ~DictationCoordinator() override;
+
+    // The pipelines of the three modes; set once by the composition root before the first stop.
+    void setPipeline(DictationPipeline* pipeline) { m_pipeline = pipeline; }
+    // The retry copy's folder; by default the "Retry" folder of the app's data folder.
+    void setRetryDirectory(const QString& directory) { m_retryDirectory = directory; }
+    QString retryDirectory() const { return m_retryDirectory; }
+
+    // Installs the shortcut handler and activates the shortcuts. A failure is published as the status.
+    void start();
+
+    QCoro::Task<> startMouseTrigger(MouseTriggerMode mode);
+    QCoro::Task<> startRecording(RecordingMode mode, OutputMode outputMode);
+    QCoro::Task<> stopRecording();
+    QCoro::Task<> retryLastSubmission();
+
+    // True while a retry copy is held and no recording is being made (or started).
+    bool canRetryLastSubmission() const;
+
+    const QString& statusText() const { return m_statusText; }
+    const std::optional<QString>& lastRecordingSummary() const { return m_lastRecordingSummary; }
+    const std::optional<QString>& lastTranscript() const { return m_lastTranscript; }
+    const std::optional<QString>& lastProvider() const { return m_lastProvider; }
+    const std::optional<QString>& lastPromptDebug() const { return m_lastPromptDebug; }
+    const std::optional<QString>& lastErrorMessage() const { return m_lastErrorMessage; }
+    RecordingMode activeMode() const { return m_activeMode; }
+    OutputMode activeOutputMode() const { return m_activeOutputMode; }
+    const std::optional<UpgradePrompt>& upgradePrompt() const { return m_upgradePrompt; }
+    void setUpgradePrompt(const std::optional<UpgradePrompt>& prompt);
+
+    // ---- For the pipelines -----------------------------------------------------------------------------
+    const DictationServices& services() const { return m_services; }
+    const PromptComposer& promptComposer() const { return m_composer; }
+    RecordingMode currentMode() const { return m_currentMode; }
+    OutputMode currentOutputMode() const { return m_currentOutputMode; }
+    const std::optional<QString>& selectedTextForSmartEdit() const { return m_selectedTextForSmartEdit; }
+    void setSelectedTextForSmartEdit(const std::optional<QString>& text) {
+        m_selectedTextForSmartEdit = text;
+    }
+    const std::optional<QString>& voiceInstructionForSmartEdit() const {
+        return m_voiceInstructionForSmartEdit;
+    }
+    void setVoiceInstructionForSmartEdit(const std::optional<QString>& text) {
+        m_voiceInstructionForSmartEdit = text;
+    }
+
+    void setStatusText(const QString& text);
+    void setLastRecordingSummary(const std::optional<QString>& summary);
+    void setLastTranscript(const std::optional<QString>& transcript);
+    void setLastProvider(const std::optional<QString>& provider);
+    void setLastPromptDebug(const std::optional<QString>& debug);
+    void setLastErrorMessage(const std::optional<QString>& message);
+    // `message` as `lastErrorMessage`, then as `statusText`.
+    void publishFailure(const QString& message);
+
+    void hideOverlay();
+    void playCompletionSound();
+    // The speech check with the user's current silence threshold.
+    bool hasMeaningfulAudio(const QByteArray& audioData, double duration) const;
+    // Overlay hidden, "No speech detected." published with its summary.
+    void handleSilentTranscription(const RecordedAudio& recording);
+    // The model for the recording in progress (current mode, prompt settings, verbatim style).
+    QString effectiveTranscriptionModel(std::optional<double> duration) const;
+    // The user's output options applied to a text about to be inserted.
+    QString prepareOutputText(const QString& text) const;
+
+    // Whole milliseconds from a Clock monotonic stamp (seconds) to now, halves away from zero.
+    static qint64 elapsedMilliseconds(double since);
+    static double uptimeStamp();
+
+signals:
+    void statusTextChanged();
+    void lastRecordingSummaryChanged();
+    void lastTranscriptChanged();
+    void lastProviderChanged();
+    void lastPromptDebugChanged();
+    void lastErrorMessageChanged();
+    void activeModeChanged();
+    void activeOutputModeChanged();
+    void upgradePromptChanged();
+    void canRetryLastSubmissionChanged();
+
+private:
+    struct RetryableSubmission {
+        QString filePath;
+        double duration = 0;
+        RecordingMode mode = RecordingMode::Transcription;
+        OutputMode outputMode = OutputMode::Paste;
+        PromptCompositionResult promptResult;
+    };
+
+    // Stores a published value and announces it when it changed.
+    template <class T> void publish(T& field, const T& value, void (DictationCoordinator::*changed)()) {
+        if (field == value) {
+            return;
+        }
+        field = value;
+        (this->*changed)();
+    }
+
+    QCoro::Task<> handleHotkeyEvent(HotkeyIntent intent, HotkeyEvent event);
+    bool isRecordingOrStarting() const;
+    void setModes(RecordingMode mode, OutputMode outputMode);
+    void clearPrepared();
+    void startPreparation(QUuid sessionId, QString model, RecordingMode mode);
+    PromptCompositionResult chooseStopPromptResult(const QString& model);
+    PromptCompositionResult makePromptResult(const QString& model);
+    void preserveRetryableSubmissionIfNeeded(const RecordedAudio& recording,
+                                             const PromptCompositionResult& promptResult);
+    void setRetryableSubmission(std::optional<RetryableSubmission> submission);
+    void stopFailed(std::exception_ptr error);
+    static void cleanupRecordingFile(const RecordedAudio& recording);
+    void notifyCanRetryIfChanged();
+
+    DictationServices m_services;
+    PromptComposer& m_composer;
+    DictationPipeline* m_pipeline = nullptr;
+    QString m_retryDirectory;
+
+    QString m_statusText = initialStatus;
+    std::optional<QString> m_lastRecordingSummary;
+    std::optional<QString> m_lastTranscript;
+    std::optional<QString> m_lastProvider;
+    std::optional<QString> m_lastPromptDebug;
+    std::optional<QString> m_lastErrorMessage;
+    RecordingMode m_activeMode = RecordingMode::Transcription;
+    OutputMode m_activeOutputMode = OutputMode::Paste;
+    std::optional<UpgradePrompt> m_upgradePrompt;
+
+    RecordingMode m_currentMode = RecordingMode::Transcription;
+    OutputMode m_currentOutputMode = OutputMode::Paste;
+    std::optional<QString> m_selectedTextForSmartEdit;
+    std::optional<QString> m_voiceInstructionForSmartEdit;
+    std::optional<PromptCompositionResult> m_preparedPromptResult;
+    std::optional<ActiveAppContext> m_preparedContext;
+    std::optional<QString> m_preparedPromptModel;
+    std::optional<QUuid> m_activeRecordingSessionID;
+    std::optional<RetryableSubmission> m_retryableSubmission;
+
+    bool m_starting = false;                   // the recorder's start is being awaited
+    bool m_stopRequestedWhileStarting = false; // a stop arrived meanwhile; it runs once the start completes
+    bool m_lastCanRetry = false;
+};

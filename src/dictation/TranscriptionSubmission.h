@@ -1,0 +1,87 @@
+#pragma once
+
+#include "APIModels.h"
+#include "DictationModes.h"
+#include "PromptCompositionResult.h"
+#include "RecordedAudio.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+class BackendClient;
+class BackendClientError;
+class DictationCoordinator;
+
+// Uploads one recording that passed the speech check: the WAV plus the text fields that choose the model,
+// the language, verbatim transcription, the prompt and the user's knowledge base. Plain transcription
+// retries once with the balanced model when the primary model's provider failed in the known way; the
+// combined transcribe-and-refine call never does. A rejected session is invalidated (when it is still the
+// one the request carried) and the failure is published on the coordinator.
+//
+// Failures end in one of two ways: CoordinatorHandledError after an authentication failure (the user has
+// been told and the session is gone), or the original error after the three failure texts were published.
+// One object serves one recording (its mode and the session generation taken at the stop). Main thread.
+class TranscriptionSubmission {
+public:
+    static inline const QString fallbackModel = QStringLiteral("nova-3");
+    static inline const QString sessionInvalidText =
+        QStringLiteral("Your Quillvane session expired or became invalid. Sign in again, then retry.");
+    static inline const QString sessionInvalidSummary =
+        QStringLiteral("Audio was captured locally. Use Retry Last Submission after signing in again.");
+    static inline const QString requestFailedSummary = QStringLiteral(
+        "Audio was captured locally but the backend request failed. Retry is available from Home.");
+    static inline const QString audioMimeType = QStringLiteral("audio/wav");
+
+    TranscriptionSubmission(DictationCoordinator& coordinator, BackendClient& backend, RecordingMode mode,
+                            quint64 sessionGeneration);
+
+    // The text fields of every transcription request. `modelOverride` (a model or a tier id) replaces the
+    // routed model.
+    QMap<QString, QString> makeTranscriptionFields(const QString& sessionToken, double durationSeconds,
+                                                   const QString& prompt,
+                                                   const std::optional<QString>& modelOverride) const;
+
+    // The knowledge-base records as compact JSON; nothing (and an error line) when encoding fails.
+    static std::optional<QString> encodeKnowledgeBase(const QList<DictionaryEntryDTO>& entries);
+    static std::optional<QString> encodeKnowledgeBase(const QList<SnippetDTO>& snippets);
+
+    QCoro::Task<TranscriptionResponseDTO> submitTranscription(QByteArray audioData, RecordedAudio recording,
+                                                              PromptCompositionResult promptResult,
+                                                              QString sessionToken, QString modeLabel);
+    QCoro::Task<CombinedTranscriptionResponseDTO>
+    submitRefinedTranscription(QByteArray audioData, RecordedAudio recording,
+                               PromptCompositionResult promptResult, QString sessionToken, QString modeLabel,
+                               QString refinementMode, std::optional<QString> customInstructions,
+                               std::optional<QString> selectedText);
+
+    // The backend rejected the session: 401 or 403, or another 4xx whose text names a session problem.
+    static bool isAuthenticationError(const BackendClientError& error);
+    // The primary model's provider failed in the way a retry with the balanced model cures.
+    static bool shouldFallbackFromTranscriptionError(const BackendClientError& error);
+
+    // Adopts the session snapshot of an answer, unless the session ended after the recording stopped.
+    void applySessionSnapshot(const SessionResponseDTO& snapshot);
+
+    // Publishes an authentication failure: the session (when it is still the one `sessionToken` names) is
+    // invalidated and the sign-in texts are shown. The caller then throws CoordinatorHandledError.
+    void handleAuthenticationFailure(const QString& sessionToken);
+    // Whether `error` is an authentication failure (which it then handles as above).
+    bool handleIfAuthenticationFailure(std::exception_ptr error, const QString& sessionToken);
+
+private:
+    QString routedModel(double duration) const;
+    bool sendsPrompt(const QString& model, const QString& prompt) const;
+    void logSubmission(const QString& lead, const QString& modeLabel, const QByteArray& audioData,
+                       const RecordedAudio& recording, const PromptCompositionResult& promptResult,
+                       const QString& model, const QString& tail) const;
+    void publishRequestFailure(const QString& modeLabel, std::exception_ptr error, bool log);
+
+    DictationCoordinator& m_coordinator;
+    BackendClient& m_backend;
+    RecordingMode m_mode;
+    quint64 m_sessionGeneration;
+};
