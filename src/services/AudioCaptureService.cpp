@@ -1,19 +1,17 @@
 #include "AudioCaptureService.h"
 
 #include "AppLogger.h"
+#include "AudioInputSystem.h"
 #include "Clock.h"
-#include "PulseClient.h"
 #include "RuntimeDirectory.h"
 #include "TextUtilities.h"
 #include "WavFileWriter.h"
 
-#include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSource>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMediaDevices>
 #include <QtEndian>
 
 #include <algorithm>
@@ -101,7 +99,11 @@ private:
     AudioCaptureService& m_service;
 };
 
-AudioCaptureService::AudioCaptureService(QObject* parent) : QObject(parent) {}
+AudioCaptureService::AudioCaptureService(QObject* parent)
+    : AudioCaptureService(AudioInputSystem::system(), parent) {}
+
+AudioCaptureService::AudioCaptureService(std::shared_ptr<AudioInputSystem> inputs, QObject* parent)
+    : QObject(parent), m_inputs(std::move(inputs)) {}
 
 AudioCaptureService::~AudioCaptureService() {
     m_timer.cancel();
@@ -114,28 +116,26 @@ qint64 AudioCaptureService::framesWritten() const {
 
 namespace {
 // Linux has no microphone consent: access is there when the audio server answers and lists an input.
-// Gives the server's default source, the device recordings use; throws when there is none.
-QAudioDevice accessibleDefaultInput() {
-    PulseClient pulse;
-    const std::optional<QString> sourceName = pulse.defaultSourceName();
-    if (!sourceName) {
+// Gives the id of the input recordings use (the server's default source); throws when there is none.
+QString accessibleDefaultInput(AudioInputSystem& system) {
+    const std::optional<QString> defaultId = system.defaultInputId();
+    if (!defaultId) {
         AppLogger::error(
             QStringLiteral("Audio start refused: the audio server (PulseAudio) cannot be reached: ") +
-            pulse.lastErrorText());
+            system.lastErrorText());
         throw AudioCaptureError::audioServerUnavailable();
     }
-    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
+    const QList<AudioInputSystem::Input> inputs = system.inputs();
     if (inputs.isEmpty()) {
         AppLogger::error(QStringLiteral("Audio start refused: the audio server lists no input device"));
         throw AudioCaptureError::noInputDevice();
     }
-    // Qt 6.4 marks no input as the default: the device whose id is the default source's name is.
-    const QByteArray id = sourceName->toUtf8();
-    for (const QAudioDevice& device : inputs)
-        if (device.id() == id)
-            return device;
-    return inputs.first();
+    for (const AudioInputSystem::Input& input : inputs)
+        if (input.id == *defaultId)
+            return input.id;
+    return inputs.first().id;
 }
+
 } // namespace
 
 QCoro::Task<void> AudioCaptureService::startRecording() {
@@ -151,7 +151,17 @@ QCoro::Task<void> AudioCaptureService::startRecording() {
         ~StartingGuard() { flag = false; }
     } guard{m_starting};
 
-    const std::optional<QAudioDevice> device = accessibleDefaultInput();
+    const QString inputId = accessibleDefaultInput(*m_inputs);
+    QAudioFormat format;
+    format.setSampleRate(kSampleRate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    std::unique_ptr<QAudioSource> source = m_inputs->openCapture(inputId, format);
+    if (!source) {
+        const QString description = QStringLiteral("The microphone is no longer available");
+        AppLogger::error(QStringLiteral("Recorder init failed: the input vanished: ") + inputId);
+        throw AudioCaptureError::recorderInitializationFailed(description);
+    }
 
     QString folderError;
     const QString folder = RuntimeDirectory::path(&folderError);
@@ -170,11 +180,6 @@ QCoro::Task<void> AudioCaptureService::startRecording() {
         throw AudioCaptureError::recorderInitializationFailed(writer->errorText());
     }
 
-    QAudioFormat format;
-    format.setSampleRate(kSampleRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    auto source = std::make_unique<QAudioSource>(*device, format);
     // Small fragments: the first samples reach the file about 20 ms after the start.
     source->setBufferSize(kSampleRate * 2 / 50);
     auto sink = std::make_unique<AudioCaptureSink>(*this);

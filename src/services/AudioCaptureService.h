@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class AudioInputSystem;
 class QAudioSource;
 class QIODevice;
 class WavFileWriter;
@@ -65,6 +66,7 @@ public:
     static constexpr float kSilenceDb = -160.0f;
 
     explicit AudioCaptureService(QObject* parent = nullptr);
+    explicit AudioCaptureService(std::shared_ptr<AudioInputSystem> inputs, QObject* parent = nullptr);
     ~AudioCaptureService() override;
 
     // Asks for microphone access (granted when the audio server answers and lists an input) and starts
@@ -116,6 +118,7 @@ private:
     std::optional<double> m_recordingStartedAt; // Clock monotonic seconds
     QUrl m_currentOutputURL;
     bool m_starting = false;
+    std::shared_ptr<AudioInputSystem> m_inputs;
 
     QByteArray m_pendingByte; // an odd byte left over between reads
     double m_tickSumOfSquares = 0;

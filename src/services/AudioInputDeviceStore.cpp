@@ -1,34 +1,20 @@
 #include "AudioInputDeviceStore.h"
 
-#include "PulseClient.h"
-
-#include <QAudioDevice>
 #include <QCollator>
-#include <QMediaDevices>
 
 #include <algorithm>
 
 namespace {
 const QString kDefaultMicrophone = QStringLiteral("Using your computer's default microphone.");
 
-// The inputs Qt sees (monitors of outputs are not among them), marked against the server's default source.
-QList<AudioInputDevice> enumerateInputDevices(const std::optional<QString>& defaultSourceName) {
+// The server's inputs, marked against its default source.
+QList<AudioInputDevice> enumerateInputDevices(AudioInputSystem& system) {
+    const std::optional<QString> defaultId = system.defaultInputId();
     QList<AudioInputDevice> devices;
-    for (const QAudioDevice& device : QMediaDevices::audioInputs()) {
-        const QString id = QString::fromUtf8(device.id());
-        devices.append({id, device.description(), defaultSourceName && *defaultSourceName == id});
+    for (const AudioInputSystem::Input& input : system.inputs()) {
+        devices.append({input.id, input.name, defaultId && *defaultId == input.id});
     }
     return devices;
-}
-
-// Any device, input or output, with this id.
-bool deviceExists(const QString& uid) {
-    const QByteArray id = uid.toUtf8();
-    const auto matches = [&id](const QAudioDevice& device) { return device.id() == id; };
-    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
-    const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
-    return std::any_of(inputs.begin(), inputs.end(), matches) ||
-           std::any_of(outputs.begin(), outputs.end(), matches);
 }
 } // namespace
 
@@ -45,7 +31,10 @@ AudioInputDeviceError AudioInputDeviceError::deviceLookupFailed() {
 }
 
 AudioInputDeviceStore::AudioInputDeviceStore(QObject* parent)
-    : QObject(parent), m_statusText(kDefaultMicrophone) {}
+    : AudioInputDeviceStore(AudioInputSystem::system(), parent) {}
+
+AudioInputDeviceStore::AudioInputDeviceStore(std::shared_ptr<AudioInputSystem> system, QObject* parent)
+    : QObject(parent), m_system(std::move(system)), m_statusText(kDefaultMicrophone) {}
 
 QList<AudioInputDevice> AudioInputDeviceStore::sorted(QList<AudioInputDevice> devices) {
     QCollator collator;
@@ -73,8 +62,7 @@ QString AudioInputDeviceStore::statusFor(const QList<AudioInputDevice>& devices,
 }
 
 void AudioInputDeviceStore::refresh(const std::optional<QString>& selectedUID) {
-    PulseClient pulse;
-    const QList<AudioInputDevice> devices = sorted(enumerateInputDevices(pulse.defaultSourceName()));
+    const QList<AudioInputDevice> devices = sorted(enumerateInputDevices(*m_system));
     const QString status = statusFor(devices, selectedUID);
     if (devices != m_devices) {
         m_devices = devices;
@@ -91,10 +79,9 @@ void AudioInputDeviceStore::selectDevice(const std::optional<QString>& uid) {
         refresh(std::nullopt);
         return;
     }
-    if (!deviceExists(*uid))
+    if (!m_system->deviceExists(*uid))
         throw AudioInputDeviceError::deviceLookupFailed();
-    PulseClient pulse;
-    const int status = pulse.setDefaultSource(*uid);
+    const int status = m_system->setDefaultInput(*uid);
     if (status != 0)
         throw AudioInputDeviceError::setDefaultFailed(status);
     refresh(uid);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "AudioInputDevice.h"
+#include "AudioInputSystem.h"
 #include "UserFacingError.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class AudioInputDeviceError : public UserFacingError {
@@ -36,6 +38,7 @@ class AudioInputDeviceStore : public QObject {
 
 public:
     explicit AudioInputDeviceStore(QObject* parent = nullptr);
+    explicit AudioInputDeviceStore(std::shared_ptr<AudioInputSystem> system, QObject* parent = nullptr);
 
     QList<AudioInputDevice> devices() const { return m_devices; }
     QString statusText() const { return m_statusText; }
@@ -59,5 +62,6 @@ signals:
 
 private:
     QList<AudioInputDevice> m_devices;
+    std::shared_ptr<AudioInputSystem> m_system;
     QString m_statusText;
 };

@@ -1,10 +1,9 @@
 #include "PermissionsCoordinator.h"
 
 #include "AppLogger.h"
+#include "AudioInputSystem.h"
 #include "Scheduler.h"
 
-#include <QAudioDevice>
-#include <QMediaDevices>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -40,8 +39,10 @@ QString kindName(PermissionKind kind) {
 PermissionsCoordinator::Platform withDefaults(PermissionsCoordinator::Platform platform) {
     if (!platform.microphoneState) {
         platform.microphoneState = [] {
-            return QMediaDevices::audioInputs().isEmpty() ? PermissionState::ReviewInSettings
-                                                          : PermissionState::Granted;
+            const std::shared_ptr<AudioInputSystem> inputs = AudioInputSystem::system();
+            return inputs->defaultInputId() && !inputs->inputs().isEmpty()
+                       ? PermissionState::Granted
+                       : PermissionState::ReviewInSettings;
         };
     }
     if (!platform.accessibilityTrusted) {

@@ -3,11 +3,14 @@
 
 #include "AudioCaptureService.h"
 #include "AudioInputDeviceStore.h"
+#include "AudioInputSystem.h"
+
 #include "AudioTestMain.h"
 #include "AudioTestTools.h"
 #include "MediaControlService.h"
 #include "RunTask.h"
 #include "WavFileWriter.h"
+#include <QAudioSource>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -40,6 +43,40 @@ std::vector<qint16> sine(double amplitude, int count = 16000) {
 }
 
 using Devices = QList<AudioInputDevice>;
+
+template <class E, class F> std::optional<E> thrownBy(F action) {
+    try {
+        action();
+    } catch (const E& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+// A sound server as the test scripts it; records the default switches asked of it.
+class ScriptedInputs : public AudioInputSystem {
+public:
+    std::optional<QString> defaultId;
+    QList<Input> list;
+    int switchStatus = 0;
+    QStringList switches;
+
+    std::optional<QString> defaultInputId() override { return defaultId; }
+    QList<Input> inputs() override { return list; }
+    bool deviceExists(const QString& id) override {
+        return std::any_of(list.begin(), list.end(), [&](const Input& input) { return input.id == id; });
+    }
+    int setDefaultInput(const QString& id) override {
+        switches << id;
+        if (switchStatus == 0)
+            defaultId = id;
+        return switchStatus;
+    }
+    std::unique_ptr<QAudioSource> openCapture(const QString&, const QAudioFormat&) override {
+        return nullptr;
+    }
+    QString lastErrorText() const override { return QStringLiteral("Connection refused"); }
+};
 } // namespace
 
 class TestAudioUnits : public QObject {
@@ -234,6 +271,59 @@ private slots:
         QDir runtime(m_runtime.path());
         QCOMPARE(runtime.entryList({"*.wav"}, QDir::Files), QStringList());
         QCOMPARE(QDir(m_runtime.filePath("quillvane")).entryList({"*.wav"}, QDir::Files), QStringList());
+    }
+
+    // What the server lacks decides the sentence; no recording file is left behind.
+    void startWithoutAUsableInput_data() {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("inputs");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no server") << false << false << AudioCaptureError::audioServerUnavailable().message();
+        QTest::newRow("no input device") << true << false << AudioCaptureError::noInputDevice().message();
+        QTest::newRow("input vanished before opening")
+            << true << true << "Audio recorder initialization failed: The microphone is no longer available";
+    }
+    void startWithoutAUsableInput() {
+        QFETCH(bool, server);
+        QFETCH(bool, inputs);
+        QFETCH(QString, message);
+        auto system = std::make_shared<ScriptedInputs>();
+        if (server)
+            system->defaultId = "alsa_input.usb";
+        if (inputs)
+            system->list = {{"alsa_input.usb", "USB Microphone"}};
+        AudioCaptureService service(system);
+        const auto error = expectFailure<AudioCaptureError>(service.startRecording());
+        QCOMPARE(error.message(), message);
+        QVERIFY(!error.message().contains("permission"));
+        QVERIFY(!service.isRecording());
+        QCOMPARE(QDir(m_runtime.filePath("quillvane")).entryList({"*.wav"}, QDir::Files), QStringList());
+    }
+
+    // The store lists the server's inputs with its default first, and switches the default through it.
+    void deviceStoreThroughTheInputSystem() {
+        auto system = std::make_shared<ScriptedInputs>();
+        system->defaultId = "b.mic";
+        system->list = {{"a.mic", "Alpha"}, {"b.mic", "Bravo"}};
+        AudioInputDeviceStore store(system);
+        store.refresh(std::nullopt);
+        QCOMPARE(store.devices(), (Devices{{"b.mic", "Bravo", true}, {"a.mic", "Alpha", false}}));
+        QCOMPARE(store.statusText(), QStringLiteral("Using your computer's default microphone: Bravo"));
+
+        store.selectDevice(QStringLiteral("a.mic"));
+        QCOMPARE(system->switches, QStringList{"a.mic"});
+        QCOMPARE(store.statusText(), QStringLiteral("Selected microphone: Alpha"));
+
+        system->switchStatus = 7;
+        const auto refused =
+            thrownBy<AudioInputDeviceError>([&] { store.selectDevice(QStringLiteral("b.mic")); });
+        QVERIFY(refused);
+        QCOMPARE(refused->message(), QStringLiteral("Unable to switch microphones (7)."));
+        const auto unknown =
+            thrownBy<AudioInputDeviceError>([&] { store.selectDevice(QStringLiteral("zz")); });
+        QVERIFY(unknown);
+        QCOMPARE(unknown->kind(), AudioInputDeviceError::Kind::deviceLookupFailed);
+        QCOMPARE(system->switches, (QStringList{"a.mic", "b.mic"})); // an unknown id is never sent
     }
 
     void withoutAServerNothingIsMutedOrRestored() {
