@@ -37,6 +37,10 @@ public:
         if (event.xselection.property == None) {
             return std::nullopt; // the owner refused this target
         }
+        // The owner's writes so far (this answer, earlier ones) announced themselves: only a new value
+        // after this point is a piece of an INCR transfer.
+        while (XCheckTypedWindowEvent(m_display, m_window, PropertyNotify, &event)) {
+        }
         Atom actualType = None;
         int actualFormat = 0;
         std::optional<QByteArray> bytes = takeProperty(&actualType, &actualFormat);

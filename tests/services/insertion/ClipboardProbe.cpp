@@ -1,7 +1,9 @@
 // A clipboard owner and reader of its own, on plain Xlib (no toolkit, so nothing converts the data):
-//   clipboard_probe own NAME BASE64 [NAME BASE64...]   owns CLIPBOARD offering exactly these targets
-//                                                       (plus TARGETS and TIMESTAMP); prints "owned", then
-//                                                       "lost" and exits when another client takes it
+//   clipboard_probe own NAME DATA [NAME DATA...]       owns CLIPBOARD offering exactly these targets
+//                                                       (plus TARGETS and TIMESTAMP); DATA is base64, or
+//                                                       @FILE; more than 64 KiB go in INCR pieces; prints
+//                                                       "owned", then "lost" and exits when another client
+//                                                       takes it
 //   clipboard_probe read                                prints "target NAME" per target the owner lists,
 //                                                       then "data NAME BASE64" per target it could read
 
@@ -12,6 +14,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -101,6 +105,9 @@ bool convert(Display* display, Window window, Atom target, std::string* bytes) {
     if (!waitFor(display, window, SelectionNotify, &event) || event.xselection.property == None) {
         return false;
     }
+    while (XCheckTypedWindowEvent(display, window, PropertyNotify, &event)) {
+        // announcements of values written before the answer: not pieces
+    }
     Atom type = None;
     if (!take(display, window, property, &type, bytes)) {
         return false;
@@ -160,12 +167,25 @@ int own(Display* display, Window window, int argc, char** argv) {
     std::vector<Atom> order;
     for (int i = 0; i + 1 < argc; i += 2) {
         const Atom atom = XInternAtom(display, argv[i], False);
-        offered[atom] = fromBase64(argv[i + 1]);
+        if (argv[i + 1][0] == '@') {
+            std::ifstream file(argv[i + 1] + 1, std::ios::binary);
+            offered[atom].assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        } else {
+            offered[atom] = fromBase64(argv[i + 1]);
+        }
         order.push_back(atom);
     }
     const Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
     const Atom targets = XInternAtom(display, "TARGETS", False);
     const Atom timestamp = XInternAtom(display, "TIMESTAMP", False);
+    const Atom incr = XInternAtom(display, "INCR", False);
+    constexpr size_t kPiece = 64 * 1024;
+    struct Transfer {
+        std::string data;
+        size_t offset = 0;
+        Atom type = None;
+    };
+    std::map<std::pair<Window, Atom>, Transfer> transfers; // by requestor and property
     XSetSelectionOwner(display, clipboard, window, CurrentTime);
     if (XGetSelectionOwner(display, clipboard) != window) {
         std::printf("not owned\n");
@@ -179,6 +199,23 @@ int own(Display* display, Window window, int argc, char** argv) {
         if (event.type == SelectionClear) {
             std::printf("lost\n");
             return 0;
+        }
+        if (event.type == PropertyNotify && event.xproperty.state == PropertyDelete) {
+            // The requestor took the last piece: the next one, or an empty one at the end.
+            const auto it = transfers.find({event.xproperty.window, event.xproperty.atom});
+            if (it != transfers.end()) {
+                Transfer& transfer = it->second;
+                const std::string piece = transfer.data.substr(transfer.offset, kPiece);
+                transfer.offset += piece.size();
+                XChangeProperty(display, event.xproperty.window, event.xproperty.atom, transfer.type, 8,
+                                PropModeReplace, reinterpret_cast<const unsigned char*>(piece.data()),
+                                int(piece.size()));
+                if (piece.empty()) {
+                    transfers.erase(it);
+                }
+                XFlush(display);
+            }
+            continue;
         }
         if (event.type != SelectionRequest) {
             continue;
@@ -200,7 +237,14 @@ int own(Display* display, Window window, int argc, char** argv) {
             long time = CurrentTime;
             XChangeProperty(display, request.requestor, reply.property, XA_INTEGER, 32, PropModeReplace,
                             reinterpret_cast<unsigned char*>(&time), 1);
-        } else if (auto it = offered.find(request.target); it != offered.end()) {
+        } else if (auto it = offered.find(request.target);
+                   it != offered.end() && it->second.size() > kPiece) {
+            XSelectInput(display, request.requestor, PropertyChangeMask);
+            long size = long(it->second.size());
+            XChangeProperty(display, request.requestor, reply.property, incr, 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(&size), 1);
+            transfers[{request.requestor, reply.property}] = Transfer{it->second, 0, request.target};
+        } else if (it != offered.end()) {
             XChangeProperty(display, request.requestor, reply.property, request.target, 8, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(it->second.data()),
                             int(it->second.size()));

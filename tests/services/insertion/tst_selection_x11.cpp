@@ -13,6 +13,8 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QMimeData>
+#include <QRandomGenerator>
+#include <QTemporaryFile>
 
 using namespace std::chrono_literals;
 
@@ -65,7 +67,16 @@ public:
     bool start(const Formats& formats) {
         QStringList arguments{"own"};
         for (const auto& [name, bytes] : formats) {
-            arguments << name << QString::fromLatin1(bytes.toBase64());
+            if (bytes.size() > 64 * 1024) { // too long for a command line
+                auto file = std::make_unique<QTemporaryFile>();
+                if (!file->open() || file->write(bytes) != bytes.size() || !file->flush()) {
+                    return false;
+                }
+                arguments << name << "@" + file->fileName();
+                m_files.push_back(std::move(file));
+            } else {
+                arguments << name << QString::fromLatin1(bytes.toBase64());
+            }
         }
         m_process.start(CLIPBOARD_PROBE_PATH, arguments);
         return m_process.waitForStarted() &&
@@ -78,6 +89,7 @@ public:
 
 private:
     QProcess m_process;
+    std::vector<std::unique_ptr<QTemporaryFile>> m_files;
 };
 
 // The clipboard's targets and the bytes of each, as a client without a toolkit reads them.
@@ -222,8 +234,8 @@ private slots:
 
     // Whatever borrowed it (a copy of the selection, a paste), the clipboard comes back with the targets its
     // owner offered and nothing else, each with the owner's bytes: no re-encoded PNG, no UTF-16 HTML turned
-    // into UTF-8, a private binary type intact. The other image formats beside the PNG come back as
-    // targets made from it.
+    // into UTF-8, private binary types intact, a large one too. The other image formats beside the PNG come
+    // back as targets made from it.
     void clipboardComesBackByteForByte_data() {
         QTest::addColumn<bool>("paste");
         QTest::newRow("selection capture") << false;
@@ -238,6 +250,12 @@ private slots:
         const QString htmlText = QString::fromUtf8("<b>the user's ✓</b>");
         html.append(reinterpret_cast<const char*>(htmlText.utf16()), htmlText.size() * 2);
         const QByteArray png = unusualPng();
+        // More than an X request holds: it travels in INCR pieces, to us and back to the reader.
+        QByteArray large(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+        QRandomGenerator generator(9);
+        for (char& byte : large) {
+            byte = char(generator.generate() & 0xff);
+        }
         const Formats offered{{"UTF8_STRING", text},
                               {"STRING", userText.toLatin1()},
                               {"TEXT", userText.toLatin1()},
@@ -245,7 +263,8 @@ private slots:
                               {"text/html", html},
                               {"image/png", png},
                               {"image/bmp", QByteArray("made from the PNG on request")},
-                              {"application/x-quillvane-test", QByteArray("\0\xff\xfe binary\0", 11)}};
+                              {"application/x-quillvane-test", QByteArray("\0\xff\xfe binary\0", 11)},
+                              {"application/x-quillvane-large", large}};
 
         TargetProcess target(INSERTION_TARGET_PATH);
         QVERIFY(target.start() && waitUntilFrontmost(*m_windows, target));
@@ -283,7 +302,7 @@ private slots:
                 QCOMPARE(fromBmp.convertToFormat(QImage::Format_ARGB32),
                          fromPng.convertToFormat(QImage::Format_ARGB32));
             } else {
-                QVERIFY2(reading.data.value(name) == bytes, qPrintable(name));
+                QVERIFY2(reading.data.value(name) == bytes, qPrintable(name + " " + QString::number(reading.data.value(name).size())));
             }
         }
     }
