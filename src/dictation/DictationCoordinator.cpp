@@ -374,17 +374,18 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
     request.outputMode = m_currentOutputMode;
     request.releaseStart = releaseStart;
     request.sessionGeneration = m_services.session.sessionGeneration();
-    preserveRetryableSubmissionIfNeeded(recording, request.promptResult);
     clearPrepared();
+
+    // The clip goes out first; the retry copy is made while the pipeline waits for the backend, and always
+    // before the temporary file is deleted, so it survives whatever the pipeline does.
+    QCoro::Task<> pipelineRun = runPipeline(request);
+    preserveRetryableSubmissionIfNeeded(request);
     notifyCanRetryIfChanged();
 
     QPointer<DictationCoordinator> self(this);
     std::exception_ptr failure;
     try {
-        if (!m_pipeline) {
-            throw std::runtime_error("No transcription pipeline is available.");
-        }
-        co_await m_pipeline->run(request, *this);
+        co_await pipelineRun;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -392,6 +393,13 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
     if (self && failure) {
         self->stopFailed(failure);
     }
+}
+
+QCoro::Task<> DictationCoordinator::runPipeline(PipelineRequest request) {
+    if (!m_pipeline) {
+        throw std::runtime_error("No transcription pipeline is available.");
+    }
+    co_await m_pipeline->run(request, *this);
 }
 
 PromptCompositionResult DictationCoordinator::chooseStopPromptResult(const QString& model) {
@@ -451,9 +459,8 @@ void DictationCoordinator::cleanupRecordingFile(const RecordedAudio& recording) 
 
 // ---- Retry --------------------------------------------------------------------------------------
 
-void DictationCoordinator::preserveRetryableSubmissionIfNeeded(const RecordedAudio& recording,
-                                                               const PromptCompositionResult& promptResult) {
-    if (m_currentMode == RecordingMode::SmartEdit) {
+void DictationCoordinator::preserveRetryableSubmissionIfNeeded(const PipelineRequest& request) {
+    if (request.mode == RecordingMode::SmartEdit) {
         return;
     }
     const auto fail = [this](const QString& description) {
@@ -479,14 +486,14 @@ void DictationCoordinator::preserveRetryableSubmissionIfNeeded(const RecordedAud
             return;
         }
     }
-    QFile source(recording.url.toLocalFile());
+    QFile source(request.recording.url.toLocalFile());
     if (!source.copy(destination)) {
         fail(QStringLiteral("The recording could not be copied: ") + source.errorString());
         return;
     }
     QFile::setPermissions(destination, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    setRetryableSubmission(RetryableSubmission{destination, recording.duration, m_currentMode,
-                                               m_currentOutputMode, promptResult});
+    setRetryableSubmission(RetryableSubmission{destination, request.recording.duration, request.mode,
+                                               request.outputMode, request.promptResult});
     AppLogger::info(QStringLiteral("Saved retryable recording to ") + retryFileName);
 }
 
@@ -527,10 +534,7 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
     QPointer<DictationCoordinator> self(this);
     std::exception_ptr failure;
     try {
-        if (!m_pipeline) {
-            throw std::runtime_error("No transcription pipeline is available.");
-        }
-        co_await m_pipeline->run(request, *this);
+        co_await runPipeline(request);
     } catch (...) {
         failure = std::current_exception();
     }

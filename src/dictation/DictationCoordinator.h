@@ -178,8 +178,8 @@ private:
     void startPreparation(QUuid sessionId, QString model, RecordingMode mode);
     PromptCompositionResult chooseStopPromptResult(const QString& model);
     PromptCompositionResult makePromptResult(const QString& model);
-    void preserveRetryableSubmissionIfNeeded(const RecordedAudio& recording,
-                                             const PromptCompositionResult& promptResult);
+    QCoro::Task<> runPipeline(PipelineRequest request);
+    void preserveRetryableSubmissionIfNeeded(const PipelineRequest& request);
     void setRetryableSubmission(std::optional<RetryableSubmission> submission);
     void stopFailed(std::exception_ptr error);
     static void cleanupRecordingFile(const RecordedAudio& recording);

@@ -38,7 +38,8 @@ TranscriptionSubmission::TranscriptionSubmission(DictationCoordinator& coordinat
                                                  RecordingMode mode, quint64 sessionGeneration)
     : m_coordinator(coordinator), m_backend(backend), m_mode(mode), m_sessionGeneration(sessionGeneration) {}
 
-std::optional<QString> TranscriptionSubmission::encodeKnowledgeBase(const QList<DictionaryEntryDTO>& entries) {
+std::optional<QString>
+TranscriptionSubmission::encodeKnowledgeBase(const QList<DictionaryEntryDTO>& entries) {
     return encodeRecords(entries);
 }
 
@@ -63,8 +64,8 @@ TranscriptionSubmission::makeTranscriptionFields(const QString& sessionToken, do
                                                  const QString& prompt,
                                                  const std::optional<QString>& modelOverride) const {
     const DictationSettings& settings = m_coordinator.services().settings;
-    const QString model =
-        ModelRouting::normalizedTranscriptionModel(modelOverride ? *modelOverride : routedModel(durationSeconds));
+    const QString model = ModelRouting::normalizedTranscriptionModel(
+        modelOverride ? *modelOverride : routedModel(durationSeconds));
     QMap<QString, QString> fields;
     fields.insert(QStringLiteral("session_token"), sessionToken);
     fields.insert(QStringLiteral("model"), model);
@@ -85,7 +86,8 @@ TranscriptionSubmission::makeTranscriptionFields(const QString& sessionToken, do
         dictionary && !dictionary->isEmpty()) {
         fields.insert(QStringLiteral("dictionary_json"), *dictionary);
     }
-    if (const auto snippets = encodeKnowledgeBase(knowledgeBase.snippetDTOs()); snippets && !snippets->isEmpty()) {
+    if (const auto snippets = encodeKnowledgeBase(knowledgeBase.snippetDTOs());
+        snippets && !snippets->isEmpty()) {
         fields.insert(QStringLiteral("snippets_json"), *snippets);
     }
     return fields;
@@ -230,8 +232,8 @@ QCoro::Task<CombinedTranscriptionResponseDTO> TranscriptionSubmission::submitRef
     QString modeLabel, QString refinementMode, std::optional<QString> customInstructions,
     std::optional<QString> selectedText) {
     const QString model = routedModel(recording.duration);
-    logSubmission(QStringLiteral("Submitting combined "), modeLabel, audioData, recording, promptResult, model,
-                  QStringLiteral(" refinement=") + refinementMode);
+    logSubmission(QStringLiteral("Submitting combined "), modeLabel, audioData, recording, promptResult,
+                  model, QStringLiteral(" refinement=") + refinementMode);
 
     QMap<QString, QString> fields =
         makeTranscriptionFields(sessionToken, recording.duration, promptResult.prompt, model);

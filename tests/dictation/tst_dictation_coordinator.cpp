@@ -539,6 +539,9 @@ private slots:
         QCOMPARE(h.coordinator.lastErrorMessage(), status);
         QCOMPARE(log.entriesStartingWith(QStringLiteral("ERROR ")), errorLog);
         QCOMPARE(h.overlay.state(), QStringLiteral("hidden"));
+        // A clip that reached the pipeline stays retryable whatever the pipeline did.
+        QCOMPARE(h.coordinator.canRetryLastSubmission(), failure != 0);
+        QCOMPARE(readFile(h.retryFile()), failure != 0 ? h.recorder.clip : QByteArray());
         for (const QString& file : h.recorder.filesHandedOut) {
             QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
         }
