@@ -156,6 +156,13 @@ private:
 
     Read fillOnce(Clock::time_point deadline) {
         char chunk[64 * 1024];
+        std::size_t got = 0;
+        const Read result = receiveSome(chunk, sizeof chunk, deadline, got);
+        m_buffer.append(chunk, got);
+        return result;
+    }
+
+    Read receiveSome(char* to, std::size_t room, Clock::time_point deadline, std::size_t& got) {
         while (true) {
             pollfd p{m_fd, POLLIN, 0};
             const int ready = ::poll(&p, 1, millisUntil(deadline));
@@ -165,12 +172,12 @@ private:
                 return Read::TimedOut;
             if (ready < 0)
                 return Read::Closed;
-            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+            const ssize_t n = ::recv(m_fd, to, room, 0);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 return Read::Closed;
-            m_buffer.append(chunk, static_cast<std::size_t>(n));
+            got = static_cast<std::size_t>(n);
             return Read::Data;
         }
     }
@@ -381,19 +388,25 @@ private:
         if (*length > 0)
             continueIfExpected(request);
         const auto size = static_cast<std::size_t>(*length);
-        request.body.reserve(size);
-        while (true) {
-            const std::size_t take = std::min(size - request.body.size(), m_buffer.size());
-            request.body.append(m_buffer, 0, take);
-            m_buffer.erase(0, take);
-            if (request.body.size() == size)
-                return;
-            needMore(deadline, "request body");
-        }
+        const std::size_t buffered = std::min(size, m_buffer.size());
+        request.body.assign(m_buffer, 0, buffered);
+        m_buffer.erase(0, buffered);
+        request.body.resize(size);
+        for (std::size_t filled = buffered; filled < size;)
+            filled += receiveInto(request.body.data() + filled, size - filled, deadline, "request body");
     }
 
-    void needMore(Clock::time_point deadline, const char* what) {
-        switch (fillOnce(deadline)) {
+    // Reads straight into the caller's memory, bypassing the buffer; returns how much arrived.
+    std::size_t receiveInto(char* to, std::size_t room, Clock::time_point deadline, const char* what) {
+        std::size_t got = 0;
+        expectData(receiveSome(to, room, deadline, got), what);
+        return got;
+    }
+
+    void needMore(Clock::time_point deadline, const char* what) { expectData(fillOnce(deadline), what); }
+
+    static void expectData(Read result, const char* what) {
+        switch (result) {
         case Read::Data:
             return;
         case Read::Closed:
@@ -606,7 +619,7 @@ void HttpServer::acceptLoop() {
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 
         std::unique_lock lock(m_mutex);
-        if (m_open.size() >= m_options.maxConnections) {
+        if (m_connections >= m_options.maxConnections) {
             lock.unlock();
             static const char busy[] =
                 "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
@@ -615,18 +628,52 @@ void HttpServer::acceptLoop() {
             ::close(fd);
             continue;
         }
-        const std::uint64_t id = m_nextId++;
+        ++m_connections;
+        m_pending.push_back(fd);
+        if (m_idle >= m_pending.size()) {
+            m_work.notify_one();
+            continue;
+        }
         try {
-            m_open.emplace(id, Open{fd, std::thread([this, id, fd] { serve(id, fd); })});
+            Worker& worker = m_workers.emplace_back();
+            worker.thread = std::thread([this, &worker] { work(&worker); });
         } catch (const std::exception&) {
-            m_open.erase(id);
-            ::close(fd);
+            m_workers.pop_back();
+            if (m_workers.empty()) { // no thread to take it
+                m_pending.pop_back();
+                --m_connections;
+                ::close(fd);
+            }
         }
     }
     ::close(m_listenFd);
 }
 
-void HttpServer::serve(std::uint64_t id, int fd) {
+void HttpServer::work(Worker* self) {
+    // How long a thread without a connection waits for the next before it ends.
+    constexpr auto kLinger = std::chrono::seconds(30);
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        ++m_idle;
+        const bool gotOne =
+            m_work.wait_for(lock, kLinger, [this] { return m_stopping.load() || !m_pending.empty(); });
+        --m_idle;
+        if (m_stopping.load() || !gotOne) {
+            self->finished = true;
+            return;
+        }
+        self->fd = m_pending.front();
+        m_pending.pop_front();
+        lock.unlock();
+        serve(self->fd);
+        lock.lock();
+        ::close(self->fd);
+        self->fd = -1;
+        --m_connections;
+    }
+}
+
+void HttpServer::serve(int fd) {
     try {
         Connection connection(*this, fd);
         try {
@@ -638,26 +685,20 @@ void HttpServer::serve(std::uint64_t id, int fd) {
         }
     } catch (...) {
     }
-    std::lock_guard lock(m_mutex);
-    ::close(fd);
-    const auto it = m_open.find(id);
-    if (it != m_open.end())
-        it->second.fd = -1;
-    m_finished.push_back(id);
 }
 
 void HttpServer::reapFinished() {
     std::vector<std::thread> done;
     {
         std::lock_guard lock(m_mutex);
-        for (const std::uint64_t id : m_finished) {
-            const auto it = m_open.find(id);
-            if (it == m_open.end())
-                continue;
-            done.push_back(std::move(it->second.thread));
-            m_open.erase(it);
+        for (auto it = m_workers.begin(); it != m_workers.end();) {
+            if (it->finished) {
+                done.push_back(std::move(it->thread));
+                it = m_workers.erase(it);
+            } else {
+                ++it;
+            }
         }
-        m_finished.clear();
     }
     for (std::thread& t : done)
         t.join();
@@ -673,16 +714,20 @@ void HttpServer::stop() {
     std::vector<std::thread> threads;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& [id, open] : m_open) {
-            if (open.fd >= 0)
-                ::shutdown(open.fd, SHUT_RDWR);
-            threads.push_back(std::move(open.thread));
+        for (Worker& worker : m_workers) {
+            if (worker.fd >= 0)
+                ::shutdown(worker.fd, SHUT_RDWR);
+            threads.push_back(std::move(worker.thread));
         }
-        m_open.clear();
-        m_finished.clear();
+        for (const int fd : m_pending)
+            ::close(fd);
+        m_connections -= m_pending.size();
+        m_pending.clear();
     }
+    m_work.notify_all();
     for (std::thread& t : threads)
         t.join();
+    m_workers.clear();
     ::close(m_wakeFd);
     m_wakeFd = -1;
     m_listenFd = -1;
@@ -690,10 +735,7 @@ void HttpServer::stop() {
 
 std::size_t HttpServer::openConnections() const {
     std::lock_guard lock(m_mutex);
-    std::size_t count = 0;
-    for (const auto& [id, open] : m_open)
-        count += open.fd >= 0 ? 1 : 0;
-    return count;
+    return m_connections;
 }
 
 } // namespace standin

@@ -4,10 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
-#include <cstdint>
+#include <deque>
 #include <functional>
-#include <map>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,9 +36,10 @@ public:
         std::size_t maxRequestsPerConnection = 100;
     };
 
-    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+    // The handler may take the request's body over.
+    using Handler = std::function<HttpResponse(HttpRequest&)>;
     // Told of a request that was refused before the handler saw it, once its head had been read.
-    using RefusalObserver = std::function<void(const HttpRequest&)>;
+    using RefusalObserver = std::function<void(HttpRequest&)>;
 
     HttpServer(Options options, Handler handler, RefusalObserver refused);
     ~HttpServer();
@@ -55,8 +57,15 @@ public:
 private:
     class Connection;
 
+    struct Worker {
+        std::thread thread;
+        int fd = -1; // the connection it serves, -1 while idle
+        bool finished = false;
+    };
+
     void acceptLoop();
-    void serve(std::uint64_t id, int fd);
+    void work(Worker* self);
+    void serve(int fd);
     void reapFinished();
 
     const Options m_options;
@@ -68,14 +77,14 @@ private:
     std::thread m_acceptThread;
     std::atomic<bool> m_stopping{false};
 
-    struct Open {
-        int fd;
-        std::thread thread;
-    };
+    // One thread serves one connection at a time. Threads outlive their connection for a while and take
+    // the next one, so that a burst of short connections does not start a thread for each.
     mutable std::mutex m_mutex;
-    std::map<std::uint64_t, Open> m_open;
-    std::vector<std::uint64_t> m_finished;
-    std::uint64_t m_nextId = 1;
+    std::condition_variable m_work;
+    std::deque<int> m_pending;     // accepted, not yet taken by a worker
+    std::list<Worker> m_workers;   // stable addresses for the workers' own entries
+    std::size_t m_idle = 0;        // workers waiting for a connection
+    std::size_t m_connections = 0; // accepted and not yet closed
 };
 
 } // namespace standin

@@ -2,7 +2,7 @@
 
 namespace standin {
 
-void RequestRecord::add(ReceivedRequest request) {
+void RequestRecord::add(std::shared_ptr<const ReceivedRequest> request) {
     std::lock_guard lock(m_mutex);
     if (m_limit == 0)
         return;
@@ -30,14 +30,18 @@ std::size_t RequestRecord::limit() const {
 
 std::vector<ReceivedRequest> RequestRecord::all() const {
     std::lock_guard lock(m_mutex);
-    return {m_requests.begin(), m_requests.end()};
+    std::vector<ReceivedRequest> out;
+    out.reserve(m_requests.size());
+    for (const auto& request : m_requests)
+        out.push_back(*request);
+    return out;
 }
 
 std::optional<ReceivedRequest> RequestRecord::last(const std::string& path) const {
     std::lock_guard lock(m_mutex);
     for (auto it = m_requests.rbegin(); it != m_requests.rend(); ++it) {
-        if (it->path == path)
-            return *it;
+        if ((*it)->path == path)
+            return **it;
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,7 +38,8 @@ public:
 
     explicit RequestRecord(std::size_t limit = defaultLimit) : m_limit(limit) {}
 
-    void add(ReceivedRequest request);
+    // Kept as shared, so that a route can read the request while the record holds it without a copy.
+    void add(std::shared_ptr<const ReceivedRequest> request);
     void clear();
     // Drops the oldest requests beyond the new limit at once; 0 keeps none.
     void setLimit(std::size_t limit);
@@ -49,7 +51,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::size_t m_limit;
-    std::deque<ReceivedRequest> m_requests;
+    std::deque<std::shared_ptr<const ReceivedRequest>> m_requests;
 };
 
 } // namespace standin

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,7 +15,11 @@ class BackendState;
 
 // One request as a route sees it: the record of what was sent plus what reading its multipart body found.
 struct Incoming {
-    ReceivedRequest rec;
+    Incoming(std::shared_ptr<const ReceivedRequest> request, std::optional<std::string> error)
+        : shared(std::move(request)), rec(*shared), multipartError(std::move(error)) {}
+
+    std::shared_ptr<const ReceivedRequest> shared; // the same object the request record keeps
+    const ReceivedRequest& rec;
     std::optional<std::string> multipartError; // set when the body is not a well-formed multipart form
 };
 

@@ -8,9 +8,10 @@
 
 namespace standin {
 
-Incoming Router::capture(const HttpRequest& request) {
-    Incoming in;
-    ReceivedRequest& rec = in.rec;
+Incoming Router::capture(HttpRequest& request) {
+    auto shared = std::make_shared<ReceivedRequest>();
+    std::optional<std::string> multipartError;
+    ReceivedRequest& rec = *shared;
     rec.method = request.method;
     rec.path = request.path;
     rec.rawQuery = request.rawQuery;
@@ -20,13 +21,13 @@ Incoming Router::capture(const HttpRequest& request) {
         if (!inserted)
             it->second += ", " + value;
     }
-    rec.body = request.body;
+    rec.body = std::move(request.body);
 
     const auto contentType = rec.headers.find("content-type");
     if (contentType == rec.headers.end() || !startsWithNoCase(contentType->second, "multipart/form-data")) {
-        in.multipartError = "expected a multipart/form-data body";
+        multipartError = "expected a multipart/form-data body";
     } else if (auto boundary = multipartBoundary(contentType->second); !boundary) {
-        in.multipartError = "multipart body without a boundary";
+        multipartError = "multipart body without a boundary";
     } else {
         try {
             for (MultipartPart& part : parseMultipart(rec.body, *boundary)) {
@@ -40,22 +41,21 @@ Incoming Router::capture(const HttpRequest& request) {
                 }
             }
         } catch (const HttpError& e) {
-            in.multipartError = e.message;
+            multipartError = e.message;
             rec.formFields.clear();
             rec.file.reset();
         }
     }
-    return in;
+    return Incoming(std::move(shared), std::move(multipartError));
 }
 
-void Router::recordRefused(const HttpRequest& request) {
-    Incoming in = capture(request);
-    m_record.add(std::move(in.rec));
+void Router::recordRefused(HttpRequest& request) {
+    m_record.add(capture(request).shared);
 }
 
-HttpResponse Router::dispatch(const HttpRequest& request) {
+HttpResponse Router::dispatch(HttpRequest& request) {
     const Incoming in = capture(request);
-    m_record.add(in.rec);
+    m_record.add(in.shared);
     const std::string& path = in.rec.path;
 
     std::optional<ScriptedResponse> scripted;

@@ -27,9 +27,10 @@ public:
 
     RouteTable& routes() { return m_routes; }
 
-    HttpResponse dispatch(const HttpRequest& request);
+    // Takes the request's body over instead of copying it.
+    HttpResponse dispatch(HttpRequest& request);
     // A request refused before it reached a route (its body too large, unreadable, ...): recorded as sent.
-    void recordRefused(const HttpRequest& request);
+    void recordRefused(HttpRequest& request);
 
     void scriptNext(const std::string& path, ScriptedResponse response);
     void setDelay(const std::string& path, std::chrono::milliseconds delay);
@@ -39,7 +40,7 @@ public:
     void interrupt();
     void resume();
 
-    static Incoming capture(const HttpRequest& request);
+    static Incoming capture(HttpRequest& request);
 
 private:
     RequestRecord& m_record;

@@ -76,8 +76,8 @@ int StandinBackend::start(const std::string& host, int port) {
 
     Router* router = &d->router;
     auto server = std::make_unique<HttpServer>(
-        d->options.server, [router](const HttpRequest& request) { return router->dispatch(request); },
-        [router](const HttpRequest& request) { router->recordRefused(request); });
+        d->options.server, [router](HttpRequest& request) { return router->dispatch(request); },
+        [router](HttpRequest& request) { router->recordRefused(request); });
     d->router.resume();
     d->port = server->start(*bindAddress, port);
     d->server = std::move(server);
