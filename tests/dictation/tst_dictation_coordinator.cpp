@@ -99,6 +99,19 @@ private slots:
         QVERIFY(h.recorder.isRecording());
     }
 
+    void eventsAfterTheCoordinatorIsGoneAreDropped() {
+        Harness h(false);
+        auto coordinator = std::make_unique<DictationCoordinator>(
+            DictationServices{h.recorder, h.shortcuts, h.overlay, h.sounds, h.muter, h.context, h.selection,
+                              h.inserter, h.settings, h.session, h.knowledgeBase, h.history, h.notes},
+            h.composer);
+        coordinator->start();
+        coordinator.reset();
+        h.shortcuts.press();
+        QCOMPARE(h.recorder.startCalls, 0);
+        QVERIFY(h.overlay.steps.isEmpty());
+    }
+
     // ---- Hold mode ----------------------------------------------------------------------------------------
 
     void holdModeRecordsAndHandsOver_data() {
