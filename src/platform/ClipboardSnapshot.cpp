@@ -60,6 +60,9 @@ bool isImageMadeFromPng(const QString& format, const QStringList& offered) {
 // the PNG on the first request for each.
 class SnapshotMimeData : public QMimeData {
 public:
+    // The snapshot it offers (taken again as it is while we still own the clipboard).
+    ClipboardSnapshot source;
+
     void add(const QString& format, const QByteArray& bytes) {
         if (!m_formats.contains(format)) {
             m_formats.append(format);
@@ -148,6 +151,10 @@ ClipboardSnapshot ClipboardSnapshot::captureFromQt(const QClipboard& clipboard) 
     if (!mime) {
         return snapshot;
     }
+    // Our own restored snapshot: as it is (its image formats are not made from the PNG just to be kept).
+    if (const auto* restored = dynamic_cast<const SnapshotMimeData*>(mime)) {
+        return restored->source;
+    }
     const QStringList formats = mime->formats();
     for (const QString& format : formats) {
         if (!isProtocolTarget(format)) {
@@ -201,6 +208,7 @@ std::optional<QString> ClipboardSnapshot::text() const {
 
 QMimeData* ClipboardSnapshot::toMimeData() const {
     auto* mime = new SnapshotMimeData;
+    mime->source = *this;
     const QStringList offered = formats();
     for (const Entry& entry : m_entries) {
         if (entry.fromPng) {

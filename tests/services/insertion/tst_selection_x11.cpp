@@ -283,14 +283,21 @@ private slots:
             QCOMPARE(runTask(service.captureSelectedText()), kSelected);
         }
 
+        // Taken again while we still own it (the next dictation), it is the owner's snapshot as it was.
+        const ClipboardSnapshot again = ClipboardRestorer::instance().takeUserClipboard();
+        QStringList offeredNames;
+        for (const auto& [name, bytes] : offered) {
+            offeredNames.append(name);
+        }
+        QCOMPARE(again.formats(), offeredNames);
+        QCOMPARE(again.data("image/png"), png);
+        QVERIFY(again.data("image/bmp").isEmpty()); // still to be made from the PNG when asked for
+
         const ProbeReading reading = readClipboardWithProbe();
         const QStringList protocol{"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS"};
         QStringList restored = reading.targets;
         restored.removeIf([&](const QString& name) { return protocol.contains(name); });
-        QStringList expected;
-        for (const auto& [name, bytes] : offered) {
-            expected.append(name);
-        }
+        QStringList expected = offeredNames;
         restored.sort();
         expected.sort();
         QCOMPARE(restored, expected);
@@ -302,7 +309,8 @@ private slots:
                 QCOMPARE(fromBmp.convertToFormat(QImage::Format_ARGB32),
                          fromPng.convertToFormat(QImage::Format_ARGB32));
             } else {
-                QVERIFY2(reading.data.value(name) == bytes, qPrintable(name + " " + QString::number(reading.data.value(name).size())));
+                QVERIFY2(reading.data.value(name) == bytes,
+                         qPrintable(name + " " + QString::number(reading.data.value(name).size())));
             }
         }
     }
