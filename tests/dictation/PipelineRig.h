@@ -12,10 +12,12 @@
 #include "SecureStore.h"
 #include "SessionCoordinator.h"
 #include "StandinBackend.h"
+#include "TranscriptionSubmission.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTest>
 
 #include <memory>
 
@@ -130,7 +132,8 @@ public:
     explicit SessionBridge(SessionCoordinator& session) : m_session(session) {}
     std::optional<QString> activeSessionToken() const override { return m_session.activeSessionToken(); }
     quint64 sessionGeneration() const override { return m_session.sessionGeneration(); }
-    void applySessionSnapshot(const SessionResponseDTO& snapshot, std::optional<quint64> generation) override {
+    void applySessionSnapshot(const SessionResponseDTO& snapshot,
+                              std::optional<quint64> generation) override {
         m_session.applySessionSnapshot(snapshot, generation);
     }
     void invalidateSessionDueToAuthenticationFailure(const QString& message) override {
@@ -187,8 +190,8 @@ struct Rig {
         composer = std::make_unique<PromptComposer>(context, knowledgeBase);
         pipelines = std::make_unique<DictationPipelines>(*client);
         coordinator = std::make_unique<DictationCoordinator>(
-            DictationServices{recorder, shortcuts, overlay, sounds, muter, context, selection, inserter, settings,
-                              *sessionBridge, knowledgeBase, history, notes},
+            DictationServices{recorder, shortcuts, overlay, sounds, muter, context, selection, inserter,
+                              settings, *sessionBridge, knowledgeBase, history, notes},
             *composer);
         coordinator->setPipeline(pipelines.get());
         coordinator->setRetryDirectory(dir.filePath(QStringLiteral("Retry")));
@@ -204,7 +207,8 @@ struct Rig {
     }
 
     void signIn(const QString& idToken) {
-        const bool ok = runTask(session->establishSessionWithGoogle(idToken, std::nullopt, std::nullopt, std::nullopt));
+        const bool ok =
+            runTask(session->establishSessionWithGoogle(idToken, std::nullopt, std::nullopt, std::nullopt));
         QVERIFY(ok);
     }
     QString token() const { return session->activeSessionToken().value_or(QString()); }
@@ -243,19 +247,26 @@ struct Rig {
     }
 
     void useEmailContext() {
-        context.context = ActiveAppContext{QStringLiteral("Thunderbird"), QStringLiteral("thunderbird"),
-                                           QStringLiteral("Write: Weekly update"), QStringLiteral("communication"),
-                                           QStringLiteral("Thunderbird (COMMUNICATION) - Write: Weekly update")};
+        context.context =
+            ActiveAppContext{QStringLiteral("Thunderbird"), QStringLiteral("thunderbird"),
+                             QStringLiteral("Write: Weekly update"), QStringLiteral("communication"),
+                             QStringLiteral("Thunderbird (COMMUNICATION) - Write: Weekly update")};
     }
 };
 
 // A transcription answer as the backend gives it, carrying the session snapshot.
-inline standin::ScriptedResponse transcriptionAnswer(const QString& text, const QString& token,
-                                                     const std::optional<QString>& transcript = std::nullopt) {
-    QJsonObject session{{"total_words", 3}, {"total_minutes", 0.5}, {"lifetime_words", 3},
-                        {"lifetime_minutes", 0.5}, {"session_token", token}};
-    QJsonObject answer{{"text", text}, {"words", qint64(text.split(' ', Qt::SkipEmptyParts).size())},
-                       {"session", session}, {"provider", "nova-3"}};
+inline standin::ScriptedResponse
+transcriptionAnswer(const QString& text, const QString& token,
+                    const std::optional<QString>& transcript = std::nullopt) {
+    QJsonObject session{{"total_words", 3},
+                        {"total_minutes", 0.5},
+                        {"lifetime_words", 3},
+                        {"lifetime_minutes", 0.5},
+                        {"session_token", token}};
+    QJsonObject answer{{"text", text},
+                       {"words", qint64(text.split(' ', Qt::SkipEmptyParts).size())},
+                       {"session", session},
+                       {"provider", "nova-3"}};
     if (transcript) {
         answer.insert("transcript_text", *transcript);
     }

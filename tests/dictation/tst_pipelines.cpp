@@ -13,6 +13,9 @@ using namespace rig;
 
 Q_DECLARE_METATYPE(RecordingMode)
 Q_DECLARE_METATYPE(OutputMode)
+Q_DECLARE_METATYPE(std::string)
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(standin::ScriptedResponse)
 
 namespace {
 
@@ -20,7 +23,8 @@ using Fields = QMap<QString, QString>;
 
 // The value of `name=` in the latency line of a pipeline.
 qint64 latencyField(const QString& pipeline, const QString& name) {
-    const QStringList lines = RuntimeLogCapture::entriesStartingWith(QStringLiteral("INFO Latency ") + pipeline);
+    const QStringList lines =
+        RuntimeLogCapture::entriesStartingWith(QStringLiteral("INFO Latency ") + pipeline);
     if (lines.size() != 1) {
         qWarning() << "latency lines:" << lines;
         return -1;
@@ -55,30 +59,36 @@ private slots:
         QTest::addColumn<QStringList>("absent");
         QTest::addColumn<bool>("prompt");
 
-        const QStringList kb{"dictionary_json", "snippets_json"};
         QTest::newRow("balanced short dictation")
-            << RecordingMode::Transcription << "tidewell" << "off" << 1.5 << "/api/transcription"
-            << Fields{{"model", "whisper-large-v3-turbo"}, {"language_mode", "auto_detect"},
+            << RecordingMode::Transcription << "tidewell"
+            << "off" << 1.5 << "/api/transcription"
+            << Fields{{"model", "whisper-large-v3-turbo"},
+                      {"language_mode", "auto_detect"},
                       {"duration_seconds", "1.5000"}}
             << QStringList{"verbatim", "verbatim_mode", "prompt", "refinement_mode"} << false;
         QTest::newRow("capable tier sends the prompt")
-            << RecordingMode::Transcription << "keystoner" << "off" << 1.23456 << "/api/transcription"
+            << RecordingMode::Transcription << "keystoner"
+            << "off" << 1.23456 << "/api/transcription"
             << Fields{{"model", "gpt-4o-transcribe"}, {"duration_seconds", "1.2346"}}
             << QStringList{"verbatim", "verbatim_mode"} << true;
         QTest::newRow("verbatim dictation")
-            << RecordingMode::Transcription << "zephyrix" << "strict" << 4.0 << "/api/transcription"
+            << RecordingMode::Transcription << "zephyrix"
+            << "strict" << 4.0 << "/api/transcription"
             << Fields{{"model", "nova-3"}, {"verbatim", "true"}, {"verbatim_mode", "strict"}}
             << QStringList{"prompt"} << false;
-        QTest::newRow("voice note")
-            << RecordingMode::Note << "tidewell" << "off" << 2.0 << "/api/transcription"
-            << Fields{{"model", "nova-3"}, {"duration_seconds", "2.0000"}} << QStringList{"prompt", "verbatim"}
-            << false;
+        QTest::newRow("voice note") << RecordingMode::Note << "tidewell"
+                                    << "off" << 2.0 << "/api/transcription"
+                                    << Fields{{"model", "nova-3"}, {"duration_seconds", "2.0000"}}
+                                    << QStringList{"prompt", "verbatim"} << false;
         QTest::newRow("AI Mode: prompt, no verbatim")
-            << RecordingMode::SmartEdit << "keystoner" << "strict" << 1.5 << "/api/transcription/refine"
-            << Fields{{"model", "whisper-large-v3-turbo"}, {"refinement_mode", "generic"},
-                      {"app_name", "Kate"}, {"window_title", "notes.txt"}, {"selected_text", "draft"}}
+            << RecordingMode::SmartEdit << "keystoner"
+            << "strict" << 1.5 << "/api/transcription/refine"
+            << Fields{{"model", "whisper-large-v3-turbo"},
+                      {"refinement_mode", "generic"},
+                      {"app_name", "Kate"},
+                      {"window_title", "notes.txt"},
+                      {"selected_text", "draft"}}
             << QStringList{"verbatim", "verbatim_mode", "custom_instructions"} << true;
-        Q_UNUSED(kb);
     }
     void fieldsAsReceived() {
         QFETCH(RecordingMode, mode);
@@ -173,8 +183,8 @@ private slots:
         RuntimeLogCapture log;
         Rig r;
         r.useEmailContext();
-        r.standin.scriptNext("/api/transcription/refine",
-                             transcriptionAnswer("Hi team,\n\nSee you tomorrow.", r.token(), "see you tomorrow"));
+        r.standin.scriptNext("/api/transcription/refine", transcriptionAnswer("Hi team,\n\nSee you tomorrow.",
+                                                                              r.token(), "see you tomorrow"));
         r.record();
 
         QCOMPARE(r.paths(), QStringList{"/api/transcription/refine"});
@@ -276,8 +286,8 @@ private slots:
                              << true;
         QTest::newRow("403") << "dictation" << std::string("/api/transcription") << 403 << std::string("no")
                              << true;
-        QTest::newRow("400 Session Expired")
-            << "dictation" << std::string("/api/transcription") << 400 << std::string("Session Expired") << true;
+        QTest::newRow("400 Session Expired") << "dictation" << std::string("/api/transcription") << 400
+                                             << std::string("Session Expired") << true;
         QTest::newRow("400 other") << "dictation" << std::string("/api/transcription") << 400
                                    << std::string("bad audio") << false;
         QTest::newRow("500 mentioning authentication")
@@ -285,8 +295,8 @@ private slots:
             << std::string("upstream authentication with the provider failed") << false;
         QTest::newRow("combined 401") << "email" << std::string("/api/transcription/refine") << 401
                                       << std::string("invalid session") << true;
-        QTest::newRow("voice note 403") << "note" << std::string("/api/transcription") << 403
-                                        << std::string("forbidden") << true;
+        QTest::newRow("voice note 403")
+            << "note" << std::string("/api/transcription") << 403 << std::string("forbidden") << true;
         QTest::newRow("generic formatter 401 after the AI Mode fall-back")
             << "ai-fallback" << std::string("/api/format/generic") << 401 << std::string("invalid session")
             << true;
@@ -336,8 +346,8 @@ private slots:
         QString newToken;
         QTimer::singleShot(100, [&r, &newToken] {
             r.session->clearSavedSession();
-            QCoro::Task<bool> task =
-                r.session->establishSessionWithGoogle("google-id-2", std::nullopt, std::nullopt, std::nullopt);
+            QCoro::Task<bool> task = r.session->establishSessionWithGoogle("google-id-2", std::nullopt,
+                                                                           std::nullopt, std::nullopt);
             Q_UNUSED(task);
         });
         r.record();
@@ -349,7 +359,8 @@ private slots:
 
     void providerFailureRetriesOnceWithNova3_data() {
         QTest::addColumn<std::string>("body");
-        QTest::newRow("as sent") << std::string("OpenAI transcription failed: POST /v1/audio/transcriptions 502");
+        QTest::newRow("as sent") << std::string(
+            "OpenAI transcription failed: POST /v1/audio/transcriptions 502");
         QTest::newRow("upper case") << std::string("OPENAI TRANSCRIPTION FAILED AT /V1/AUDIO/TRANSCRIPTIONS");
     }
     void providerFailureRetriesOnceWithNova3() {
@@ -439,17 +450,20 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("summary");
         QTest::addColumn<QString>("provider");
-        QTest::newRow("paste") << RecordingMode::Transcription << OutputMode::Paste
-                               << "Transcribed successfully, but output insertion failed: XTest is unavailable."
-                               << "Transcript captured. Copy it manually from the dashboard if needed."
-                               << "Quillvane";
-        QTest::newRow("type") << RecordingMode::Transcription << OutputMode::Type
-                              << "Transcribed successfully, but output insertion failed: XTest is unavailable."
-                              << "Transcript captured. Copy it manually from the dashboard if needed."
-                              << "Quillvane";
+        QTest::newRow("paste")
+            << RecordingMode::Transcription << OutputMode::Paste
+            << "Transcribed successfully, but output insertion failed: XTest is unavailable."
+            << "Transcript captured. Copy it manually from the dashboard if needed."
+            << "Quillvane";
+        QTest::newRow("type")
+            << RecordingMode::Transcription << OutputMode::Type
+            << "Transcribed successfully, but output insertion failed: XTest is unavailable."
+            << "Transcript captured. Copy it manually from the dashboard if needed."
+            << "Quillvane";
         QTest::newRow("AI Mode") << RecordingMode::SmartEdit << OutputMode::Paste
                                  << "AI Mode succeeded, but paste failed: XTest is unavailable."
-                                 << "AI Mode result is available in the dashboard history." << "AI Mode";
+                                 << "AI Mode result is available in the dashboard history."
+                                 << "AI Mode";
     }
     void insertionFailureStillWritesHistory() {
         QFETCH(RecordingMode, mode);
@@ -491,10 +505,10 @@ private slots:
         QTest::addColumn<QString>("summary");
         QTest::newRow("selected text") << std::optional<QString>("Dear Bob, the meeting moved.")
                                        << "AI Mode completed using selected text.";
-        QTest::newRow("empty selection") << std::optional<QString>(QString())
-                                         << "AI Mode completed using selected text.";
-        QTest::newRow("capture throws") << std::optional<QString>()
-                                        << "AI Mode generated new content from your spoken prompt.";
+        QTest::newRow("empty selection")
+            << std::optional<QString>(QString()) << "AI Mode completed using selected text.";
+        QTest::newRow("capture throws")
+            << std::optional<QString>() << "AI Mode generated new content from your spoken prompt.";
     }
     void aiModeSelections() {
         QFETCH(std::optional<QString>, selection);
@@ -503,8 +517,8 @@ private slots:
         Rig r;
         r.selection.text = selection;
         r.settings.prompts.customPrompt = QStringLiteral("Keep it short.");
-        r.standin.scriptNext("/api/transcription/refine",
-                             transcriptionAnswer("The meeting moved to Friday.", r.token(), "make it formal"));
+        r.standin.scriptNext("/api/transcription/refine", transcriptionAnswer("The meeting moved to Friday.",
+                                                                              r.token(), "make it formal"));
         r.record(RecordingMode::SmartEdit, OutputMode::Type); // AI Mode pastes whatever the output mode
 
         const auto request = r.requests("/api/transcription/refine").front();
@@ -515,7 +529,8 @@ private slots:
         }
         QCOMPARE(r.inserter.pasted, QStringList{"The meeting moved to Friday."});
         QVERIFY(r.inserter.typed.isEmpty());
-        QCOMPARE(r.coordinator->statusText(), QStringLiteral("AI Mode applied and pasted into the active app."));
+        QCOMPARE(r.coordinator->statusText(),
+                 QStringLiteral("AI Mode applied and pasted into the active app."));
         QCOMPARE(r.coordinator->lastRecordingSummary(), summary);
         QCOMPARE(r.coordinator->lastProvider(), QStringLiteral("AI Mode"));
         QCOMPARE(r.coordinator->selectedTextForSmartEdit(), std::nullopt);
@@ -555,9 +570,11 @@ private slots:
         QCOMPARE(body.value("verbatim"), QJsonValue(false));
         QCOMPARE(body.value("app_name").toString(), QStringLiteral("Kate"));
         QCOMPARE(body.value("session_token").toString(), r.token());
-        QCOMPARE(body.value("snippets").toArray(), (QJsonArray{QJsonObject{{"title", "sig"}, {"value", "Ann"}}}));
+        QCOMPARE(body.value("snippets").toArray(),
+                 (QJsonArray{QJsonObject{{"title", "sig"}, {"value", "Ann"}}}));
         QCOMPARE(r.inserter.pasted, QStringList{"Autumn moonlight"});
-        QCOMPARE(r.coordinator->lastRecordingSummary(), QStringLiteral("AI Mode completed using selected text."));
+        QCOMPARE(r.coordinator->lastRecordingSummary(),
+                 QStringLiteral("AI Mode completed using selected text."));
     }
 
     // ---- Voice notes --------------------------------------------------------------------------------------
@@ -568,14 +585,15 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("summary");
         QTest::newRow("title") << standin::ScriptedResponse{200, R"({"title":"  Team sync \n"})"} << false
-                               << "Team sync" << "Saved voice note and generated title.";
+                               << "Team sync"
+                               << "Saved voice note and generated title.";
         QTest::newRow("blank title") << standin::ScriptedResponse{200, R"({"title":"  "})"} << false
-                                     << "Notes from the team sync" << "Saved voice note and generating title...";
+                                     << "Notes from the team sync"
+                                     << "Saved voice note and generating title...";
         QTest::newRow("401") << failure(401, "invalid session") << false << "Notes from the team sync"
                              << "Voice note saved. Title generation failed.";
-        QTest::newRow("note deleted first")
-            << standin::ScriptedResponse{200, R"({"title":"Team sync"})"} << true << QString()
-            << "Saved voice note and generated title.";
+        QTest::newRow("note deleted first") << standin::ScriptedResponse{200, R"({"title":"Team sync"})"}
+                                            << true << QString() << "Saved voice note and generated title.";
     }
     void voiceNoteTitles() {
         QFETCH(standin::ScriptedResponse, titleAnswer);
@@ -621,7 +639,8 @@ private slots:
         QCOMPARE(r.paths(), QStringList{"/api/transcription"});
         QVERIFY(r.notes.notes.isEmpty());
         QVERIFY(r.history.entries.isEmpty());
-        QCOMPARE(r.coordinator->statusText(), QStringLiteral("Voice note recorded, but no text was returned."));
+        QCOMPARE(r.coordinator->statusText(),
+                 QStringLiteral("Voice note recorded, but no text was returned."));
         QCOMPARE(r.coordinator->lastRecordingSummary(),
                  QStringLiteral("Audio was captured, but the transcription was empty."));
     }
@@ -668,7 +687,8 @@ private slots:
                                    << "No backend session token is available. Sign in again, then retry.";
         QTest::newRow("AI Mode") << RecordingMode::SmartEdit
                                  << "No backend session token is available. Sign in first.";
-        QTest::newRow("voice note") << RecordingMode::Note << "No backend session token is available. Sign in first.";
+        QTest::newRow("voice note") << RecordingMode::Note
+                                    << "No backend session token is available. Sign in first.";
     }
     void missingSessionSendsNothing() {
         QFETCH(RecordingMode, mode);
