@@ -74,7 +74,10 @@ public:
         if (m_fd >= 0 && !stillAtPath(location)) {
             close();
         }
-        if (m_fd >= 0 && m_size > 0 && m_size + line.size() > AppLogger::kMaxFileBytes) {
+        if (m_fd < 0 && !open(location)) {
+            return;
+        }
+        if (m_size > 0 && m_size + line.size() > AppLogger::kMaxFileBytes) {
             close();
             if (::rename(native(location.path).constData(), native(location.previousPath).constData()) != 0) {
                 // Keep the folder bounded all the same: the lines so far are given up.
@@ -82,9 +85,9 @@ public:
                 reportFailure(location.previousPath + QStringLiteral(": ") + Text::systemErrorText(error));
                 ::unlink(native(location.path).constData());
             }
-        }
-        if (m_fd < 0 && !open(location)) {
-            return;
+            if (!open(location)) {
+                return;
+            }
         }
         const char* data = line.constData();
         qsizetype remaining = line.size();

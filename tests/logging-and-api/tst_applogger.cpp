@@ -281,6 +281,20 @@ void TestAppLogger::fileRotatesAtTheLimitKeepingOnePreviousFile() {
         open = open || QFile::symLinkTarget(descriptors.filePath(fd)) == path;
     }
     QVERIFY(open);
+
+    // A full file found at the path (left by an earlier run) is set aside before the next line.
+    const QByteArray earlier(AppLogger::kMaxFileBytes, 'e');
+    {
+        QFile file(path + QStringLiteral(".new"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(earlier), earlier.size());
+    }
+    QVERIFY(::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(),
+                     QFile::encodeName(path).constData()) == 0);
+    AppLogger::info(QStringLiteral("after a restart"));
+    AppLogger::flush();
+    QCOMPARE(readAll(previous), earlier);
+    QCOMPARE(readAll(path), QByteArray("[2026-12-09T09:43:06.123Z] [INFO] after a restart\n"));
 }
 
 QTEST_GUILESS_MAIN(TestAppLogger)
