@@ -83,7 +83,7 @@ std::pair<double, bool> measure(const QString& expected, const std::function<voi
 // Our typing leaves its spare keys mapped for a moment; empty them so that xdotool finds none of ours.
 void resetKeyboard() {
     if (auto* injector = dynamic_cast<X11KeyInjector*>(KeySynthesizer::system().get())) {
-        injector->restoreKeyboard();
+        injector->restoreKeyboardNow();
     }
     QTest::qWait(200);
 }

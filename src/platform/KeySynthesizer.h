@@ -32,6 +32,9 @@ public:
     // Types `text`, one key press per Unicode scalar, waiting `delay` after each. Throws KeySynthesisError
     // when a character cannot be typed (the characters before it stay typed).
     virtual QCoro::Task<> typeText(QString text, std::chrono::milliseconds delay) = 0;
+    // Puts back at once, synchronously and without the event loop, whatever synthesizing changed on the
+    // desktop's keyboard: remapped keys, Caps Lock, keys held down (exit paths).
+    virtual void restoreKeyboardNow() {}
 
     // The desktop's synthesizer (XTest); an unavailable one when there is no X display.
     static std::shared_ptr<KeySynthesizer> system();

@@ -4,14 +4,44 @@
 #include "X11KeyGrabber.h"
 #include "X11RawInputMonitor.h"
 
+#include <algorithm>
+
+namespace {
+QString noDisplayMessage() {
+    return QStringLiteral("Global shortcuts need an X display. Start Quillvane in an X11 session "
+                          "(or a Wayland session with XWayland).");
+}
+} // namespace
+
 GlobalHotkeyError GlobalHotkeyError::failedToInstallHandler(int status) {
     return GlobalHotkeyError(Kind::FailedToInstallHandler, status,
-                             QStringLiteral("Failed to install hotkey handler (%1).").arg(status));
+                             status == noDisplayStatus
+                                 ? noDisplayMessage()
+                                 : QStringLiteral("Failed to install hotkey handler (%1).").arg(status));
 }
 
-GlobalHotkeyError GlobalHotkeyError::failedToRegister(int status) {
-    return GlobalHotkeyError(Kind::FailedToRegister, status,
-                             QStringLiteral("Failed to register global hotkey (%1).").arg(status));
+GlobalHotkeyError GlobalHotkeyError::failedToRegister(int status, const QString& shortcut) {
+    QString message;
+    switch (status) {
+    case noDisplayStatus:
+        message = noDisplayMessage();
+        break;
+    case X11KeyGrabber::takenStatus:
+        message = QStringLiteral("%1 is already used by another application. Choose another shortcut, or "
+                                 "free it in that application.")
+                      .arg(shortcut);
+        break;
+    case X11KeyGrabber::noSuchKeyStatus:
+        message = QStringLiteral("%1 cannot be used: this keyboard has no such key. Choose another shortcut.")
+                      .arg(shortcut);
+        break;
+    default:
+        message = QStringLiteral("Failed to register the global shortcut %1 (X error %2).")
+                      .arg(shortcut)
+                      .arg(status);
+        break;
+    }
+    return GlobalHotkeyError(Kind::FailedToRegister, status, std::move(message));
 }
 
 GlobalHotkeyService::GlobalHotkeyService(QObject* parent) : QObject(parent) {
@@ -50,9 +80,28 @@ bool GlobalHotkeyService::openGrabber() {
     if (!m_grabber) {
         return false;
     }
+    m_grabber->acceptPress = [this](std::uint32_t id) { return acceptsGrabbedPress(id); };
     m_grabber->onHotKey = [this](std::uint32_t id, bool pressed) {
         m_engine.handleGrabbedHotKey(id, pressed ? HotkeyEvent::Pressed : HotkeyEvent::Released);
     };
+    return true;
+}
+
+bool GlobalHotkeyService::acceptsGrabbedPress(std::uint32_t id) {
+    // The grab matched the Control mask; Control means the left Ctrl key, Right Ctrl is the Fn key.
+    const auto& hotkeys = m_engine.hotkeys();
+    const auto binding = std::find_if(hotkeys.begin(), hotkeys.end(),
+                                      [id](const HotkeyBinding& entry) { return entry.definition.id == id; });
+    if (binding == hotkeys.end() || !(binding->definition.carbonModifiers & CarbonModifier::Control) ||
+        !m_keyMonitor) {
+        return true;
+    }
+    const std::uint64_t held = m_keyMonitor->currentModifierFlags();
+    if ((held & ModifierFlag::Function) && !(held & ModifierFlag::Control)) {
+        AppLogger::info(
+            QStringLiteral("Global hotkey id=%1 not pressed: Right Ctrl (Fn) is held, not Ctrl").arg(id));
+        return false;
+    }
     return true;
 }
 
@@ -73,8 +122,10 @@ void GlobalHotkeyService::registerHotkey() {
         if (!HotkeyEngine::registersGrab(definition)) {
             continue;
         }
+        const QString shortcut = HotkeyDefinition::displayString(
+            definition.keyCode, definition.carbonModifiers, false, definition.isModifierOnly);
         if (!openGrabber()) {
-            throw GlobalHotkeyError::failedToRegister(GlobalHotkeyError::noDisplayStatus);
+            throw GlobalHotkeyError::failedToRegister(GlobalHotkeyError::noDisplayStatus, shortcut);
         }
         const int status =
             definition.keyCode > 0xFFFF
@@ -82,11 +133,9 @@ void GlobalHotkeyService::registerHotkey() {
                 : m_grabber->grab(definition.id, static_cast<std::uint16_t>(definition.keyCode),
                                   definition.carbonModifiers);
         if (status != 0) {
-            throw GlobalHotkeyError::failedToRegister(status);
+            throw GlobalHotkeyError::failedToRegister(status, shortcut);
         }
-        AppLogger::info(QStringLiteral("Global hotkey registered: ") +
-                        HotkeyDefinition::displayString(definition.keyCode, definition.carbonModifiers, false,
-                                                        definition.isModifierOnly));
+        AppLogger::info(QStringLiteral("Global hotkey registered: ") + shortcut);
     }
 }
 

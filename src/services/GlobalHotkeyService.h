@@ -16,14 +16,16 @@ class X11RawInputMonitor;
 
 // The shortcut service's failures. The status is the X error code of the refused request (BadAccess = 10
 // when another program holds the chord, BadValue = 2 when this keyboard has no such key), or -1 when no
-// X display answers.
+// X display answers. The message says what happened in the user's terms (the shortcut as shown, which
+// application side holds it, what to do) rather than the code.
 class GlobalHotkeyError : public UserFacingError {
 public:
     enum class Kind { FailedToInstallHandler, FailedToRegister };
     static constexpr int noDisplayStatus = -1;
 
     static GlobalHotkeyError failedToInstallHandler(int status);
-    static GlobalHotkeyError failedToRegister(int status);
+    // `shortcut`: the refused shortcut as shown to the user ("Alt + Ctrl + K").
+    static GlobalHotkeyError failedToRegister(int status, const QString& shortcut);
 
     Kind kind() const { return m_kind; }
     int status() const { return m_status; }
@@ -71,6 +73,8 @@ public:
 private:
     void deliver(HotkeyIntent intent, HotkeyEvent event);
     bool openGrabber();
+    // Whether a press of grabbed chord `id` is that shortcut (not Right Ctrl standing in for Ctrl).
+    bool acceptsGrabbedPress(std::uint32_t id);
 
     HotkeyEngine m_engine;
     std::unique_ptr<X11KeyGrabber> m_grabber;

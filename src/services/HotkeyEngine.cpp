@@ -6,9 +6,9 @@
 
 namespace {
 
+// The intent's name, or "none" for a grab that no configured shortcut owns.
 QString optionalIntentText(const std::optional<HotkeyIntent>& intent) {
-    return intent ? QStringLiteral("Optional(QuillvaneMac.HotkeyIntent.%1)").arg(hotkeyIntentName(*intent))
-                  : QStringLiteral("nil");
+    return intent ? hotkeyIntentName(*intent) : QStringLiteral("none");
 }
 
 QString edgeWord(HotkeyEvent edge) {

@@ -15,8 +15,10 @@ namespace {
 QString messageFor(TextInsertionError::Kind kind) {
     switch (kind) {
     case TextInsertionError::Kind::AccessibilityPermissionRequired:
-        return QStringLiteral("Accessibility permission is required to paste or type into other apps. Open "
-                              "Quillvane permissions and enable Accessibility.");
+        return QStringLiteral(
+            "Pasting or typing into other apps needs an X display with the XTest and XInput "
+            "extensions. Start Quillvane in an X11 session (or a Wayland session with "
+            "XWayland).");
     case TextInsertionError::Kind::ClipboardWriteFailed:
         return QStringLiteral("Failed to write text to the clipboard.");
     case TextInsertionError::Kind::EventCreationFailed:
@@ -57,11 +59,11 @@ QCoro::Task<> TextInsertionService::pasteText(QString text) {
     AppLogger::info(QStringLiteral("Paste requested chars=") + QString::number(Text::graphemeCount(text)));
     // Permission and event source first: a paste that cannot happen leaves the clipboard alone.
     if (!isAccessibilityTrusted || !isAccessibilityTrusted()) {
-        AppLogger::error(QStringLiteral("Paste blocked: accessibility permission missing"));
+        AppLogger::error(QStringLiteral("Paste blocked: no X display with XTest and XInput"));
         throw TextInsertionError(TextInsertionError::Kind::AccessibilityPermissionRequired);
     }
     if (!m_keys || !m_keys->isAvailable()) {
-        AppLogger::error(QStringLiteral("Failed to create CGEventSource for paste"));
+        AppLogger::error(QStringLiteral("XTest unavailable for paste"));
         throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
     }
     co_await m_keys->waitForModifiersReleased(modifierReleaseLimit);
@@ -77,7 +79,7 @@ QCoro::Task<> TextInsertionService::pasteText(QString text) {
         throw TextInsertionError(TextInsertionError::Kind::ClipboardWriteFailed);
     }
     if (!m_keys->sendChord(EditChord::forWindow(EditAction::Paste, front))) {
-        AppLogger::error(QStringLiteral("Failed to create CGEvent keyboard events for paste"));
+        AppLogger::error(QStringLiteral("Failed to send the paste keys through XTest"));
         clipboard.restoreNow(previous);
         throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
     }
@@ -93,11 +95,11 @@ QCoro::Task<> TextInsertionService::typeText(QString text, double delay) {
                     QString::number(Text::graphemeCount(text)) + QStringLiteral(" delay=") +
                     shortestDecimal(delay));
     if (!isAccessibilityTrusted || !isAccessibilityTrusted()) {
-        AppLogger::error(QStringLiteral("Typing blocked: accessibility permission missing"));
+        AppLogger::error(QStringLiteral("Typing blocked: no X display with XTest and XInput"));
         throw TextInsertionError(TextInsertionError::Kind::AccessibilityPermissionRequired);
     }
     if (!m_keys || !m_keys->isAvailable()) {
-        AppLogger::error(QStringLiteral("Failed to create CGEventSource for typing"));
+        AppLogger::error(QStringLiteral("XTest unavailable for typing"));
         throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
     }
     if (text.isEmpty()) {
@@ -111,8 +113,8 @@ QCoro::Task<> TextInsertionService::typeText(QString text, double delay) {
             : std::chrono::milliseconds(0);
     try {
         co_await m_keys->typeText(text, pause);
-    } catch (const KeySynthesisError&) {
-        AppLogger::error(QStringLiteral("Failed to create typing CGEvents"));
+    } catch (const KeySynthesisError& error) {
+        AppLogger::error(QStringLiteral("Failed to type through XTest: ") + QString::fromUtf8(error.what()));
         throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
     }
     AppLogger::info(QStringLiteral("Typing insertion completed"));

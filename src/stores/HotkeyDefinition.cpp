@@ -11,6 +11,91 @@ namespace {
 
 constexpr std::uint32_t maxKeyCode = 0xFFFF;
 
+// Every key a shortcut may use. Keysyms are the X11 / xkbcommon numbers.
+constexpr ShortcutKey kShortcutKeys[] = {
+    // Letters (the keysym of the lower-case letter)
+    {0, "A", 0x61},
+    {11, "B", 0x62},
+    {8, "C", 0x63},
+    {2, "D", 0x64},
+    {14, "E", 0x65},
+    {3, "F", 0x66},
+    {5, "G", 0x67},
+    {4, "H", 0x68},
+    {34, "I", 0x69},
+    {38, "J", 0x6a},
+    {40, "K", 0x6b},
+    {37, "L", 0x6c},
+    {46, "M", 0x6d},
+    {45, "N", 0x6e},
+    {31, "O", 0x6f},
+    {35, "P", 0x70},
+    {12, "Q", 0x71},
+    {15, "R", 0x72},
+    {1, "S", 0x73},
+    {17, "T", 0x74},
+    {32, "U", 0x75},
+    {9, "V", 0x76},
+    {13, "W", 0x77},
+    {7, "X", 0x78},
+    {16, "Y", 0x79},
+    {6, "Z", 0x7a},
+    // Digits
+    {29, "0", 0x30},
+    {18, "1", 0x31},
+    {19, "2", 0x32},
+    {20, "3", 0x33},
+    {21, "4", 0x34},
+    {23, "5", 0x35},
+    {22, "6", 0x36},
+    {26, "7", 0x37},
+    {28, "8", 0x38},
+    {25, "9", 0x39},
+    // Named keys
+    {49, "Space", 0x0020},        // space
+    {36, "Return", 0xff0d},       // Return
+    {48, "Tab", 0xff09},          // Tab
+    {51, "Backspace", 0xff08},    // BackSpace
+    {53, "Escape", 0xff1b},       // Escape
+    {123, "Left Arrow", 0xff51},  // Left
+    {124, "Right Arrow", 0xff53}, // Right
+    {126, "Up Arrow", 0xff52},    // Up
+    {125, "Down Arrow", 0xff54},  // Down
+    // Function keys (F1 = 0xffbe, the rest follow in order)
+    {122, "F1", 0xffbe, true},
+    {120, "F2", 0xffbf, true},
+    {99, "F3", 0xffc0, true},
+    {118, "F4", 0xffc1, true},
+    {96, "F5", 0xffc2, true},
+    {97, "F6", 0xffc3, true},
+    {98, "F7", 0xffc4, true},
+    {100, "F8", 0xffc5, true},
+    {101, "F9", 0xffc6, true},
+    {109, "F10", 0xffc7, true},
+    {103, "F11", 0xffc8, true},
+    {111, "F12", 0xffc9, true},
+    {105, "F13", 0xffca, true},
+    {107, "F14", 0xffcb, true},
+    {113, "F15", 0xffcc, true},
+    {106, "F16", 0xffcd, true},
+    {64, "F17", 0xffce, true},
+    {79, "F18", 0xffcf, true},
+    {80, "F19", 0xffd0, true},
+    {90, "F20", 0xffd1, true},
+    // The Fn role: Right Ctrl (most keyboards show Linux no Fn key)
+    {HotkeyDefinition::functionKeyCode, "Right Ctrl", 0xffe4}, // Control_R
+    // Punctuation
+    {43, ",", 0x2c},
+    {47, ".", 0x2e},
+    {44, "/", 0x2f},
+    {41, ";", 0x3b},
+    {39, "'", 0x27},
+    {33, "[", 0x5b},
+    {30, "]", 0x5d},
+    {27, "-", 0x2d},
+    {24, "=", 0x3d},
+};
+
 // Reads a JSON number that holds an unsigned 32-bit integer exactly.
 std::optional<std::uint32_t> unsigned32(const QJsonValue& value) {
     if (!value.isDouble()) {
@@ -48,22 +133,24 @@ QString HotkeyDefinition::displayString() const {
 
 QString HotkeyDefinition::displayString(std::uint32_t keyCode, std::uint32_t carbonModifiers,
                                         bool includesFunctionKey, bool isModifierOnly) {
+    // The keys as this desktop names them: Command is Super, Option is Alt, Control is (left) Ctrl, and
+    // Right Ctrl plays the Fn role. The order stays the stored form's: Command, Shift, Option, Control, Fn.
     QStringList words;
     if (carbonModifiers & CarbonModifier::Command) {
-        words << QStringLiteral("Command");
+        words << QStringLiteral("Super");
     }
     if (carbonModifiers & CarbonModifier::Shift) {
         words << QStringLiteral("Shift");
     }
     if (carbonModifiers & CarbonModifier::Option) {
-        words << QStringLiteral("Option");
+        words << QStringLiteral("Alt");
     }
     if (carbonModifiers & CarbonModifier::Control) {
-        words << QStringLiteral("Control");
+        words << QStringLiteral("Ctrl");
     }
     const bool isFunctionKey = keyCode == functionKeyCode;
     if (includesFunctionKey || isFunctionKey) {
-        words << QStringLiteral("Fn");
+        words << supportedKeyNames().value(functionKeyCode);
     }
     if (!isModifierOnly && !isFunctionKey) {
         // A code beyond the 16-bit range is not a key of any table: it is shown by its number.
@@ -114,86 +201,29 @@ std::optional<HotkeyDefinition> HotkeyDefinition::captured(std::uint32_t id, con
     return HotkeyDefinition{id, event.keyCode, carbonModifiersFrom(flags), fnInvolved, false};
 }
 
+std::span<const ShortcutKey> HotkeyDefinition::shortcutKeys() {
+    return kShortcutKeys;
+}
+
+namespace {
+QMap<std::uint16_t, QString> namesOf(bool standaloneOnly) {
+    QMap<std::uint16_t, QString> names;
+    for (const ShortcutKey& key : kShortcutKeys) {
+        if (!standaloneOnly || key.standaloneSafe) {
+            names.insert(key.keyCode, QString::fromUtf8(key.name));
+        }
+    }
+    return names;
+}
+} // namespace
+
 const QMap<std::uint16_t, QString>& HotkeyDefinition::supportedKeyNames() {
-    static const QMap<std::uint16_t, QString> names = [] {
-        QMap<std::uint16_t, QString> map{
-            // Letters
-            {0, QStringLiteral("A")},
-            {11, QStringLiteral("B")},
-            {8, QStringLiteral("C")},
-            {2, QStringLiteral("D")},
-            {14, QStringLiteral("E")},
-            {3, QStringLiteral("F")},
-            {5, QStringLiteral("G")},
-            {4, QStringLiteral("H")},
-            {34, QStringLiteral("I")},
-            {38, QStringLiteral("J")},
-            {40, QStringLiteral("K")},
-            {37, QStringLiteral("L")},
-            {46, QStringLiteral("M")},
-            {45, QStringLiteral("N")},
-            {31, QStringLiteral("O")},
-            {35, QStringLiteral("P")},
-            {12, QStringLiteral("Q")},
-            {15, QStringLiteral("R")},
-            {1, QStringLiteral("S")},
-            {17, QStringLiteral("T")},
-            {32, QStringLiteral("U")},
-            {9, QStringLiteral("V")},
-            {13, QStringLiteral("W")},
-            {7, QStringLiteral("X")},
-            {16, QStringLiteral("Y")},
-            {6, QStringLiteral("Z")},
-            // Digits
-            {29, QStringLiteral("0")},
-            {18, QStringLiteral("1")},
-            {19, QStringLiteral("2")},
-            {20, QStringLiteral("3")},
-            {21, QStringLiteral("4")},
-            {23, QStringLiteral("5")},
-            {22, QStringLiteral("6")},
-            {26, QStringLiteral("7")},
-            {28, QStringLiteral("8")},
-            {25, QStringLiteral("9")},
-            // Named keys
-            {49, QStringLiteral("Space")},
-            {36, QStringLiteral("Return")},
-            {48, QStringLiteral("Tab")},
-            {51, QStringLiteral("Delete")},
-            {53, QStringLiteral("Escape")},
-            {123, QStringLiteral("Left Arrow")},
-            {124, QStringLiteral("Right Arrow")},
-            {126, QStringLiteral("Up Arrow")},
-            {125, QStringLiteral("Down Arrow")},
-            // Fn
-            {63, QStringLiteral("Fn")},
-            // Punctuation
-            {43, QStringLiteral(",")},
-            {47, QStringLiteral(".")},
-            {44, QStringLiteral("/")},
-            {41, QStringLiteral(";")},
-            {39, QStringLiteral("'")},
-            {33, QStringLiteral("[")},
-            {30, QStringLiteral("]")},
-            {27, QStringLiteral("-")},
-            {24, QStringLiteral("=")},
-        };
-        map.insert(standaloneSafeKeyNames());
-        return map;
-    }();
+    static const QMap<std::uint16_t, QString> names = namesOf(false);
     return names;
 }
 
 const QMap<std::uint16_t, QString>& HotkeyDefinition::standaloneSafeKeyNames() {
-    static const QMap<std::uint16_t, QString> names{
-        {122, QStringLiteral("F1")},  {120, QStringLiteral("F2")},  {99, QStringLiteral("F3")},
-        {118, QStringLiteral("F4")},  {96, QStringLiteral("F5")},   {97, QStringLiteral("F6")},
-        {98, QStringLiteral("F7")},   {100, QStringLiteral("F8")},  {101, QStringLiteral("F9")},
-        {109, QStringLiteral("F10")}, {103, QStringLiteral("F11")}, {111, QStringLiteral("F12")},
-        {105, QStringLiteral("F13")}, {107, QStringLiteral("F14")}, {113, QStringLiteral("F15")},
-        {106, QStringLiteral("F16")}, {64, QStringLiteral("F17")},  {79, QStringLiteral("F18")},
-        {80, QStringLiteral("F19")},  {90, QStringLiteral("F20")},
-    };
+    static const QMap<std::uint16_t, QString> names = namesOf(true);
     return names;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 // Event modifier-flag bits, as the stored shortcut format and the key monitors use them.
 namespace ModifierFlag {
@@ -35,6 +36,16 @@ struct HotkeyKeyEvent {
     std::uint64_t modifierFlags = 0;
 };
 
+// One key a shortcut may use: its stored (virtual) key code, the name shown for it, and the keysym of the
+// key that plays its part on this desktop (keysym numbers are shared by X11 and xkbcommon). The X11 layer
+// translates stored key codes through this same table.
+struct ShortcutKey {
+    std::uint16_t keyCode = 0;
+    const char* name = "";
+    std::uint32_t keysym = 0;
+    bool standaloneSafe = false; // may form a shortcut without any modifier (F1-F20)
+};
+
 // The stored form of one global shortcut. Ids: 1 dictation, 2 AI Mode, 3 Typing Mode.
 // Key code 0 with Fn always means a modifier-only Fn shortcut.
 struct HotkeyDefinition {
@@ -48,6 +59,8 @@ struct HotkeyDefinition {
 
     static constexpr std::uint16_t functionKeyCode = 63;
 
+    // The keys to press, as this desktop names them, joined by " + ": "Super", "Shift", "Alt", "Ctrl" (in
+    // that order), "Right Ctrl" for Fn, then the key's name ("Key 117" for a code outside the table).
     QString displayString() const;
     static QString displayString(std::uint32_t keyCode, std::uint32_t carbonModifiers,
                                  bool includesFunctionKey, bool isModifierOnly);
@@ -55,7 +68,9 @@ struct HotkeyDefinition {
     static std::uint32_t carbonModifiersFrom(std::uint64_t modifierFlags);
     static std::optional<HotkeyDefinition> captured(std::uint32_t id, const HotkeyKeyEvent& event);
 
-    // The 75 keys a shortcut may use, and the 20 (F1-F20) that may be used without any modifier.
+    // The 75 keys a shortcut may use (the Fn role is played by Right Ctrl here), in one table.
+    static std::span<const ShortcutKey> shortcutKeys();
+    // The same table by key code: every key's name, and the 20 (F1-F20) that may be used without modifier.
     static const QMap<std::uint16_t, QString>& supportedKeyNames();
     static const QMap<std::uint16_t, QString>& standaloneSafeKeyNames();
 

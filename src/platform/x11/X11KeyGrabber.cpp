@@ -45,8 +45,9 @@ int X11KeyGrabber::grab(std::uint32_t id, std::uint16_t keyCode, std::uint32_t c
     {
         X11Display::ErrorTrap trap(*m_display);
         for (unsigned int variant : lockVariants()) {
+            // Keyboard frozen on a press until handleEvent() takes the key or hands it on.
             XGrabKey(dpy, chord.keycode, chord.modifiers | variant, m_display->root(), False, GrabModeAsync,
-                     GrabModeAsync);
+                     GrabModeSync);
         }
         status = trap.finish();
     }
@@ -105,6 +106,13 @@ void X11KeyGrabber::handleEvent(XEvent& event) {
             continue;
         }
         ids.push_back(id);
+    }
+    if (event.type == KeyPress) {
+        // Only the chords we take keep the key; a press no chord takes (or one whose grab was just
+        // dropped) goes on to the focused application. Either way the keyboard thaws now.
+        std::erase_if(ids, [this](std::uint32_t id) { return acceptPress && !acceptPress(id); });
+        XAllowEvents(m_display->display(), ids.empty() ? ReplayKeyboard : AsyncKeyboard, key.time);
+        XFlush(m_display->display());
     }
     for (std::uint32_t id : ids) {
         if (onHotKey) {

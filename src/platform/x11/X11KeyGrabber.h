@@ -19,6 +19,10 @@ class X11Display;
 // its own. Each chord is grabbed with every NumLock/CapsLock variant, so those locks never stop it.
 // With detectable auto-repeat a held chord gives presses (the first and its repeats) and one release;
 // the release is matched by the key alone, so letting go of the modifiers first still releases it.
+//
+// The grabs freeze the keyboard on a press until we decide: X matches a grab by modifier mask only, so a
+// chord with Control also matches when Right Ctrl (the Fn key here) is the Control key held. A press that
+// `acceptPress` turns down is handed on to the focused application as if nothing had grabbed it.
 class X11KeyGrabber : public QObject {
     Q_OBJECT
 
@@ -30,6 +34,8 @@ public:
     // The status of a stored key code that has no key on this keyboard map: BadValue, as the server
     // answers a grab of a keycode outside the keyboard.
     static constexpr int noSuchKeyStatus = BadValue;
+    // The status of a chord another client already grabbed.
+    static constexpr int takenStatus = BadAccess;
 
     // Grabs the stored key code with the Carbon modifier bits under `id`. Returns Success (0), the X
     // error code when the server refuses (BadAccess: another client holds the chord), or noSuchKeyStatus.
@@ -41,6 +47,9 @@ public:
     // (id, pressed) for every press of a grabbed chord, repeats included, and (id, released) on every
     // release of its key.
     std::function<void(std::uint32_t id, bool pressed)> onHotKey;
+    // Asked on every press of a grabbed chord (repeats included) before onHotKey; false gives the key
+    // to the focused application instead. Unset: every press is taken.
+    std::function<bool(std::uint32_t id)> acceptPress;
 
 private:
     struct Grab {

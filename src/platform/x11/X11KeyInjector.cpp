@@ -82,6 +82,7 @@ bool X11KeyInjector::sendChord(const EditChord& chord) {
     if (letterKeycode == 0 || control == 0 || (chord.shift && shift == 0)) {
         return false;
     }
+    X11HeldModifiers::Scope userModifiersReleased(m_typist->heldModifiers());
     X11Display::ErrorTrap trap(*m_display);
     XTestFakeKeyEvent(display, control, True, CurrentTime);
     if (chord.shift) {
@@ -96,9 +97,9 @@ bool X11KeyInjector::sendChord(const EditChord& chord) {
     return trap.finish() == Success;
 }
 
-void X11KeyInjector::restoreKeyboard() {
+void X11KeyInjector::restoreKeyboardNow() {
     if (m_typist) {
-        m_typist->restoreNow();
+        m_typist->restoreKeymapNow();
     }
 }
 
@@ -114,10 +115,10 @@ std::shared_ptr<KeySynthesizer> KeySynthesizer::system() {
     static auto* shared = [] {
         auto injector = std::make_shared<X11KeyInjector>();
         if (auto* app = QCoreApplication::instance()) {
-            // Spares still mapped after a typing are emptied before we go.
+            // Spares still mapped after a typing are emptied (and held keys let go) before we go.
             QObject::connect(app, &QCoreApplication::aboutToQuit, [weak = std::weak_ptr(injector)] {
                 if (auto alive = weak.lock()) {
-                    alive->restoreKeyboard();
+                    alive->restoreKeyboardNow();
                 }
             });
         }

@@ -8,7 +8,9 @@
 class X11Display;
 
 // Synthesizes keys with XTest on an X connection of ours: the copy and paste chords, typing (X11Typist),
-// and the wait for the user's modifier keys to be released (read with XQueryKeymap).
+// and the wait for the user's modifier keys to be released (read with XQueryKeymap). Modifiers still held
+// after that wait are let go for the time of the synthesized keys and pressed again after
+// (X11HeldModifiers), so Shift held never turns Ctrl+V into Ctrl+Shift+V.
 class X11KeyInjector : public KeySynthesizer {
 public:
     static constexpr std::chrono::milliseconds modifierPollInterval{15};
@@ -25,10 +27,12 @@ public:
     bool sendChord(const EditChord& chord) override;
     QCoro::Task<> typeText(QString text, std::chrono::milliseconds delay) override;
 
+    // Empties the spare keys typing left mapped (they are emptied a moment after typing anyway), locks
+    // Caps Lock again if typing switched it off, and lets go of the keys held for the user.
+    void restoreKeyboardNow() override;
+
     // Whether any key bound to a modifier is down now.
     bool modifiersHeld() const;
-    // Empties the spare keys typing left mapped (they are emptied a moment after typing anyway).
-    void restoreKeyboard();
 
 private:
     std::unique_ptr<X11Display> m_owned;

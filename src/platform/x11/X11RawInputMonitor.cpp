@@ -46,6 +46,12 @@ std::uint64_t X11RawInputMonitor::modifierFlags() const {
     return m_keyboard ? m_keyboard->modifierFlags() : 0;
 }
 
+std::uint64_t X11RawInputMonitor::currentModifierFlags() {
+    XSync(m_display->display(), False);
+    m_display->processEvents();
+    return modifierFlags();
+}
+
 void X11RawInputMonitor::handleEvent(XEvent& event) {
     if (event.type == MappingNotify) {
         XRefreshKeyboardMapping(&event.xmapping);

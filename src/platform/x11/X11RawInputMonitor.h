@@ -34,6 +34,9 @@ public:
 
     // The modifier flags held right now, as far as this monitor has seen.
     std::uint64_t modifierFlags() const;
+    // The same after reading every event the server sent so far (their handlers run first): what was
+    // held when an event that another connection just received happened.
+    std::uint64_t currentModifierFlags();
 
 private:
     X11RawInputMonitor(std::unique_ptr<X11Display> display, int sources);

@@ -8,6 +8,7 @@
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -75,10 +76,12 @@ X11Typist::Plan X11Typist::Plan::make(const QList<char32_t>& scalars, const X11T
         }
         if (const auto stroke = layout.strokeFor(character)) {
             plan.runs.back().strokes.push_back(*stroke);
+            plan.runs.back().sources.push_back(i);
             continue;
         }
         if (auto it = keyOf.find(character); it != keyOf.end()) {
             plan.runs.back().strokes.push_back({it->second, false});
+            plan.runs.back().sources.push_back(i);
             usedInRun.insert(it->second);
             continue;
         }
@@ -104,6 +107,7 @@ X11Typist::Plan X11Typist::Plan::make(const QList<char32_t>& scalars, const X11T
         carriesOurs.insert(keycode);
         run.remaps.emplace_back(keycode, X11TypingLayout::keysymForCharacter(character));
         run.strokes.push_back({keycode, false});
+        run.sources.push_back(i);
         usedInRun.insert(keycode);
     }
     return plan;
@@ -131,43 +135,93 @@ bool setKeysyms(X11Display& display, std::vector<std::pair<unsigned int, KeySym>
     return trap.finish() == Success;
 }
 
-// Puts the keyboard back however typing ends: Caps Lock on again, the spares' restore scheduled.
-class TypingSession {
-public:
-    explicit TypingSession(X11Display& display, std::function<void()> onEnd)
-        : m_display(display), m_onEnd(std::move(onEnd)) {}
-    TypingSession(const TypingSession&) = delete;
-    TypingSession& operator=(const TypingSession&) = delete;
-    ~TypingSession() {
-        if (m_relockCaps) {
-            XkbLockModifiers(m_display.display(), XkbUseCoreKbd, LockMask, LockMask);
-            XFlush(m_display.display());
-        }
-        m_onEnd();
+// The keysyms a key shows the core protocol on its first two levels.
+bool carries(Display* display, unsigned int keycode, KeySym keysym) {
+    int perKey = 0;
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(keycode), 1, &perKey);
+    if (!syms) {
+        return false;
     }
-
-    void switchCapsLockOff() {
-        XkbLockModifiers(m_display.display(), XkbUseCoreKbd, LockMask, 0);
-        XSync(m_display.display(), False);
-        m_relockCaps = true;
-    }
-
-private:
-    X11Display& m_display;
-    std::function<void()> m_onEnd;
-    bool m_relockCaps = false;
-};
-} // namespace
-
-X11Typist::X11Typist(X11Display& display) : m_display(display) {}
-
-X11Typist::~X11Typist() {
-    restoreNow();
+    const bool ours = perKey >= 1 && syms[0] == keysym && (perKey < 2 || syms[1] == keysym);
+    XFree(syms);
+    return ours;
 }
 
-void X11Typist::restoreNow() {
+// Consecutive mapping changes with no character typed in between before typing gives up.
+constexpr int kMaxFruitlessReplans = 4;
+} // namespace
+
+X11Typist::X11Typist(X11Display& display) : m_display(display), m_heldModifiers(display) {
+    Display* dpy = m_display.display();
+    int opcode = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (XkbQueryExtension(dpy, &opcode, &m_xkbEventBase, &errorBase, &major, &minor)) {
+        const unsigned int events = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+        XkbSelectEvents(dpy, XkbUseCoreKbd, events, events);
+        // A switch to another group (a second layout) changes the keys as much as a new map.
+        XkbSelectEventDetails(dpy, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
+    } else {
+        m_xkbEventBase = -1;
+    }
+    m_listenerId = m_display.addEventListener([this](XEvent& event) { handleEvent(event); });
+}
+
+X11Typist::~X11Typist() {
+    m_display.removeEventListener(m_listenerId);
+    restoreKeymapNow();
+}
+
+void X11Typist::handleEvent(const XEvent& event) {
+    if (event.type == MappingNotify && event.xmapping.request == MappingKeyboard) {
+        m_mappingChanged = true;
+        return;
+    }
+    if (m_xkbEventBase < 0 || event.type != m_xkbEventBase) {
+        return;
+    }
+    const auto& xkb = reinterpret_cast<const XkbEvent&>(event);
+    switch (xkb.any.xkb_type) {
+    case XkbNewKeyboardNotify:
+    case XkbMapNotify:
+        m_mappingChanged = true;
+        break;
+    case XkbStateNotify:
+        if (xkb.state.changed & XkbGroupStateMask) {
+            m_mappingChanged = true;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+bool X11Typist::keymapChanged() {
+    XSync(m_display.display(), False);
+    m_display.processEvents();
+    if (!m_mappingChanged) {
+        return false;
+    }
+    m_mappingChanged = false;
+    forgetLostSpares();
+    return true;
+}
+
+void X11Typist::forgetLostSpares() {
+    for (auto it = m_remapped.begin(); it != m_remapped.end();) {
+        if (carries(m_display.display(), it->first, it->second)) {
+            ++it;
+            continue;
+        }
+        // The new map gave this key its own meaning (or none): it is not ours to empty any more.
+        m_useOrder.erase(std::remove(m_useOrder.begin(), m_useOrder.end(), it->first), m_useOrder.end());
+        it = m_remapped.erase(it);
+    }
+}
+
+void X11Typist::restoreKeymapNow() {
     m_restoreTimer.cancel();
+    relockCapsLock();
     restoreSpares();
+    m_heldModifiers.releaseHeldKeysNow();
 }
 
 bool X11Typist::remap(const std::vector<std::pair<unsigned int, KeySym>>& remaps) {
@@ -197,82 +251,136 @@ void X11Typist::restoreSpares() {
     if (m_remapped.empty()) {
         return;
     }
+    // Only keys that still carry our symbols: a map loaded since (a layout switch we have not read yet)
+    // owns the others.
     std::vector<std::pair<unsigned int, KeySym>> empty;
-    for (const auto& entry : m_remapped) {
-        empty.emplace_back(entry.first, NoSymbol);
+    for (const auto& [keycode, keysym] : m_remapped) {
+        if (carries(m_display.display(), keycode, keysym)) {
+            empty.emplace_back(keycode, NoSymbol);
+        }
     }
     m_remapped.clear();
     m_useOrder.clear();
     setKeysyms(m_display, empty);
 }
 
+void X11Typist::switchCapsLockOff() {
+    XkbLockModifiers(m_display.display(), XkbUseCoreKbd, LockMask, 0);
+    XSync(m_display.display(), False);
+    m_relockCapsLock = true;
+}
+
+void X11Typist::relockCapsLock() {
+    if (m_relockCapsLock) {
+        m_relockCapsLock = false;
+        XkbLockModifiers(m_display.display(), XkbUseCoreKbd, LockMask, LockMask);
+        XFlush(m_display.display());
+    }
+}
+
+std::vector<std::pair<unsigned int, KeySym>> X11Typist::ownedInUseOrder() const {
+    std::vector<std::pair<unsigned int, KeySym>> owned;
+    for (unsigned int keycode : m_useOrder) {
+        owned.emplace_back(keycode, m_remapped.at(keycode));
+    }
+    return owned;
+}
+
 QCoro::Task<> X11Typist::type(QString text, std::chrono::milliseconds delay) {
     m_restoreTimer.cancel(); // keys still mapped by an earlier typing are used as they are, or reassigned
     Display* display = m_display.display();
-    std::vector<std::pair<unsigned int, KeySym>> owned;
-    QList<unsigned int> ownedKeycodes;
-    for (unsigned int keycode : m_useOrder) {
-        owned.emplace_back(keycode, m_remapped.at(keycode));
-        ownedKeycodes.append(keycode);
-    }
-    const X11TypingLayout layout = X11TypingLayout::read(display, ownedKeycodes);
     QList<char32_t> scalars;
     for (const uint scalar : text.toUcs4()) {
         scalars.append(static_cast<char32_t>(scalar));
     }
-    const Plan plan = Plan::make(scalars, layout, owned);
     Scheduler& scheduler = Scheduler::current();
     Clock& clock = Clock::current();
 
-    bool needsShift = false;
-    for (const auto& run : plan.runs) {
-        for (const auto& stroke : run.strokes) {
-            needsShift = needsShift || stroke.shift;
-        }
-    }
-    if (needsShift && layout.shiftKeycode() == 0) {
+    // However typing ends: Caps Lock locked again, the user's modifiers back, the spares' restore scheduled.
+    auto end = qScopeGuard([this] {
+        relockCapsLock();
+        m_heldModifiers.restore();
         scheduleRestore();
-        throw KeySynthesisError("the keyboard has no Shift key");
-    }
+    });
+    m_heldModifiers.release();
+    keymapChanged(); // take in any change made before this typing
 
-    TypingSession session(m_display, [this] { scheduleRestore(); });
-    if (layout.capsLockOn()) {
-        session.switchCapsLockOff();
-    }
-    for (const Plan::Run& run : plan.runs) {
-        if (!run.remaps.empty()) {
-            if (run.reassigns) {
-                // Keys typed with their old symbols: clients read those before the symbols change.
-                const auto ready = m_lastStroke + keyReuseDelay;
-                if (const auto now = clock.monotonic(); now < ready) {
-                    co_await scheduler.delay(std::chrono::ceil<std::chrono::milliseconds>(ready - now));
+    qsizetype next = 0; // the first scalar not typed yet
+    int fruitlessReplans = 0;
+    for (;;) {
+        QList<unsigned int> ownedKeycodes;
+        for (unsigned int keycode : m_useOrder) {
+            ownedKeycodes.append(keycode);
+        }
+        const X11TypingLayout layout = X11TypingLayout::read(display, ownedKeycodes);
+        if (layout.capsLockOn()) {
+            switchCapsLockOff();
+        }
+        const Plan plan = Plan::make(scalars.mid(next), layout, ownedInUseOrder());
+        bool needsShift = false;
+        for (const auto& run : plan.runs) {
+            for (const auto& stroke : run.strokes) {
+                needsShift = needsShift || stroke.shift;
+            }
+        }
+        if (needsShift && layout.shiftKeycode() == 0) {
+            throw KeySynthesisError("the keyboard has no Shift key");
+        }
+
+        std::optional<qsizetype> replanFrom;
+        for (const Plan::Run& run : plan.runs) {
+            if (!run.remaps.empty()) {
+                if (run.reassigns) {
+                    // Keys typed with their old symbols: clients read those before the symbols change.
+                    const auto ready = m_lastStroke + keyReuseDelay;
+                    if (const auto now = clock.monotonic(); now < ready) {
+                        co_await scheduler.delay(std::chrono::ceil<std::chrono::milliseconds>(ready - now));
+                    }
                 }
+                if (!remap(run.remaps)) {
+                    throw KeySynthesisError("the spare keys could not be remapped");
+                }
+                co_await scheduler.delay(remapSettleTime); // clients reload their keymap
             }
-            if (!remap(run.remaps)) {
-                throw KeySynthesisError("the spare keys could not be remapped");
+            for (std::size_t i = 0; i < run.strokes.size(); ++i) {
+                if (keymapChanged()) {
+                    replanFrom = next + run.sources[i];
+                    break;
+                }
+                const X11TypingLayout::Stroke& stroke = run.strokes[i];
+                if (stroke.shift) {
+                    XTestFakeKeyEvent(display, layout.shiftKeycode(), True, CurrentTime);
+                }
+                XTestFakeKeyEvent(display, stroke.keycode, True, CurrentTime);
+                XTestFakeKeyEvent(display, stroke.keycode, False, CurrentTime);
+                if (stroke.shift) {
+                    XTestFakeKeyEvent(display, layout.shiftKeycode(), False, CurrentTime);
+                }
+                XFlush(display);
+                m_lastStroke = clock.monotonic();
+                markUsed(stroke.keycode);
+                fruitlessReplans = 0;
+                co_await scheduler.delay(std::max(delay, std::chrono::milliseconds(0)));
             }
-            co_await scheduler.delay(remapSettleTime); // clients reload their keymap
+            if (replanFrom) {
+                break;
+            }
         }
-        for (const X11TypingLayout::Stroke& stroke : run.strokes) {
-            if (stroke.shift) {
-                XTestFakeKeyEvent(display, layout.shiftKeycode(), True, CurrentTime);
+        if (replanFrom) {
+            // The mapping changed (a new layout, or our own remap read back): plan the rest anew.
+            if (++fruitlessReplans > kMaxFruitlessReplans) {
+                throw KeySynthesisError("the keyboard mapping keeps changing");
             }
-            XTestFakeKeyEvent(display, stroke.keycode, True, CurrentTime);
-            XTestFakeKeyEvent(display, stroke.keycode, False, CurrentTime);
-            if (stroke.shift) {
-                XTestFakeKeyEvent(display, layout.shiftKeycode(), False, CurrentTime);
-            }
-            XFlush(display);
-            m_lastStroke = clock.monotonic();
-            markUsed(stroke.keycode);
-            co_await scheduler.delay(std::max(delay, std::chrono::milliseconds(0)));
+            next = *replanFrom;
+            continue;
         }
-    }
-    if (plan.untypableAt) {
-        throw KeySynthesisError(
-            QStringLiteral("no key can type U+%1")
-                .arg(static_cast<uint>(scalars[*plan.untypableAt]), 4, 16, QLatin1Char('0'))
-                .toUpper()
-                .toStdString());
+        if (plan.untypableAt) {
+            throw KeySynthesisError(
+                QStringLiteral("no key can type U+%1")
+                    .arg(static_cast<uint>(scalars[next + *plan.untypableAt]), 4, 16, QLatin1Char('0'))
+                    .toUpper()
+                    .toStdString());
+        }
+        co_return;
     }
 }

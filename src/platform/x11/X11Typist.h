@@ -1,5 +1,6 @@
 #pragma once
 
+#include "X11HeldModifiers.h"
 #include "X11TypingLayout.h"
 
 #include "Scheduler.h"
@@ -14,6 +15,7 @@
 #include <vector>
 
 class X11Display;
+union _XEvent;
 
 // Types text with XTest key events, one key press per Unicode scalar.
 //
@@ -27,7 +29,13 @@ class X11Display;
 // empty and drop the characters. So the spares keep their symbols until `restoreDelay` after the last
 // typing (a later typing finds them still mapped and uses them as they are, or gives them other symbols),
 // and a key typed with one of our symbols gets another symbol only `keyReuseDelay` after that.
-// Caps Lock is switched off while typing and back on afterwards, so letters keep their case.
+// Caps Lock is switched off while typing and back on afterwards, so letters keep their case, and the
+// modifier keys the user still holds are let go for the time of the typing (X11HeldModifiers).
+//
+// The keyboard mapping may change under us (a layout switch, a new keyboard, another program's remap):
+// before every key press the typist reads what the server has sent; after a mapping change it forgets
+// the spare keys that no longer carry its symbols (they are not ours to empty any more) and plans the
+// rest of the text on the new layout, so no character is lost or typed as another.
 class X11Typist {
 public:
     static constexpr std::chrono::milliseconds remapSettleTime{60};
@@ -41,6 +49,7 @@ public:
                 remaps;             // key -> keysym, before the run
             bool reassigns = false; // some of those keys carried another symbol of ours
             std::vector<X11TypingLayout::Stroke> strokes;
+            std::vector<qsizetype> sources; // per stroke: the index (in scalars) of its character
         };
         std::vector<Run> runs;
         // Index (in scalars) of the first character that cannot be typed at all (no spare key code).
@@ -61,16 +70,34 @@ public:
     // Destroying the coroutine midway puts Caps Lock back and schedules the spares' restore as well.
     QCoro::Task<> type(QString text, std::chrono::milliseconds delay);
 
-    // Empties them now (the application quits).
-    void restoreNow();
+    // Puts the keyboard back at once, synchronously, without the event loop (the application quits, or
+    // is being stopped): the spare keys that still carry our symbols are emptied, Caps Lock is locked
+    // again if a typing switched it off, and the keys held for the user are let go.
+    void restoreKeymapNow();
+
+    // The user's held modifiers, let go while we type (and, through the injector, for chords).
+    X11HeldModifiers& heldModifiers() { return m_heldModifiers; }
 
 private:
     bool remap(const std::vector<std::pair<unsigned int, X11TypingLayout::KeySym>>& remaps);
     void markUsed(unsigned int keycode);
     void scheduleRestore();
     void restoreSpares();
+    void switchCapsLockOff();
+    void relockCapsLock();
+    void handleEvent(const _XEvent& event);
+    // Reads every event the server sent so far; true when the keyboard mapping changed since the last
+    // call (the spares that lost our symbols are forgotten then).
+    bool keymapChanged();
+    void forgetLostSpares();
+    std::vector<std::pair<unsigned int, X11TypingLayout::KeySym>> ownedInUseOrder() const;
 
     X11Display& m_display;
+    X11HeldModifiers m_heldModifiers;
+    int m_xkbEventBase = -1;
+    int m_listenerId = 0;
+    bool m_mappingChanged = false;
+    bool m_relockCapsLock = false;
     std::map<unsigned int, X11TypingLayout::KeySym> m_remapped;
     std::vector<unsigned int> m_useOrder; // the keys of m_remapped, least recently used first
     std::chrono::nanoseconds m_lastStroke{-3600'000'000'000LL};

@@ -29,6 +29,63 @@ private slots:
         QCOMPARE(X11KeyMapping::keyCodeForKeysym(NoSymbol), std::nullopt);
     }
 
+    // The shared table's keysyms are the X keysyms of the keys it names.
+    void tableKeysymsAreTheNamedKeys_data() {
+        QTest::addColumn<int>("keyCode");
+        QTest::addColumn<qulonglong>("keysym");
+        const std::pair<int, KeySym> keys[] = {
+            {0, XK_a},
+            {6, XK_z},
+            {29, XK_0},
+            {25, XK_9},
+            {49, XK_space},
+            {36, XK_Return},
+            {48, XK_Tab},
+            {51, XK_BackSpace},
+            {53, XK_Escape},
+            {123, XK_Left},
+            {124, XK_Right},
+            {126, XK_Up},
+            {125, XK_Down},
+            {122, XK_F1},
+            {120, XK_F2},
+            {111, XK_F12},
+            {105, XK_F13},
+            {64, XK_F17},
+            {90, XK_F20},
+            {43, XK_comma},
+            {47, XK_period},
+            {44, XK_slash},
+            {41, XK_semicolon},
+            {39, XK_apostrophe},
+            {33, XK_bracketleft},
+            {30, XK_bracketright},
+            {27, XK_minus},
+            {24, XK_equal},
+        };
+        for (const auto& [code, keysym] : keys) {
+            QTest::newRow(XKeysymToString(keysym)) << code << qulonglong(keysym);
+        }
+    }
+
+    void tableKeysymsAreTheNamedKeys() {
+        QFETCH(int, keyCode);
+        QFETCH(qulonglong, keysym);
+        QCOMPARE(qulonglong(X11KeyMapping::keysymForKeyCode(std::uint16_t(keyCode))), keysym);
+    }
+
+    void fnRoleIsRightCtrlInTheSharedTable() {
+        // One row gives the Fn role its name and its key.
+        const auto& keys = HotkeyDefinition::shortcutKeys();
+        const auto fn = std::find_if(keys.begin(), keys.end(), [](const ShortcutKey& key) {
+            return key.keyCode == HotkeyDefinition::functionKeyCode;
+        });
+        QVERIFY(fn != keys.end());
+        QCOMPARE(QString(fn->name), QString("Right Ctrl"));
+        QCOMPARE(X11KeyMapping::modifierKeyForKeysym(fn->keysym)->flag, ModifierFlag::Function);
+        QCOMPARE(X11KeyMapping::keysymForKeyCode(HotkeyDefinition::functionKeyCode), KeySym(NoSymbol));
+    }
+
     void modifierKeys_data() {
         QTest::addColumn<qulonglong>("keysym");
         QTest::addColumn<qulonglong>("flag");

@@ -30,6 +30,23 @@ void setCapsLock(X11Display& display, bool on) {
     XkbLockModifiers(display.display(), XkbUseCoreKbd, LockMask, on ? LockMask : 0);
     XSync(display.display(), False);
 }
+
+// Loads a keyboard layout on the private server, as a user's layout switch does.
+bool setLayout(const QString& layout) {
+    return QProcess::execute("setxkbmap", {"-display", qEnvironmentVariable("DISPLAY"), layout}) == 0;
+}
+
+bool keyDown(X11Display& display, KeySym keysym) {
+    char keys[32] = {};
+    XQueryKeymap(display.display(), keys);
+    const KeyCode keycode = XKeysymToKeycode(display.display(), keysym);
+    return keys[keycode / 8] & (1 << (keycode % 8));
+}
+
+void fakeKey(X11Display& display, KeySym keysym, bool down) {
+    XTestFakeKeyEvent(display.display(), XKeysymToKeycode(display.display(), keysym), down, CurrentTime);
+    XSync(display.display(), False);
+}
 } // namespace
 
 class TestInsertionX11 : public QObject {
@@ -79,11 +96,11 @@ private slots:
 
         ActiveAppContextService service;
         const ActiveAppContext context = service.currentContext();
-        QCOMPARE(context.appName, QString("obsidian"));
+        QCOMPARE(context.appName, QString("Obsidian"));
         QCOMPARE(context.bundleIdentifier, std::optional<QString>("Obsidian"));
         QCOMPARE(context.windowTitle, QString::fromUtf8("Daily journal – draft"));
         QCOMPARE(context.category, std::optional<QString>("notes"));
-        QCOMPARE(context.debugDescription, QString::fromUtf8("obsidian (NOTES) - Daily journal – draft"));
+        QCOMPARE(context.debugDescription, QString::fromUtf8("Obsidian (NOTES) - Daily journal – draft"));
     }
 
     void noActiveWindowGivesUnknowns() {
@@ -108,7 +125,7 @@ private slots:
         QVERIFY(target.start({"--title", "Bare", "--class", "barewin,Barewin"}));
         QVERIFY(waitUntilFrontmost(*bareWindows, target));
         const ActiveAppContext context = bareService.currentContext();
-        QCOMPARE(context.appName, QString("barewin"));
+        QCOMPARE(context.appName, QString("Barewin"));
         QCOMPARE(context.windowTitle, QString("Bare"));
     }
 
@@ -233,6 +250,70 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(X11TypingLayout::read(m_display->display()).spareKeycodes(),
                                   m_spareKeycodes, 10000);
         QCOMPARE(target.text(), kTyped);
+    }
+
+    // The layout changes between two typings and in the middle of one (setxkbmap loads a new map: the
+    // spare keys lose the symbols we gave them, and letters move, y and z on a German layout, a and q on a
+    // French one). Every character still arrives as itself, and the spares are emptied afterwards.
+    void typingAcrossLayoutSwitches() {
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(target.start());
+        QVERIFY(waitUntilFrontmost(*m_windows, target));
+        auto usLayout = qScopeGuard([] { setLayout("us"); });
+        QVERIFY(setLayout("us"));
+
+        // Characters US lacks go on spare keys; the second typing reuses those still mapped.
+        const QString first = QString::fromUtf8("zebra ✓ € 日本 ");
+        const QString second = QString::fromUtf8("yzma ✓€日本 ");
+        const QString third = QString::fromUtf8("quartz amazing ✓ € 日本 wombat yes");
+        TextInsertionService service;
+        runTask(service.typeText(first, 0.0));
+        QVERIFY(setLayout("de"));
+        runTask(service.typeText(second, 0.0));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), first + second, 30000);
+
+        // The switch to French comes while the third text is being typed (between two key presses).
+        QList<unsigned int> frenchSpares;
+        target.onTextChanged = [&](const QString& text) {
+            if (frenchSpares.isEmpty() && text.size() >= (first + second).size() + 8) {
+                QVERIFY(setLayout("fr"));
+                frenchSpares = X11TypingLayout::read(m_display->display()).spareKeycodes();
+            }
+        };
+        runTask(service.typeText(third, 0.02));
+        target.onTextChanged = nullptr;
+        QVERIFY(!frenchSpares.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), first + second + third, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(X11TypingLayout::read(m_display->display()).spareKeycodes(), frenchSpares,
+                                  10000);
+    }
+
+    // Shift still held by the user after the wait for modifiers: it is let go for the synthesized keys
+    // (the target gets Ctrl+V, not Ctrl+Shift+V, and lower-case letters) and held again afterwards.
+    void heldShiftLeaksIntoNothing_data() {
+        QTest::addColumn<bool>("paste");
+        QTest::newRow("paste") << true;
+        QTest::newRow("type") << false;
+    }
+    void heldShiftLeaksIntoNothing() {
+        QFETCH(bool, paste);
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(target.start());
+        QVERIFY(waitUntilFrontmost(*m_windows, target));
+        fakeKey(*m_display, XK_Shift_L, true);
+        auto shiftUp = qScopeGuard([this] { fakeKey(*m_display, XK_Shift_L, false); });
+
+        const QString text = QString::fromUtf8("Mixed case, ünïcode ✓ and digits 123");
+        TextInsertionService service;
+        runTask(paste ? service.pasteText(text) : service.typeText(text, 0.0));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), text, 30000);
+        if (paste) {
+            QCOMPARE(target.keys(), QList<QByteArray>{"ctrl+v"});
+        }
+        QVERIFY(keyDown(*m_display, XK_Shift_L)); // the user's Shift is down again
+        shiftUp.dismiss();
+        fakeKey(*m_display, XK_Shift_L, false);
+        QVERIFY(!keyDown(*m_display, XK_Shift_L));
     }
 
     // More characters the layout lacks than there are spare keys, typed right after another typing whose

@@ -38,10 +38,10 @@ private slots:
         }
         // A sample of each group against the macOS virtual key codes.
         const QList<std::pair<std::uint16_t, QString>> samples{
-            {0, "A"},      {11, "B"},      {6, "Z"},       {29, "0"},         {25, "9"},
-            {49, "Space"}, {51, "Delete"}, {53, "Escape"}, {126, "Up Arrow"}, {125, "Down Arrow"},
-            {122, "F1"},   {111, "F12"},   {64, "F17"},    {90, "F20"},       {63, "Fn"},
-            {39, "'"},     {30, "]"},      {24, "="},      {27, "-"},         {43, ","},
+            {0, "A"},      {11, "B"},         {6, "Z"},       {29, "0"},         {25, "9"},
+            {49, "Space"}, {51, "Backspace"}, {53, "Escape"}, {126, "Up Arrow"}, {125, "Down Arrow"},
+            {122, "F1"},   {111, "F12"},      {64, "F17"},    {90, "F20"},       {63, "Right Ctrl"},
+            {39, "'"},     {30, "]"},         {24, "="},      {27, "-"},         {43, ","},
         };
         for (const auto& [code, name] : samples) {
             QCOMPARE(supported.value(code), name);
@@ -124,22 +124,22 @@ private slots:
         QTest::addColumn<bool>("fn");
         QTest::addColumn<bool>("modifierOnly");
         QTest::addColumn<QString>("expected");
-        // Modifiers are always named Command, Shift, Option, Control, in that order.
-        QTest::newRow("Control+Option+Space")
-            << 49u << 0x1800u << false << false << "Option + Control + Space";
-        QTest::newRow("default dictation: Fn") << 0u << 0u << true << true << "Fn";
-        QTest::newRow("Command+A") << 0u << 0x100u << false << false << "Command + A";
-        QTest::newRow("unknown key") << 117u << 0x100u << false << false << "Command + Key 117";
+        // The keys as pressed on this desktop, always in the order Super, Shift, Alt, Ctrl, Right Ctrl (Fn).
+        QTest::newRow("Control+Option+Space") << 49u << 0x1800u << false << false << "Alt + Ctrl + Space";
+        QTest::newRow("default dictation: Fn") << 0u << 0u << true << true << "Right Ctrl";
+        QTest::newRow("Command+A") << 0u << 0x100u << false << false << "Super + A";
+        QTest::newRow("unknown key") << 117u << 0x100u << false << false << "Super + Key 117";
         QTest::newRow("modifier order is fixed")
-            << 40u << 0x1B00u << false << false << "Command + Shift + Option + Control + K";
-        QTest::newRow("modifier-only Control+Option") << 0u << 0x1800u << false << true << "Option + Control";
-        QTest::newRow("Control+Fn modifier-only") << 0u << 0x1000u << true << true << "Control + Fn";
-        QTest::newRow("Fn combination") << 49u << 0u << true << false << "Fn + Space";
-        QTest::newRow("Fn key code alone") << 63u << 0u << false << false << "Fn";
+            << 40u << 0x1B00u << false << false << "Super + Shift + Alt + Ctrl + K";
+        QTest::newRow("modifier-only Control+Option") << 0u << 0x1800u << false << true << "Alt + Ctrl";
+        QTest::newRow("Control+Fn modifier-only") << 0u << 0x1000u << true << true << "Ctrl + Right Ctrl";
+        QTest::newRow("Fn combination") << 49u << 0u << true << false << "Right Ctrl + Space";
+        QTest::newRow("Fn key code alone") << 63u << 0u << false << false << "Right Ctrl";
         QTest::newRow("standalone F6") << 97u << 0u << false << false << "F6";
+        QTest::newRow("backspace") << 51u << 0x1000u << false << false << "Ctrl + Backspace";
         QTest::newRow("nothing at all") << 0u << 0u << false << true << "";
         QTest::newRow("code beyond 16 bits is not wrapped")
-            << 65536u << 0x100u << false << false << "Command + Key 65536";
+            << 65536u << 0x100u << false << false << "Super + Key 65536";
     }
 
     void displayString() {
