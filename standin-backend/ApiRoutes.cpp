@@ -2,6 +2,8 @@
 
 #include "BackendState.h"
 #include "RecordReader.h"
+#include "SpeechRecognizer.h"
+#include "StandinRewrite.h"
 #include "StandinIdentityProvider.h"
 
 #include <QDateTime>
@@ -110,12 +112,6 @@ double clipSeconds(const std::string& data) {
     return static_cast<double>(samplesBytes) / 32000.0;
 }
 
-std::string placeholderTranscript(double seconds) {
-    char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "Stand-in transcript of a %.2f s clip.", seconds);
-    return buffer;
-}
-
 QJsonObject sessionJson(const Session& s, const std::string& token) {
     QJsonObject o;
     o.insert(QStringLiteral("total_words"), s.totalWords);
@@ -197,6 +193,11 @@ HttpResponse handleSession(BackendState& state, const Incoming& in) {
     return json(sessionJson(*session, token));
 }
 
+std::optional<QString> formField(const std::map<std::string, std::string>& fields, const char* name) {
+    const auto it = fields.find(name);
+    return it == fields.end() ? std::nullopt : std::optional<QString>(qs(it->second));
+}
+
 HttpResponse transcribe(BackendState& state, const Incoming& in, bool refine) {
     if (in.multipartError)
         throw badRequest(*in.multipartError);
@@ -207,16 +208,37 @@ HttpResponse transcribe(BackendState& state, const Incoming& in, bool refine) {
     if (tokenField == fields.end())
         throw kInvalidSession;
 
-    const double seconds = clipSeconds(in.rec.file->content);
+    std::string scripted;
+    {
+        std::lock_guard lock(state.mutex);
+        if (!state.findSessionLocked(tokenField->second))
+            throw kInvalidSession;
+        scripted = state.transcriptLocked();
+    }
+    // A scripted transcript stands in for recognition; otherwise the speech is recognised (outside the
+    // state's lock: it takes a while).
+    double seconds = 0;
+    QString rawText;
+    if (!scripted.empty()) {
+        seconds = clipSeconds(in.rec.file->content);
+        rawText = qs(scripted);
+    } else {
+        const std::vector<std::int16_t> samples = pcm16kMonoSamples(in.rec.file->content);
+        seconds = double(samples.size()) / SpeechRecognizer::sampleRate;
+        try {
+            rawText = qs(SpeechRecognizer::shared().recognize(samples));
+        } catch (const std::runtime_error& e) {
+            throw HttpError{500, std::string("speech recognition is unavailable: ") + e.what()};
+        }
+    }
+    const std::optional<QString> mode = formField(fields, "refinement_mode");
+    const QString text = refine ? refineText(rawText, mode, formField(fields, "selected_text")) : rawText;
+    const qint64 words = countWords(text);
+
     std::lock_guard lock(state.mutex);
     Session* s = state.findSessionLocked(tokenField->second);
     if (!s)
         throw kInvalidSession;
-
-    const std::string transcript = state.transcriptLocked();
-    const QString rawText = qs(transcript.empty() ? placeholderTranscript(seconds) : transcript);
-    const QString text = rawText; // the stand-in's refinement leaves the transcript as it is
-    const qint64 words = countWords(text);
     s->totalWords += words;
     s->lifetimeWords += words;
     s->totalMinutes += seconds / 60.0;
@@ -237,7 +259,7 @@ HttpResponse transcribe(BackendState& state, const Incoming& in, bool refine) {
                     model != fields.end() ? qs(model->second) : QStringLiteral("standin-default"));
     o.insert(QStringLiteral("provider_metadata"), metadata);
     if (refine)
-        o.insert(QStringLiteral("refinement_mode"), QStringLiteral("standin"));
+        o.insert(QStringLiteral("refinement_mode"), mode.value_or(QStringLiteral("standin")));
     return json(o);
 }
 
@@ -249,8 +271,7 @@ HttpResponse handleFormatEmail(BackendState& state, const Incoming& in) {
     const QString text = r.requiredString("text");
     checkOptionalSession(state, tokens);
     QJsonObject o;
-    o.insert(QStringLiteral("text"),
-             QStringLiteral("Hello,\n\n") + text + QStringLiteral("\n\nBest regards"));
+    o.insert(QStringLiteral("text"), tidyText(text));
     return json(o);
 }
 
@@ -269,7 +290,7 @@ HttpResponse handleFormatGeneric(BackendState& state, const Incoming& in) {
         readSnippets(r, "snippets", *snippets);
     checkOptionalSession(state, tokens);
     QJsonObject o;
-    o.insert(QStringLiteral("text"), selected ? text + QStringLiteral(": ") + *selected : text);
+    o.insert(QStringLiteral("text"), aiRewrite(text, selected));
     return json(o);
 }
 
