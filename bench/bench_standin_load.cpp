@@ -105,8 +105,10 @@ int main(int argc, char** argv) {
     const std::string executable = argc > 1 ? argv[1] : defaultExecutable();
     const int port = 20000 + static_cast<int>(getpid() % 20000);
     const std::string portText = std::to_string(port);
+    // A fixed transcript: the figure is the server's own, not that of recognising speech.
     char* const args[] = {const_cast<char*>(executable.c_str()), const_cast<char*>("--port"),
-                          const_cast<char*>(portText.c_str()), nullptr};
+                          const_cast<char*>(portText.c_str()),   const_cast<char*>("--transcript"),
+                          const_cast<char*>("load test"),        nullptr};
     pid_t pid = 0;
     if (posix_spawn(&pid, executable.c_str(), nullptr, nullptr, args, environ) != 0) {
         std::fprintf(stderr, "cannot start %s\n", executable.c_str());

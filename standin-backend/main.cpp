@@ -18,9 +18,11 @@ constexpr std::size_t kDefaultRecordLimit = 16;
 
 void printUsage(std::FILE* to) {
     std::fprintf(to,
-                 "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N] [--record-limit N]\n"
+                 "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N] [--record-limit N] "
+                 "[--transcript TEXT]\n"
                  "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n"
-                 "--record-limit: how many of the last requests are kept in memory (default %zu).\n",
+                 "--record-limit: how many of the last requests are kept in memory (default %zu).\n"
+                 "--transcript: every transcription answers this text instead of recognising the speech.\n",
                  kDefaultPort, kDefaultRecordLimit);
 }
 
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
     long port = kDefaultPort;
     long recordLimit = static_cast<long>(kDefaultRecordLimit);
+    std::string transcript;
 
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -55,7 +58,7 @@ int main(int argc, char** argv) {
             printUsage(stdout);
             return 0;
         }
-        if (arg != "--host" && arg != "--port" && arg != "--record-limit") {
+        if (arg != "--host" && arg != "--port" && arg != "--record-limit" && arg != "--transcript") {
             std::fprintf(stderr, "quillvane-standin-backend: unknown argument \"%s\"\n", argv[i]);
             printUsage(stderr);
             return 2;
@@ -69,6 +72,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "--host") {
             host = value;
+        } else if (arg == "--transcript") {
+            transcript = value;
         } else if (arg == "--port" && !parseNumber(value, 65535, port)) {
             std::fprintf(stderr, "quillvane-standin-backend: invalid port \"%s\"\n", value.c_str());
             return 2;
@@ -100,6 +105,7 @@ int main(int argc, char** argv) {
     standin::StandinBackend::Options options;
     options.recordLimit = static_cast<std::size_t>(recordLimit);
     standin::StandinBackend backend(options);
+    backend.setTranscript(transcript);
     try {
         backend.start(host, static_cast<int>(port));
     } catch (const std::exception& e) {

@@ -395,6 +395,36 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
+    // A fixed transcript stands in for recognition, e.g. for load runs.
+    void executableAnswersAFixedTranscript() {
+        QProcess process;
+        process.start(STANDIN_BACKEND_EXECUTABLE, {"--port", "0", "--transcript", "fixed words here"});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 30000);
+        const int port = QString::fromUtf8(process.readLine()).trimmed().section(':', -1).toInt();
+        httplib::Client client("127.0.0.1", port);
+        const auto session = client.Post("/api/session", "{\"id_token\":\"t\"}", "application/json");
+        QVERIFY(session && session->status == 200);
+        const QString token = QJsonDocument::fromJson(QByteArray::fromStdString(session->body))
+                                  .object()
+                                  .value("session_token")
+                                  .toString();
+        const std::string body =
+            "--b\r\nContent-Disposition: form-data; name=\"session_token\"\r\n\r\n" + token.toStdString() +
+            "\r\n--b\r\nContent-Disposition: form-data; name=\"audio\"; filename=\"a.wav\"\r\n\r\n" +
+            std::string(3200, '\0') + "\r\n--b--\r\n";
+        const auto answer = client.Post("/api/transcription", body, "multipart/form-data; boundary=b");
+        QVERIFY(answer);
+        QCOMPARE(answer->status, 200);
+        QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(answer->body))
+                     .object()
+                     .value("text")
+                     .toString(),
+                 QString("fixed words here"));
+        process.terminate();
+        QVERIFY(process.waitForFinished(30000));
+    }
+
     void executableRefusesBadRecordLimit() {
         QProcess process;
         process.start(STANDIN_BACKEND_EXECUTABLE, {"--port", "0", "--record-limit", "lots"});
