@@ -481,7 +481,7 @@ private slots:
         QCOMPARE(r.coordinator->lastErrorMessage(), status);
         QCOMPARE(r.coordinator->lastRecordingSummary(), summary);
         QCOMPARE(r.history.entries.size(), 1);
-        QVERIFY(r.history.entries[0].text.contains(QStringLiteral("keep this text")));
+        QVERIFY(r.history.entries[0].text.contains(QStringLiteral("keep this text"), Qt::CaseInsensitive));
         QCOMPARE(r.history.entries[0].provider, provider);
         QCOMPARE(r.coordinator->lastTranscript(), r.history.entries[0].text);
         QCOMPARE(r.sounds.completions, 0);
