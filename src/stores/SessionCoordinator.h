@@ -48,6 +48,9 @@ public:
     // request carries the session (a transcription) takes it before sending and hands it back with the
     // answer's snapshot.
     quint64 sessionGeneration() const { return m_generation; }
+    // Starts a new generation without ending the session: answers to requests sent so far are discarded
+    // (a newer sign-in attempt supersedes an older one whose exchange is still in flight).
+    void discardPendingAnswers() { ++m_generation; }
 
     // Loads the saved token; with one, publishes it and refreshes the session (awaited).
     QCoro::Task<> bootstrapFromSecureStore();

@@ -1,0 +1,405 @@
+#include "DependencyContainer.h"
+
+#include "ActiveAppContextService.h"
+#include "AppLogger.h"
+#include "AppSettings.h"
+#include "AudioCaptureService.h"
+#include "AudioInputDeviceStore.h"
+#include "AudioInputSystem.h"
+#include "AuthStore.h"
+#include "BackendClient.h"
+#include "ConfigSyncCoordinator.h"
+#include "DictationCoordinator.h"
+#include "DictationPipelines.h"
+#include "DictationServiceAdapters.h"
+#include "GlobalHotkeyService.h"
+#include "KnowledgeBaseStore.h"
+#include "MediaControlService.h"
+#include "NotesStore.h"
+#include "PromptComposer.h"
+#include "PromptSettingsStore.h"
+#include "RecordingOverlayController.h"
+#include "Scheduler.h"
+#include "SecureStore.h"
+#include "SelectedTextService.h"
+#include "SessionCoordinator.h"
+#include "SoundFeedbackService.h"
+#include "TextInsertionService.h"
+#include "TranscriptionHistoryStore.h"
+#include "UserDefaults.h"
+
+#include <QGuiApplication>
+#include <QPointer>
+
+struct DependencyContainer::ProviderIdentity {
+    QString idToken;
+    std::optional<QString> email;
+    std::optional<QString> name;
+    std::optional<QString> picture;
+};
+
+struct DependencyContainer::ProviderTexts {
+    QString label;      // shown inside the identity's status texts
+    QString providerId; // stored with the identity on success
+};
+
+const DependencyContainer::ProviderTexts& DependencyContainer::texts(Provider provider) {
+    static const ProviderTexts apple{QStringLiteral("Apple"), QStringLiteral("apple")};
+    static const ProviderTexts google{QStringLiteral("Google"), QStringLiteral("google")};
+    static const ProviderTexts microsoft{QStringLiteral("Microsoft"), QStringLiteral("microsoft")};
+    switch (provider) {
+    case Provider::Apple:
+        return apple;
+    case Provider::Google:
+        return google;
+    case Provider::Microsoft:
+        break;
+    }
+    return microsoft;
+}
+
+DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* parent)
+    : QObject(parent), m_platform(std::move(platform)) {
+    UserDefaults& defaults = m_platform.userDefaults ? *m_platform.userDefaults : UserDefaults::standard();
+    const UrlOpener opener = m_platform.urlOpener ? m_platform.urlOpener : systemUrlOpener();
+    Scheduler& scheduler = m_platform.scheduler ? *m_platform.scheduler : Scheduler::current();
+    const std::shared_ptr<AudioInputSystem> audioInputs =
+        m_platform.audioInputs ? m_platform.audioInputs : AudioInputSystem::system();
+
+    m_appSettings = std::make_unique<AppSettings>(defaults);
+    m_secureStore = m_platform.secretBackend ? std::make_unique<SecureStore>(m_platform.secretBackend)
+                                             : std::make_unique<SecureStore>();
+    m_authStore = std::make_unique<AuthStore>(defaults);
+    m_appleOAuthService = std::make_unique<AppleOAuthService>(opener);
+    m_googleOAuthService = std::make_unique<GoogleOAuthService>(&m_oauthNetwork, opener);
+    m_microsoftOAuthService = std::make_unique<MicrosoftOAuthService>(&m_oauthNetwork, opener);
+    m_promptSettingsStore = std::make_unique<PromptSettingsStore>(defaults);
+    m_knowledgeBaseStore = std::make_unique<KnowledgeBaseStore>(m_platform.dataFolder);
+    m_transcriptionHistoryStore = std::make_unique<TranscriptionHistoryStore>(m_platform.dataFolder);
+    m_notesStore = std::make_unique<NotesStore>(m_platform.dataFolder);
+    m_backendClient = std::make_unique<BackendClient>(m_appSettings->backendBaseURL());
+    m_sessionCoordinator = std::make_unique<SessionCoordinator>(*m_backendClient, *m_secureStore);
+    m_configSyncCoordinator =
+        std::make_unique<ConfigSyncCoordinator>(*m_backendClient, *m_appSettings, *m_sessionCoordinator,
+                                                *m_promptSettingsStore, *m_knowledgeBaseStore, scheduler);
+    m_audioCaptureService = std::make_unique<AudioCaptureService>(audioInputs);
+    m_audioInputDeviceStore = std::make_unique<AudioInputDeviceStore>(audioInputs);
+    m_globalHotkeyService = std::make_unique<GlobalHotkeyService>();
+    m_mouseTriggerService = std::make_unique<MouseTriggerService>(m_platform.mouseMonitors);
+    m_textInsertionService = std::make_unique<TextInsertionService>();
+    m_selectedTextService = std::make_unique<SelectedTextService>();
+    m_mediaControlService = std::make_unique<MediaControlService>();
+    m_recordingOverlayController = std::make_unique<RecordingOverlayController>();
+    m_recordingOverlayController->observe(*m_audioCaptureService);
+    m_soundFeedbackService = std::make_unique<SoundFeedbackService>();
+    m_permissionsCoordinator = m_platform.permissions
+                                   ? std::make_unique<PermissionsCoordinator>(*m_platform.permissions)
+                                   : std::make_unique<PermissionsCoordinator>();
+    m_activeAppContextService = std::make_unique<ActiveAppContextService>();
+
+    m_dictationServices = std::make_unique<SystemDictationServices>(SystemServiceRefs{
+        *m_audioCaptureService, *m_globalHotkeyService, *m_recordingOverlayController,
+        *m_soundFeedbackService, *m_mediaControlService, *m_activeAppContextService, *m_selectedTextService,
+        *m_textInsertionService, *m_appSettings, *m_promptSettingsStore, *m_sessionCoordinator,
+        *m_knowledgeBaseStore, *m_transcriptionHistoryStore, *m_notesStore});
+    const DictationServices services = m_dictationServices->services();
+    m_promptComposer = std::make_unique<PromptComposer>(services.context, services.knowledgeBase);
+    m_dictationPipeline = m_platform.makePipeline ? m_platform.makePipeline(*m_backendClient)
+                                                  : std::make_unique<DictationPipelines>(*m_backendClient);
+    m_dictationCoordinator = std::make_unique<DictationCoordinator>(services, *m_promptComposer);
+    m_dictationCoordinator->setPipeline(m_dictationPipeline.get());
+
+    installWiring();
+}
+
+DependencyContainer::~DependencyContainer() {
+    // Nothing may call into a half-destroyed graph.
+    m_appSettings->onBackendURLChanged = nullptr;
+    m_appSettings->onHotkeysChanged = nullptr;
+    m_appSettings->onChange = nullptr;
+    m_appSettings->onMouseShortcutModeChanged = nullptr;
+    m_promptSettingsStore->onChange = nullptr;
+    m_knowledgeBaseStore->onChange = nullptr;
+    m_mouseTriggerService->eventHandler = nullptr;
+    if (m_activeAuthCancel) {
+        m_activeAuthCancel->cancel();
+    }
+}
+
+bool DependencyContainer::microsoftSignInAvailable() {
+    return !qEnvironmentVariable("MICROSOFT_CLIENT_ID").trimmed().isEmpty();
+}
+
+// ---- Wiring --------------------------------------------------------------------------------------------
+
+void DependencyContainer::installWiring() {
+    QPointer<DependencyContainer> self(this);
+    QPointer<BackendClient> backend(m_backendClient.get());
+    QPointer<ConfigSyncCoordinator> sync(m_configSyncCoordinator.get());
+    const auto schedulePush = [sync] {
+        if (sync) {
+            sync->schedulePush();
+        }
+    };
+
+    m_appSettings->onBackendURLChanged = [backend](const QUrl& url) {
+        if (backend) {
+            backend->updateBaseURL(url);
+        }
+    };
+    m_appSettings->onHotkeysChanged = [self] {
+        if (self) {
+            self->reregisterHotkeys();
+        }
+    };
+    m_appSettings->onChange = schedulePush;
+    m_appSettings->onMouseShortcutModeChanged = [self](const QString& rawValue) {
+        if (self) {
+            self->applyMouseShortcutMode(rawValue);
+        }
+    };
+    m_promptSettingsStore->onChange = schedulePush;
+    m_knowledgeBaseStore->onChange = schedulePush;
+
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        // Queued: the refresh starts after the notification has been delivered, never inside it.
+        connect(
+            application, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive) {
+                    QCoro::Task<> task = handleAppDidBecomeActive();
+                    Q_UNUSED(task); // runs on by itself
+                }
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+QList<HotkeyBinding> DependencyContainer::configuredHotkeys() const {
+    QList<HotkeyBinding> hotkeys{HotkeyBinding{HotkeyIntent::Dictation, m_appSettings->hotkey()}};
+    if (m_appSettings->smartEditHotkeyEnabled()) {
+        hotkeys.append(HotkeyBinding{HotkeyIntent::SmartEdit, m_appSettings->smartEditHotkey()});
+    }
+    if (m_appSettings->vdiHotkeyEnabled()) {
+        hotkeys.append(HotkeyBinding{HotkeyIntent::Vdi, m_appSettings->vdiHotkey()});
+    }
+    return hotkeys;
+}
+
+void DependencyContainer::reregisterHotkeys() {
+    m_globalHotkeyService->setHotkeys(configuredHotkeys());
+    try {
+        m_globalHotkeyService->installHandlerIfNeeded();
+        m_globalHotkeyService->registerHotkey();
+    } catch (...) {
+        AppLogger::error(QStringLiteral("Failed to re-register global hotkeys: ") +
+                         SessionCoordinator::describe(std::current_exception()));
+        return;
+    }
+    m_globalHotkeyService->installFunctionKeyMonitors();
+    AppLogger::info(QStringLiteral("Global hotkeys re-registered from settings update"));
+}
+
+void DependencyContainer::applyMouseShortcutMode(const QString& rawValue) {
+    // setMode restarts the trigger, an unchanged mode included.
+    m_mouseTriggerService->setMode(fromRaw<MouseTriggerMode>(rawValue).value_or(MouseTriggerMode::Off));
+}
+
+void DependencyContainer::installMouseTriggerHandler() {
+    QPointer<DictationCoordinator> coordinator(m_dictationCoordinator.get());
+    m_mouseTriggerService->eventHandler = [coordinator](const MouseTriggerEvent& event) {
+        if (!coordinator) {
+            return;
+        }
+        // Each event runs as its own task; the next one does not wait for it.
+        QCoro::Task<> task = event.kind == MouseTriggerEvent::Kind::Pressed
+                                 ? coordinator->startMouseTrigger(event.mode)
+                                 : coordinator->stopRecording();
+        Q_UNUSED(task);
+    };
+}
+
+// ---- Start-up and foreground ----------------------------------------------------------------------------
+
+QCoro::Task<> DependencyContainer::bootstrap() {
+    if (m_bootstrapStarted) {
+        AppLogger::info(QStringLiteral("Bootstrap already ran; the repeated call does nothing"));
+        co_return;
+    }
+    m_bootstrapStarted = true;
+    AppLogger::info(QStringLiteral("Bootstrapping app container"));
+
+    if (m_platform.refreshLaunchAtLogin) {
+        m_platform.refreshLaunchAtLogin();
+    }
+    m_permissionsCoordinator->refresh();
+    m_permissionsCoordinator->setShowOnboarding(m_permissionsCoordinator->hasMissingCriticalPermissions());
+    // The overlay is built and placed now; its animation timer runs only while it is shown.
+    m_recordingOverlayController->prepare();
+    m_audioInputDeviceStore->refresh(m_appSettings->selectedInputDeviceUID());
+    m_authStore->restoreIfAvailable();
+    m_globalHotkeyService->setHotkeys(configuredHotkeys());
+    applyMouseShortcutMode(m_appSettings->mouseShortcutMode());
+    installMouseTriggerHandler();
+    m_dictationCoordinator->start();
+
+    QPointer<DependencyContainer> self(this);
+    co_await m_sessionCoordinator->bootstrapFromSecureStore();
+    if (!self || !m_sessionCoordinator->activeSessionToken()) {
+        co_return;
+    }
+    co_await m_configSyncCoordinator->pullAndMerge();
+}
+
+QCoro::Task<> DependencyContainer::handleAppDidBecomeActive() {
+    m_permissionsCoordinator->refresh();
+    if (!m_sessionCoordinator->activeSessionToken() ||
+        !m_sessionCoordinator->shouldRefreshOnForeground(kForegroundRefreshMaxAge)) {
+        co_return;
+    }
+    AppLogger::info(QStringLiteral("App became active. Refreshing session snapshot."));
+    co_await m_sessionCoordinator->refreshSession(true);
+}
+
+// ---- Sign-in ------------------------------------------------------------------------------------------
+
+void DependencyContainer::signInWithApple() {
+    startAuthAttempt(Provider::Apple);
+}
+void DependencyContainer::signInWithGoogle() {
+    startAuthAttempt(Provider::Google);
+}
+void DependencyContainer::signInWithMicrosoft() {
+    startAuthAttempt(Provider::Microsoft);
+}
+
+bool DependencyContainer::shouldCompleteAuthAttempt(const QUuid& attempt) const {
+    return m_activeAuthAttemptID == attempt;
+}
+
+void DependencyContainer::startAuthAttempt(Provider provider) {
+    const QString& label = texts(provider).label;
+    if (m_authStore->isAuthenticating()) {
+        AppLogger::info(QStringLiteral("Restarting ") + label +
+                        QStringLiteral(" sign-in after cancelling previous auth attempt"));
+        if (m_activeAuthCancel) {
+            m_activeAuthCancel->cancel();
+        }
+        if (m_sessionExchangeAttempt && m_sessionExchangeAttempt == m_activeAuthAttemptID) {
+            // The superseded attempt's session answer must not replace the newer attempt's session.
+            m_sessionCoordinator->discardPendingAnswers();
+        }
+        const std::optional<QString>& previous = m_authStore->activeProviderLabel();
+        m_authStore->fail((previous && !previous->isEmpty() ? *previous : QStringLiteral("Previous")) +
+                          QStringLiteral(" sign-in cancelled. Starting ") + label +
+                          QStringLiteral(" sign-in..."));
+    }
+    const QUuid attempt = QUuid::createUuid();
+    m_activeAuthAttemptID = attempt;
+    m_authStore->beginAuth(label);
+    AppLogger::info(label + QStringLiteral(" sign-in requested"));
+
+    SignInCancelToken cancel;
+    m_activeAuthCancel = cancel;
+    QCoro::Task<> task = runAuthAttempt(attempt, provider, cancel);
+    Q_UNUSED(task); // runs on by itself
+}
+
+QCoro::Task<> DependencyContainer::runAuthAttempt(QUuid attempt, Provider provider,
+                                                  SignInCancelToken cancel) {
+    const ProviderTexts& row = texts(provider);
+    QPointer<DependencyContainer> self(this);
+    const auto finish = [&] {
+        if (self && shouldCompleteAuthAttempt(attempt)) {
+            m_activeAuthCancel.reset();
+        }
+    };
+
+    std::optional<ProviderIdentity> identity;
+    try {
+        identity = co_await callProvider(provider, cancel);
+    } catch (const SignInCancelled&) {
+        if (self && shouldCompleteAuthAttempt(attempt)) {
+            AppLogger::info(row.label + QStringLiteral(" sign-in cancelled"));
+            m_authStore->fail(row.label + QStringLiteral(" sign-in cancelled. Try again."));
+        }
+    } catch (...) {
+        if (self && shouldCompleteAuthAttempt(attempt)) {
+            const QString message = row.label + QStringLiteral(" sign-in failed: ") +
+                                    SessionCoordinator::describe(std::current_exception());
+            AppLogger::error(message);
+            m_authStore->fail(message);
+        }
+    }
+    if (!identity || !self || !shouldCompleteAuthAttempt(attempt) || cancel.isCancelled()) {
+        finish();
+        co_return;
+    }
+
+    m_sessionExchangeAttempt = attempt;
+    const bool established = co_await establishSession(provider, *identity);
+    if (!self) {
+        co_return;
+    }
+    if (m_sessionExchangeAttempt == attempt) {
+        m_sessionExchangeAttempt.reset();
+    }
+    if (!shouldCompleteAuthAttempt(attempt) || cancel.isCancelled()) {
+        co_return;
+    }
+    if (established) {
+        m_authStore->completeAuth(row.providerId, identity->email, identity->name);
+        co_await m_configSyncCoordinator->pullAndMerge();
+    } else {
+        m_authStore->fail(m_sessionCoordinator->statusText());
+    }
+    finish();
+}
+
+QCoro::Task<DependencyContainer::ProviderIdentity>
+DependencyContainer::callProvider(Provider provider, SignInCancelToken cancel) {
+    switch (provider) {
+    case Provider::Apple: {
+        std::optional<AppleAuthResult> result;
+        if (m_platform.appleSignIn) {
+            result = co_await m_platform.appleSignIn(cancel);
+        } else {
+            result = co_await m_appleOAuthService->signIn(*m_backendClient, cancel);
+        }
+        co_return ProviderIdentity{result->idToken, result->email, result->name, std::nullopt};
+    }
+    case Provider::Google: {
+        std::optional<GoogleAuthResult> result;
+        if (m_platform.googleSignIn) {
+            result = co_await m_platform.googleSignIn(cancel);
+        } else {
+            result = co_await m_googleOAuthService->signIn(cancel);
+        }
+        co_return ProviderIdentity{result->idToken, result->email, result->name, result->picture};
+    }
+    case Provider::Microsoft:
+        break;
+    }
+    std::optional<MicrosoftAuthResult> result;
+    if (m_platform.microsoftSignIn) {
+        result = co_await m_platform.microsoftSignIn(cancel);
+    } else {
+        result = co_await m_microsoftOAuthService->signIn(cancel);
+    }
+    co_return ProviderIdentity{result->idToken, result->email, result->name, std::nullopt};
+}
+
+QCoro::Task<bool> DependencyContainer::establishSession(Provider provider, ProviderIdentity identity) {
+    switch (provider) {
+    case Provider::Apple:
+        co_return co_await m_sessionCoordinator->establishSessionWithApple(identity.idToken, identity.email,
+                                                                           identity.name);
+    case Provider::Google:
+        co_return co_await m_sessionCoordinator->establishSessionWithGoogle(identity.idToken, identity.email,
+                                                                            identity.name, identity.picture);
+    case Provider::Microsoft:
+        break;
+    }
+    co_return co_await m_sessionCoordinator->establishSessionWithMicrosoft(identity.idToken, identity.email,
+                                                                           identity.name);
+}

@@ -1,0 +1,191 @@
+#pragma once
+
+#include "AppleOAuthService.h"
+#include "GoogleOAuthService.h"
+#include "HotkeyIntent.h"
+#include "MicrosoftOAuthService.h"
+#include "MouseTriggerService.h"
+#include "OAuthSupport.h"
+#include "PermissionsCoordinator.h"
+#include "SignInCancellation.h"
+
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ActiveAppContextService;
+class AppSettings;
+class AudioCaptureService;
+class AudioInputDeviceStore;
+class AudioInputSystem;
+class AuthStore;
+class BackendClient;
+class ConfigSyncCoordinator;
+class DictationCoordinator;
+class DictationPipeline;
+class GlobalHotkeyService;
+class KnowledgeBaseStore;
+class MediaControlService;
+class NotesStore;
+class PromptComposer;
+class PromptSettingsStore;
+class RecordingOverlayController;
+class Scheduler;
+class SecretBackend;
+class SecureStore;
+class SelectedTextService;
+class SessionCoordinator;
+class SoundFeedbackService;
+class SystemDictationServices;
+class TextInsertionService;
+class TranscriptionHistoryStore;
+class UserDefaults;
+
+// What the container takes from the desktop. Every member left empty means the real thing, so the app
+// builds a container from `ContainerPlatform{}` and a test fills in what it fakes.
+struct ContainerPlatform {
+    UserDefaults* userDefaults = nullptr;         // settings, prompt settings, identity
+    QString dataFolder;                           // the knowledge base, notes and history files
+    std::shared_ptr<SecretBackend> secretBackend; // where the session token is kept
+    UrlOpener urlOpener;                          // opens the providers' sign-in pages
+    Scheduler* scheduler = nullptr;               // the cloud push debounce
+
+    MouseTriggerService::MonitorFactory mouseMonitors;
+    std::optional<PermissionsCoordinator::Platform> permissions;
+    std::shared_ptr<AudioInputSystem> audioInputs;
+
+    // The providers' browser flows; each empty one is the provider's own service.
+    std::function<QCoro::Task<AppleAuthResult>(SignInCancelToken)> appleSignIn;
+    std::function<QCoro::Task<GoogleAuthResult>(SignInCancelToken)> googleSignIn;
+    std::function<QCoro::Task<MicrosoftAuthResult>(SignInCancelToken)> microsoftSignIn;
+
+    // Applies the launch-at-login state at start-up (the launch-at-login manager plugs in here).
+    std::function<void()> refreshLaunchAtLogin;
+    // The pipelines the coordinator hands finished recordings to; empty: the transcription pipelines.
+    std::function<std::unique_ptr<DictationPipeline>(BackendClient&)> makePipeline;
+};
+
+// The composition root: creates every service, store and coordinator once, in a fixed order, owns them
+// for the life of the process, and connects the producers' change callbacks to their consumers (each
+// callback does nothing once its consumer is gone). Runs the start-up bootstrap, the refresh when the
+// application becomes active, and every sign-in attempt. Main thread only.
+class DependencyContainer final : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr double kForegroundRefreshMaxAge = 45.0; // seconds
+
+    explicit DependencyContainer(ContainerPlatform platform = {}, QObject* parent = nullptr);
+    ~DependencyContainer() override;
+
+    // True when "MICROSOFT_CLIENT_ID" is set to something other than white space; read on every call.
+    static bool microsoftSignInAvailable();
+
+    // Starts everything that touches the desktop, the Secret Service and the backend; the first call
+    // only (a later one logs and does nothing).
+    QCoro::Task<> bootstrap();
+    // Permissions re-read; with a session whose last refresh is at least 45 s old, a forced refresh.
+    // Runs on every activation of the application.
+    QCoro::Task<> handleAppDidBecomeActive();
+
+    void signInWithApple();
+    void signInWithGoogle();
+    void signInWithMicrosoft();
+
+    // The shortcut list of the current settings: dictation, then AI Mode and Typing Mode when enabled.
+    QList<HotkeyBinding> configuredHotkeys() const;
+
+    // The id of the newest sign-in attempt; none before the first.
+    std::optional<QUuid> activeAuthAttemptID() const { return m_activeAuthAttemptID; }
+    bool hasActiveAuthAttempt() const { return m_activeAuthCancel.has_value(); }
+
+    // The services, for the application object and the views (the update prober comes with the app).
+    AppSettings& appSettings() const { return *m_appSettings; }
+    SecureStore& secureStore() const { return *m_secureStore; }
+    AuthStore& authStore() const { return *m_authStore; }
+    AppleOAuthService& appleOAuthService() const { return *m_appleOAuthService; }
+    GoogleOAuthService& googleOAuthService() const { return *m_googleOAuthService; }
+    MicrosoftOAuthService& microsoftOAuthService() const { return *m_microsoftOAuthService; }
+    PromptSettingsStore& promptSettingsStore() const { return *m_promptSettingsStore; }
+    KnowledgeBaseStore& knowledgeBaseStore() const { return *m_knowledgeBaseStore; }
+    TranscriptionHistoryStore& transcriptionHistoryStore() const { return *m_transcriptionHistoryStore; }
+    NotesStore& notesStore() const { return *m_notesStore; }
+    BackendClient& backendClient() const { return *m_backendClient; }
+    SessionCoordinator& sessionCoordinator() const { return *m_sessionCoordinator; }
+    ConfigSyncCoordinator& configSyncCoordinator() const { return *m_configSyncCoordinator; }
+    AudioCaptureService& audioCaptureService() const { return *m_audioCaptureService; }
+    AudioInputDeviceStore& audioInputDeviceStore() const { return *m_audioInputDeviceStore; }
+    GlobalHotkeyService& globalHotkeyService() const { return *m_globalHotkeyService; }
+    MouseTriggerService& mouseTriggerService() const { return *m_mouseTriggerService; }
+    TextInsertionService& textInsertionService() const { return *m_textInsertionService; }
+    SelectedTextService& selectedTextService() const { return *m_selectedTextService; }
+    MediaControlService& mediaControlService() const { return *m_mediaControlService; }
+    RecordingOverlayController& recordingOverlayController() const { return *m_recordingOverlayController; }
+    SoundFeedbackService& soundFeedbackService() const { return *m_soundFeedbackService; }
+    PermissionsCoordinator& permissionsCoordinator() const { return *m_permissionsCoordinator; }
+    ActiveAppContextService& activeAppContextService() const { return *m_activeAppContextService; }
+    PromptComposer& promptComposer() const { return *m_promptComposer; }
+    DictationCoordinator& dictationCoordinator() const { return *m_dictationCoordinator; }
+
+private:
+    enum class Provider { Apple, Google, Microsoft };
+    struct ProviderIdentity;
+    struct ProviderTexts;
+    static const ProviderTexts& texts(Provider provider);
+
+    void installWiring();
+    void reregisterHotkeys();
+    void applyMouseShortcutMode(const QString& rawValue);
+    void installMouseTriggerHandler();
+
+    void startAuthAttempt(Provider provider);
+    bool shouldCompleteAuthAttempt(const QUuid& attempt) const;
+    QCoro::Task<> runAuthAttempt(QUuid attempt, Provider provider, SignInCancelToken cancel);
+    QCoro::Task<ProviderIdentity> callProvider(Provider provider, SignInCancelToken cancel);
+    QCoro::Task<bool> establishSession(Provider provider, ProviderIdentity identity);
+
+    ContainerPlatform m_platform;
+    QNetworkAccessManager m_oauthNetwork;
+
+    std::unique_ptr<AppSettings> m_appSettings;
+    std::unique_ptr<SecureStore> m_secureStore;
+    std::unique_ptr<AuthStore> m_authStore;
+    std::unique_ptr<AppleOAuthService> m_appleOAuthService;
+    std::unique_ptr<GoogleOAuthService> m_googleOAuthService;
+    std::unique_ptr<MicrosoftOAuthService> m_microsoftOAuthService;
+    std::unique_ptr<PromptSettingsStore> m_promptSettingsStore;
+    std::unique_ptr<KnowledgeBaseStore> m_knowledgeBaseStore;
+    std::unique_ptr<TranscriptionHistoryStore> m_transcriptionHistoryStore;
+    std::unique_ptr<NotesStore> m_notesStore;
+    std::unique_ptr<BackendClient> m_backendClient;
+    std::unique_ptr<SessionCoordinator> m_sessionCoordinator;
+    std::unique_ptr<ConfigSyncCoordinator> m_configSyncCoordinator;
+    std::unique_ptr<AudioCaptureService> m_audioCaptureService;
+    std::unique_ptr<AudioInputDeviceStore> m_audioInputDeviceStore;
+    std::unique_ptr<GlobalHotkeyService> m_globalHotkeyService;
+    std::unique_ptr<MouseTriggerService> m_mouseTriggerService;
+    std::unique_ptr<TextInsertionService> m_textInsertionService;
+    std::unique_ptr<SelectedTextService> m_selectedTextService;
+    std::unique_ptr<MediaControlService> m_mediaControlService;
+    std::unique_ptr<RecordingOverlayController> m_recordingOverlayController;
+    std::unique_ptr<SoundFeedbackService> m_soundFeedbackService;
+    std::unique_ptr<PermissionsCoordinator> m_permissionsCoordinator;
+    std::unique_ptr<ActiveAppContextService> m_activeAppContextService;
+    std::unique_ptr<SystemDictationServices> m_dictationServices;
+    std::unique_ptr<PromptComposer> m_promptComposer;
+    std::unique_ptr<DictationPipeline> m_dictationPipeline;
+    std::unique_ptr<DictationCoordinator> m_dictationCoordinator;
+
+    bool m_bootstrapStarted = false;
+    std::optional<QUuid> m_activeAuthAttemptID;
+    std::optional<SignInCancelToken> m_activeAuthCancel; // the running attempt's token ("active task")
+    std::optional<QUuid> m_sessionExchangeAttempt;       // the attempt whose session exchange is in flight
+};

@@ -1,0 +1,477 @@
+// The composition root built with fakes for the desktop and the in-process stand-in backend: the wiring of
+// the settings callbacks, the start-up bootstrap (once), the foreground refresh's 45 s rule on a manual
+// clock, and sign-in attempts that supersede each other with providers the test answers.
+#include "../stores/session/FakeSecretBackend.h"
+#include "AppSettings.h"
+#include "AudioInputSystem.h"
+#include "AuthStore.h"
+#include "BackendClient.h"
+#include "ConfigSyncCoordinator.h"
+#include "DependencyContainer.h"
+#include "GlobalHotkeyService.h"
+#include "KnowledgeBaseStore.h"
+#include "ManualScheduler.h"
+#include "PromptSettingsStore.h"
+#include "RunTask.h"
+#include "RuntimeLogCapture.h"
+#include "SecureStore.h"
+#include "SessionCoordinator.h"
+#include "StandinBackend.h"
+#include "UserDefaults.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A sound server with no microphone.
+class NoAudioInputs final : public AudioInputSystem {
+public:
+    std::optional<QString> defaultInputId() override { return std::nullopt; }
+    QList<Input> inputs() override { return {}; }
+    bool deviceExists(const QString&) override { return false; }
+    int setDefaultInput(const QString&) override { return -1; }
+    std::unique_ptr<QAudioSource> openCapture(const QString&, const QAudioFormat&) override {
+        return nullptr;
+    }
+    QString lastErrorText() const override { return QStringLiteral("no server"); }
+};
+
+template <class T> QCoro::Task<T> answerOf(PendingValue<T> pending) {
+    co_return co_await pending;
+}
+
+QList<HotkeyIntent> intentsOf(const QList<HotkeyBinding>& hotkeys) {
+    QList<HotkeyIntent> intents;
+    for (const HotkeyBinding& binding : hotkeys) {
+        intents << binding.intent;
+    }
+    return intents;
+}
+
+} // namespace
+
+class TestDependencyContainer : public QObject {
+    Q_OBJECT
+
+    standin::StandinBackend m_backend;
+    QString m_base;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<UserDefaults> m_defaults;
+    std::shared_ptr<FakeSecretBackend> m_secrets;
+    ManualClock m_clock;
+    std::unique_ptr<ManualScheduler> m_scheduler;
+
+    PermissionsCoordinator::PermissionState m_microphone = PermissionsCoordinator::PermissionState::Granted;
+    bool m_accessibility = true;
+    int m_permissionReads = 0;
+    int m_monitorsCreated = 0;
+    int m_monitorsAlive = 0;
+    int m_launchAtLoginRefreshes = 0;
+
+    PendingValue<AppleAuthResult> m_apple;
+    PendingValue<GoogleAuthResult> m_google;
+    PendingValue<MicrosoftAuthResult> m_microsoft;
+    std::unique_ptr<DependencyContainer> m_container;
+    QStringList m_authStatuses;
+
+    DependencyContainer& container() { return *m_container; }
+
+    void build() {
+        ContainerPlatform platform;
+        platform.userDefaults = m_defaults.get();
+        platform.dataFolder = m_dir->path();
+        platform.secretBackend = m_secrets;
+        platform.urlOpener = [](const QUrl&) {};
+        platform.scheduler = m_scheduler.get();
+        platform.audioInputs = std::make_shared<NoAudioInputs>();
+        platform.mouseMonitors = [this](std::function<void(int, bool)>) {
+            ++m_monitorsCreated;
+            ++m_monitorsAlive;
+            auto monitor = std::make_unique<QObject>();
+            connect(monitor.get(), &QObject::destroyed, this, [this] { --m_monitorsAlive; });
+            return monitor;
+        };
+        PermissionsCoordinator::Platform permissions;
+        permissions.microphoneState = [this] {
+            ++m_permissionReads;
+            return m_microphone;
+        };
+        permissions.accessibilityTrusted = [this] { return m_accessibility; };
+        permissions.findProgram = [](const QString&) { return QString(); };
+        permissions.launch = [](const QString&, const QStringList&) { return false; };
+        platform.permissions = permissions;
+        platform.refreshLaunchAtLogin = [this] { ++m_launchAtLoginRefreshes; };
+        platform.appleSignIn = [this](SignInCancelToken) { return answerOf(m_apple); };
+        platform.googleSignIn = [this](SignInCancelToken) { return answerOf(m_google); };
+        platform.microsoftSignIn = [this](SignInCancelToken) { return answerOf(m_microsoft); };
+        m_container = std::make_unique<DependencyContainer>(std::move(platform));
+        connect(&container().authStore(), &AuthStore::statusTextChanged, this,
+                [this] { m_authStatuses << container().authStore().statusText(); });
+    }
+
+    void storeToken(const QString& token) {
+        m_secrets->items[{SecureStore::kDefaultService, SecureStore::kDefaultSessionTokenAccount}] =
+            token.toUtf8();
+    }
+
+    int requests(const std::string& method, const std::string& path) const {
+        int count = 0;
+        for (const auto& request : m_backend.received()) {
+            if (request.method == method && request.path == path) {
+                ++count;
+            }
+        }
+        return count;
+    }
+
+private slots:
+    void initTestCase() {
+        m_backend.start();
+        m_base = QString::fromStdString(m_backend.baseUrl());
+        qputenv("QUILLVANE_BACKEND_URL", m_base.toUtf8());
+        Clock::setCurrent(&m_clock);
+    }
+
+    void cleanupTestCase() { Clock::setCurrent(nullptr); }
+
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_defaults = std::make_unique<UserDefaults>(m_dir->filePath(QStringLiteral("settings.json")));
+        m_secrets = std::make_shared<FakeSecretBackend>();
+        m_scheduler = std::make_unique<ManualScheduler>(m_clock);
+        m_microphone = PermissionsCoordinator::PermissionState::Granted;
+        m_accessibility = true;
+        m_permissionReads = m_monitorsCreated = m_monitorsAlive = m_launchAtLoginRefreshes = 0;
+        m_apple = {};
+        m_google = {};
+        m_microsoft = {};
+        m_authStatuses.clear();
+        m_backend.reset();
+        build();
+    }
+
+    void cleanup() {
+        m_container.reset();
+        m_backend.reset();
+    }
+
+    // ---- Wiring --------------------------------------------------------------------------------------
+
+    void shortcutListFollowsTheSettings_data() {
+        QTest::addColumn<bool>("smartEdit");
+        QTest::addColumn<bool>("vdi");
+        QTest::addColumn<QList<HotkeyIntent>>("expected");
+        QTest::newRow("both extras off") << false << false << QList<HotkeyIntent>{HotkeyIntent::Dictation};
+        QTest::newRow("both on") << true << true
+                                 << QList<HotkeyIntent>{HotkeyIntent::Dictation, HotkeyIntent::SmartEdit,
+                                                        HotkeyIntent::Vdi};
+        QTest::newRow("typing only") << false << true
+                                     << QList<HotkeyIntent>{HotkeyIntent::Dictation, HotkeyIntent::Vdi};
+    }
+
+    void shortcutListFollowsTheSettings() {
+        QFETCH(bool, smartEdit);
+        QFETCH(bool, vdi);
+        QFETCH(QList<HotkeyIntent>, expected);
+        RuntimeLogCapture log;
+        container().appSettings().setSmartEditHotkeyEnabled(!smartEdit);
+        container().appSettings().setSmartEditHotkeyEnabled(smartEdit);
+        container().appSettings().setVdiHotkeyEnabled(vdi);
+
+        const QList<HotkeyBinding> hotkeys = container().globalHotkeyService().hotkeys();
+        QCOMPARE(intentsOf(hotkeys), expected);
+        QCOMPARE(hotkeys.first().definition, container().appSettings().hotkey());
+        if (vdi) {
+            QCOMPARE(hotkeys.last().definition, container().appSettings().vdiHotkey());
+        }
+        // This test has no X display: the registration fails, is logged, and the list stays assigned.
+        QVERIFY(!log.entriesStartingWith(QStringLiteral("ERROR Failed to re-register global hotkeys: "))
+                     .isEmpty());
+    }
+
+    void backendURLChangeReachesTheNextRequest() {
+        container().appSettings().setBackendBaseURL(QUrl(QStringLiteral("http://127.0.0.1:1")));
+        QVERIFY_THROWS_EXCEPTION(BackendTransportError, runTask(container().backendClient().getTutorials()));
+        container().appSettings().setBackendBaseURL(QUrl(m_base));
+        runTask(container().backendClient().getTutorials());
+        QCOMPARE(requests("GET", "/api/tutorials"), 1);
+    }
+
+    void mouseModeSettingRestartsTheTrigger_data() {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<MouseTriggerMode>("mode");
+        QTest::newRow("empty") << QString() << MouseTriggerMode::Off;
+        QTest::newRow("unknown") << "middle" << MouseTriggerMode::Off;
+        QTest::newRow("ai_refinement") << "ai_refinement" << MouseTriggerMode::AiRefinement;
+        QTest::newRow("unchanged dictation") << "dictation" << MouseTriggerMode::Dictation;
+    }
+
+    void mouseModeSettingRestartsTheTrigger() {
+        QFETCH(QString, raw);
+        QFETCH(MouseTriggerMode, mode);
+        // The trigger deletes a replaced monitor on the next turn of the event loop.
+        const auto settle = [] { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); };
+        container().appSettings().setMouseShortcutMode(QStringLiteral("dictation"));
+        settle();
+        QCOMPARE(m_monitorsAlive, 1);
+        const int created = m_monitorsCreated;
+
+        container().appSettings().setMouseShortcutMode(raw);
+        settle();
+        QCOMPARE(container().mouseTriggerService().mode(), mode);
+        // Restarted either way: the old monitor is gone, a new one exists unless the trigger is off.
+        QCOMPARE(m_monitorsAlive, mode == MouseTriggerMode::Off ? 0 : 1);
+        QCOMPARE(m_monitorsCreated, created + (mode == MouseTriggerMode::Off ? 0 : 1));
+    }
+
+    void everyEditSchedulesOneCloudPush() {
+        const QString token = QString::fromStdString(m_backend.openSession());
+        storeToken(token);
+        runTask(container().bootstrap());
+        m_backend.reset();
+
+        container().appSettings().setAutoSpaceEnabled(!container().appSettings().autoSpaceEnabled());
+        PromptSettings prompt = container().promptSettingsStore().settings();
+        prompt.customPrompt = QStringLiteral("Keep my words.");
+        container().promptSettingsStore().setSettings(prompt);
+        container().knowledgeBaseStore().createDictionaryTerm(QStringLiteral("Quillvane"), QString());
+        m_scheduler->advance(1s);
+        QTRY_COMPARE(container().configSyncCoordinator().statusText(), ConfigSyncCoordinator::kSavedText);
+        QCOMPARE(requests("POST", "/api/user/config"), 1);
+    }
+
+    void microsoftSignInNeedsAClientID_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("available");
+        QTest::newRow("unset") << QByteArray() << false;
+        QTest::newRow("blank") << QByteArray(" \t\n") << false;
+        QTest::newRow("set") << QByteArray(" 1234-abcd ") << true;
+    }
+
+    void microsoftSignInNeedsAClientID() {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, available);
+        if (value.isNull()) {
+            qunsetenv("MICROSOFT_CLIENT_ID");
+        } else {
+            qputenv("MICROSOFT_CLIENT_ID", value);
+        }
+        QCOMPARE(DependencyContainer::microsoftSignInAvailable(), available);
+        qunsetenv("MICROSOFT_CLIENT_ID");
+    }
+
+    // ---- Bootstrap and foreground --------------------------------------------------------------------
+
+    void bootstrapRaisesOnboardingForAMissingPermission_data() {
+        QTest::addColumn<PermissionsCoordinator::PermissionState>("microphone");
+        QTest::addColumn<bool>("accessibility");
+        QTest::addColumn<bool>("onboarding");
+        using S = PermissionsCoordinator::PermissionState;
+        QTest::newRow("both granted") << S::Granted << true << false;
+        QTest::newRow("no microphone") << S::ReviewInSettings << true << true;
+        QTest::newRow("no X display") << S::Granted << false << true;
+    }
+
+    void bootstrapRaisesOnboardingForAMissingPermission() {
+        QFETCH(PermissionsCoordinator::PermissionState, microphone);
+        QFETCH(bool, accessibility);
+        QFETCH(bool, onboarding);
+        m_microphone = microphone;
+        m_accessibility = accessibility;
+        runTask(container().bootstrap());
+        QCOMPARE(container().permissionsCoordinator().showOnboarding(), onboarding);
+        QCOMPARE(m_launchAtLoginRefreshes, 1);
+
+        // Granting what was missing and coming back to the app hides the sheet again.
+        m_microphone = PermissionsCoordinator::PermissionState::Granted;
+        m_accessibility = true;
+        runTask(container().handleAppDidBecomeActive());
+        QVERIFY(!container().permissionsCoordinator().showOnboarding());
+    }
+
+    void bootstrapPullsOnlyWithAStoredToken_data() {
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("no stored token") << false;
+        QTest::newRow("stored token") << true;
+    }
+
+    void bootstrapPullsOnlyWithAStoredToken() {
+        QFETCH(bool, stored);
+        const QString token = QString::fromStdString(m_backend.openSession());
+        if (stored) {
+            storeToken(token);
+        }
+        m_defaults->setString(QStringLiteral("quillvane.mouse_shortcut_mode"), QStringLiteral("vdi"));
+        m_container.reset();
+        build();
+        m_microphone = PermissionsCoordinator::PermissionState::NotGranted;
+        RuntimeLogCapture log;
+
+        runTask(container().bootstrap());
+        QCOMPARE(requests("GET", "/api/user/config"), stored ? 1 : 0);
+        QCOMPARE(container().sessionCoordinator().activeSessionToken().has_value(), stored);
+        QCOMPARE(container().mouseTriggerService().mode(), MouseTriggerMode::Vdi);
+        QCOMPARE(container().globalHotkeyService().hotkeys(), container().configuredHotkeys());
+        QVERIFY(container().permissionsCoordinator().showOnboarding());
+        for (const QString& line : log.entries()) {
+            QVERIFY2(!line.contains(token), qPrintable(line));
+        }
+
+        // The second call changes nothing: no pull, no session request, no onboarding raised again.
+        container().permissionsCoordinator().setShowOnboarding(false);
+        const std::size_t before = m_backend.received().size();
+        runTask(container().bootstrap());
+        QCOMPARE(m_backend.received().size(), before);
+        QVERIFY(!container().permissionsCoordinator().showOnboarding());
+        QCOMPARE(m_launchAtLoginRefreshes, 1);
+        QCOMPARE(log.entriesStartingWith(QStringLiteral("INFO Bootstrapping app container")).size(), 1);
+    }
+
+    void activationRefreshesAtMostOncePer45Seconds() {
+        storeToken(QString::fromStdString(m_backend.openSession()));
+        runTask(container().bootstrap()); // refreshes the session now
+        m_backend.reset();
+
+        const auto activateAfter = [this](std::chrono::milliseconds wait) {
+            m_clock.advance(wait);
+            runTask(container().handleAppDidBecomeActive());
+            return requests("POST", "/api/session");
+        };
+        QCOMPARE(activateAfter(44999ms), 0);
+        QCOMPARE(activateAfter(1ms), 1); // exactly 45 s after the refresh
+        QCOMPARE(activateAfter(1s), 1);  // the refresh just happened
+        QCOMPARE(activateAfter(44s), 2);
+    }
+
+    void activationWithoutSessionOnlyRereadsPermissions() {
+        runTask(container().bootstrap());
+        const int reads = m_permissionReads;
+        runTask(container().handleAppDidBecomeActive());
+        QCOMPARE(m_permissionReads, reads + 1);
+        QCOMPARE(requests("POST", "/api/session"), 0);
+    }
+
+    // ---- Sign-in attempts ----------------------------------------------------------------------------
+
+    void newAttemptSupersedesTheWaitingOne() {
+        RuntimeLogCapture log;
+        container().signInWithApple();
+        QCOMPARE(container().authStore().statusText(), QStringLiteral("Opening Apple sign-in..."));
+        const std::optional<QUuid> appleAttempt = container().activeAuthAttemptID();
+
+        container().signInWithGoogle();
+        QCOMPARE(m_authStatuses.mid(1),
+                 (QStringList{QStringLiteral("Apple sign-in cancelled. Starting Google sign-in..."),
+                              QStringLiteral("Opening Google sign-in...")}));
+        QVERIFY(container().activeAuthAttemptID() != appleAttempt);
+
+        // Apple's flow fails later: nobody is told.
+        m_apple.fail(std::make_exception_ptr(AppleOAuthError::callbackFailed(QStringLiteral("late"))));
+        QTest::qWait(50);
+        QCOMPARE(container().authStore().statusText(), QStringLiteral("Opening Google sign-in..."));
+        QVERIFY(log.entriesStartingWith(QStringLiteral("ERROR Apple sign-in failed")).isEmpty());
+
+        // Google's result completes the sign-in and pulls the cloud configuration.
+        m_google.resolve(GoogleAuthResult{QStringLiteral("google-id-token"), QStringLiteral("g@example.com"),
+                                          QStringLiteral("Gee"),
+                                          QStringLiteral("https://example.com/g.png")});
+        QTRY_COMPARE(container().authStore().provider(), std::optional<QString>(QStringLiteral("google")));
+        QCOMPARE(container().authStore().email(), std::optional<QString>(QStringLiteral("g@example.com")));
+        QVERIFY(!container().authStore().isAuthenticating());
+        QTRY_COMPARE(requests("GET", "/api/user/config"), 1);
+        QTRY_VERIFY(!container().hasActiveAuthAttempt());
+        const auto session = m_backend.lastRequest("/api/session");
+        QVERIFY(session && session->body.find("https://example.com/g.png") != std::string::npos);
+    }
+
+    void attemptWithoutProviderLabelIsCalledPrevious() {
+        container().authStore().beginAuth(QString());
+        container().signInWithMicrosoft();
+        QVERIFY(m_authStatuses.contains(
+            QStringLiteral("Previous sign-in cancelled. Starting Microsoft sign-in...")));
+    }
+
+    void providerErrorsOfTheCurrentAttemptAreShown_data() {
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("cancelled") << true << "Apple sign-in cancelled. Try again.";
+        QTest::newRow("failed") << false << "Apple sign-in failed: Apple sign-in did not finish in time.";
+    }
+
+    void providerErrorsOfTheCurrentAttemptAreShown() {
+        QFETCH(bool, cancelled);
+        QFETCH(QString, status);
+        container().signInWithApple();
+        m_apple.fail(cancelled ? std::make_exception_ptr(SignInCancelled())
+                               : std::make_exception_ptr(AppleOAuthError::authCancelled()));
+        QTRY_COMPARE(container().authStore().statusText(), status);
+        QVERIFY(!container().authStore().isAuthenticating());
+        QVERIFY(!container().hasActiveAuthAttempt());
+        QCOMPARE(requests("POST", "/api/session"), 0);
+    }
+
+    void supersededProviderSuccessMakesNoSessionCall() {
+        container().signInWithApple();
+        container().signInWithGoogle();
+        m_apple.resolve(
+            AppleAuthResult{QStringLiteral("apple-id-token"), QStringLiteral("a@example.com"), std::nullopt});
+        QTest::qWait(100);
+        QCOMPARE(requests("POST", "/api/session"), 0);
+        QVERIFY(!container().sessionCoordinator().activeSessionToken());
+        QCOMPARE(container().authStore().statusText(), QStringLiteral("Opening Google sign-in..."));
+    }
+
+    void newestAttemptWinsWhenAnOlderSessionAnswerArrivesLate() {
+        RuntimeLogCapture log;
+        // Apple's exchange is slow; it is still in flight when the user starts Google.
+        m_backend.setDelay("/api/session", 700ms);
+        container().signInWithApple();
+        m_apple.resolve(
+            AppleAuthResult{QStringLiteral("apple-id-token"), QStringLiteral("a@example.com"), std::nullopt});
+        QTRY_COMPARE(requests("POST", "/api/session"), 1);
+        m_backend.setDelay("/api/session", 0ms);
+
+        container().signInWithGoogle();
+        m_google.resolve(GoogleAuthResult{QStringLiteral("google-id-token"), QStringLiteral("g@example.com"),
+                                          std::nullopt, std::nullopt});
+        QTRY_COMPARE(container().authStore().provider(), std::optional<QString>(QStringLiteral("google")));
+        // Apple's answer comes after Google's and is dropped: the stored session, the session's profile and
+        // the shown identity all belong to Google.
+        QTRY_VERIFY(!log.entriesStartingWith(QStringLiteral("INFO Discarded session answer")).isEmpty());
+        QTest::qWait(50);
+        const std::optional<QString> token = container().sessionCoordinator().activeSessionToken();
+        QVERIFY(token);
+        QCOMPARE(container().sessionCoordinator().profile()->email,
+                 std::optional<QString>(QStringLiteral("g@example.com")));
+        QCOMPARE(container().authStore().email(), std::optional<QString>(QStringLiteral("g@example.com")));
+        const QByteArray saved = m_secrets->items[std::make_pair(SecureStore::kDefaultService,
+                                                                 SecureStore::kDefaultSessionTokenAccount)];
+        QCOMPARE(saved, token->toUtf8());
+    }
+};
+
+// No X display for this test: shortcut registration and window lookups fail instead of touching the
+// session's desktop. Audio was used, so the program ends with _Exit (see AudioTestMain.h).
+int main(int argc, char* argv[]) {
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        TestDependencyContainer test;
+        QTEST_SET_MAIN_SOURCE_PATH
+        status = QTest::qExec(&test, argc, argv);
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+#include "tst_dependency_container.moc"
