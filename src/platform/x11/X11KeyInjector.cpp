@@ -12,6 +12,7 @@
 X11KeyInjector::X11KeyInjector(X11Display* display) : m_display(display) {
     if (m_display) {
         m_typist = std::make_unique<X11Typist>(*m_display);
+        holdForExit();
     }
 }
 
@@ -20,7 +21,14 @@ X11KeyInjector::X11KeyInjector() : X11KeyInjector(nullptr) {
     m_display = m_owned.get();
     if (m_display) {
         m_typist = std::make_unique<X11Typist>(*m_display);
+        holdForExit();
     }
+}
+
+void X11KeyInjector::holdForExit() {
+    m_exitHold = DesktopStateGuard::instance().hold(QStringLiteral("keyboard mapping"),
+                                                    DesktopStateGuard::Needs::Display,
+                                                    [this] { restoreKeyboardNow(); });
 }
 
 X11KeyInjector::~X11KeyInjector() = default;

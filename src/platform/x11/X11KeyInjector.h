@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DesktopStateGuard.h"
 #include "KeySynthesizer.h"
 #include "X11Typist.h"
 
@@ -38,4 +39,8 @@ private:
     std::unique_ptr<X11Display> m_owned;
     X11Display* m_display = nullptr;
     std::unique_ptr<X11Typist> m_typist;
+    // Puts the keyboard back on any exit while the typist lives (declared after it: released first).
+    DesktopStateGuard::Hold m_exitHold;
+
+    void holdForExit();
 };
