@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class AppUpdater;
+class DashboardWindow;
+class DependencyContainer;
+class LaunchAtLoginManager;
+class PermissionsOnboardingDialog;
+class QSystemTrayIcon;
+class TrayPanel;
+
+// The application's windows around the one container: the dashboard window (shown at start unless asked
+// not to; closing hides it while a tray icon exists), the tray icon whose popup is the tray panel, the
+// onboarding dialog that follows the permissions coordinator's flag, and the settings navigation.
+// Starts the container's bootstrap once the window is up. Main thread only.
+class AppShell final : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        bool showWindow = true;
+        QString screenshotPath; // a PNG of the dashboard once start-up settled; empty: none
+    };
+
+    AppShell(DependencyContainer& container, AppUpdater& updater, Options options, QObject* parent = nullptr);
+    ~AppShell() override;
+
+    // Shows the window and runs the bootstrap on the next turn of the event loop; `started` runs right
+    // after the bootstrap's synchronous part (the shortcuts are registered then).
+    void start(std::function<void()> started);
+
+    DashboardWindow* dashboard();
+    bool hasTray() const;
+
+private:
+    void ensureTray();
+    void syncTrayIcon();
+    void showPanel();
+    void writeScreenshot();
+
+    DependencyContainer& m_container;
+    AppUpdater& m_updater;
+    Options m_options;
+    QPointer<DashboardWindow> m_dashboard;
+    QPointer<PermissionsOnboardingDialog> m_onboarding; // a child of the dashboard
+    std::unique_ptr<TrayPanel> m_panel;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+};

@@ -1,0 +1,62 @@
+// Quillvane: push-to-talk dictation for Linux desktops.
+//
+//   quillvane [--hidden] [--screenshot FILE]
+//
+// --hidden starts without showing the dashboard window (the tray icon, or "Settings", brings it up);
+// --screenshot writes a PNG of the dashboard once start-up has settled.
+
+#include "AppShell.h"
+#include "AppUpdater.h"
+#include "BrandAssets.h"
+#include "DependencyContainer.h"
+#include "EnvLoader.h"
+#include "LaunchAtLoginManager.h"
+#include "OrderlyExit.h"
+#include "UserDefaults.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+#include <QPixmap>
+
+int main(int argc, char** argv) {
+    QApplication::setApplicationName(QStringLiteral("quillvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quillvane"));
+    QApplication::setApplicationVersion(AppUpdater::versionText());
+    QApplication::setDesktopFileName(QStringLiteral("quillvane"));
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Push-to-talk dictation"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption hidden(QStringLiteral("hidden"),
+                                    QStringLiteral("Start without showing the window."));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Write a PNG of the dashboard after start-up."),
+                                        QStringLiteral("file"));
+    parser.addOption(hidden);
+    parser.addOption(screenshot);
+    parser.process(application);
+
+    if (const auto icon = BrandAssets::appIcon()) {
+        QApplication::setWindowIcon(QIcon(QPixmap::fromImage(*icon)));
+    }
+    // Before the container: every service it builds sees the overrides (the backend URL among them).
+    EnvLoader::loadIfPresent();
+
+    int status = 0;
+    {
+        AppUpdater updater; // first, as the other services may offer its check
+        LaunchAtLoginManager launchAtLogin(UserDefaults::standard());
+        ContainerPlatform platform;
+        platform.refreshLaunchAtLogin = [&launchAtLogin] { launchAtLogin.refresh(); };
+        DependencyContainer container(std::move(platform));
+        AppShell shell(container, updater, {!parser.isSet(hidden), parser.value(screenshot)});
+        // The exit path is wired once the bootstrap has started the audio backend (see OrderlyExit).
+        shell.start([] { OrderlyExit::install(); });
+        status = QApplication::exec();
+    } // services put their state back and drop their holds
+    OrderlyExit::leave(status);
+}
