@@ -8,6 +8,7 @@
 #include "BackendClient.h"
 #include "ConfigSyncCoordinator.h"
 #include "DependencyContainer.h"
+#include "DictationCoordinator.h"
 #include "GlobalHotkeyService.h"
 #include "KnowledgeBaseStore.h"
 #include "ManualScheduler.h"
@@ -75,6 +76,7 @@ class TestDependencyContainer : public QObject {
     int m_monitorsCreated = 0;
     int m_monitorsAlive = 0;
     int m_launchAtLoginRefreshes = 0;
+    std::function<void(int, bool)> m_buttonCallback;
 
     PendingValue<AppleAuthResult> m_apple;
     PendingValue<GoogleAuthResult> m_google;
@@ -92,7 +94,8 @@ class TestDependencyContainer : public QObject {
         platform.urlOpener = [](const QUrl&) {};
         platform.scheduler = m_scheduler.get();
         platform.audioInputs = std::make_shared<NoAudioInputs>();
-        platform.mouseMonitors = [this](std::function<void(int, bool)>) {
+        platform.mouseMonitors = [this](std::function<void(int, bool)> callback) {
+            m_buttonCallback = std::move(callback);
             ++m_monitorsCreated;
             ++m_monitorsAlive;
             auto monitor = std::make_unique<QObject>();
@@ -150,6 +153,7 @@ private slots:
         m_microphone = PermissionsCoordinator::PermissionState::Granted;
         m_accessibility = true;
         m_permissionReads = m_monitorsCreated = m_monitorsAlive = m_launchAtLoginRefreshes = 0;
+        m_buttonCallback = nullptr;
         m_apple = {};
         m_google = {};
         m_microsoft = {};
@@ -351,6 +355,16 @@ private slots:
         QCOMPARE(activateAfter(44s), 2);
     }
 
+    void middleButtonReachesTheCoordinator() {
+        container().appSettings().setMouseShortcutMode(QStringLiteral("dictation"));
+        runTask(container().bootstrap());
+        QVERIFY(m_buttonCallback);
+        // Signed out: the press reaches the coordinator, which asks the user to sign in.
+        m_buttonCallback(2, true);
+        QTRY_VERIFY(container().dictationCoordinator().upgradePrompt().has_value());
+        m_buttonCallback(2, false);
+    }
+
     void activationWithoutSessionOnlyRereadsPermissions() {
         runTask(container().bootstrap());
         const int reads = m_permissionReads;
@@ -390,6 +404,11 @@ private slots:
         QTRY_VERIFY(!container().hasActiveAuthAttempt());
         const auto session = m_backend.lastRequest("/api/session");
         QVERIFY(session && session->body.find("https://example.com/g.png") != std::string::npos);
+
+        // A new attempt after the finished one cancels nothing.
+        m_authStatuses.clear();
+        container().signInWithMicrosoft();
+        QCOMPARE(m_authStatuses, QStringList{QStringLiteral("Opening Microsoft sign-in...")});
     }
 
     void attemptWithoutProviderLabelIsCalledPrevious() {
