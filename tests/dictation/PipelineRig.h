@@ -2,8 +2,8 @@
 // The coordinator with the real pipelines, the real backend client and session coordinator, talking to the
 // stand-in backend in-process on a loopback port; the desktop services are recording fakes.
 
+#include "../stores/session/FakeSecretBackend.h"
 #include "DictationFakes.h"
-#include "FakeSecretBackend.h"
 #include "RunTask.h"
 #include "WavWriter.h"
 
@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <chrono>
 #include <memory>
 
 namespace rig {
@@ -88,10 +89,12 @@ public:
     QStringList pasted;
     QStringList typed;
     std::optional<QString> failure; // every insertion throws this
+    std::chrono::steady_clock::time_point lastPasteAt;
     QCoro::Task<> pasteText(QString text) override {
         if (failure) {
             throw fakes::TestError(*failure);
         }
+        lastPasteAt = std::chrono::steady_clock::now();
         pasted << text;
         co_return;
     }
