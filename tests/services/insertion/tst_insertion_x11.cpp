@@ -288,6 +288,46 @@ private slots:
                                   10000);
     }
 
+    // Another program gives one of our spare keys a symbol of its own while ours are still mapped: the
+    // restore (here the synchronous one of the exit paths) leaves that key to it and empties the rest.
+    void restoreLeavesKeysOthersRemapped() {
+        TargetProcess target(INSERTION_TARGET_PATH);
+        QVERIFY(target.start());
+        QVERIFY(waitUntilFrontmost(*m_windows, target));
+        const QString text = QString::fromUtf8("✓ € 日本");
+        TextInsertionService service;
+        runTask(service.typeText(text, 0.0));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), text, 30000);
+        const QList<unsigned int> spareNow = X11TypingLayout::read(m_display->display()).spareKeycodes();
+        unsigned int taken = 0;
+        for (unsigned int keycode : m_spareKeycodes) {
+            if (!spareNow.contains(keycode)) {
+                taken = keycode; // carries one of our symbols
+                break;
+            }
+        }
+        QVERIFY(taken != 0);
+        KeySym theirs[2] = {0x1002603, 0x1002603}; // ☃ on both levels
+        XChangeKeyboardMapping(m_display->display(), int(taken), 2, theirs, 1);
+        XSync(m_display->display(), False);
+        auto emptyAgain = qScopeGuard([&] {
+            KeySym none[2] = {NoSymbol, NoSymbol};
+            XChangeKeyboardMapping(m_display->display(), int(taken), 2, none, 1);
+            XSync(m_display->display(), False);
+        });
+
+        KeySynthesizer::system()->restoreKeyboardNow();
+        QList<unsigned int> expected = m_spareKeycodes;
+        expected.removeOne(taken);
+        QCOMPARE(X11TypingLayout::read(m_display->display()).spareKeycodes(), expected);
+        int perKey = 0;
+        KeySym* syms = XGetKeyboardMapping(m_display->display(), KeyCode(taken), 1, &perKey);
+        QVERIFY(syms && perKey >= 1);
+        const KeySym first = syms[0];
+        XFree(syms);
+        QCOMPARE(qulonglong(first), qulonglong(0x1002603));
+    }
+
     // Shift still held by the user after the wait for modifiers: it is let go for the synthesized keys
     // (the target gets Ctrl+V, not Ctrl+Shift+V, and lower-case letters) and held again afterwards.
     void heldShiftLeaksIntoNothing_data() {
