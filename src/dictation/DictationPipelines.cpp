@@ -281,10 +281,6 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
         selection.reset();
     }
     coordinator.setSelectedTextForSmartEdit(selection);
-    AppLogger::info(QStringLiteral("Smart Edit selection captured=") +
-                    (selection
-                         ? QStringLiteral("yes chars=") + QString::number(Text::graphemeCount(*selection))
-                         : QStringLiteral("no")));
     coordinator.setLastPromptDebug(context.debugDescription);
 
     TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration);
