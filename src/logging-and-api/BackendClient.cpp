@@ -158,20 +158,20 @@ QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, 
         throw BackendTransportError(
             error, timedOut ? QStringLiteral("The request timed out.") : reply->errorString(), timedOut);
     }
-    QByteArray body = reply->readAll();
+    QByteArray received = reply->readAll();
     // An error status can mask the connection closing mid-body (the reply then reports the status):
     // fewer bytes than the declared length is a cut-off answer whatever the reply says.
     const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
     if (declared.isValid() && reply->rawHeader("Content-Encoding").isEmpty() &&
-        body.size() < declared.toLongLong()) {
+        received.size() < declared.toLongLong()) {
         throw BackendTransportError(QNetworkReply::RemoteHostClosedError,
                                     QStringLiteral("The connection closed before the whole answer arrived."),
                                     false);
     }
     if (!status.isValid()) {
-        co_return Answer{std::nullopt, std::move(body), {}, {}};
+        co_return Answer{std::nullopt, std::move(received), {}, {}};
     }
-    co_return Answer{status.toInt(), std::move(body),
+    co_return Answer{status.toInt(), std::move(received),
                      reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(),
                      reply->rawHeader("Content-Type")};
 }
