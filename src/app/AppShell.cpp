@@ -144,16 +144,34 @@ void AppShell::start(std::function<void()> started) {
     });
 }
 
+namespace {
+
+void saveShot(const QPixmap& shot, const QString& path, const QString& what) {
+    if (shot.save(path, "PNG")) {
+        AppLogger::info(QStringLiteral("Wrote a screenshot of the %1 to %2").arg(what, path));
+    } else {
+        AppLogger::error(QStringLiteral("Could not write the %1 screenshot to %2").arg(what, path));
+    }
+}
+
+} // namespace
+
 void AppShell::writeScreenshot() {
     DashboardWindow* window = dashboard();
     if (!window->isVisible()) {
         window->show();
     }
-    const QPixmap shot = window->grab();
-    if (shot.save(m_options.screenshotPath, "PNG")) {
-        AppLogger::info(QStringLiteral("Wrote a screenshot of the dashboard to ") + m_options.screenshotPath);
-    } else {
-        AppLogger::error(QStringLiteral("Could not write the dashboard screenshot to ") +
-                         m_options.screenshotPath);
+    saveShot(window->grab(), m_options.screenshotPath, QStringLiteral("dashboard"));
+    // Beside it, the tray panel and (when it is up) the onboarding dialog: "<name>-panel.png", ...
+    QString stem = m_options.screenshotPath;
+    if (stem.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
+        stem.chop(4);
+    }
+    m_panel->sync();
+    m_panel->adjustSize();
+    saveShot(m_panel->grab(), stem + QStringLiteral("-panel.png"), QStringLiteral("tray panel"));
+    if (m_onboarding && m_onboarding->isVisible()) {
+        saveShot(m_onboarding->grab(), stem + QStringLiteral("-onboarding.png"),
+                 QStringLiteral("onboarding dialog"));
     }
 }
