@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QScrollArea>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <functional>
+
+class DashboardState;
+class KnowledgeBaseStore;
+class KnowledgeDraft;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QVBoxLayout;
+class QWidget;
+
+// One row of a knowledge page's list.
+struct KnowledgeRow {
+    QUuid id;
+    QString title;
+    QString subtitle; // empty: a one-line row
+    friend bool operator==(const KnowledgeRow&, const KnowledgeRow&) = default;
+};
+
+// What makes a knowledge page the dictionary or the snippets page: its texts, colours, data and actions.
+struct KnowledgePageConfig {
+    QString name; // object-name prefix: "dictionary" or "snippets"
+    QString pageTitle, heroTitle, heroBody, listHeading, emptyTitle, emptyBody;
+    QColor accentA, accentB;
+    QString addTitle, editTitle, keyLabel, keyPlaceholder, textLabel, hint;
+    QString addLog, editLogPrefix;
+    std::function<QList<KnowledgeRow>()> rows;
+    std::function<QStringList()> chips;
+    std::function<void(const QUuid&)> remove;
+    std::function<void(const QString&, const QString&)> create;
+    std::function<void(const QUuid&, const QString&, const QString&)> update;
+};
+
+// The shared page of the dictionary and the snippets: header, "Add new", the inline editor while its
+// draft is shown, the hero card and the list card. Rows follow the store; the editor is bound to the
+// draft. Widgets carry object names for tests: "addNewButton", "editor", "keyField", "textField",
+// "saveButton", "cancelButton", "closeButton", "editorTitle", "heroCard", "chip", "emptyState", "row",
+// "editButton", "deleteButton", "divider".
+class KnowledgePage : public QScrollArea {
+    Q_OBJECT
+
+public:
+    // Call reload() whenever the data behind `config.rows` changes (the factories connect the store).
+    KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, QWidget* parent = nullptr);
+
+    // The two pages over the store, their editors bound to the dashboard state.
+    static KnowledgePage* dictionary(KnowledgeBaseStore& store, DashboardState& state,
+                                     QWidget* parent = nullptr);
+    static KnowledgePage* snippets(KnowledgeBaseStore& store, DashboardState& state,
+                                   QWidget* parent = nullptr);
+
+    const KnowledgePageConfig& config() const { return m_config; }
+
+    // The page's actions, as the buttons run them.
+    void openNewEditor();
+    void openEditor(const KnowledgeRow& row);
+    void saveDraft();
+
+    // Re-reads the rows and chips; run on every change of the store.
+    void reload();
+
+private:
+    QWidget* buildEditor();
+    QWidget* buildHero();
+    void syncEditor();
+    void rebuildRows(const QList<KnowledgeRow>& rows);
+
+    KnowledgePageConfig m_config;
+    KnowledgeDraft& m_draft;
+    QList<KnowledgeRow> m_rows;
+    QWidget* m_editor = nullptr;
+    QLabel* m_editorTitle = nullptr;
+    QLineEdit* m_keyField = nullptr;
+    QPlainTextEdit* m_textField = nullptr;
+    QPushButton* m_saveButton = nullptr;
+    QWidget* m_chipStrip = nullptr;
+    QWidget* m_emptyState = nullptr;
+    QWidget* m_rowsBox = nullptr;
+    QVBoxLayout* m_rowsLayout = nullptr;
+};

@@ -1,0 +1,286 @@
+#include "NotesPage.h"
+
+#include "Clock.h"
+#include "DashboardState.h"
+#include "NoteEditor.h"
+#include "NotesRules.h"
+#include "NotesStore.h"
+#include "PageBits.h"
+#include "VoiceNoteControl.h"
+
+#include <QBoxLayout>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+
+namespace {
+
+constexpr int kListIdealWidth = 340;
+constexpr int kEditorIdealWidth = 420;
+constexpr int kSpacing = 18;
+constexpr int kSidePadding = 28;
+
+// One note in the list; a click anywhere selects it.
+class NoteRow : public QFrame {
+public:
+    std::function<void()> activated;
+
+    explicit NoteRow(QWidget* parent) : QFrame(parent) {
+        setObjectName(QStringLiteral("noteRow"));
+        setCursor(Qt::PointingHandCursor);
+        auto* column = new QVBoxLayout(this);
+        column->setContentsMargins(14, 12, 14, 12);
+        column->setSpacing(6);
+        title = PageBits::label(QString(), PageBits::font(14, QFont::DemiBold), PageBits::titleColor, this);
+        title->setObjectName(QStringLiteral("noteRowTitle"));
+        preview = PageBits::label(QString(), PageBits::font(12), PageBits::mutedColor, this);
+        preview->setObjectName(QStringLiteral("noteRowPreview"));
+        time = PageBits::label(QString(), PageBits::font(11, QFont::Medium), PageBits::mutedColor, this);
+        time->setObjectName(QStringLiteral("noteRowTime"));
+        for (QLabel* label : {title, preview, time}) {
+            label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            column->addWidget(label);
+        }
+    }
+
+    void show(const NoteEntry& note, bool selected) {
+        setText(title, NotesRules::rowTitle(note.title));
+        setText(preview, NotesRules::rowPreview(note.body));
+        setText(time, NotesRules::timeText(note.timestamp.toLocalTime()));
+        if (property("selected").toBool() != selected || styleSheet().isEmpty()) {
+            setProperty("selected", selected);
+            setStyleSheet(selected
+                              ? QStringLiteral("QFrame#noteRow { background: rgba(255,255,255,0.92); border: "
+                                               "1px solid rgba(0,0,0,0.06); border-radius: 14px; }")
+                              : QStringLiteral("QFrame#noteRow { background: rgba(255,255,255,0.58); border: "
+                                               "1px solid transparent; border-radius: 14px; }"));
+        }
+    }
+
+    QLabel* title = nullptr;
+    QLabel* preview = nullptr;
+    QLabel* time = nullptr;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && activated) {
+            activated();
+        }
+    }
+
+private:
+    static void setText(QLabel* label, const QString& text) {
+        if (label->text() != text) {
+            label->setText(text);
+        }
+    }
+};
+
+} // namespace
+
+NotesPage::NotesPage(NotesStore& store, VoiceNoteControl& voice, DashboardState& state, QWidget* parent)
+    : QWidget(parent), m_store(store), m_voice(voice), m_state(state) {
+    setObjectName(QStringLiteral("notesPage"));
+    m_arrangement = new QBoxLayout(QBoxLayout::LeftToRight, this);
+    m_arrangement->setContentsMargins(kSidePadding, 42, kSidePadding, 28);
+    m_arrangement->setSpacing(kSpacing);
+
+    m_listCard = PageBits::card(QStringLiteral("notesListCard"), this);
+    auto* column = new QVBoxLayout(m_listCard);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(14);
+    column->addWidget(
+        PageBits::label(QStringLiteral("Notes"), PageBits::font(28, QFont::Bold), PageBits::titleColor));
+
+    auto* buttons = new QHBoxLayout();
+    buttons->setSpacing(10);
+    m_voiceButton = new QPushButton(m_listCard);
+    m_voiceButton->setObjectName(QStringLiteral("voiceNoteButton"));
+    connect(m_voiceButton, &QPushButton::clicked, this, &NotesPage::pressVoiceNote);
+    buttons->addWidget(m_voiceButton);
+    auto* create = new QPushButton(QStringLiteral("New Note"), m_listCard);
+    create->setObjectName(QStringLiteral("newNoteButton"));
+    create->setStyleSheet(PageBits::secondaryButtonStyle());
+    connect(create, &QPushButton::clicked, this, &NotesPage::createNote);
+    buttons->addWidget(create);
+    m_deleteButton = new QPushButton(QStringLiteral("Delete"), m_listCard);
+    m_deleteButton->setObjectName(QStringLiteral("deleteNoteButton"));
+    m_deleteButton->setStyleSheet(
+        PageBits::secondaryButtonStyle().replace(QStringLiteral("#2E63DB"), QStringLiteral("#C8322D")));
+    connect(m_deleteButton, &QPushButton::clicked, this, &NotesPage::deleteSelectedNote);
+    buttons->addWidget(m_deleteButton);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+
+    m_summary = PageBits::label(QString(), PageBits::font(11), PageBits::mutedColor, m_listCard);
+    m_summary->setObjectName(QStringLiteral("recordingSummary"));
+    m_summary->setWordWrap(true);
+    column->addWidget(m_summary);
+
+    m_empty = PageBits::label(QStringLiteral("No notes yet."), PageBits::font(13), PageBits::mutedColor,
+                              m_listCard);
+    m_empty->setObjectName(QStringLiteral("notesEmpty"));
+    m_empty->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    m_empty->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    column->addWidget(m_empty, 1);
+
+    m_scroll = new QScrollArea(m_listCard);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setStyleSheet(
+        QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+    auto* rowsBox = new QWidget();
+    m_rowsLayout = new QVBoxLayout(rowsBox);
+    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
+    m_rowsLayout->setSpacing(8);
+    m_rowsLayout->addStretch(1);
+    m_scroll->setWidget(rowsBox);
+    column->addWidget(m_scroll, 1);
+
+    m_listCard->setMinimumWidth(320);
+    m_listCard->setMaximumWidth(360);
+    m_arrangement->addWidget(m_listCard);
+    m_editor = new NoteEditor(store, state, this);
+    m_arrangement->addWidget(m_editor, 1);
+
+    connect(&m_store, &NotesStore::notesChanged, this, &NotesPage::notesChanged);
+    connect(&m_state, &DashboardState::selectedNoteIDChanged, this, &NotesPage::syncRows);
+    connect(&m_state, &DashboardState::selectedNoteIDChanged, this, &NotesPage::syncSelection);
+    connect(&m_voice, &VoiceNoteControl::changed, this, &NotesPage::syncVoice);
+    syncVoice();
+    syncRows();
+    syncSelection();
+}
+
+int NotesPage::sideBySideWidth() {
+    return kSidePadding * 2 + kListIdealWidth + kSpacing + kEditorIdealWidth;
+}
+
+bool NotesPage::isSideBySide() const {
+    return m_arrangement->direction() == QBoxLayout::LeftToRight;
+}
+
+void NotesPage::applyLayout(int width) {
+    const bool side = width >= sideBySideWidth();
+    if (side == isSideBySide()) {
+        return;
+    }
+    if (side) {
+        m_arrangement->setDirection(QBoxLayout::LeftToRight);
+        m_listCard->setMinimumWidth(320);
+        m_listCard->setMaximumWidth(360);
+        m_listCard->setMaximumHeight(QWIDGETSIZE_MAX);
+        m_editor->setMinimumHeight(0);
+        m_arrangement->setStretch(0, 0);
+        m_arrangement->setStretch(1, 1);
+    } else {
+        m_arrangement->setDirection(QBoxLayout::TopToBottom);
+        m_listCard->setMinimumWidth(0);
+        m_listCard->setMaximumWidth(QWIDGETSIZE_MAX);
+        m_editor->setMinimumHeight(360);
+        m_arrangement->setStretch(0, 0);
+        m_arrangement->setStretch(1, 1);
+    }
+}
+
+void NotesPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    applyLayout(width());
+}
+
+void NotesPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    m_shownOnce = true;
+    m_state.setSelectedNoteID(NotesRules::selectionOnShow(m_state.selectedNoteID(), m_store.notes()));
+}
+
+void NotesPage::notesChanged() {
+    syncRows();
+    if (isVisible()) {
+        m_state.setSelectedNoteID(
+            NotesRules::selectionAfterChange(m_state.selectedNoteID(), m_store.notes()));
+    }
+}
+
+void NotesPage::syncSelection() {
+    m_deleteButton->setEnabled(m_state.selectedNoteID().has_value());
+}
+
+void NotesPage::syncRows() {
+    const QList<NoteEntry>& notes = m_store.notes();
+    const std::optional<QUuid> selected = m_state.selectedNoteID();
+    QList<QUuid> order;
+    order.reserve(notes.size());
+    QHash<QUuid, QWidget*> kept;
+    for (const NoteEntry& note : notes) {
+        auto* row = static_cast<NoteRow*>(m_rows.value(note.id));
+        if (!row) {
+            row = new NoteRow(m_scroll->widget());
+            row->setProperty("noteId", note.id);
+            const QUuid id = note.id;
+            row->activated = [this, id] { m_state.setSelectedNoteID(id); };
+        }
+        row->show(note, selected == note.id);
+        kept.insert(note.id, row);
+        order.append(note.id);
+    }
+    for (auto it = m_rows.begin(); it != m_rows.end(); ++it) {
+        if (!kept.contains(it.key())) {
+            delete it.value();
+        }
+    }
+    if (order != m_order) {
+        for (int i = 0; i < order.size(); ++i) {
+            m_rowsLayout->insertWidget(i, kept.value(order.at(i)));
+        }
+    }
+    m_rows = kept;
+    m_order = order;
+    m_empty->setVisible(notes.isEmpty());
+    m_scroll->setVisible(!notes.isEmpty());
+}
+
+void NotesPage::syncVoice() {
+    const bool recording =
+        NotesRules::isRecordingVoiceNote(m_voice.recorderIsRecording(), m_voice.activeMode());
+    m_voiceButton->setText(NotesRules::voiceNoteButtonLabel(recording));
+    m_voiceButton->setProperty("recording", recording);
+    m_voiceButton->setStyleSheet(
+        PageBits::primaryButtonStyle(recording ? QColor(0xD9, 0x34, 0x2B) : PageBits::accentColor));
+    const std::optional<QString> summary = m_voice.lastRecordingSummary();
+    m_summary->setText(summary.value_or(QString()));
+    m_summary->setVisible(summary.has_value());
+}
+
+void NotesPage::createNote() {
+    // The store inserts it on top, logs "Note created id=… title=New Note" and saves.
+    const NoteEntry note = m_store.createNote(NotesRules::newNoteTitle, QString(), Clock::current().now());
+    m_state.setSelectedNoteID(note.id);
+}
+
+void NotesPage::deleteSelectedNote() {
+    const std::optional<QUuid> selected = m_state.selectedNoteID();
+    if (!selected) {
+        return;
+    }
+    m_store.deleteNote(*selected);
+    m_state.setSelectedNoteID(NotesRules::selectionAfterDelete(m_store.notes()));
+}
+
+void NotesPage::pressVoiceNote() {
+    runVoiceNote();
+}
+
+QCoro::Task<> NotesPage::runVoiceNote() {
+    QPointer<VoiceNoteControl> voice(&m_voice);
+    if (NotesRules::isRecordingVoiceNote(voice->recorderIsRecording(), voice->activeMode())) {
+        co_await voice->stopRecording();
+    } else {
+        co_await voice->startRecording(RecordingMode::Note, OutputMode::Paste);
+    }
+}
