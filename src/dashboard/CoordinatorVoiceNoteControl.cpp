@@ -1,19 +1,18 @@
 #include "CoordinatorVoiceNoteControl.h"
 
-#include "AudioCaptureService.h"
 #include "DictationCoordinator.h"
 
-CoordinatorVoiceNoteControl::CoordinatorVoiceNoteControl(DictationCoordinator& coordinator,
-                                                         AudioCaptureService& recorder, QObject* parent)
-    : VoiceNoteControl(parent), m_coordinator(coordinator), m_recorder(recorder) {
-    connect(&recorder, &AudioCaptureService::isRecordingChanged, this, &VoiceNoteControl::changed);
-    connect(&coordinator, &DictationCoordinator::activeModeChanged, this, &VoiceNoteControl::changed);
-    connect(&coordinator, &DictationCoordinator::lastRecordingSummaryChanged, this,
-            &VoiceNoteControl::changed);
+CoordinatorVoiceNoteControl::CoordinatorVoiceNoteControl(DictationCoordinator& coordinator, QObject* parent)
+    : VoiceNoteControl(parent), m_coordinator(coordinator) {
+    for (auto signal : {&DictationCoordinator::statusTextChanged, &DictationCoordinator::activeModeChanged,
+                        &DictationCoordinator::lastRecordingSummaryChanged,
+                        &DictationCoordinator::canRetryLastSubmissionChanged}) {
+        connect(&coordinator, signal, this, &VoiceNoteControl::changed);
+    }
 }
 
 bool CoordinatorVoiceNoteControl::recorderIsRecording() const {
-    return m_recorder.isRecording();
+    return m_coordinator.services().recorder.isRecording();
 }
 
 RecordingMode CoordinatorVoiceNoteControl::activeMode() const {

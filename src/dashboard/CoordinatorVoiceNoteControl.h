@@ -2,17 +2,16 @@
 
 #include "VoiceNoteControl.h"
 
-class AudioCaptureService;
 class DictationCoordinator;
 
-// The notes page's voice-note control over the real coordinator and the recorder it drives. Both must
-// outlive this object.
+// The notes page's voice-note control over the real coordinator and the recorder it drives. The
+// coordinator publishes a change (status, mode, summary or the retry flag) whenever its recorder starts
+// or stops, so those signals are the page's cue to look again. The coordinator must outlive this object.
 class CoordinatorVoiceNoteControl : public VoiceNoteControl {
     Q_OBJECT
 
 public:
-    CoordinatorVoiceNoteControl(DictationCoordinator& coordinator, AudioCaptureService& recorder,
-                                QObject* parent = nullptr);
+    explicit CoordinatorVoiceNoteControl(DictationCoordinator& coordinator, QObject* parent = nullptr);
 
     bool recorderIsRecording() const override;
     RecordingMode activeMode() const override;
@@ -22,5 +21,4 @@ public:
 
 private:
     DictationCoordinator& m_coordinator;
-    AudioCaptureService& m_recorder;
 };

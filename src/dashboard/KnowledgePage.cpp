@@ -108,7 +108,7 @@ KnowledgePage::KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, 
     column->setSpacing(20);
 
     auto* title = PageBits::label(m_config.pageTitle, PageBits::font(28, QFont::Bold), PageBits::titleColor);
-    title->setObjectName(QStringLiteral("pageTitle"));
+    title->setObjectName(QStringLiteral("knowledgePageTitle"));
     column->addWidget(title);
 
     auto* addRow = new QHBoxLayout();
@@ -250,7 +250,7 @@ QWidget* KnowledgePage::buildHero() {
     column->setSpacing(14);
     auto* title = PageBits::label(
         m_config.heroTitle, PageBits::font(34, QFont::DemiBold, QStringLiteral("DejaVu Serif")), Qt::white);
-    title->setObjectName(QStringLiteral("heroTitle"));
+    title->setObjectName(QStringLiteral("knowledgeHeroTitle"));
     title->setWordWrap(true);
     column->addWidget(title);
     auto* body =

@@ -44,8 +44,8 @@ struct KnowledgePageConfig {
 // The shared page of the dictionary and the snippets: header, "Add new", the inline editor while its
 // draft is shown, the hero card and the list card. Rows follow the store; the editor is bound to the
 // draft. Widgets carry object names for tests: "addNewButton", "editor", "keyField", "textField",
-// "saveButton", "cancelButton", "closeButton", "editorTitle", "heroCard", "chip", "emptyState", "row",
-// "editButton", "deleteButton", "divider".
+// "saveButton", "cancelButton", "closeButton", "editorTitle", "heroCard", "knowledgeHeroTitle", "chip",
+// "emptyState", "row", "editButton", "deleteButton", "divider".
 class KnowledgePage : public QScrollArea {
     Q_OBJECT
 
