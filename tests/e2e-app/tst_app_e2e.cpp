@@ -96,7 +96,8 @@ private slots:
         // "Sign in with Apple" in the dashboard's sidebar.
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(window = firstLine("xdotool", {"search", "--onlyvisible", "--name", "^Quillvane$"})).isEmpty(), 20000);
+            !(window = firstLine("xdotool", {"search", "--onlyvisible", "--name", "^Quillvane$"})).isEmpty(),
+            20000);
         const QString height = firstLine(
             "sh", {"-c", "xdotool getwindowgeometry --shell " + window + " | sed -n 's/^HEIGHT=//p'"});
         QVERIFY(height.toInt() > 200);
