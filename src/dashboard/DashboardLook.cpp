@@ -1,0 +1,277 @@
+#include "DashboardLook.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+namespace {
+QColor rgb(double r, double g, double b, double a = 1.0) {
+    return QColor::fromRgbF(r, g, b, a);
+}
+
+void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& fill,
+                 const QColor& stroke = {}) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    painter.fillPath(path, fill);
+    if (stroke.isValid()) {
+        painter.setPen(QPen(stroke, 1.0));
+        painter.drawPath(path);
+    }
+}
+
+QFont buttonFont() {
+    return DashboardFonts::font(13, QFont::DemiBold);
+}
+} // namespace
+
+namespace DashboardPalette {
+QColor shellBackground() {
+    return rgb(0.94, 0.96, 0.99);
+}
+QColor sidebarBackground() {
+    return rgb(0.08, 0.12, 0.20);
+}
+QColor contentCanvas() {
+    return white(0.96);
+}
+QColor surfaceBackground() {
+    return rgb(0.97, 0.98, 0.995);
+}
+QLinearGradient heroBackground(const QRectF& rect) {
+    QLinearGradient gradient(rect.topLeft(), rect.bottomRight());
+    gradient.setColorAt(0.0, rgb(0.10, 0.23, 0.56));
+    gradient.setColorAt(1.0, rgb(0.18, 0.39, 0.86));
+    return gradient;
+}
+QColor titleColor() {
+    return rgb(0.14, 0.14, 0.16);
+}
+QColor bodyColor() {
+    return rgb(0.30, 0.30, 0.34);
+}
+QColor mutedColor() {
+    return rgb(0.45, 0.45, 0.49);
+}
+QColor accentColor() {
+    return rgb(0.18, 0.39, 0.86);
+}
+QColor sidebarPrimaryText() {
+    return white(0.96);
+}
+QColor sidebarSecondaryText() {
+    return rgb(0.74, 0.81, 0.92);
+}
+QColor sidebarDivider() {
+    return white(0.12);
+}
+QColor white(double opacity) {
+    return rgb(1, 1, 1, opacity);
+}
+QColor black(double opacity) {
+    return rgb(0, 0, 0, opacity);
+}
+
+QPalette widgetPalette() {
+    QPalette palette;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Window, shellBackground());
+        palette.setColor(group, QPalette::WindowText, titleColor());
+        palette.setColor(group, QPalette::Base, Qt::white);
+        palette.setColor(group, QPalette::AlternateBase, surfaceBackground());
+        palette.setColor(group, QPalette::Text, bodyColor());
+        palette.setColor(group, QPalette::Button, Qt::white);
+        palette.setColor(group, QPalette::ButtonText, titleColor());
+        palette.setColor(group, QPalette::BrightText, Qt::white);
+        palette.setColor(group, QPalette::Highlight, accentColor());
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        palette.setColor(group, QPalette::ToolTipBase, titleColor());
+        palette.setColor(group, QPalette::ToolTipText, Qt::white);
+        palette.setColor(group, QPalette::PlaceholderText, mutedColor());
+        palette.setColor(group, QPalette::Link, accentColor());
+        palette.setColor(group, QPalette::Light, Qt::white);
+        palette.setColor(group, QPalette::Midlight, surfaceBackground());
+        palette.setColor(group, QPalette::Mid, mutedColor());
+        palette.setColor(group, QPalette::Dark, bodyColor());
+        palette.setColor(group, QPalette::Shadow, black(0.3));
+    }
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, mutedColor());
+    palette.setColor(QPalette::Disabled, QPalette::Text, mutedColor());
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, mutedColor());
+    return palette;
+}
+} // namespace DashboardPalette
+
+namespace DashboardFonts {
+QFont font(double pixelSize, QFont::Weight weight, Design design) {
+    QFont font;
+    switch (design) {
+    case Design::Default:
+        font.setFamilies(
+            {QStringLiteral("Inter"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+        break;
+    case Design::Rounded:
+        font.setFamilies({QStringLiteral("Quicksand"), QStringLiteral("Inter"), QStringLiteral("DejaVu Sans"),
+                          QStringLiteral("Sans Serif")});
+        break;
+    case Design::Serif:
+        font.setFamilies(
+            {QStringLiteral("DejaVu Serif"), QStringLiteral("Linux Libertine O"), QStringLiteral("Serif")});
+        break;
+    }
+    font.setPixelSize(qMax(1, qRound(pixelSize)));
+    // Quicksand is light by nature: one step heavier keeps rounded titles as strong as the others.
+    font.setWeight(design == Design::Rounded && weight < QFont::Black
+                       ? static_cast<QFont::Weight>(qMin(int(QFont::Black), int(weight) + 100))
+                       : weight);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
+}
+QFont rounded(double pixelSize, QFont::Weight weight) {
+    return font(pixelSize, weight, Design::Rounded);
+}
+QFont serif(double pixelSize, QFont::Weight weight) {
+    return font(pixelSize, weight, Design::Serif);
+}
+} // namespace DashboardFonts
+
+QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setFont(font);
+    setLabelColor(label, color);
+    return label;
+}
+
+void setLabelColor(QLabel* label, const QColor& color) {
+    QPalette palette = label->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::WindowText, color);
+    }
+    label->setPalette(palette);
+}
+
+RoundedBackground::RoundedBackground(double radius, const QColor& fill, const QColor& stroke, QWidget* parent)
+    : QWidget(parent), m_radius(radius), m_fill(fill), m_stroke(stroke) {}
+
+void RoundedBackground::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QRectF area = m_stroke.isValid() ? QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5) : QRectF(rect());
+    fillRounded(painter, area, m_radius < 0 ? area.height() / 2.0 : m_radius, m_fill, m_stroke);
+}
+
+SurfaceCard::SurfaceCard(QWidget* parent) : QFrame(parent), m_layout(new QVBoxLayout(this)) {
+    m_layout->setContentsMargins(18, 18, 18, 18);
+    m_layout->setSpacing(0);
+}
+
+void SurfaceCard::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    fillRounded(painter, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 18,
+                DashboardPalette::surfaceBackground(), DashboardPalette::black(0.045));
+}
+
+PageHeader::PageHeader(const QString& title, QWidget* trailing, QWidget* parent)
+    : QWidget(parent), m_title(makeLabel(title, DashboardFonts::rounded(28, QFont::Bold),
+                                         DashboardPalette::titleColor(), this)) {
+    m_title->setObjectName(QStringLiteral("pageTitle"));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(m_title, 0, Qt::AlignTop | Qt::AlignLeft);
+    row->addStretch(1);
+    if (trailing) {
+        row->addWidget(trailing, 0, Qt::AlignTop | Qt::AlignRight);
+    }
+}
+
+void PageHeader::setTitle(const QString& title) {
+    if (m_title->text() != title) {
+        m_title->setText(title);
+    }
+}
+
+SectionIntro::SectionIntro(const QString& title, const QString& body, QWidget* parent) : QWidget(parent) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    column->addWidget(
+        makeLabel(title, DashboardFonts::rounded(20, QFont::DemiBold), DashboardPalette::titleColor()));
+    QLabel* bodyLabel = makeLabel(body, DashboardFonts::font(13), DashboardPalette::mutedColor());
+    bodyLabel->setWordWrap(true);
+    column->addWidget(bodyLabel);
+}
+
+QSize dashboardButtonSize(const QWidget*, const QString& text) {
+    const QFontMetrics metrics(buttonFont());
+    return QSize(metrics.horizontalAdvance(text) + 32, metrics.height() + 18);
+}
+
+DashboardPrimaryButton::DashboardPrimaryButton(const QString& text, QWidget* parent)
+    : QPushButton(text, parent) {
+    setFont(buttonFont());
+    setCursor(Qt::PointingHandCursor);
+}
+
+void DashboardPrimaryButton::setDestructive(bool destructive) {
+    m_destructive = destructive;
+    update();
+}
+
+QSize DashboardPrimaryButton::sizeHint() const {
+    return dashboardButtonSize(this, text());
+}
+
+QColor DashboardPrimaryButton::labelColor() const {
+    return DashboardPalette::white(m_destructive ? 0.96 : 1.0);
+}
+QColor DashboardPrimaryButton::fillColor() const {
+    return rgb(0.18, 0.39, 0.86, isDown() ? 0.84 : 1.0);
+}
+double DashboardPrimaryButton::wholeOpacity() const {
+    return isDown() ? 0.96 : 1.0;
+}
+
+void DashboardPrimaryButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setOpacity(wholeOpacity() * (isEnabled() ? 1.0 : 0.5));
+    fillRounded(painter, rect(), 10, fillColor());
+    painter.setPen(labelColor());
+    painter.setFont(font());
+    painter.drawText(rect(), Qt::AlignCenter, text());
+}
+
+DashboardSecondaryButton::DashboardSecondaryButton(const QString& text, const QColor& accent, QWidget* parent)
+    : QPushButton(text, parent), m_accent(accent) {
+    setFont(buttonFont());
+    setCursor(Qt::PointingHandCursor);
+}
+
+QSize DashboardSecondaryButton::sizeHint() const {
+    return dashboardButtonSize(this, text());
+}
+
+QColor DashboardSecondaryButton::labelColor() const {
+    QColor color = m_accent;
+    color.setAlphaF(m_accent.alphaF() * (isDown() ? 0.82 : 1.0));
+    return color;
+}
+QColor DashboardSecondaryButton::fillColor() const {
+    return DashboardPalette::white(isDown() ? 0.92 : 1.0);
+}
+QColor DashboardSecondaryButton::outlineColor() const {
+    QColor color = m_accent;
+    color.setAlphaF(m_accent.alphaF() * (isDown() ? 0.42 : 0.22));
+    return color;
+}
+
+void DashboardSecondaryButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setOpacity(isEnabled() ? 1.0 : 0.5);
+    fillRounded(painter, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, fillColor(), outlineColor());
+    painter.setPen(labelColor());
+    painter.setFont(font());
+    painter.drawText(rect(), Qt::AlignCenter, text());
+}

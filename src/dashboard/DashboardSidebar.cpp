@@ -1,0 +1,305 @@
+#include "DashboardSidebar.h"
+
+#include "AccountRules.h"
+#include "AppSettings.h"
+#include "AuthStore.h"
+#include "DashboardLook.h"
+#include "DashboardServices.h"
+#include "DashboardState.h"
+#include "SessionCoordinator.h"
+#include "SymbolIcons.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+using namespace DashboardPalette;
+
+NavRow::NavRow(AppSection section, QWidget* parent) : QAbstractButton(parent), m_section(section) {
+    setObjectName(QStringLiteral("navRow_") + AppSections::toRaw(section));
+    setText(AppSections::title(section));
+    setMinimumHeight(50);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+    setFont(DashboardFonts::font(14, QFont::Medium));
+}
+
+void NavRow::setSelected(bool selected) {
+    if (m_selected != selected) {
+        m_selected = selected;
+        update();
+    }
+}
+
+QColor NavRow::foregroundColor() const {
+    return m_selected ? sidebarPrimaryText() : sidebarSecondaryText();
+}
+
+void NavRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF band(0, (height() - 42) / 2.0, width(), 42);
+    if (m_selected) {
+        QPainterPath path;
+        path.addRoundedRect(band, 9, 9);
+        QColor fill = accentColor();
+        fill.setAlphaF(0.95);
+        painter.fillPath(path, fill);
+    }
+    const QColor color = foregroundColor();
+    const int symbolSize = 16;
+    painter.drawPixmap(QPointF(12, band.center().y() - symbolSize / 2.0),
+                       SymbolIcons::pixmap(AppSections::symbol(m_section), QSize(symbolSize, symbolSize),
+                                           color, devicePixelRatioF()));
+    painter.setPen(color);
+    painter.setFont(font());
+    painter.drawText(band.adjusted(12 + symbolSize + 12, 0, -12, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                     text());
+}
+
+SidebarButton::SidebarButton(Kind kind, QWidget* parent) : QPushButton(parent), m_kind(kind) {
+    setCursor(Qt::PointingHandCursor);
+    setFont(kind == Kind::Bordered ? DashboardFonts::font(12, QFont::Medium)
+                                   : DashboardFonts::font(13, QFont::DemiBold));
+    setSizePolicy(kind == Kind::Bordered ? QSizePolicy::Maximum : QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+QSize SidebarButton::sizeHint() const {
+    const QFontMetrics metrics(font());
+    switch (m_kind) {
+    case Kind::Outlined:
+        return {metrics.horizontalAdvance(text()) + 24, metrics.height() + 20};
+    case Kind::Bordered:
+        return {metrics.horizontalAdvance(text()) + 20, metrics.height() + 10};
+    case Kind::Apple:
+        return {metrics.horizontalAdvance(text()) + 48, 32};
+    }
+    return {};
+}
+
+QSize SidebarButton::minimumSizeHint() const {
+    return m_kind == Kind::Bordered ? sizeHint() : QSize(60, sizeHint().height());
+}
+
+void SidebarButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(isEnabled() ? (isDown() ? 0.8 : 1.0) : 0.45);
+    const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath path;
+    painter.setFont(font());
+    switch (m_kind) {
+    case Kind::Outlined:
+        path.addRoundedRect(area, 10, 10);
+        painter.setPen(QPen(white(0.14), 1));
+        painter.drawPath(path);
+        painter.setPen(sidebarPrimaryText());
+        painter.drawText(rect(), Qt::AlignCenter, text());
+        break;
+    case Kind::Bordered:
+        path.addRoundedRect(area, 6, 6);
+        painter.fillPath(path, white(0.12));
+        painter.setPen(QPen(white(0.18), 1));
+        painter.drawPath(path);
+        painter.setPen(sidebarPrimaryText());
+        painter.drawText(rect(), Qt::AlignCenter, text());
+        break;
+    case Kind::Apple: {
+        path.addRoundedRect(area, 7, 7);
+        painter.fillPath(path, Qt::black);
+        painter.setPen(QPen(white(0.22), 1));
+        painter.drawPath(path);
+        const QFontMetrics metrics(font());
+        const int glyph = 14;
+        const int total = glyph + 6 + metrics.horizontalAdvance(text());
+        const int left = qMax(8, (width() - total) / 2);
+        painter.drawPixmap(QPointF(left, (height() - glyph) / 2.0 - 1),
+                           SymbolIcons::pixmap(QStringLiteral("apple.logo"), QSize(glyph, glyph), Qt::white,
+                                               devicePixelRatioF()));
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(left + glyph + 6, 0, width() - left - glyph - 6, height()),
+                         Qt::AlignVCenter | Qt::AlignLeft, text());
+        break;
+    }
+    }
+}
+
+DashboardSidebar::DashboardSidebar(DashboardState& state, DashboardServices& services, QWidget* parent)
+    : QWidget(parent), m_state(state), m_services(services) {
+    setObjectName(QStringLiteral("sidebar"));
+    setMinimumWidth(210);
+    setMaximumWidth(230);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(18);
+    column->addWidget(makeHeader());
+
+    auto* list = new QWidget(this);
+    auto* rows = new QVBoxLayout(list);
+    rows->setContentsMargins(12, 0, 12, 0);
+    rows->setSpacing(0);
+    for (const AppSection section : AppSections::all()) {
+        auto* row = new NavRow(section, list);
+        connect(row, &NavRow::clicked, this, [this, section] { m_state.setSelectedSection(section); });
+        rows->addWidget(row);
+        m_rows << row;
+    }
+    column->addWidget(list);
+    column->addStretch(1);
+    column->addWidget(makeAccountCard());
+
+    connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardSidebar::syncSelection);
+    AuthStore& auth = m_services.authStore;
+    for (auto signal : {&AuthStore::providerChanged, &AuthStore::emailChanged, &AuthStore::displayNameChanged,
+                        &AuthStore::isAuthenticatingChanged}) {
+        connect(&auth, signal, this, &DashboardSidebar::syncAccount);
+    }
+    SessionCoordinator& session = m_services.sessionCoordinator;
+    for (auto signal :
+         {&SessionCoordinator::activeSessionTokenChanged, &SessionCoordinator::profileChanged}) {
+        connect(&session, signal, this, &DashboardSidebar::syncAccount);
+    }
+    connect(&m_services.appSettings, &AppSettings::hotkeyChanged, this, &DashboardSidebar::syncAccount);
+    syncSelection();
+    syncAccount();
+}
+
+QWidget* DashboardSidebar::makeHeader() {
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(20, 14, 20, 0);
+    row->setSpacing(10);
+    if (m_services.sidebarIcon && !m_services.sidebarIcon->isNull()) {
+        auto* mark = new QLabel(header);
+        mark->setObjectName(QStringLiteral("sidebarMark"));
+        QPixmap pixmap = QPixmap::fromImage(
+            m_services.sidebarIcon->scaled(56, 56, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        pixmap.setDevicePixelRatio(2.0);
+        mark->setPixmap(pixmap);
+        mark->setFixedSize(28, 28);
+        row->addWidget(mark);
+    } else {
+        auto* mark = new SymbolView(QStringLiteral("waveform.path.ecg"), 20, sidebarPrimaryText(), header);
+        mark->setObjectName(QStringLiteral("sidebarSymbol"));
+        row->addWidget(mark);
+    }
+    QLabel* name = makeLabel(QStringLiteral("Quillvane"), DashboardFonts::rounded(18, QFont::Bold),
+                             sidebarPrimaryText(), header);
+    row->addWidget(name);
+    row->addStretch(1);
+    return header;
+}
+
+QWidget* DashboardSidebar::makeAccountCard() {
+    auto* card = new QWidget(this);
+    card->setObjectName(QStringLiteral("accountCard"));
+    auto* column = new QVBoxLayout(card);
+    column->setContentsMargins(20, 0, 20, 20);
+    column->setSpacing(8);
+    column->addWidget(makeLabel(QStringLiteral("Account"), DashboardFonts::font(12, QFont::DemiBold),
+                                sidebarSecondaryText(), card));
+    m_accountLabel = makeLabel({}, DashboardFonts::font(13, QFont::DemiBold), sidebarPrimaryText(), card);
+    m_accountLabel->setObjectName(QStringLiteral("accountLabel"));
+    column->addWidget(m_accountLabel);
+    m_emailLine = makeLabel({}, DashboardFonts::font(12), sidebarSecondaryText(), card);
+    m_emailLine->setObjectName(QStringLiteral("accountEmail"));
+    column->addWidget(m_emailLine);
+
+    m_triggerGroup = new QWidget(card);
+    m_triggerGroup->setObjectName(QStringLiteral("defaultTriggerGroup"));
+    auto* trigger = new QVBoxLayout(m_triggerGroup);
+    trigger->setContentsMargins(0, 0, 0, 0);
+    trigger->setSpacing(8);
+    auto* divider = new QWidget(m_triggerGroup);
+    divider->setFixedHeight(1);
+    divider->setAutoFillBackground(true);
+    QPalette dividerPalette = divider->palette();
+    dividerPalette.setColor(QPalette::Window, sidebarDivider());
+    divider->setPalette(dividerPalette);
+    trigger->addSpacing(4);
+    trigger->addWidget(divider);
+    trigger->addSpacing(6);
+    trigger->addWidget(makeLabel(QStringLiteral("Default trigger"), DashboardFonts::font(12, QFont::DemiBold),
+                                 sidebarSecondaryText(), m_triggerGroup));
+    m_triggerValue =
+        makeLabel({}, DashboardFonts::font(13, QFont::DemiBold), sidebarPrimaryText(), m_triggerGroup);
+    m_triggerValue->setObjectName(QStringLiteral("defaultTriggerValue"));
+    trigger->addWidget(m_triggerValue);
+    column->addWidget(m_triggerGroup);
+
+    m_signOut = new SidebarButton(SidebarButton::Kind::Outlined, card);
+    m_signOut->setObjectName(QStringLiteral("signOutButton"));
+    m_signOut->setText(QStringLiteral("Sign Out"));
+    connect(m_signOut, &QPushButton::clicked, this, &DashboardSidebar::signOut);
+    column->addWidget(m_signOut);
+
+    m_signInBlock = new QWidget(card);
+    m_signInBlock->setObjectName(QStringLiteral("signInBlock"));
+    auto* block = new QVBoxLayout(m_signInBlock);
+    block->setContentsMargins(0, 0, 0, 0);
+    block->setSpacing(8);
+    m_apple = new SidebarButton(SidebarButton::Kind::Apple, m_signInBlock);
+    m_apple->setObjectName(QStringLiteral("appleSignInButton"));
+    m_google = new SidebarButton(SidebarButton::Kind::Bordered, m_signInBlock);
+    m_google->setObjectName(QStringLiteral("googleSignInButton"));
+    m_microsoft = new SidebarButton(SidebarButton::Kind::Bordered, m_signInBlock);
+    m_microsoft->setObjectName(QStringLiteral("microsoftSignInButton"));
+    m_microsoftNote = makeLabel(QStringLiteral("Microsoft sign-in is not configured yet."),
+                                DashboardFonts::font(11), sidebarSecondaryText(), m_signInBlock);
+    m_microsoftNote->setObjectName(QStringLiteral("microsoftNote"));
+    m_microsoftNote->setWordWrap(true);
+    block->addWidget(m_apple);
+    block->addWidget(m_google, 0, Qt::AlignLeft);
+    block->addWidget(m_microsoft, 0, Qt::AlignLeft);
+    block->addWidget(m_microsoftNote);
+    DashboardAccountActions& account = m_services.account;
+    connect(m_apple, &QPushButton::clicked, this, [&account] { account.signInWithApple(); });
+    connect(m_google, &QPushButton::clicked, this, [&account] { account.signInWithGoogle(); });
+    connect(m_microsoft, &QPushButton::clicked, this, [&account] { account.signInWithMicrosoft(); });
+    column->addWidget(m_signInBlock);
+    return card;
+}
+
+void DashboardSidebar::syncSelection() {
+    for (NavRow* row : m_rows) {
+        row->setSelected(m_state.selectedSection() == row->section());
+    }
+}
+
+void DashboardSidebar::syncAccount() {
+    const AccountIdentity identity =
+        AccountIdentity::from(m_services.authStore, m_services.sessionCoordinator);
+    m_accountLabel->setText(AccountRules::accountLabel(identity));
+    const auto email = AccountRules::sidebarEmailLine(identity);
+    m_emailLine->setText(email.value_or(QString()));
+    m_emailLine->setVisible(email.has_value());
+    m_triggerGroup->setVisible(identity.sessionToken.has_value());
+    m_triggerValue->setText(m_services.appSettings.hotkey().displayString());
+    const bool signedIn = AccountRules::showsSignOut(identity);
+    m_signOut->setVisible(signedIn);
+    m_signInBlock->setVisible(!signedIn);
+
+    const bool busy = m_services.authStore.isAuthenticating();
+    m_apple->setText(busy ? QStringLiteral("Retry Apple Sign-In") : QStringLiteral("Sign in with Apple"));
+    m_google->setText(busy ? QStringLiteral("Retry Google Sign-In") : QStringLiteral("Sign In With Google"));
+    m_microsoft->setText(busy ? QStringLiteral("Retry Microsoft Sign-In")
+                              : QStringLiteral("Sign In With Microsoft"));
+    const bool microsoft = m_services.account.microsoftSignInAvailable();
+    m_microsoft->setEnabled(microsoft);
+    m_microsoftNote->setVisible(!microsoft);
+    for (QPushButton* button : {m_apple, m_google, m_microsoft}) {
+        button->updateGeometry();
+    }
+}
+
+void DashboardSidebar::signOut() {
+    m_services.sessionCoordinator.clearSavedSession();
+    m_services.account.showSyncIdle();
+    m_services.authStore.signOut();
+}
+
+void DashboardSidebar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), sidebarBackground());
+}

@@ -1,0 +1,213 @@
+#include "DashboardView.h"
+
+#include "AppSettings.h"
+#include "AudioInputDeviceStore.h"
+#include "DashboardLook.h"
+#include "DashboardSheets.h"
+#include "DashboardSidebar.h"
+#include "DictationCoordinator.h"
+#include "HomePage.h"
+#include "PermissionsCoordinator.h"
+#include "PresentationHost.h"
+#include "PromptSettingsStore.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QStyleFactory>
+
+namespace {
+using namespace DashboardPalette;
+
+QWidget* scrolling(QWidget* page) {
+    auto* area = new QScrollArea();
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidget(page);
+    // The canvas shows through: neither the area nor its viewport paints a background.
+    area->setAutoFillBackground(false);
+    area->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+    return area;
+}
+
+bool scrollsByDefault(AppSection section) {
+    return section != AppSection::Notes && section != AppSection::Settings;
+}
+} // namespace
+
+DashboardView::DashboardView(DashboardServices services, QWidget* parent)
+    : QWidget(parent), m_services(services), m_style(QStyleFactory::create(QStringLiteral("Fusion"))) {
+    setObjectName(QStringLiteral("dashboardView"));
+    if (m_style) {
+        setStyle(m_style.get());
+    }
+    setPalette(widgetPalette());
+    setFont(DashboardFonts::font(13));
+    setMinimumSize(720, 480);
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    m_sidebar = new DashboardSidebar(m_state, m_services, this);
+    m_sidebar->setFixedWidth(220);
+    row->addWidget(m_sidebar);
+
+    auto* detail = new QWidget(this);
+    auto* detailLayout = new QVBoxLayout(detail);
+    detailLayout->setContentsMargins(0, 14, 14, 14);
+    // The rounded light canvas the pages sit on.
+    m_panel = new RoundedBackground(28, contentCanvas(), black(0.04), detail);
+    m_panel->setObjectName(QStringLiteral("detailPanel"));
+    auto* panelLayout = new QVBoxLayout(m_panel);
+    panelLayout->setContentsMargins(0, 18, 18, 18);
+    m_pages = new QStackedWidget(m_panel);
+    m_pages->setObjectName(QStringLiteral("pages"));
+    panelLayout->addWidget(m_pages);
+    detailLayout->addWidget(m_panel);
+    row->addWidget(detail, 1);
+
+    for (const AppSection section : AppSections::all()) {
+        QWidget* page = nullptr;
+        if (section == AppSection::Home) {
+            m_home = new HomePage(m_state, m_services);
+            page = m_home;
+        } else {
+            page = new QWidget();
+            page->setObjectName(AppSections::toRaw(section) + QStringLiteral("Page"));
+        }
+        m_pages->addWidget(scrollsByDefault(section) ? scrolling(page) : page);
+    }
+
+    m_host = new PresentationHost(this);
+    connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardView::syncSection);
+    connect(&m_state, &DashboardState::captureIntentChanged, this, &DashboardView::syncCapture);
+    connect(&m_state, &DashboardState::showResetConfirmationChanged, this,
+            &DashboardView::syncResetConfirmation);
+    connect(&m_services.dictationCoordinator, &DictationCoordinator::upgradePromptChanged, this,
+            &DashboardView::syncSignInPrompt);
+    connect(&m_services.permissionsCoordinator, &PermissionsCoordinator::showOnboardingChanged, this,
+            &DashboardView::syncOnboarding);
+    syncSection();
+    syncCapture();
+    syncSignInPrompt();
+    syncOnboarding();
+    syncResetConfirmation();
+}
+
+DashboardView::~DashboardView() = default;
+
+QWidget* DashboardView::currentPage() const {
+    QWidget* shown = m_pages->currentWidget();
+    if (auto* area = qobject_cast<QScrollArea*>(shown)) {
+        return area->widget();
+    }
+    return shown;
+}
+
+void DashboardView::setPage(AppSection section, QWidget* page, bool scrolls) {
+    const int index = int(AppSections::all().indexOf(section));
+    QWidget* old = m_pages->widget(index);
+    m_pages->insertWidget(index, scrolls ? scrolling(page) : page);
+    m_pages->removeWidget(old);
+    old->deleteLater();
+    syncSection();
+}
+
+void DashboardView::openSettings() {
+    m_state.setSelectedSection(AppSection::Settings);
+}
+
+void DashboardView::resetSettingsToDefaults() {
+    m_services.promptSettingsStore.resetToDefaults();
+    m_services.appSettings.resetToDefaults();
+    if (m_services.refreshLaunchAtLogin) {
+        m_services.refreshLaunchAtLogin();
+    }
+    m_services.audioInputDeviceStore.refresh(m_services.appSettings.selectedInputDeviceUID());
+    m_state.setHotkeyStatusText(QStringLiteral("Settings reset to defaults."));
+    m_state.setCustomPromptDraft(m_services.promptSettingsStore.settings().customPrompt);
+}
+
+void DashboardView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous() && m_services.refreshLaunchAtLogin) {
+        m_services.refreshLaunchAtLogin();
+    }
+}
+
+void DashboardView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), shellBackground());
+}
+
+void DashboardView::syncSection() {
+    const AppSection section = m_state.selectedSection().value_or(AppSection::Home);
+    m_pages->setCurrentIndex(int(AppSections::all().indexOf(section)));
+}
+
+void DashboardView::syncCapture() {
+    const auto intent = m_state.captureIntent();
+    if (!intent) {
+        m_host->withdraw(kCapturePresentation);
+        return;
+    }
+    auto close = [this] { m_state.setCaptureIntent(std::nullopt); };
+    m_host->present(
+        kCapturePresentation,
+        [this, intent, close] {
+            return m_captureSheetFactory ? m_captureSheetFactory(*intent, close)
+                                         : makePlaceholderSheet(QStringLiteral("Capture Shortcut"), close);
+        },
+        close);
+}
+
+void DashboardView::syncSignInPrompt() {
+    DictationCoordinator& dictation = m_services.dictationCoordinator;
+    if (!dictation.upgradePrompt()) {
+        m_host->withdraw(kSignInPromptPresentation);
+        return;
+    }
+    auto dismiss = [&dictation] { dictation.setUpgradePrompt(std::nullopt); };
+    m_host->present(
+        kSignInPromptPresentation,
+        [&dictation, dismiss] {
+            return makeSignInPromptSheet(dictation.upgradePrompt().value_or(UpgradePrompt{}), dismiss);
+        },
+        dismiss);
+}
+
+void DashboardView::syncOnboarding() {
+    PermissionsCoordinator& permissions = m_services.permissionsCoordinator;
+    if (!permissions.showOnboarding()) {
+        m_host->withdraw(kOnboardingPresentation);
+        return;
+    }
+    auto close = [&permissions] { permissions.setShowOnboarding(false); };
+    m_host->present(
+        kOnboardingPresentation,
+        [this, close] {
+            return m_services.makeOnboardingView ? m_services.makeOnboardingView()
+                                                 : makePlaceholderSheet(QStringLiteral("Permissions"), close);
+        },
+        close);
+}
+
+void DashboardView::syncResetConfirmation() {
+    if (!m_state.showResetConfirmation()) {
+        m_host->withdraw(kResetPresentation);
+        return;
+    }
+    auto cancel = [this] { m_state.setShowResetConfirmation(false); };
+    auto reset = [this] {
+        resetSettingsToDefaults();
+        m_state.setShowResetConfirmation(false);
+    };
+    m_host->present(
+        kResetPresentation, [cancel, reset] { return makeResetConfirmation(cancel, reset); }, cancel);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "AppSection.h"
+#include "DashboardHotkeyCaptureIntent.h"
+#include "DashboardServices.h"
+#include "DashboardState.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class DashboardSidebar;
+class HomePage;
+class PresentationHost;
+class QStackedWidget;
+class QStyle;
+
+// The dashboard window's content: the dark sidebar and the light detail panel that shows one section's
+// page at a time, always in the dashboard's own light look. It owns the window's view state and its four
+// presentations (the shortcut capture sheet, the sign-in prompt, the permissions onboarding and the reset
+// confirmation), shown one at a time through one PresentationHost. Main thread only.
+class DashboardView : public QWidget {
+    Q_OBJECT
+public:
+    static inline const QString kCapturePresentation = QStringLiteral("capture");
+    static inline const QString kSignInPromptPresentation = QStringLiteral("signInPrompt");
+    static inline const QString kOnboardingPresentation = QStringLiteral("onboarding");
+    static inline const QString kResetPresentation = QStringLiteral("resetConfirmation");
+
+    explicit DashboardView(DashboardServices services, QWidget* parent = nullptr);
+    ~DashboardView() override;
+
+    DashboardState& state() { return m_state; }
+    PresentationHost& presentations() const { return *m_host; }
+    QStackedWidget* pages() const { return m_pages; }
+    DashboardSidebar* sidebar() const { return m_sidebar; }
+    HomePage* homePage() const { return m_home; }
+    // The page shown for the current selection (home when nothing is selected).
+    QWidget* currentPage() const;
+
+    // The section's page, in place of the empty one it starts with (the later pages plug in here).
+    // `scrolls` wraps it in a vertical scroll area.
+    void setPage(AppSection section, QWidget* page, bool scrolls);
+    // The content of the shortcut capture sheet; `close` clears the capture intent.
+    using CaptureSheetFactory =
+        std::function<QWidget*(DashboardHotkeyCaptureIntent, std::function<void()> close)>;
+    void setCaptureSheetFactory(CaptureSheetFactory factory) { m_captureSheetFactory = std::move(factory); }
+
+    // The answer to the app-wide request to show the settings: selects the settings section.
+    void openSettings();
+    // Prompt settings, app settings, launch at login, microphones, then the two texts of this view.
+    void resetSettingsToDefaults();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void syncSection();
+    void syncCapture();
+    void syncSignInPrompt();
+    void syncOnboarding();
+    void syncResetConfirmation();
+
+    DashboardServices m_services;
+    DashboardState m_state;
+    std::unique_ptr<QStyle> m_style;
+    DashboardSidebar* m_sidebar;
+    QWidget* m_panel;
+    QStackedWidget* m_pages;
+    HomePage* m_home;
+    PresentationHost* m_host;
+    CaptureSheetFactory m_captureSheetFactory;
+};

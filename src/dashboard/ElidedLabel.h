@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QWidget>
+
+// Plain text wrapped at word boundaries and cut after `maxLines` lines, the last kept line ending in "…".
+// No markup is ever interpreted.
+class ElidedLabel : public QWidget {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(int maxLines, QWidget* parent = nullptr);
+
+    QString text() const { return m_text; }
+    void setText(const QString& text);
+    void setColor(const QColor& color);
+    int maxLines() const { return m_maxLines; }
+
+    // The lines shown at `width`, after wrapping and eliding.
+    QStringList displayedLines(int width) const;
+    bool isElided(int width) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_text;
+    int m_maxLines;
+    QColor m_color;
+};

@@ -1,0 +1,140 @@
+#include "PresentationHost.h"
+
+#include "DashboardLook.h"
+
+#include <QKeyEvent>
+#include <QLayout>
+#include <QPainter>
+#include <QPainterPath>
+
+PresentationHost::PresentationHost(QWidget* window) : QWidget(window) {
+    setObjectName(QStringLiteral("presentationHost"));
+    setFocusPolicy(Qt::StrongFocus);
+    window->installEventFilter(this);
+    setGeometry(window->rect());
+    hide();
+}
+
+void PresentationHost::present(const QString& key, Factory build, std::function<void()> dismiss) {
+    for (int i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].key == key) {
+            m_entries[i].build = std::move(build);
+            m_entries[i].dismiss = std::move(dismiss);
+            if (i == 0) {
+                showFront();
+            }
+            return;
+        }
+    }
+    m_entries.append({key, std::move(build), std::move(dismiss)});
+    if (m_entries.size() == 1) {
+        showFront();
+    }
+}
+
+void PresentationHost::withdraw(const QString& key) {
+    for (int i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].key == key) {
+            m_entries.removeAt(i);
+            if (i == 0) {
+                showFront();
+            }
+            return;
+        }
+    }
+}
+
+QString PresentationHost::currentKey() const {
+    return m_entries.isEmpty() ? QString() : m_entries.first().key;
+}
+
+QStringList PresentationHost::queuedKeys() const {
+    QStringList keys;
+    for (qsizetype i = 1; i < m_entries.size(); ++i) {
+        keys << m_entries[i].key;
+    }
+    return keys;
+}
+
+void PresentationHost::showFront() {
+    if (m_content) {
+        m_content->hide();
+        m_content->setParent(nullptr);
+        m_content->deleteLater();
+        m_content = nullptr;
+    }
+    if (m_entries.isEmpty()) {
+        hide();
+        emit currentChanged(QString());
+        return;
+    }
+    m_content = m_entries.first().build();
+    m_content->setParent(this);
+    layoutContent();
+    m_content->show();
+    show();
+    raise();
+    setFocus(Qt::OtherFocusReason);
+    emit currentChanged(m_entries.first().key);
+}
+
+QRect PresentationHost::panelGeometry() const {
+    if (!m_content) {
+        return {};
+    }
+    QSize size = m_content->sizeHint();
+    if (m_content->hasHeightForWidth()) {
+        size.setHeight(m_content->heightForWidth(size.width()));
+    } else if (m_content->layout() && m_content->layout()->hasHeightForWidth()) {
+        size.setHeight(m_content->layout()->totalHeightForWidth(size.width()));
+    }
+    size = size.boundedTo(this->size() - QSize(24, 24)).expandedTo(QSize(0, 0));
+    return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+}
+
+void PresentationHost::layoutContent() {
+    if (m_content) {
+        m_content->setGeometry(panelGeometry());
+    }
+    update();
+}
+
+bool PresentationHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && event->type() == QEvent::Resize) {
+        setGeometry(parentWidget()->rect());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PresentationHost::resizeEvent(QResizeEvent*) {
+    layoutContent();
+}
+
+void PresentationHost::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), DashboardPalette::black(0.28));
+    if (m_content) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(m_content->geometry()), 14, 14);
+        painter.fillPath(path, DashboardPalette::shellBackground());
+        painter.setPen(QPen(DashboardPalette::black(0.08), 1));
+        painter.drawPath(path);
+    }
+}
+
+void PresentationHost::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && !m_entries.isEmpty()) {
+        if (const auto dismiss = m_entries.first().dismiss) {
+            dismiss();
+        }
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// The scrim swallows clicks: nothing under a presentation can be used until it closes.
+void PresentationHost::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+// The window's sheets and alerts: an in-window panel over a scrim that blocks the rest of the window. One
+// presentation is shown at a time; the others wait in the order they came. Every presentation is named by
+// a key and built when it is shown, so a waiting one shows the values of its own moment. Escape, like the
+// presentation's own close buttons, only asks its owner to close it (the `dismiss` callback writes the
+// owner's state back); the owner then withdraws it. Nothing here blocks or runs a nested event loop.
+class PresentationHost : public QWidget {
+    Q_OBJECT
+public:
+    using Factory = std::function<QWidget*()>;
+
+    // Covers `window` and follows its size.
+    explicit PresentationHost(QWidget* window);
+
+    // Shows the presentation, or queues it behind the one shown. A key already shown is rebuilt in place
+    // (its new content replaces the old); a key already waiting keeps its place with the new factory.
+    void present(const QString& key, Factory build, std::function<void()> dismiss);
+    // Closes the presentation (the next waiting one is shown) or drops it from the queue.
+    void withdraw(const QString& key);
+
+    QString currentKey() const;
+    QStringList queuedKeys() const;
+    QWidget* currentContent() const { return m_content; }
+    // The panel's rectangle inside the host.
+    QRect panelGeometry() const;
+
+signals:
+    void currentChanged(const QString& key);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Entry {
+        QString key;
+        Factory build;
+        std::function<void()> dismiss;
+    };
+    void showFront();
+    void layoutContent();
+
+    QList<Entry> m_entries; // the first is shown
+    QPointer<QWidget> m_content;
+};

@@ -1,0 +1,110 @@
+// Pictures of the dashboard in its key states, for people to look at (offscreen, Fusion, the packaged
+// fonts, en_US, UTC, a fixed clock). Each picture is only checked for not being blank.
+
+#include "DashboardRig.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+QString galleryFolder() {
+    const QString folder = qEnvironmentVariableIsSet("QUILLVANE_GALLERY_DIR")
+                               ? qEnvironmentVariable("QUILLVANE_GALLERY_DIR")
+                               : QStringLiteral(DASHBOARD_GALLERY_DIR);
+    QDir().mkpath(folder);
+    return folder;
+}
+
+void fillHistory(DashboardRig& rig) {
+    const QList<std::pair<QString, QString>> samples{
+        {QStringLiteral(
+             "Let's move the design review to Thursday at 3 pm and invite the whole platform team."),
+         QStringLiteral("Tidewell")},
+        {QStringLiteral("Rewrite this paragraph so it sounds friendlier."), QStringLiteral("AI Mode")},
+        {QStringLiteral("Groceries: oat milk, two lemons, basil, sourdough."), QStringLiteral("Voice Note")},
+        {QStringLiteral(
+             "The quarterly numbers look good; revenue is up eleven percent over last year, driven "
+             "mostly by the new subscription tier and lower churn in Europe."),
+         QStringLiteral("Keystoner Deck")},
+        {QStringLiteral("Thanks, that works for me."), QStringLiteral("Zephyrix")},
+    };
+    for (int i = 0; i < 14; ++i) {
+        const auto& [text, provider] = samples[i % samples.size()];
+        rig.dictation.time.clock.advance(std::chrono::minutes(37));
+        rig.history.addEntry(text, provider, i % 3 ? QStringLiteral("Kate (CODE) - notes.txt") : QString(),
+                             4.2);
+    }
+    rig.dictation.time.clock.advance(std::chrono::minutes(3));
+}
+
+void save(QWidget& view, const QString& name) {
+    view.show();
+    QApplication::processEvents();
+    const QImage image = view.grab().toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 7) {
+        for (int x = 0; x < image.width(); x += 7) {
+            colours.insert(image.pixel(x, y));
+        }
+    }
+    QVERIFY2(colours.size() > 20, qPrintable(name + QStringLiteral(" looks blank")));
+    const QString path = QDir(galleryFolder()).filePath(name + QStringLiteral(".png"));
+    QVERIFY(image.save(path));
+    qInfo("wrote %s", qPrintable(path));
+}
+} // namespace
+
+class TestDashboardGallery : public QObject {
+    Q_OBJECT
+
+private slots:
+    void signedOut() {
+        DashboardRig rig;
+        rig.account.microsoftAvailable = false;
+        DashboardView& view = rig.makeView({1100, 760});
+        save(view, QStringLiteral("dashboard-signed-out"));
+    }
+
+    void signedInWide() {
+        DashboardRig rig;
+        rig.signIn(QStringLiteral("google"), QStringLiteral("Ada Lovelace"),
+                   QStringLiteral("ada@example.org"), 48210, 412.5);
+        fillHistory(rig);
+        rig.dictation.shortcuts.press();
+        rig.dictation.runScheduled();
+        rig.dictation.shortcuts.release();
+        rig.dictation.coordinator.publishFailure(QStringLiteral(
+            "Retry failed: the backend did not answer in time. Check your connection, then retry."));
+        DashboardView& view = rig.makeView({1400, 1300});
+        save(view, QStringLiteral("dashboard-signed-in-wide"));
+    }
+
+    void signedInNarrow() {
+        DashboardRig rig;
+        rig.signIn(QStringLiteral("apple"), std::nullopt, QStringLiteral("x1@privaterelay.appleid.com"),
+                   999999, 59);
+        fillHistory(rig);
+        DashboardView& view = rig.makeView({760, 1100});
+        save(view, QStringLiteral("dashboard-signed-in-narrow"));
+    }
+
+    void promptOpen() {
+        DashboardRig rig;
+        fillHistory(rig);
+        rig.publishPrompt();
+        DashboardView& view = rig.makeView({1100, 760});
+        save(view, QStringLiteral("dashboard-sign-in-prompt"));
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("TZ", "UTC");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QApplication app(argc, argv);
+    TestDashboardGallery test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_dashboard_gallery.moc"

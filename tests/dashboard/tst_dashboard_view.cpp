@@ -1,0 +1,613 @@
+// The dashboard window on real stores: navigation, presentations, reset, the sidebar and its account card,
+// the home page's figures, banner and history.
+
+#include "DashboardRig.h"
+
+#include "DashboardLook.h"
+#include "DashboardSidebar.h"
+#include "DashboardState.h"
+#include "FitToWidth.h"
+#include "HomePage.h"
+#include "PresentationHost.h"
+#include "RuntimeLogCapture.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QtTest>
+
+namespace {
+void dictate(fakes::Harness& h) {
+    h.shortcuts.press();
+    h.runScheduled();
+    h.shortcuts.release();
+}
+
+QString labelText(const DashboardRig& rig, const QString& name) {
+    QLabel* label = rig.find<QLabel>(name);
+    return label ? label->text() : QStringLiteral("<missing %1>").arg(name);
+}
+
+bool shown(const DashboardRig& rig, const QString& name) {
+    QWidget* widget = rig.find<QWidget>(name);
+    return widget && widget->isVisibleTo(rig.view.get());
+}
+
+QStringList visibleTexts(QWidget* root, const QString& name) {
+    QStringList texts;
+    for (QLabel* label : root->findChildren<QLabel*>(name)) {
+        if (label->isVisibleTo(root)) {
+            texts << label->text();
+        }
+    }
+    return texts;
+}
+
+void click(QWidget* widget, QPoint at = {-1, -1}) {
+    QVERIFY(widget);
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at == QPoint(-1, -1) ? widget->rect().center() : at);
+}
+} // namespace
+
+class TestDashboardView : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ---- Frame and navigation
+    // ------------------------------------------------------------------------------
+
+    void rowsSelectSectionsAcrossTheirWholeBand() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        QCOMPARE(view.state().selectedSection(), AppSection::Home);
+        QCOMPARE(view.currentPage(), view.homePage());
+
+        auto* settingsRow = rig.find<NavRow>(QStringLiteral("navRow_settings"));
+        // Far right of the title, in the empty part of the row.
+        click(settingsRow, QPoint(settingsRow->width() - 3, 3));
+        QCOMPARE(view.state().selectedSection(), AppSection::Settings);
+        QCOMPARE(view.currentPage()->objectName(), QStringLiteral("settingsPage"));
+        int selected = 0;
+        for (NavRow* row : view.findChildren<NavRow*>()) {
+            selected += row->isSelected();
+            QCOMPARE(row->foregroundColor(), row->isSelected() ? DashboardPalette::sidebarPrimaryText()
+                                                               : DashboardPalette::sidebarSecondaryText());
+        }
+        QCOMPARE(selected, 1);
+        QVERIFY(settingsRow->isSelected());
+
+        view.state().setSelectedSection(std::nullopt);
+        QCOMPARE(view.currentPage(), view.homePage());
+        for (NavRow* row : view.findChildren<NavRow*>()) {
+            QVERIFY(!row->isSelected());
+        }
+    }
+
+    void openSettingsSelectsSettingsOnce() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.state().setSelectedSection(AppSection::Dictionary);
+        QSignalSpy changes(&view.state(), &DashboardState::selectedSectionChanged);
+        view.openSettings();
+        view.openSettings();
+        QCOMPARE(view.state().selectedSection(), AppSection::Settings);
+        QCOMPARE(changes.count(), 1);
+    }
+
+    void initialStateMatchesAFreshWindow() {
+        DashboardRig rig;
+        DashboardState& state = rig.makeView().state();
+        QCOMPARE(state.tutorialsStatusText(), QStringLiteral("Loading tutorials..."));
+        QCOMPARE(state.hotkeyStatusText(), QStringLiteral("Click Change, then press a new global shortcut."));
+        QVERIFY(!state.captureIntent() && !state.hoveredHistoryID() && !state.activeSettingsHelpID());
+        QVERIFY(!state.showResetConfirmation() && !state.showDictionaryEditor() &&
+                !state.showSnippetEditor());
+        QVERIFY(state.customPromptDraft().isEmpty() && state.tutorials().isEmpty());
+    }
+
+    void launchAtLoginRefreshedOnEveryShow() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        QVERIFY(!rig.log.calls.contains(QStringLiteral("refreshLaunchAtLogin")));
+        view.show();
+        view.hide();
+        view.show();
+        QCOMPARE(rig.log.calls.count(QStringLiteral("refreshLaunchAtLogin")), 2);
+    }
+
+    void darkDesktopThemeKeepsTheLightLook() {
+        const QPalette previous = QApplication::palette();
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Base, QColor(20, 20, 20));
+        dark.setColor(QPalette::Text, Qt::white);
+        QApplication::setPalette(dark);
+        {
+            DashboardRig rig;
+            DashboardView& view = rig.makeView();
+            view.show();
+            QCOMPARE(view.palette().color(QPalette::Window), DashboardPalette::shellBackground());
+            QCOMPARE(view.homePage()->palette().color(QPalette::Base), QColor(Qt::white));
+            QCOMPARE(rig.find<QLabel>(QStringLiteral("homeTitle"))->palette().color(QPalette::WindowText),
+                     DashboardPalette::titleColor());
+            const QImage image = view.grab().toImage();
+            const QWidget* canvas = rig.find<QWidget>(QStringLiteral("detailPanel"));
+            const QPoint inside = canvas->mapTo(&view, QPoint(canvas->width() / 2, canvas->height() - 6));
+            QVERIFY2(qGray(image.pixel(inside * image.devicePixelRatio())) > 230, "the canvas is light");
+        }
+        QApplication::setPalette(previous);
+    }
+
+    // ---- Presentations ------------------------------------------------------------------------------------
+
+    void oneAtATimeTheRestQueued() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        PresentationHost& host = view.presentations();
+        QVERIFY(host.currentKey().isEmpty());
+
+        view.state().setShowResetConfirmation(true);
+        rig.publishPrompt();
+        view.state().setCaptureIntent(DashboardHotkeyCaptureIntent::SmartEdit);
+        rig.permissions.setShowOnboarding(true);
+        QCOMPARE(host.currentKey(), DashboardView::kResetPresentation);
+        QCOMPARE(host.queuedKeys(),
+                 (QStringList{DashboardView::kSignInPromptPresentation, DashboardView::kCapturePresentation,
+                              DashboardView::kOnboardingPresentation}));
+
+        click(rig.find<QPushButton>(QStringLiteral("resetCancelButton")));
+        QVERIFY(!view.state().showResetConfirmation());
+        QCOMPARE(host.currentKey(), DashboardView::kSignInPromptPresentation);
+
+        // A waiting presentation withdrawn by its owner leaves the queue without being shown.
+        view.state().setCaptureIntent(std::nullopt);
+        QCOMPARE(host.queuedKeys(), QStringList{DashboardView::kOnboardingPresentation});
+
+        QTest::keyClick(&host, Qt::Key_Escape);
+        QVERIFY(!rig.dictation.coordinator.upgradePrompt());
+        QCOMPARE(host.currentKey(), DashboardView::kOnboardingPresentation);
+        click(rig.find<QPushButton>(QStringLiteral("placeholderCloseButton")));
+        QVERIFY(!rig.permissions.showOnboarding());
+        QVERIFY(host.currentKey().isEmpty());
+        QVERIFY(!host.isVisible());
+    }
+
+    void promptClosesThreeWays_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close symbol") << "close";
+        QTest::newRow("Got It") << "gotIt";
+        QTest::newRow("Escape") << "escape";
+    }
+    void promptClosesThreeWays() {
+        QFETCH(QString, how);
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        rig.dictation.session.token.reset();
+        runTaskOnce(rig);
+        DictationCoordinator& coordinator = rig.dictation.coordinator;
+        QVERIFY(coordinator.upgradePrompt());
+        const QString status = coordinator.statusText();
+        const auto error = coordinator.lastErrorMessage();
+        const auto summary = coordinator.lastRecordingSummary();
+        QCOMPARE(view.presentations().currentKey(), DashboardView::kSignInPromptPresentation);
+        QCOMPARE(labelText(rig, QStringLiteral("promptTitle")), QStringLiteral("Sign in to use Quillvane"));
+        QCOMPARE(labelText(rig, QStringLiteral("promptMessage")),
+                 QStringLiteral(
+                     "You must sign in to use Quillvane. Sign in from the bottom-left corner of the app, "
+                     "then try again."));
+        QCOMPARE(rig.find<QPushButton>(QStringLiteral("promptCloseButton"))->accessibleName(),
+                 QStringLiteral("Close"));
+
+        if (how == QLatin1String("close")) {
+            click(rig.find<QPushButton>(QStringLiteral("promptCloseButton")));
+        } else if (how == QLatin1String("gotIt")) {
+            click(rig.find<QPushButton>(QStringLiteral("promptGotItButton")));
+        } else {
+            QTest::keyClick(rig.find<QPushButton>(QStringLiteral("promptGotItButton")), Qt::Key_Escape);
+        }
+        QVERIFY(!coordinator.upgradePrompt());
+        QVERIFY(view.presentations().currentKey().isEmpty());
+        QCOMPARE(coordinator.statusText(), status);
+        QCOMPARE(coordinator.lastErrorMessage(), error);
+        QCOMPARE(coordinator.lastRecordingSummary(), summary);
+        QCOMPARE(view.state().selectedSection(), AppSection::Home);
+    }
+
+    void newPromptReplacesTheOpenOne() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        rig.publishPrompt();
+        QPointer<QWidget> first = view.presentations().currentContent();
+        rig.dictation.coordinator.setUpgradePrompt(UpgradePrompt{
+            QUuid::createUuid(), QStringLiteral("**Second** [prompt]"), QStringLiteral("<b>plain</b>")});
+        QCOMPARE(view.presentations().currentKey(), DashboardView::kSignInPromptPresentation);
+        QVERIFY(view.presentations().queuedKeys().isEmpty());
+        QVERIFY(view.presentations().currentContent() != first.data());
+        QCOMPARE(labelText(rig, QStringLiteral("promptTitle")), QStringLiteral("**Second** [prompt]"));
+        QCOMPARE(rig.find<QLabel>(QStringLiteral("promptMessage"))->textFormat(), Qt::PlainText);
+        click(rig.find<QPushButton>(QStringLiteral("promptGotItButton")));
+        QVERIFY(!rig.dictation.coordinator.upgradePrompt());
+        QVERIFY(view.presentations().currentKey().isEmpty());
+    }
+
+    void promptPublishedBeforeTheWindowShowsWhenItOpens() {
+        DashboardRig rig;
+        rig.publishPrompt();
+        DashboardView& view = rig.makeView();
+        view.show();
+        QCOMPARE(view.presentations().currentKey(), DashboardView::kSignInPromptPresentation);
+        QVERIFY(view.presentations().isVisible());
+        // Wider than its content needs: the sheet keeps its width and grows in height.
+        QCOMPARE(view.presentations().currentContent()->width(), 460);
+    }
+
+    // ---- Reset --------------------------------------------------------------------------------------------
+
+    void resetRunsInOrderAndCancelChangesNothing() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        PromptSettings custom = rig.promptSettings.settings();
+        custom.customPrompt = QStringLiteral("Be terse.");
+        custom.workDomainSelection = QStringLiteral("legal");
+        rig.promptSettings.setSettings(custom);
+        rig.appSettings.setSilenceThreshold(500);
+        rig.appSettings.setSelectedInputDeviceUID(QStringLiteral("usb-mic"));
+        view.state().setCustomPromptDraft(QStringLiteral("unsaved draft"));
+        view.state().setSelectedSection(AppSection::Settings);
+        connect(&rig.promptSettings, &PromptSettingsStore::settingsChanged, &rig.promptSettings,
+                [&rig] { rig.log.calls << QStringLiteral("promptSettings.changed"); });
+        connect(&rig.appSettings, &AppSettings::silenceThresholdChanged, &rig.appSettings,
+                [&rig] { rig.log.calls << QStringLiteral("appSettings.changed"); });
+        rig.log.calls.clear();
+
+        view.state().setShowResetConfirmation(true);
+        click(rig.find<QPushButton>(QStringLiteral("resetCancelButton")));
+        QVERIFY(!view.state().showResetConfirmation());
+        QVERIFY(rig.log.calls.isEmpty());
+        QCOMPARE(rig.promptSettings.settings(), custom);
+        QCOMPARE(rig.appSettings.silenceThreshold(), 500);
+        QCOMPARE(view.state().hotkeyStatusText(),
+                 QStringLiteral("Click Change, then press a new global shortcut."));
+
+        view.state().setShowResetConfirmation(true);
+        auto* reset = rig.find<DashboardPrimaryButton>(QStringLiteral("resetConfirmButton"));
+        QVERIFY(reset->isDestructive());
+        click(reset);
+        QCOMPARE(rig.log.calls, (QStringList{"promptSettings.changed", "appSettings.changed",
+                                             "refreshLaunchAtLogin", "audioInputs.refresh"}));
+        QVERIFY(!view.state().showResetConfirmation());
+        QCOMPARE(rig.promptSettings.settings(), PromptSettings{});
+        QCOMPARE(rig.appSettings.selectedInputDeviceUID(), std::nullopt);
+        QCOMPARE(rig.audioInputs.statusText(),
+                 QStringLiteral("Using your computer's default microphone: Built-in "
+                                "Microphone"));
+        QCOMPARE(view.state().hotkeyStatusText(), QStringLiteral("Settings reset to defaults."));
+        QCOMPARE(view.state().customPromptDraft(), PromptSettings::defaultCustomPrompt());
+        QCOMPARE(view.state().selectedSection(), AppSection::Settings);
+    }
+
+    // ---- Sidebar ------------------------------------------------------------------------------------------
+
+    void signedOutCardOffersTheProviders() {
+        DashboardRig rig;
+        rig.account.microsoftAvailable = false;
+        rig.makeView().show();
+        QCOMPARE(labelText(rig, QStringLiteral("accountLabel")), QStringLiteral("Not signed in"));
+        QVERIFY(!shown(rig, QStringLiteral("accountEmail")));
+        QVERIFY(!shown(rig, QStringLiteral("defaultTriggerGroup")));
+        QVERIFY(!shown(rig, QStringLiteral("signOutButton")));
+        QVERIFY(shown(rig, QStringLiteral("signInBlock")));
+        auto* apple = rig.find<QPushButton>(QStringLiteral("appleSignInButton"));
+        auto* google = rig.find<QPushButton>(QStringLiteral("googleSignInButton"));
+        auto* microsoft = rig.find<QPushButton>(QStringLiteral("microsoftSignInButton"));
+        QCOMPARE(apple->text(), QStringLiteral("Sign in with Apple"));
+        QCOMPARE(google->text(), QStringLiteral("Sign In With Google"));
+        QCOMPARE(microsoft->text(), QStringLiteral("Sign In With Microsoft"));
+        QVERIFY(!microsoft->isEnabled());
+        QVERIFY(shown(rig, QStringLiteral("microsoftNote")));
+
+        click(apple);
+        click(google);
+        click(microsoft); // disabled: nothing
+        QCOMPARE(rig.log.calls.filter(QStringLiteral("signIn")),
+                 (QStringList{"signInWithApple", "signInWithGoogle"}));
+
+        // Any attempt in progress turns every title into its retry, the disabled one too.
+        rig.auth.beginAuth(QStringLiteral("Apple"));
+        QCOMPARE(apple->text(), QStringLiteral("Retry Apple Sign-In"));
+        QCOMPARE(google->text(), QStringLiteral("Retry Google Sign-In"));
+        QCOMPARE(microsoft->text(), QStringLiteral("Retry Microsoft Sign-In"));
+        QVERIFY(!microsoft->isEnabled());
+    }
+
+    void signOutClearsSessionThenSyncThenIdentity_data() {
+        QTest::addColumn<bool>("withProvider");
+        QTest::addColumn<bool>("withToken");
+        QTest::newRow("provider and token") << true << true;
+        QTest::newRow("token only") << false << true;
+        QTest::newRow("provider only") << true << false;
+    }
+    void signOutClearsSessionThenSyncThenIdentity() {
+        QFETCH(bool, withProvider);
+        QFETCH(bool, withToken);
+        DashboardRig rig;
+        if (withToken) {
+            rig.signIn(QStringLiteral("google"), QStringLiteral("Ada Lovelace"),
+                       QStringLiteral("ada@example.org"));
+        }
+        if (!withProvider) {
+            rig.auth.signOut();
+        } else if (!withToken) {
+            rig.auth.completeAuth(QStringLiteral("google"), std::nullopt, std::nullopt);
+        }
+        rig.makeView().show();
+        QVERIFY(shown(rig, QStringLiteral("signOutButton")));
+        QVERIFY(!shown(rig, QStringLiteral("signInBlock")));
+        QCOMPARE(shown(rig, QStringLiteral("defaultTriggerGroup")), withToken);
+
+        connect(&rig.session, &SessionCoordinator::statusTextChanged, &rig.session,
+                [&rig] { rig.log.calls << QStringLiteral("session.cleared"); });
+        // When the sync status is reset, the session is gone and the identity not yet.
+        rig.account.onSyncIdle = [&rig] {
+            rig.log.calls << QStringLiteral("token=%1 provider=%2")
+                                 .arg(rig.session.activeSessionToken().has_value())
+                                 .arg(rig.auth.provider().has_value());
+        };
+        rig.log.calls.clear();
+        click(rig.find<QPushButton>(QStringLiteral("signOutButton")));
+        QCOMPARE(rig.log.calls, (QStringList{"session.cleared", "showSyncIdle",
+                                             QStringLiteral("token=0 provider=%1").arg(withProvider)}));
+        QCOMPARE(rig.auth.statusText(), QStringLiteral("Signed out"));
+        QVERIFY(!rig.session.activeSessionToken() && !rig.auth.provider());
+        QCOMPARE(labelText(rig, QStringLiteral("accountLabel")), QStringLiteral("Not signed in"));
+        QVERIFY(shown(rig, QStringLiteral("signInBlock")));
+        QVERIFY(!shown(rig, QStringLiteral("defaultTriggerGroup")));
+    }
+
+    // The container publishes nothing: the sidebar and the home page follow the stores themselves.
+    void identityAndFiguresFollowTheStores() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        QCOMPARE(labelText(rig, QStringLiteral("homeTitle")), QStringLiteral("Quillvane"));
+
+        rig.signIn(QStringLiteral("apple"), QStringLiteral("Ada Lovelace"),
+                   QStringLiteral("a1@privaterelay.appleid.com"), 700, 10);
+        QCOMPARE(labelText(rig, QStringLiteral("accountLabel")), QStringLiteral("Ada Lovelace"));
+        QVERIFY(!shown(rig, QStringLiteral("accountEmail")));
+        QCOMPARE(labelText(rig, QStringLiteral("homeTitle")), QStringLiteral("Welcome back, Ada"));
+        QCOMPARE(labelText(rig, QStringLiteral("defaultTriggerValue")),
+                 rig.appSettings.hotkey().displayString());
+        QCOMPARE(labelText(rig, QStringLiteral("timeSaved")),
+                 QStringLiteral("10 min saved compared with typing"));
+
+        // A refresh that changes only the word count.
+        SessionResponseDTO snapshot;
+        snapshot.total_words = 2500;
+        snapshot.total_minutes = 10;
+        snapshot.profile = rig.session.profile();
+        rig.session.applySessionSnapshot(snapshot);
+        QVERIFY(visibleTexts(view.homePage()->statChips(), QStringLiteral("statChipText"))
+                    .contains(QStringLiteral("2.5K words")));
+        QCOMPARE(labelText(rig, QStringLiteral("timeSaved")),
+                 QStringLiteral("1.0 hr saved compared with typing"));
+
+        HotkeyDefinition chord = rig.appSettings.hotkey();
+        chord.keyCode = 49; // Space
+        chord.carbonModifiers = CarbonModifier::Control | CarbonModifier::Option;
+        chord.includesFunctionKey = false;
+        chord.isModifierOnly = false;
+        rig.appSettings.setHotkey(chord);
+        QCOMPARE(labelText(rig, QStringLiteral("defaultTriggerValue")), chord.displayString());
+        QCOMPARE(labelText(rig, QStringLiteral("shortcutHeroTitle")),
+                 QStringLiteral("Hold ") + chord.displayString() + QStringLiteral(" to dictate anywhere."));
+        QCOMPARE(labelText(rig, QStringLiteral("dictatePillValue")), chord.displayString());
+    }
+
+    // ---- Home ---------------------------------------------------------------------------------------------
+
+    void chipsShowTheFirstLayoutThatFits() {
+        DashboardRig rig;
+        rig.signIn(QStringLiteral("google"), QStringLiteral("Ada"), std::nullopt, 0, 0);
+        DashboardView& view = rig.makeView();
+        FitToWidth* chips = view.homePage()->statChips();
+        const int one = chips->sizeHint().width();
+        QCOMPARE(chips->indexForWidth(one), 0);
+        QCOMPARE(chips->indexForWidth(one - 1), 1);
+        QCOMPARE(chips->indexForWidth(0), 2);
+        QVERIFY(chips->minimumSizeHint().width() < one);
+
+        view.resize(1400, 800);
+        view.show();
+        QTRY_COMPARE(chips->currentIndex(), 0);
+        QCOMPARE(visibleTexts(chips, QStringLiteral("statChipText")),
+                 (QStringList{"0 words", "0.0 min", "0 WPM"}));
+        view.resize(720, 800);
+        QTRY_VERIFY(chips->currentIndex() > 0);
+        QCOMPARE(visibleTexts(chips, QStringLiteral("statChipText")), (QStringList{"0", "0m", "0 WPM"}));
+    }
+
+    void fitToWidthPicksByWidthAlone() {
+        QWidget window;
+        FitToWidth& fit = *new FitToWidth(&window);
+        window.show();
+        for (const int width : {300, 200, 120}) {
+            auto* alternative = new QWidget();
+            alternative->setFixedSize(width, 20);
+            fit.addAlternative(alternative);
+        }
+        const QList<std::pair<int, int>> cases{{400, 0}, {300, 0}, {299, 1}, {200, 1}, {150, 2}, {50, 2}};
+        for (const auto& [width, index] : cases) {
+            fit.resize(width, 40);
+            QCOMPARE(fit.currentIndex(), index);
+            QVERIFY(fit.currentWidget()->isVisibleTo(&fit));
+        }
+        QCOMPARE(fit.minimumSizeHint().width(), 120);
+    }
+
+    void historyShowsTheTwelveNewestWithDividers() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        QVERIFY(shown(rig, QStringLiteral("historyEmpty")));
+        QVERIFY(!shown(rig, QStringLiteral("historyList")));
+        QCOMPARE(labelText(rig, QStringLiteral("historyHeading")), QStringLiteral("TODAY"));
+
+        for (int i = 1; i <= 13; ++i) {
+            rig.history.addEntry(QStringLiteral("entry %1").arg(i), QStringLiteral("Tidewell"),
+                                 QStringLiteral("Kate"), 1);
+        }
+        QWidget* list = rig.find<QWidget>(QStringLiteral("historyList"));
+        QCOMPARE(
+            list->findChildren<QWidget*>(QStringLiteral("historyRow"), Qt::FindDirectChildrenOnly).size(),
+            12);
+        QCOMPARE(
+            list->findChildren<QWidget*>(QStringLiteral("historyDivider"), Qt::FindDirectChildrenOnly).size(),
+            11);
+        QVERIFY(!shown(rig, QStringLiteral("historyEmpty")));
+        view.show();
+        const QStringList texts = visibleTexts(list, QStringLiteral("historyText"));
+        QCOMPARE(texts.size(), 12);
+        QCOMPARE(texts.first(), QStringLiteral("entry 13"));
+        QCOMPARE(texts.last(), QStringLiteral("entry 2"));
+        QVERIFY(visibleTexts(list, QStringLiteral("historyMeta"))
+                    .first()
+                    .startsWith(QStringLiteral("Tidewell \u2022 Kate \u2022 ")));
+    }
+
+    void rowAndButtonEachCopyOnce() {
+        RuntimeLogCapture log;
+        DashboardRig rig;
+        rig.history.addEntry(QStringLiteral("Hello 👋🏽 world"), std::nullopt, QStringLiteral("Kate"), 1);
+        DashboardView& view = rig.makeView();
+        view.show();
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText(QStringLiteral("before"));
+        QSignalSpy copies(clipboard, &QClipboard::dataChanged);
+
+        QWidget* row = rig.find<QWidget>(QStringLiteral("historyRow"));
+        click(row, QPoint(row->width() / 2, row->height() - 4));
+        QCOMPARE(copies.count(), 1);
+        QCOMPARE(clipboard->text(), QStringLiteral("Hello 👋🏽 world"));
+
+        QPushButton* button = nullptr;
+        for (auto* candidate : row->findChildren<QPushButton*>(QStringLiteral("historyCopyButton"))) {
+            if (candidate->isVisibleTo(row)) {
+                button = candidate;
+            }
+        }
+        clipboard->setText(QStringLiteral("between"));
+        copies.clear();
+        click(button);
+        QCOMPARE(copies.count(), 1);
+        QCOMPARE(clipboard->text(), QStringLiteral("Hello 👋🏽 world"));
+        QCOMPARE(log.entriesStartingWith(QStringLiteral("INFO Copied text to clipboard")),
+                 (QStringList{"INFO Copied text to clipboard chars=13",
+                              "INFO Copied text to clipboard chars=13"}));
+    }
+
+    void hoverShowsTheCopyLabel() {
+        DashboardRig rig;
+        rig.history.addEntry(QStringLiteral("one"), std::nullopt, QStringLiteral("Kate"), 1);
+        DashboardView& view = rig.makeView();
+        view.show();
+        const QUuid id = rig.history.entries().first().id;
+        QWidget* area = nullptr;
+        for (auto* candidate : view.findChildren<QWidget*>(QStringLiteral("historyCopyArea"))) {
+            if (candidate->isVisibleTo(&view)) {
+                area = candidate;
+            }
+        }
+        QVERIFY(area);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(area, &enter);
+        QCOMPARE(view.state().hoveredHistoryID(), id);
+        QVERIFY(shown(rig, QStringLiteral("copyBubble")));
+        QCOMPARE(labelText(rig, QStringLiteral("copyBubble")), QStringLiteral("Copy Transcript"));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(area, &leave);
+        QCOMPARE(view.state().hoveredHistoryID(), std::nullopt);
+        QVERIFY(!shown(rig, QStringLiteral("copyBubble")));
+    }
+
+    void retryRow_data() {
+        QTest::addColumn<bool>("savedRecording");
+        QTest::addColumn<bool>("error");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("rowShown");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("nothing") << false << false << false << false << false;
+        QTest::newRow("error only") << false << true << false << true << false;
+        QTest::newRow("saved, idle") << true << false << false << true << true;
+        QTest::newRow("saved, idle, error") << true << true << false << true << true;
+        QTest::newRow("saved, recording") << true << false << true << false << false;
+        QTest::newRow("saved, recording, error") << true << true << true << true << false;
+        QTest::newRow("recording only") << false << false << true << false << false;
+    }
+    void retryRow() {
+        QFETCH(bool, savedRecording);
+        QFETCH(bool, error);
+        QFETCH(bool, recording);
+        QFETCH(bool, rowShown);
+        QFETCH(bool, enabled);
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        if (savedRecording) {
+            dictate(rig.dictation);
+        }
+        const QString message = QStringLiteral("Transcription failed: the backend answered 502 Bad Gateway. "
+                                               "Check your connection and press Retry Last Submission.");
+        if (recording) {
+            rig.dictation.shortcuts.press(); // a start clears the last error: publish it afterwards
+        }
+        if (error) {
+            rig.dictation.coordinator.publishFailure(message);
+        }
+        QCOMPARE(shown(rig, QStringLiteral("retryRow")), rowShown);
+        QCOMPARE(rig.find<QPushButton>(QStringLiteral("retryButton"))->isEnabled(), enabled);
+        QCOMPARE(shown(rig, QStringLiteral("retryError")), error);
+    }
+
+    void secondRetryPressWaitsForTheFirst() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        dictate(rig.dictation);
+        QCOMPARE(rig.dictation.pipeline.runs.size(), 1);
+        rig.dictation.pipeline.hold = true;
+        auto* retry = rig.find<QPushButton>(QStringLiteral("retryButton"));
+        QVERIFY(retry->isEnabled());
+        click(retry);
+        QCOMPARE(rig.dictation.pipeline.runs.size(), 2);
+        QVERIFY(!retry->isEnabled());
+        click(retry);
+        retry->click(); // even a programmatic press is refused
+        QCOMPARE(rig.dictation.pipeline.runs.size(), 2);
+
+        rig.dictation.pipeline.finish();
+        QTRY_VERIFY(retry->isEnabled());
+        click(retry);
+        QCOMPARE(rig.dictation.pipeline.runs.size(), 3);
+        rig.dictation.pipeline.finish();
+    }
+
+private:
+    // Starts a recording without a session: the coordinator publishes the sign-in prompt.
+    static void runTaskOnce(DashboardRig& rig) { rig.dictation.shortcuts.press(); }
+};
+
+int main(int argc, char** argv) {
+    qputenv("TZ", "UTC");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QApplication app(argc, argv);
+    TestDashboardView test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_dashboard_view.moc"
