@@ -87,8 +87,10 @@ QToolButton* iconButton(const QString& objectName, const QString& symbol, const 
 QWidget* chipLabel(const QString& text, QWidget* parent) {
     auto* chip = PageBits::label(text, PageBits::font(13, QFont::DemiBold), Qt::white, parent);
     chip->setObjectName(QStringLiteral("chip"));
-    chip->setStyleSheet(QStringLiteral(
-        "QLabel { background: rgba(255,255,255,0.16); border-radius: 15px; padding: 8px 12px; }"));
+    chip->setContentsMargins(12, 8, 12, 8);
+    chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    chip->setStyleSheet(
+        QStringLiteral("QLabel { background: rgba(255,255,255,0.16); border-radius: 15px; }"));
     return chip;
 }
 
@@ -258,12 +260,23 @@ QWidget* KnowledgePage::buildHero() {
     body->setWordWrap(true);
     body->setMaximumWidth(620);
     column->addWidget(body);
-    m_chipStrip = new QWidget(hero);
-    m_chipStrip->setObjectName(QStringLiteral("chipStrip"));
+    // The chips keep their own width and scroll sideways (without indicators) when they do not fit.
+    auto* strip = new QScrollArea(hero);
+    strip->setObjectName(QStringLiteral("chipStrip"));
+    strip->setFrameShape(QFrame::NoFrame);
+    strip->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    strip->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    strip->setWidgetResizable(false);
+    strip->setStyleSheet(
+        QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+    m_chipStrip = new QWidget();
+    m_chipStrip->setObjectName(QStringLiteral("chipRow"));
     auto* chips = new QHBoxLayout(m_chipStrip);
     chips->setContentsMargins(0, 1, 0, 1);
     chips->setSpacing(10);
-    column->addWidget(m_chipStrip);
+    strip->setWidget(m_chipStrip);
+    m_chipScroll = strip;
+    column->addWidget(strip);
     column->addStretch(1);
     return hero;
 }
@@ -300,11 +313,18 @@ void KnowledgePage::reload() {
         delete item;
     }
     const QStringList chips = KnowledgeRules::firstChips(m_config.chips(), KnowledgeRules::heroChipLimit);
+    int chipHeight = 0;
     for (const QString& chip : chips) {
-        chipLayout->addWidget(chipLabel(chip, m_chipStrip));
+        QWidget* label = chipLabel(chip, m_chipStrip);
+        label->ensurePolished(); // the style sheet's padding counts in the size
+        chipHeight = std::max(chipHeight, label->sizeHint().height());
+        chipLayout->addWidget(label);
+        label->show();
     }
     static_cast<QHBoxLayout*>(chipLayout)->addStretch(1);
-    m_chipStrip->setVisible(!chips.isEmpty());
+    m_chipScroll->setVisible(!chips.isEmpty());
+    m_chipScroll->setFixedHeight(chipHeight + 2);
+    m_chipStrip->adjustSize();
 
     if (rows != m_rows || m_rowsLayout->isEmpty() != rows.isEmpty()) {
         rebuildRows(rows);

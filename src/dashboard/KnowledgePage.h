@@ -84,6 +84,7 @@ private:
     QPlainTextEdit* m_textField = nullptr;
     QPushButton* m_saveButton = nullptr;
     QWidget* m_chipStrip = nullptr;
+    QScrollArea* m_chipScroll = nullptr;
     QWidget* m_emptyState = nullptr;
     QWidget* m_rowsBox = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
