@@ -2,11 +2,14 @@
 
 #include "AppSettings.h"
 #include "AudioInputDeviceStore.h"
+#include "CoordinatorVoiceNoteControl.h"
 #include "DashboardLook.h"
 #include "DashboardSheets.h"
 #include "DashboardSidebar.h"
 #include "DictationCoordinator.h"
 #include "HomePage.h"
+#include "KnowledgePage.h"
+#include "NotesPage.h"
 #include "PermissionsCoordinator.h"
 #include "PresentationHost.h"
 #include "PromptSettingsStore.h"
@@ -84,6 +87,12 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
         m_pages->addWidget(scrollsByDefault(section) ? scrolling(page) : page);
     }
 
+    setPage(AppSection::Dictionary, KnowledgePage::dictionary(m_services.knowledgeBaseStore, m_state), false);
+    setPage(AppSection::Snippets, KnowledgePage::snippets(m_services.knowledgeBaseStore, m_state), false);
+    setPage(AppSection::Notes,
+            new NotesPage(m_services.notesStore,
+                          *new CoordinatorVoiceNoteControl(m_services.dictationCoordinator, this), m_state),
+            false);
     m_host = new PresentationHost(this);
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardView::syncSection);
     connect(&m_state, &DashboardState::captureIntentChanged, this, &DashboardView::syncCapture);
