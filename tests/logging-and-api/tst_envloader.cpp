@@ -14,9 +14,9 @@
 
 namespace {
 
-const QString kPrefix = QStringLiteral("QUILLVANE_TEST_");
+const QString kPrefix = QStringLiteral("QUILLVANE_ENVTEST_");
 
-// Every QUILLVANE_TEST_ variable as "NAME=VALUE", sorted.
+// Every QUILLVANE_ENVTEST_ variable as "NAME=VALUE", sorted.
 QStringList testVariables() {
     QStringList result;
     const auto environment = QProcessEnvironment::systemEnvironment();
@@ -105,58 +105,58 @@ void TestEnvLoader::parsing_data() {
 
     const QStringList none;
     QTest::newRow("plain assignment")
-        << none << QByteArray("QUILLVANE_TEST_A=1\n") << QStringList{"QUILLVANE_TEST_A=1"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=1\n") << QStringList{"QUILLVANE_ENVTEST_A=1"};
     QTest::newRow("no final line feed")
-        << none << QByteArray("QUILLVANE_TEST_A=1") << QStringList{"QUILLVANE_TEST_A=1"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=1") << QStringList{"QUILLVANE_ENVTEST_A=1"};
     QTest::newRow("blanks around name and value trimmed, inner kept")
-        << none << QByteArray("  \tQUILLVANE_TEST_A  =  two words \t\n")
-        << QStringList{"QUILLVANE_TEST_A=two words"};
+        << none << QByteArray("  \tQUILLVANE_ENVTEST_A  =  two words \t\n")
+        << QStringList{"QUILLVANE_ENVTEST_A=two words"};
     QTest::newRow("only the first equals sign splits")
-        << none << QByteArray("QUILLVANE_TEST_A = b=c =\n") << QStringList{"QUILLVANE_TEST_A=b=c ="};
+        << none << QByteArray("QUILLVANE_ENVTEST_A = b=c =\n") << QStringList{"QUILLVANE_ENVTEST_A=b=c ="};
     QTest::newRow("name with nothing after the equals sign is empty")
-        << none << QByteArray("QUILLVANE_TEST_A=\nQUILLVANE_TEST_B=   \n")
-        << QStringList{"QUILLVANE_TEST_A=", "QUILLVANE_TEST_B="};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=\nQUILLVANE_ENVTEST_B=   \n")
+        << QStringList{"QUILLVANE_ENVTEST_A=", "QUILLVANE_ENVTEST_B="};
     QTest::newRow("empty name ignored") << none << QByteArray("=x\n   = y\n") << QStringList{};
     QTest::newRow("no equals sign ignored")
-        << none << QByteArray("QUILLVANE_TEST_A\nQUILLVANE_TEST_B 1\n") << QStringList{};
+        << none << QByteArray("QUILLVANE_ENVTEST_A\nQUILLVANE_ENVTEST_B 1\n") << QStringList{};
     QTest::newRow("comments ignored")
-        << none << QByteArray("# QUILLVANE_TEST_A=1\n   #QUILLVANE_TEST_B=2\n") << QStringList{};
+        << none << QByteArray("# QUILLVANE_ENVTEST_A=1\n   #QUILLVANE_ENVTEST_B=2\n") << QStringList{};
     QTest::newRow("number sign inside a value kept")
-        << none << QByteArray("QUILLVANE_TEST_A=a#b # c\n") << QStringList{"QUILLVANE_TEST_A=a#b # c"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=a#b # c\n") << QStringList{"QUILLVANE_ENVTEST_A=a#b # c"};
     QTest::newRow("double quotes removed, inner blanks kept")
-        << none << QByteArray("QUILLVANE_TEST_A=\" spaced \"\n") << QStringList{"QUILLVANE_TEST_A= spaced "};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=\" spaced \"\n") << QStringList{"QUILLVANE_ENVTEST_A= spaced "};
     QTest::newRow("single quotes removed")
-        << none << QByteArray("QUILLVANE_TEST_A='x y'\n") << QStringList{"QUILLVANE_TEST_A=x y"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A='x y'\n") << QStringList{"QUILLVANE_ENVTEST_A=x y"};
     QTest::newRow("empty quotes give the empty string")
-        << none << QByteArray("QUILLVANE_TEST_A=\"\"\n") << QStringList{"QUILLVANE_TEST_A="};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=\"\"\n") << QStringList{"QUILLVANE_ENVTEST_A="};
     QTest::newRow("only one pair of quotes removed")
-        << none << QByteArray("QUILLVANE_TEST_A=\"'x'\"\n") << QStringList{"QUILLVANE_TEST_A='x'"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=\"'x'\"\n") << QStringList{"QUILLVANE_ENVTEST_A='x'"};
     QTest::newRow("mismatched quotes kept")
-        << none << QByteArray("QUILLVANE_TEST_A=\"x'\nQUILLVANE_TEST_B='x\"\n")
-        << QStringList{"QUILLVANE_TEST_A=\"x'", "QUILLVANE_TEST_B='x\""};
-    QTest::newRow("a lone quote kept") << none << QByteArray("QUILLVANE_TEST_A=\"\nQUILLVANE_TEST_B='\n")
-                                       << QStringList{"QUILLVANE_TEST_A=\"", "QUILLVANE_TEST_B='"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=\"x'\nQUILLVANE_ENVTEST_B='x\"\n")
+        << QStringList{"QUILLVANE_ENVTEST_A=\"x'", "QUILLVANE_ENVTEST_B='x\""};
+    QTest::newRow("a lone quote kept") << none << QByteArray("QUILLVANE_ENVTEST_A=\"\nQUILLVANE_ENVTEST_B='\n")
+                                       << QStringList{"QUILLVANE_ENVTEST_A=\"", "QUILLVANE_ENVTEST_B='"};
     QTest::newRow("no escapes, no expansion")
-        << none << QByteArray("QUILLVANE_TEST_A=\"$HOME\\n\"\n") << QStringList{"QUILLVANE_TEST_A=$HOME\\n"};
-    QTest::newRow("CR LF line ends") << none << QByteArray("QUILLVANE_TEST_A=1\r\nQUILLVANE_TEST_B=\"2\"\r\n")
-                                     << QStringList{"QUILLVANE_TEST_A=1", "QUILLVANE_TEST_B=2"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=\"$HOME\\n\"\n") << QStringList{"QUILLVANE_ENVTEST_A=$HOME\\n"};
+    QTest::newRow("CR LF line ends") << none << QByteArray("QUILLVANE_ENVTEST_A=1\r\nQUILLVANE_ENVTEST_B=\"2\"\r\n")
+                                     << QStringList{"QUILLVANE_ENVTEST_A=1", "QUILLVANE_ENVTEST_B=2"};
     QTest::newRow("Unicode line separator splits")
-        << none << QByteArray("QUILLVANE_TEST_A=1\xe2\x80\xa8QUILLVANE_TEST_B=2")
-        << QStringList{"QUILLVANE_TEST_A=1", "QUILLVANE_TEST_B=2"};
-    QTest::newRow("UTF-8 value") << none << QByteArray("QUILLVANE_TEST_A=caf\xc3\xa9\n")
-                                 << QStringList{"QUILLVANE_TEST_A=café"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=1\xe2\x80\xa8QUILLVANE_ENVTEST_B=2")
+        << QStringList{"QUILLVANE_ENVTEST_A=1", "QUILLVANE_ENVTEST_B=2"};
+    QTest::newRow("UTF-8 value") << none << QByteArray("QUILLVANE_ENVTEST_A=caf\xc3\xa9\n")
+                                 << QStringList{"QUILLVANE_ENVTEST_A=café"};
     QTest::newRow("first assignment wins")
-        << none << QByteArray("QUILLVANE_TEST_A=first\nQUILLVANE_TEST_A=second\n")
-        << QStringList{"QUILLVANE_TEST_A=first"};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=first\nQUILLVANE_ENVTEST_A=second\n")
+        << QStringList{"QUILLVANE_ENVTEST_A=first"};
     QTest::newRow("variable already set wins")
-        << QStringList{"QUILLVANE_TEST_A=outer"}
-        << QByteArray("QUILLVANE_TEST_A=file\nQUILLVANE_TEST_B=file\n")
-        << QStringList{"QUILLVANE_TEST_A=outer", "QUILLVANE_TEST_B=file"};
+        << QStringList{"QUILLVANE_ENVTEST_A=outer"}
+        << QByteArray("QUILLVANE_ENVTEST_A=file\nQUILLVANE_ENVTEST_B=file\n")
+        << QStringList{"QUILLVANE_ENVTEST_A=outer", "QUILLVANE_ENVTEST_B=file"};
     QTest::newRow("variable already set to empty wins")
-        << QStringList{"QUILLVANE_TEST_A="} << QByteArray("QUILLVANE_TEST_A=file\n")
-        << QStringList{"QUILLVANE_TEST_A="};
+        << QStringList{"QUILLVANE_ENVTEST_A="} << QByteArray("QUILLVANE_ENVTEST_A=file\n")
+        << QStringList{"QUILLVANE_ENVTEST_A="};
     QTest::newRow("not UTF-8: nothing set")
-        << none << QByteArray("QUILLVANE_TEST_A=1\n\xff\xfe\n") << QStringList{};
+        << none << QByteArray("QUILLVANE_ENVTEST_A=1\n\xff\xfe\n") << QStringList{};
 }
 
 void TestEnvLoader::parsing() {
@@ -230,13 +230,13 @@ void TestEnvLoader::candidateOrder() {
 void TestEnvLoader::onlyTheAppsVariablesAreSet() {
     // Names the app reads are set; anything else (a stray .env in the home folder) is left alone and
     // named, without its value, in one line.
-    const QList<QByteArray> allowed{"QUILLVANE_TEST_A",           "QUILLVANE_TEST_B",
+    const QList<QByteArray> allowed{"QUILLVANE_ENVTEST_A",           "QUILLVANE_ENVTEST_B",
                                     "GOOGLE_CLIENT_SECRETS_FILE", "MICROSOFT_CLIENT_ID",
                                     "MICROSOFT_TENANT_ID",        "MICROSOFT_REDIRECT_URI"};
     const QList<QByteArray> refused{"PATH",
                                     "LD_PRELOAD",
                                     "quillvane_test_lower",
-                                    "XQUILLVANE_TEST_C",
+                                    "XQUILLVANE_ENVTEST_C",
                                     "QUILLVANE_",
                                     "MICROSOFT_CLIENT_SECRET"};
     QByteArray contents;
@@ -267,7 +267,7 @@ void TestEnvLoader::onlyTheAppsVariablesAreSet() {
         QVERIFY2(!qEnvironmentVariableIsSet(name.constData()), name.constData());
     }
     QCOMPARE(log.entries(), QStringList{"INFO Ignored .env variables the app does not read "
-                                        "names=PATH,LD_PRELOAD,quillvane_test_lower,XQUILLVANE_TEST_C,"
+                                        "names=PATH,LD_PRELOAD,quillvane_test_lower,XQUILLVANE_ENVTEST_C,"
                                         "QUILLVANE_,MICROSOFT_CLIENT_SECRET"});
 }
 
@@ -286,12 +286,12 @@ QStringList TestEnvLoader::loadFromWorkingDirectory(const QString& directory) {
 
 void TestEnvLoader::loadsOnlyTheFirstExistingCandidate() {
     const QString project = root() + QStringLiteral("/work/project");
-    writeFile(project + QStringLiteral("/.env"), "QUILLVANE_TEST_A=own\nQUILLVANE_TEST_B=own\n");
-    writeFile(root() + QStringLiteral("/work/.env"), "QUILLVANE_TEST_A=parent\nQUILLVANE_TEST_C=parent\n");
+    writeFile(project + QStringLiteral("/.env"), "QUILLVANE_ENVTEST_A=own\nQUILLVANE_ENVTEST_B=own\n");
+    writeFile(root() + QStringLiteral("/work/.env"), "QUILLVANE_ENVTEST_A=parent\nQUILLVANE_ENVTEST_C=parent\n");
 
     const QStringList logged = loadFromWorkingDirectory(project);
 
-    QCOMPARE(testVariables(), (QStringList{"QUILLVANE_TEST_A=own", "QUILLVANE_TEST_B=own"}));
+    QCOMPARE(testVariables(), (QStringList{"QUILLVANE_ENVTEST_A=own", "QUILLVANE_ENVTEST_B=own"}));
     QCOMPARE(logged, QStringList{QStringLiteral("Loaded environment overrides from ") + project +
                                  QStringLiteral("/.env")});
 }
@@ -299,7 +299,7 @@ void TestEnvLoader::loadsOnlyTheFirstExistingCandidate() {
 void TestEnvLoader::directoryNamedDotEnvEndsTheSearch() {
     const QString project = root() + QStringLiteral("/work/project");
     QVERIFY(QDir().mkpath(project + QStringLiteral("/.env")));
-    writeFile(root() + QStringLiteral("/work/.env"), "QUILLVANE_TEST_A=parent\n");
+    writeFile(root() + QStringLiteral("/work/.env"), "QUILLVANE_ENVTEST_A=parent\n");
 
     const QStringList logged = loadFromWorkingDirectory(project);
 
