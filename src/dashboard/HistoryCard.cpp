@@ -10,6 +10,7 @@
 
 #include <QEnterEvent>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -99,7 +100,7 @@ QLabel* timeLabel(const TranscriptionHistoryEntry& entry, QWidget* parent) {
     return label;
 }
 
-QWidget* rowBody(const TranscriptionHistoryEntry& entry, QWidget* parent) {
+QWidget* rowBody(const TranscriptionHistoryEntry& entry, QWidget* parent, QList<QLabel*>& metaLabels) {
     auto* body = new QWidget(parent);
     auto* column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
@@ -111,6 +112,7 @@ QWidget* rowBody(const TranscriptionHistoryEntry& entry, QWidget* parent) {
     QLabel* meta = makeLabel(HomeRules::historyMeta(entry, Clock::current().now()),
                              DashboardFonts::font(11, QFont::Medium), mutedColor(), body);
     meta->setObjectName(QStringLiteral("historyMeta"));
+    metaLabels << meta;
     meta->setWordWrap(true);
     column->addWidget(meta);
     return body;
@@ -120,7 +122,7 @@ QWidget* rowBody(const TranscriptionHistoryEntry& entry, QWidget* parent) {
 class HistoryRow : public QWidget {
 public:
     HistoryRow(const TranscriptionHistoryEntry& entry, DashboardState& state, QWidget* parent)
-        : QWidget(parent), m_text(entry.text) {
+        : QWidget(parent), m_entry(entry), m_text(entry.text) {
         setObjectName(QStringLiteral("historyRow"));
         setProperty("entryId", entry.id);
         setCursor(Qt::PointingHandCursor);
@@ -136,7 +138,7 @@ public:
         wideTime->setContentsMargins(14, 12, 14, 12);
         wideTime->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         wideRow->addWidget(wideTime, 0, Qt::AlignTop);
-        QWidget* wideBody = rowBody(entry, wide);
+        QWidget* wideBody = rowBody(entry, wide, m_metaLabels);
         wideBody->setContentsMargins(14, 12, 14, 12);
         wideRow->addWidget(wideBody, 1);
         auto* wideCopy = new CopyArea(entry.id, state, wide);
@@ -157,7 +159,7 @@ public:
         auto* narrowCopy = new CopyArea(entry.id, state, narrow);
         top->addWidget(narrowCopy);
         narrowColumn->addLayout(top);
-        narrowColumn->addWidget(rowBody(entry, narrow));
+        narrowColumn->addWidget(rowBody(entry, narrow, m_metaLabels));
         fit->addAlternative(narrow, 0);
 
         auto* layout = new QVBoxLayout(this);
@@ -170,6 +172,17 @@ public:
     }
     QList<QPushButton*> copyButtons;
 
+    const QUuid& id() const { return m_entry.id; }
+    // The relative time moves on: a kept row re-reads it.
+    void refreshMeta(const QDateTime& now) {
+        const QString meta = HomeRules::historyMeta(m_entry, now);
+        for (QLabel* label : m_metaLabels) {
+            if (label->text() != meta) {
+                label->setText(meta);
+            }
+        }
+    }
+
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
@@ -178,7 +191,9 @@ protected:
     }
 
 private:
+    TranscriptionHistoryEntry m_entry;
     QString m_text;
+    QList<QLabel*> m_metaLabels;
 };
 
 } // namespace
@@ -228,19 +243,33 @@ HistoryCard::HistoryCard(TranscriptionHistoryStore& store, DashboardState& state
 }
 
 void HistoryCard::rebuild() {
+    // Rows of entries still shown are kept (a new entry costs one new row, not twelve).
     auto* rows = static_cast<QVBoxLayout*>(m_list->layout());
+    QHash<QUuid, HistoryRow*> kept;
+    auto discard = [](QWidget* widget) {
+        widget->hide();
+        widget->setParent(nullptr);
+        widget->deleteLater();
+    };
     while (QLayoutItem* item = rows->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->setParent(nullptr);
-            widget->deleteLater();
+        if (auto* row = dynamic_cast<HistoryRow*>(item->widget())) {
+            kept.insert(row->id(), row);
+        } else if (QWidget* widget = item->widget()) {
+            discard(widget);
         }
         delete item;
     }
+    const QDateTime now = Clock::current().now();
     const QList<TranscriptionHistoryEntry>& entries = m_store.entries();
     const qsizetype shown = qMin<qsizetype>(entries.size(), kShownEntries);
     for (qsizetype i = 0; i < shown; ++i) {
-        rows->addWidget(new HistoryRow(entries[i], m_state, m_list));
+        HistoryRow* row = kept.take(entries[i].id);
+        if (row) {
+            row->refreshMeta(now);
+        } else {
+            row = new HistoryRow(entries[i], m_state, m_list);
+        }
+        rows->addWidget(row);
         if (i + 1 < shown) {
             auto* divider = new QFrame(m_list);
             divider->setObjectName(QStringLiteral("historyDivider"));
@@ -250,7 +279,11 @@ void HistoryCard::rebuild() {
             palette.setColor(QPalette::Window, black(0.08));
             divider->setPalette(palette);
             rows->addWidget(divider);
+            divider->show();
         }
+    }
+    for (HistoryRow* row : std::as_const(kept)) {
+        discard(row);
     }
     m_empty->setVisible(shown == 0);
     m_list->setVisible(shown > 0);

@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QtTest>
@@ -471,7 +472,13 @@ private slots:
             11);
         QVERIFY(!shown(rig, QStringLiteral("historyEmpty")));
         view.show();
-        const QStringList texts = visibleTexts(list, QStringLiteral("historyText"));
+        QStringList texts; // in the order shown
+        for (int i = 0; i < list->layout()->count(); ++i) {
+            if (QWidget* row = list->layout()->itemAt(i)->widget();
+                row->objectName() == QLatin1String("historyRow")) {
+                texts << visibleTexts(row, QStringLiteral("historyText"));
+            }
+        }
         QCOMPARE(texts.size(), 12);
         QCOMPARE(texts.first(), QStringLiteral("entry 13"));
         QCOMPARE(texts.last(), QStringLiteral("entry 2"));
