@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QObject>
+#include "GlobalKeyGrabber.h"
 
 // After Qt: Xlib's macros clash with Qt headers.
 #include "X11KeyMapping.h"
@@ -9,7 +9,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 
@@ -23,7 +22,7 @@ class X11Display;
 // The grabs freeze the keyboard on a press until we decide: X matches a grab by modifier mask only, so a
 // chord with Control also matches when Right Ctrl (the Fn key here) is the Control key held. A press that
 // `acceptPress` turns down is handed on to the focused application as if nothing had grabbed it.
-class X11KeyGrabber : public QObject {
+class X11KeyGrabber : public GlobalKeyGrabber {
     Q_OBJECT
 
 public:
@@ -31,25 +30,12 @@ public:
     static std::unique_ptr<X11KeyGrabber> open();
     ~X11KeyGrabber() override;
 
-    // The status of a stored key code that has no key on this keyboard map: BadValue, as the server
-    // answers a grab of a keycode outside the keyboard.
-    static constexpr int noSuchKeyStatus = BadValue;
-    // The status of a chord another client already grabbed.
-    static constexpr int takenStatus = BadAccess;
-
-    // Grabs the stored key code with the Carbon modifier bits under `id`. Returns Success (0), the X
-    // error code when the server refuses (BadAccess: another client holds the chord), or noSuchKeyStatus.
-    // A refused chord is left without any of its variants.
-    int grab(std::uint32_t id, std::uint16_t keyCode, std::uint32_t carbonModifiers);
-    void ungrab(std::uint32_t id);
-    void ungrabAll();
-
-    // (id, pressed) for every press of a grabbed chord, repeats included, and (id, released) on every
-    // release of its key.
-    std::function<void(std::uint32_t id, bool pressed)> onHotKey;
-    // Asked on every press of a grabbed chord (repeats included) before onHotKey; false gives the key
-    // to the focused application instead. Unset: every press is taken.
-    std::function<bool(std::uint32_t id)> acceptPress;
+    // Returns Success (0), the X error code when the server refuses (BadAccess: another client holds the
+    // chord), or noSuchKeyStatus (a key code with no key on this keyboard map, as the server answers a
+    // grab of a keycode outside the keyboard).
+    int grab(std::uint32_t id, std::uint16_t keyCode, std::uint32_t carbonModifiers) override;
+    void ungrab(std::uint32_t id) override;
+    void ungrabAll() override;
 
 private:
     struct Grab {

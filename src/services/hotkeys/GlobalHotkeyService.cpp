@@ -1,8 +1,8 @@
 #include "GlobalHotkeyService.h"
 
 #include "AppLogger.h"
-#include "X11KeyGrabber.h"
-#include "X11RawInputMonitor.h"
+#include "GlobalKeyGrabber.h"
+#include "RawInputMonitor.h"
 
 #include <algorithm>
 
@@ -26,12 +26,12 @@ GlobalHotkeyError GlobalHotkeyError::failedToRegister(int status, const QString&
     case noDisplayStatus:
         message = noDisplayMessage();
         break;
-    case X11KeyGrabber::takenStatus:
+    case GlobalKeyGrabber::takenStatus:
         message = QStringLiteral("%1 is already used by another application. Choose another shortcut, or "
                                  "free it in that application.")
                       .arg(shortcut);
         break;
-    case X11KeyGrabber::noSuchKeyStatus:
+    case GlobalKeyGrabber::noSuchKeyStatus:
         message = QStringLiteral("%1 cannot be used: this keyboard has no such key. Choose another shortcut.")
                       .arg(shortcut);
         break;
@@ -76,7 +76,7 @@ bool GlobalHotkeyService::openGrabber() {
     if (m_grabber) {
         return true;
     }
-    m_grabber = X11KeyGrabber::open();
+    m_grabber = GlobalKeyGrabber::open();
     if (!m_grabber) {
         return false;
     }
@@ -129,7 +129,7 @@ void GlobalHotkeyService::registerHotkey() {
         }
         const int status =
             definition.keyCode > 0xFFFF
-                ? X11KeyGrabber::noSuchKeyStatus
+                ? GlobalKeyGrabber::noSuchKeyStatus
                 : m_grabber->grab(definition.id, static_cast<std::uint16_t>(definition.keyCode),
                                   definition.carbonModifiers);
         if (status != 0) {
@@ -141,7 +141,7 @@ void GlobalHotkeyService::registerHotkey() {
 
 void GlobalHotkeyService::installFunctionKeyMonitors() {
     if (!m_keyMonitor) {
-        m_keyMonitor = X11RawInputMonitor::open(X11RawInputMonitor::Keys);
+        m_keyMonitor = RawInputMonitor::open(RawInputMonitor::Keys);
         if (m_keyMonitor) {
             m_keyMonitor->onKeyEvent = [this](const GlobalKeyEvent& event) {
                 m_engine.handleKeyEvent(event);

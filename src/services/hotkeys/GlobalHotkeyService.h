@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 
-class X11KeyGrabber;
-class X11RawInputMonitor;
+class GlobalKeyGrabber;
+class RawInputMonitor;
 
 // The shortcut service's failures. The status is the X error code of the refused request (BadAccess = 10
 // when another program holds the chord, BadValue = 2 when this keyboard has no such key), or -1 when no
@@ -38,10 +38,10 @@ private:
 };
 
 // Turns the configured shortcuts into press and release edges system-wide, whichever application is in
-// front. Key chords with modifiers are grabbed on the X server (one connection); standalone keys, Fn
-// combinations and modifier-only shortcuts are read from XInput2 raw key events (another connection: a
-// grabbing connection would miss events while its grab is active). The state machines live in
-// HotkeyEngine. Main thread only; one instance for the life of the process.
+// front. Key chords with modifiers are grabbed (GlobalKeyGrabber; on X11 one connection); standalone keys,
+// Fn combinations and modifier-only shortcuts are read from raw key events (RawInputMonitor; on X11
+// another connection: a grabbing connection would miss events while its grab is active). The state
+// machines live in HotkeyEngine. Main thread only; one instance for the life of the process.
 //
 // Activation, in this order, stopping at the first error: installHandlerIfNeeded(), registerHotkey(),
 // installFunctionKeyMonitors().
@@ -77,6 +77,6 @@ private:
     bool acceptsGrabbedPress(std::uint32_t id);
 
     HotkeyEngine m_engine;
-    std::unique_ptr<X11KeyGrabber> m_grabber;
-    std::unique_ptr<X11RawInputMonitor> m_keyMonitor;
+    std::unique_ptr<GlobalKeyGrabber> m_grabber;
+    std::unique_ptr<RawInputMonitor> m_keyMonitor;
 };

@@ -1,12 +1,12 @@
 #include "MouseTriggerService.h"
 
 #include "AppLogger.h"
-#include "X11RawInputMonitor.h"
+#include "RawInputMonitor.h"
 
 namespace {
 
 std::unique_ptr<QObject> openButtonMonitor(std::function<void(int, bool)> callback) {
-    auto monitor = X11RawInputMonitor::open(X11RawInputMonitor::Buttons);
+    auto monitor = RawInputMonitor::open(RawInputMonitor::Buttons);
     if (!monitor) {
         AppLogger::error(QStringLiteral("Middle mouse monitor unavailable: no X display with XInput 2"));
         return nullptr;

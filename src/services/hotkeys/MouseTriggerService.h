@@ -28,7 +28,7 @@ public:
     using MonitorFactory =
         std::function<std::unique_ptr<QObject>(std::function<void(int button, bool isDown)> callback)>;
 
-    // The default watches XInput2 raw button events on the X display.
+    // The default watches the desktop's raw pointer buttons (RawInputMonitor).
     explicit MouseTriggerService(MonitorFactory monitorFactory = {});
     ~MouseTriggerService();
     MouseTriggerService(const MouseTriggerService&) = delete;

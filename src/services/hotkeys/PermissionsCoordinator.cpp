@@ -2,14 +2,12 @@
 
 #include "AppLogger.h"
 #include "AudioInputSystem.h"
+#include "DesktopInputAccess.h"
 #include "Scheduler.h"
 
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
-
-// Xlib last: its macros (None, Bool, Status...) clash with Qt headers.
-#include "X11Display.h"
 
 namespace {
 
@@ -46,10 +44,7 @@ PermissionsCoordinator::Platform withDefaults(PermissionsCoordinator::Platform p
         };
     }
     if (!platform.accessibilityTrusted) {
-        platform.accessibilityTrusted = [] {
-            const auto display = X11Display::open();
-            return display && display->hasXTest() && display->xinput2Opcode().has_value();
-        };
+        platform.accessibilityTrusted = &desktopInputAccessGranted;
     }
     if (!platform.findProgram) {
         platform.findProgram = [](const QString& program) { return QStandardPaths::findExecutable(program); };
