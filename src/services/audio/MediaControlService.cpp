@@ -2,7 +2,7 @@
 
 #include "AppLogger.h"
 #include "DesktopStateGuard.h"
-#include "PulseClient.h"
+#include "OutputMuteControl.h"
 
 #include <memory>
 #include <mutex>
@@ -12,44 +12,48 @@
 // another thread: every operation holds the mutex for its whole length, so they still run one at a time.
 class MediaControlWorker : public QObject {
 public:
+    explicit MediaControlWorker(MediaControlService::OutputFactory openOutput)
+        : m_openOutput(openOutput ? std::move(openOutput) : &OutputMuteControl::open) {}
+
     void mute();
     void restore();
     void restoreForExit();
 
 private:
     void restoreLocked();
-    PulseClient& pulse();
-    void logPulseFailure();
+    OutputMuteControl& output();
+    void logOutputFailure();
     std::optional<bool> currentMuteState(QString* sinkName);
 
     std::mutex m_mutex;
-    std::unique_ptr<PulseClient> m_pulse;
-    bool m_closed = false;          // after restoreForExit(): mutes do nothing
-    DesktopStateGuard::Hold m_hold; // held while m_mutedByQuillvane
+    MediaControlService::OutputFactory m_openOutput;
+    std::unique_ptr<OutputMuteControl> m_output; // opened on the worker thread, where it is used
+    bool m_closed = false;                       // after restoreForExit(): mutes do nothing
+    DesktopStateGuard::Hold m_hold;              // held while m_mutedByQuillvane
     bool m_mutedByQuillvane = false;
     std::optional<bool> m_previousMuteState;
     QString m_mutedSink; // the sink we muted; the restore unmutes this one even if the default changed
 };
 
-PulseClient& MediaControlWorker::pulse() {
-    if (!m_pulse)
-        m_pulse = std::make_unique<PulseClient>();
-    return *m_pulse;
+OutputMuteControl& MediaControlWorker::output() {
+    if (!m_output)
+        m_output = m_openOutput();
+    return *m_output;
 }
 
-void MediaControlWorker::logPulseFailure() {
-    AppLogger::error(QStringLiteral("Audio mute PulseAudio request failed: ") + pulse().lastErrorText());
+void MediaControlWorker::logOutputFailure() {
+    AppLogger::error(QStringLiteral("Audio mute PulseAudio request failed: ") + output().lastErrorText());
 }
 
 std::optional<bool> MediaControlWorker::currentMuteState(QString* sinkName) {
-    const std::optional<QString> sink = pulse().defaultSinkName();
+    const std::optional<QString> sink = output().defaultOutputId();
     if (!sink || sink->isEmpty()) {
-        logPulseFailure();
+        logOutputFailure();
         return std::nullopt;
     }
-    const std::optional<bool> muted = pulse().sinkMute(*sink);
+    const std::optional<bool> muted = output().isMuted(*sink);
     if (!muted) {
-        logPulseFailure();
+        logOutputFailure();
         return std::nullopt;
     }
     *sinkName = *sink;
@@ -79,8 +83,8 @@ void MediaControlWorker::mute() {
         AppLogger::info(QStringLiteral("System audio already muted"));
         return;
     }
-    if (!pulse().setSinkMute(sink, true)) {
-        logPulseFailure();
+    if (!output().setMuted(sink, true)) {
+        logOutputFailure();
         AppLogger::error(QStringLiteral("Failed to set system mute state to true"));
         m_mutedByQuillvane = false;
         return;
@@ -106,10 +110,10 @@ void MediaControlWorker::restoreForExit() {
 void MediaControlWorker::restoreLocked() {
     if (m_mutedByQuillvane) {
         m_mutedByQuillvane = false;
-        if (pulse().setSinkMute(m_mutedSink, false)) {
+        if (output().setMuted(m_mutedSink, false)) {
             AppLogger::info(QStringLiteral("Restored system audio after dictation"));
         } else {
-            logPulseFailure();
+            logOutputFailure();
             AppLogger::error(QStringLiteral("Failed to set system mute state to false"));
         }
         m_mutedSink.clear();
@@ -118,8 +122,10 @@ void MediaControlWorker::restoreLocked() {
     m_previousMuteState.reset();
 }
 
-MediaControlService::MediaControlService(QObject* parent)
-    : QObject(parent), m_worker(new MediaControlWorker) {
+MediaControlService::MediaControlService(QObject* parent) : MediaControlService(OutputFactory{}, parent) {}
+
+MediaControlService::MediaControlService(OutputFactory openOutput, QObject* parent)
+    : QObject(parent), m_worker(new MediaControlWorker(std::move(openOutput))) {
     m_thread.setObjectName(QStringLiteral("app.quillvane.desktop.media-control"));
     m_worker->moveToThread(&m_thread);
     m_thread.start();

@@ -3,6 +3,11 @@
 #include <QObject>
 #include <QThread>
 
+#include <functional>
+#include <memory>
+
+class OutputMuteControl;
+
 class MediaControlWorker;
 
 // Mutes the system's sound output (the PulseAudio default sink) while the user dictates and unmutes it
@@ -16,7 +21,12 @@ class MediaControlService : public QObject {
     Q_OBJECT
 
 public:
+    // Opens the mute control, on the worker thread at its first use.
+    using OutputFactory = std::function<std::unique_ptr<OutputMuteControl>()>;
+
     explicit MediaControlService(QObject* parent = nullptr);
+    // `openOutput` replaces the desktop's mute control (OutputMuteControl::open) when set.
+    explicit MediaControlService(OutputFactory openOutput, QObject* parent = nullptr);
     // Waits for the work already submitted, ends the worker thread and unmutes the output if this
     // service still has it muted.
     ~MediaControlService() override;

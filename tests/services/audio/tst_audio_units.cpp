@@ -7,7 +7,9 @@
 
 #include "AudioTestMain.h"
 #include "AudioTestTools.h"
+#include "DesktopStateGuard.h"
 #include "MediaControlService.h"
+#include "OutputMuteControl.h"
 #include "RunTask.h"
 #include "WavFileWriter.h"
 #include <QAudioSource>
@@ -76,6 +78,35 @@ public:
         return nullptr;
     }
     QString lastErrorText() const override { return QStringLiteral("Connection refused"); }
+};
+
+// An output mute switch as the test scripts it: which requests fail, and every mute change asked of it
+// ("speakers=1"). Used on the service's worker thread; read after the service has flushed.
+struct MuteScript {
+    bool defaultFails = false;
+    bool readFails = false;
+    bool muteFails = false;
+    bool unmuteFails = false;
+    QStringList changes;
+};
+
+class ScriptedOutput : public OutputMuteControl {
+public:
+    explicit ScriptedOutput(std::shared_ptr<MuteScript> script) : m_script(std::move(script)) {}
+    std::optional<QString> defaultOutputId() override {
+        return m_script->defaultFails ? std::nullopt : std::optional(QStringLiteral("speakers"));
+    }
+    std::optional<bool> isMuted(const QString&) override {
+        return m_script->readFails ? std::nullopt : std::optional(false);
+    }
+    bool setMuted(const QString& id, bool muted) override {
+        m_script->changes << id + (muted ? "=1" : "=0");
+        return !(muted ? m_script->muteFails : m_script->unmuteFails);
+    }
+    QString lastErrorText() const override { return QStringLiteral("Timeout"); }
+
+private:
+    std::shared_ptr<MuteScript> m_script;
 };
 } // namespace
 
@@ -339,6 +370,51 @@ private slots:
         QCOMPARE(g_lines.size(), 2);
         QVERIFY2(g_lines[0].startsWith("Audio mute PulseAudio request failed: "), qPrintable(g_lines[0]));
         QCOMPARE(g_lines[1], QStringLiteral("Unable to read system mute state"));
+    }
+
+    // A failing request at each step: the output is unmuted only after a mute of ours went through, at
+    // most once, and the exit guard never keeps a mute that is not (or no longer) ours.
+    void muteFailuresLeaveNothingBehind_data() {
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<bool>("heldWhileMuted");
+        QTest::newRow("default output")
+            << "default" << QStringList{} << "Unable to read system mute state" << false;
+        QTest::newRow("mute state") << "read" << QStringList{} << "Unable to read system mute state" << false;
+        QTest::newRow("mute") << "mute" << QStringList{"speakers=1"}
+                              << "Failed to set system mute state to true" << false;
+        QTest::newRow("unmute") << "unmute" << QStringList{"speakers=1", "speakers=0"}
+                                << "Failed to set system mute state to false" << true;
+    }
+
+    void muteFailuresLeaveNothingBehind() {
+        QFETCH(QString, failing);
+        QFETCH(QStringList, changes);
+        QFETCH(QString, logged);
+        QFETCH(bool, heldWhileMuted);
+        auto script = std::make_shared<MuteScript>();
+        script->defaultFails = failing == "default";
+        script->readFails = failing == "read";
+        script->muteFails = failing == "mute";
+        script->unmuteFails = failing == "unmute";
+        auto previous = qInstallMessageHandler(collect);
+        g_lines.clear();
+        {
+            MediaControlService service([script] { return std::make_unique<ScriptedOutput>(script); });
+            service.muteIfNeeded();
+            service.flush();
+            QCOMPARE(DesktopStateGuard::instance().held().contains(QStringLiteral("output mute")),
+                     heldWhileMuted);
+            service.restoreMuteStateIfNeeded();
+            service.restoreMuteStateIfNeeded();
+            service.flush();
+            QVERIFY(!DesktopStateGuard::instance().held().contains(QStringLiteral("output mute")));
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(script->changes, changes); // the destruction's restore sent nothing more either
+        QVERIFY2(g_lines.contains(logged), qPrintable(g_lines.join('\n')));
+        QVERIFY(g_lines.contains(QStringLiteral("Audio mute PulseAudio request failed: Timeout")));
     }
 };
 
