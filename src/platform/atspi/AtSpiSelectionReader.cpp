@@ -291,3 +291,7 @@ AtSpiSelectionReader::findFocused(QDBusConnection bus, ObjectRef application, in
 }
 
 #include "AtSpiSelectionReader.moc"
+
+std::shared_ptr<AccessibleSelectionReader> AccessibleSelectionReader::system() {
+    return std::make_shared<AtSpiSelectionReader>();
+}

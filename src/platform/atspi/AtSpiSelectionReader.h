@@ -1,8 +1,8 @@
 #pragma once
 
+#include "AccessibleSelectionReader.h"
+
 #include <QDBusConnection>
-#include <QString>
-#include <qcoro/qcorotask.h>
 
 #include <optional>
 
@@ -12,33 +12,17 @@
 //
 // Every D-Bus call is asynchronous with a short time-out, so a program that does not answer delays the
 // caller by at most a moment and never blocks the main thread.
-class AtSpiSelectionReader {
+class AtSpiSelectionReader : public AccessibleSelectionReader {
 public:
-    // Status numbers for the logs: 0 when the lookup worked but found nothing, negative for failures.
-    static constexpr int statusNothingFound = 0;
-    static constexpr int statusBusUnavailable = -1;  // no accessibility bus, or it does not answer
-    static constexpr int statusNoApplication = -2;   // no accessible application for the process
-    static constexpr int statusRequestFailed = -3;   // a request failed or timed out
-    static constexpr int statusNoTextInterface = -4; // the focused object has no text
-
     static constexpr int callTimeoutMs = 800;
     static constexpr int maximumObjectsVisited = 400;
 
     AtSpiSelectionReader();
-    ~AtSpiSelectionReader();
+    ~AtSpiSelectionReader() override;
     AtSpiSelectionReader(const AtSpiSelectionReader&) = delete;
     AtSpiSelectionReader& operator=(const AtSpiSelectionReader&) = delete;
 
-    struct Result {
-        enum class Outcome { NoFocusedObject, TextUnavailable, Text };
-        Outcome outcome = Outcome::NoFocusedObject;
-        int status = statusNothingFound;
-        QString text; // the selected text exactly as read (Outcome::Text)
-    };
-
-    // The focused object's selection in the application of `processId` (never another application's,
-    // which may have a focused object of its own). Our own process is never asked.
-    QCoro::Task<Result> readFocusedSelection(qint64 processId);
+    QCoro::Task<Result> readFocusedSelection(qint64 processId) override;
 
 private:
     struct ObjectRef {

@@ -1,7 +1,6 @@
 #include "SelectedTextService.h"
 
 #include "AppLogger.h"
-#include "AtSpiSelectionReader.h"
 #include "ClipboardRestorer.h"
 #include "Scheduler.h"
 #include "TextUtilities.h"
@@ -61,11 +60,11 @@ SelectedTextError::SelectedTextError(Kind kind) : UserFacingError(messageFor(kin
 
 SelectedTextService::SelectedTextService()
     : SelectedTextService(KeySynthesizer::system(), FrontmostWindowSource::system(),
-                          std::make_shared<AtSpiSelectionReader>()) {}
+                          AccessibleSelectionReader::system()) {}
 
 SelectedTextService::SelectedTextService(std::shared_ptr<KeySynthesizer> keys,
                                          std::shared_ptr<FrontmostWindowSource> windows,
-                                         std::shared_ptr<AtSpiSelectionReader> accessibility,
+                                         std::shared_ptr<AccessibleSelectionReader> accessibility,
                                          ClipboardRestorer* restorer)
     : m_keys(std::move(keys)), m_windows(std::move(windows)), m_accessibility(std::move(accessibility)),
       m_restorer(restorer) {
@@ -98,10 +97,10 @@ QCoro::Task<QString> SelectedTextService::captureSelectedText(std::function<bool
 
 QCoro::Task<std::optional<QString>>
 SelectedTextService::readSelectedTextViaAccessibility(std::optional<FrontmostWindow> front) {
-    using Outcome = AtSpiSelectionReader::Result::Outcome;
+    using Outcome = AccessibleSelectionReader::Result::Outcome;
     if (!m_accessibility) {
         AppLogger::info(QStringLiteral("Accessibility selected text lookup unavailable status=") +
-                        QString::number(AtSpiSelectionReader::statusBusUnavailable));
+                        QString::number(AccessibleSelectionReader::statusBusUnavailable));
         co_return std::nullopt;
     }
     if (!front || !front->processId) {
@@ -110,7 +109,7 @@ SelectedTextService::readSelectedTextViaAccessibility(std::optional<FrontmostWin
                                        "has no process id (_NET_WM_PID)"));
         co_return std::nullopt;
     }
-    const AtSpiSelectionReader::Result result =
+    const AccessibleSelectionReader::Result result =
         co_await m_accessibility->readFocusedSelection(*front->processId);
     switch (result.outcome) {
     case Outcome::NoFocusedObject:

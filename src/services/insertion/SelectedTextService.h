@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccessibleSelectionReader.h"
 #include "FrontmostWindowSource.h"
 #include "KeySynthesizer.h"
 #include "UserFacingError.h"
@@ -13,7 +14,6 @@
 #include <memory>
 #include <optional>
 
-class AtSpiSelectionReader;
 class ClipboardRestorer;
 
 class SelectedTextError : public UserFacingError {
@@ -53,7 +53,7 @@ public:
 
     SelectedTextService();
     SelectedTextService(std::shared_ptr<KeySynthesizer> keys, std::shared_ptr<FrontmostWindowSource> windows,
-                        std::shared_ptr<AtSpiSelectionReader> accessibility,
+                        std::shared_ptr<AccessibleSelectionReader> accessibility,
                         ClipboardRestorer* restorer = nullptr);
     ~SelectedTextService();
 
@@ -74,6 +74,6 @@ private:
 
     std::shared_ptr<KeySynthesizer> m_keys;
     std::shared_ptr<FrontmostWindowSource> m_windows;
-    std::shared_ptr<AtSpiSelectionReader> m_accessibility;
+    std::shared_ptr<AccessibleSelectionReader> m_accessibility;
     ClipboardRestorer* m_restorer;
 };
