@@ -16,6 +16,7 @@
 #include "KnowledgeBaseStore.h"
 #include "MediaControlService.h"
 #include "NotesStore.h"
+#include "OrderlyExit.h"
 #include "PromptComposer.h"
 #include "PromptSettingsStore.h"
 #include "RecordingOverlayController.h"
@@ -76,7 +77,8 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
     m_promptSettingsStore = std::make_unique<PromptSettingsStore>(defaults);
     m_knowledgeBaseStore = std::make_unique<KnowledgeBaseStore>(m_platform.dataFolder);
     m_transcriptionHistoryStore = std::make_unique<TranscriptionHistoryStore>(m_platform.dataFolder);
-    m_notesStore = std::make_unique<NotesStore>(m_platform.dataFolder);
+    m_notesStore = std::make_unique<NotesStore>(m_platform.dataFolder, &scheduler);
+    m_notesFlush = OrderlyExit::addFlush([notes = m_notesStore.get()] { notes->flush(); });
     m_backendClient = std::make_unique<BackendClient>(m_appSettings->backendBaseURL());
     m_sessionCoordinator = std::make_unique<SessionCoordinator>(*m_backendClient, *m_secureStore);
     m_configSyncCoordinator =
@@ -113,6 +115,7 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
 }
 
 DependencyContainer::~DependencyContainer() {
+    OrderlyExit::removeFlush(m_notesFlush); // the store flushes itself when it goes
     // Nothing may call into a half-destroyed graph.
     m_appSettings->onBackendURLChanged = nullptr;
     m_appSettings->onHotkeysChanged = nullptr;

@@ -165,6 +165,7 @@ private:
     std::unique_ptr<KnowledgeBaseStore> m_knowledgeBaseStore;
     std::unique_ptr<TranscriptionHistoryStore> m_transcriptionHistoryStore;
     std::unique_ptr<NotesStore> m_notesStore;
+    int m_notesFlush = 0; // OrderlyExit flush of the notes typed and not yet on disk
     std::unique_ptr<BackendClient> m_backendClient;
     std::unique_ptr<SessionCoordinator> m_sessionCoordinator;
     std::unique_ptr<ConfigSyncCoordinator> m_configSyncCoordinator;

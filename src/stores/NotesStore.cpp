@@ -69,9 +69,14 @@ NoteEntry decodeNote(const QJsonValue& value, const QString& path) {
 
 } // namespace
 
-NotesStore::NotesStore(const QString& folder, QObject* parent)
-    : QObject(parent), m_file(QLatin1String(kFileName), QStringLiteral("notes"), folder) {
+NotesStore::NotesStore(const QString& folder, Scheduler* scheduler, QObject* parent)
+    : QObject(parent), m_file(QLatin1String(kFileName), QStringLiteral("notes"), folder),
+      m_scheduler(scheduler ? *scheduler : Scheduler::current()) {
     load();
+}
+
+NotesStore::~NotesStore() {
+    flush();
 }
 
 NoteEntry NotesStore::createNote(const QString& title, const QString& body, const QDateTime& timestamp) {
@@ -119,7 +124,16 @@ void NotesStore::updateNote(const QUuid& id, const std::optional<QString>& title
     if (title || body) {
         emit notesChanged();
     }
-    save();
+    saveLater();
+}
+
+bool NotesStore::renameIfTitleIs(const QUuid& id, const QString& expected, const QString& title) {
+    const auto current = note(id);
+    if (!current || current->title != expected) {
+        return false;
+    }
+    updateNote(id, title, std::nullopt);
+    return true;
 }
 
 void NotesStore::deleteNote(const QUuid& id) {
@@ -147,7 +161,26 @@ std::optional<NoteEntry> NotesStore::note(const std::optional<QUuid>& id) const 
     return std::nullopt;
 }
 
+void NotesStore::flush() {
+    if (m_unsavedEdits) {
+        save();
+    }
+}
+
+void NotesStore::saveLater() {
+    m_unsavedEdits = true;
+    m_quietSave.cancel();
+    m_quietSave = m_scheduler.singleShot(kSaveDelay, [this] { save(); });
+    if (!m_deadlineSave.isActive()) {
+        m_deadlineSave = m_scheduler.singleShot(kLongestSaveDelay, [this] { save(); });
+    }
+}
+
+// Writes the whole list, the edits still waiting included.
 void NotesStore::save() {
+    m_unsavedEdits = false;
+    m_quietSave.cancel();
+    m_deadlineSave.cancel();
     m_file.save([this] {
         QJsonArray array;
         for (const NoteEntry& note : std::as_const(m_notes)) {

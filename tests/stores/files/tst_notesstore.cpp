@@ -1,3 +1,4 @@
+#include "ManualScheduler.h"
 #include "NotesStore.h"
 #include "StoreTestSupport.h"
 
@@ -15,7 +16,12 @@ QString idText(const QUuid& id) {
     return id.toString(QUuid::WithoutBraces).toUpper();
 }
 
+// Ways a note edit waiting for its delayed save reaches the disk at once.
+enum class WriteNow { Flush, DestroyStore, CreateNote, DeleteOtherNote };
+
 } // namespace
+
+Q_DECLARE_METATYPE(WriteNow)
 
 class TestNotesStore : public QObject {
     Q_OBJECT
@@ -142,7 +148,8 @@ private slots:
         QFETCH(std::optional<QString>, body);
         QFETCH(QString, expectedTitle);
         QFETCH(QString, expectedBody);
-        NotesStore store(m_fixture.folder());
+        ManualScheduler scheduler(m_fixture.clock());
+        NotesStore store(m_fixture.folder(), &scheduler);
         const NoteEntry target = store.createNote(QStringLiteral("title"), QStringLiteral("body"), kStart);
         const NoteEntry newer = store.createNote(QStringLiteral("newer"), QString(), kStart.addSecs(60));
         QFile::remove(m_fixture.path(kFile));
@@ -150,9 +157,136 @@ private slots:
 
         store.updateNote(target.id, title, body);
         const QList<NoteEntry> expected{newer, {target.id, expectedTitle, expectedBody, kStart}};
-        QCOMPARE(store.notes(), expected);                          // neither moved nor re-stamped
+        QCOMPARE(store.notes(), expected); // neither moved nor re-stamped
+        scheduler.advance(NotesStore::kSaveDelay);
         QCOMPARE(NotesStore(m_fixture.folder()).notes(), expected); // saved even when nothing changed
         QCOMPARE(takeLog(), QStringList{"INFO Loaded notes entries=2"});
+    }
+
+    // Keystrokes are written together: `edits` are the moments (ms) of body changes, `writes` the moments
+    // the file is replaced; each write holds the last keystroke made before it.
+    void editsAreWrittenTogether_data() {
+        QTest::addColumn<QList<int>>("edits");
+        QTest::addColumn<QList<int>>("writes");
+        QTest::newRow("one keystroke") << QList<int>{0} << QList<int>{500};
+        QTest::newRow("a burst is one write after the last key")
+            << QList<int>{0, 100, 200, 300, 400, 500, 600, 700, 800, 900} << QList<int>{1400};
+        QTest::newRow("two bursts") << QList<int>{0, 100, 1000, 1200} << QList<int>{600, 1700};
+        QList<int> steady;
+        for (int at = 0; at <= 6000; at += 400) {
+            steady << at;
+        }
+        QTest::newRow("steady typing still reaches the disk every 5 s") << steady << QList<int>{5000, 6500};
+    }
+
+    void editsAreWrittenTogether() {
+        QFETCH(QList<int>, edits);
+        QFETCH(QList<int>, writes);
+        ManualScheduler scheduler(m_fixture.clock());
+        NotesStore store(m_fixture.folder(), &scheduler);
+        const QUuid id = store.createNote(QStringLiteral("t"), QString(), kStart).id;
+        QFile::remove(m_fixture.path(kFile));
+
+        QList<int> written;
+        QString lastTyped;
+        for (int at = 0; at <= 12000; at += 100) {
+            if (at > 0) {
+                scheduler.advance(std::chrono::milliseconds(100));
+            }
+            if (QFileInfo::exists(m_fixture.path(kFile))) {
+                written << at;
+                QCOMPARE(NotesStore(m_fixture.folder()).notes().first().body, lastTyped);
+                QVERIFY(QFile::remove(m_fixture.path(kFile)));
+            }
+            if (edits.contains(at)) {
+                lastTyped = QStringLiteral("typed until %1 ms").arg(at);
+                store.updateNote(id, std::nullopt, lastTyped);
+            }
+        }
+        QCOMPARE(written, writes);
+        QVERIFY(!store.hasUnsavedEdits());
+    }
+
+    void waitingEditIsWrittenAtOnce_data() {
+        QTest::addColumn<WriteNow>("how");
+        QTest::newRow("flush") << WriteNow::Flush;
+        QTest::newRow("store destroyed") << WriteNow::DestroyStore;
+        QTest::newRow("a note created") << WriteNow::CreateNote;
+        QTest::newRow("another note deleted") << WriteNow::DeleteOtherNote;
+    }
+
+    void waitingEditIsWrittenAtOnce() {
+        QFETCH(WriteNow, how);
+        ManualScheduler scheduler(m_fixture.clock());
+        auto store = std::make_unique<NotesStore>(m_fixture.folder(), &scheduler);
+        const NoteEntry other = store->createNote(QStringLiteral("other"), QString(), kStart);
+        const NoteEntry edited = store->createNote(QStringLiteral("t"), QString(), kStart);
+        QFile::remove(m_fixture.path(kFile));
+        store->updateNote(edited.id, QStringLiteral("Plan"), QStringLiteral("last keystroke"));
+        QVERIFY(store->hasUnsavedEdits());
+        QVERIFY(!QFileInfo::exists(m_fixture.path(kFile)));
+
+        switch (how) {
+        case WriteNow::Flush:
+            store->flush();
+            break;
+        case WriteNow::DestroyStore:
+            store.reset();
+            break;
+        case WriteNow::CreateNote:
+            store->createNote(QStringLiteral("new"), QString(), kStart);
+            break;
+        case WriteNow::DeleteOtherNote:
+            store->deleteNote(other.id);
+            break;
+        }
+        const std::optional<NoteEntry> reloaded = NotesStore(m_fixture.folder()).note(edited.id);
+        QVERIFY(reloaded);
+        QCOMPARE(reloaded->title, QStringLiteral("Plan"));
+        QCOMPARE(reloaded->body, QStringLiteral("last keystroke"));
+        QCOMPARE(scheduler.pendingCount(), 0); // no second write of the same edit later
+
+        // With nothing waiting, a flush writes nothing.
+        QVERIFY(QFile::remove(m_fixture.path(kFile)));
+        if (store) {
+            QVERIFY(!store->hasUnsavedEdits());
+            store->flush();
+        }
+        QVERIFY(!QFileInfo::exists(m_fixture.path(kFile)));
+    }
+
+    // A title made for a note replaces only the title the note was created with.
+    void renameIfTitleIs_data() {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<bool>("sameId");
+        QTest::addColumn<bool>("renamed");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("title untouched") << "Notes from the sync" << true << true << "Team sync";
+        QTest::newRow("user typed a title") << "Agenda" << true << false << "Agenda";
+        QTest::newRow("user cleared the title") << "Untitled" << true << false << "Untitled";
+        QTest::newRow("user added to the title")
+            << "Notes from the sync!" << true << false << "Notes from the sync!";
+        QTest::newRow("note deleted") << "Notes from the sync" << false << false << "Notes from the sync";
+    }
+
+    void renameIfTitleIs() {
+        QFETCH(QString, current);
+        QFETCH(bool, sameId);
+        QFETCH(bool, renamed);
+        QFETCH(QString, title);
+        ManualScheduler scheduler(m_fixture.clock());
+        NotesStore store(m_fixture.folder(), &scheduler);
+        const NoteEntry note = store.addVoiceNote(QStringLiteral("Notes from the sync"), kStart);
+        store.updateNote(note.id, current, std::nullopt);
+        QSignalSpy changed(&store, &NotesStore::notesChanged);
+
+        const QUuid target = sameId ? note.id : QUuid::createUuid();
+        QCOMPARE(store.renameIfTitleIs(target, note.title, QStringLiteral("Team sync")), renamed);
+        QCOMPARE(store.notes().first().title, title);
+        QCOMPARE(store.notes().first().body, QStringLiteral("Notes from the sync"));
+        QCOMPARE(changed.count(), renamed ? 1 : 0);
+        store.flush();
+        QCOMPARE(NotesStore(m_fixture.folder()).notes().first().title, title);
     }
 
     void unknownIdsAreIgnored() {
