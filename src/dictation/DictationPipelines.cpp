@@ -455,11 +455,12 @@ QCoro::Task<> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
                                  {"audio_load_ms", audioLoadMs},
                                  {"prompt_ms", 0},
                                  {"transcription_ms", transcriptionMs}}));
-    co_await generateTitleIfPossible(coordinator, note.id, text, sessionToken);
+    co_await generateTitleIfPossible(coordinator, note.id, note.title, text, sessionToken);
 }
 
 QCoro::Task<> DictationPipelines::generateTitleIfPossible(DictationCoordinator& coordinator, QUuid noteId,
-                                                          QString text, QString sessionToken) {
+                                                          QString createdTitle, QString text,
+                                                          QString sessionToken) {
     TitleRequestDTO body;
     body.session_token = sessionToken;
     body.text = text;
@@ -480,8 +481,13 @@ QCoro::Task<> DictationPipelines::generateTitleIfPossible(DictationCoordinator& 
     if (title.isEmpty()) {
         co_return;
     }
-    coordinator.services().notes.updateNote(noteId, title, std::nullopt);
+    // A title the user typed (or a note they deleted) while the request ran stays as they left it.
+    const bool renamed = coordinator.services().notes.renameIfTitleIs(noteId, createdTitle, title);
     coordinator.setLastRecordingSummary(QStringLiteral("Saved voice note and generated title."));
     AppLogger::info(QStringLiteral("Voice note title generated id=") + noteId.toString(QUuid::WithoutBraces) +
                     QStringLiteral(" title_chars=") + QString::number(Text::graphemeCount(title)));
+    if (!renamed) {
+        AppLogger::info(QStringLiteral("Voice note kept its title: renamed or deleted meanwhile id=") +
+                        noteId.toString(QUuid::WithoutBraces));
+    }
 }

@@ -28,9 +28,10 @@ public:
     QCoro::Task<> transcribeAndInsert(PipelineRequest request, DictationCoordinator& coordinator);
     QCoro::Task<> transcribeAndSmartEdit(PipelineRequest request, DictationCoordinator& coordinator);
     QCoro::Task<> transcribeAndSaveNote(PipelineRequest request, DictationCoordinator& coordinator);
-    // Renames the note when the backend answers a title; never throws.
-    QCoro::Task<> generateTitleIfPossible(DictationCoordinator& coordinator, QUuid noteId, QString text,
-                                          QString sessionToken);
+    // Renames the note when the backend answers a title, unless the note no longer has `createdTitle`
+    // (the user gave it a title of their own while the request ran); never throws.
+    QCoro::Task<> generateTitleIfPossible(DictationCoordinator& coordinator, QUuid noteId,
+                                          QString createdTitle, QString text, QString sessionToken);
 
     static inline const QString noSessionTextDictation =
         QStringLiteral("No backend session token is available. Sign in again, then retry.");

@@ -171,9 +171,8 @@ public:
     NoteEntry addVoiceNote(const QString& body, const QDateTime& timestamp) override {
         return m_store.addVoiceNote(body, timestamp);
     }
-    void updateNote(const QUuid& id, const std::optional<QString>& title,
-                    const std::optional<QString>& body) override {
-        m_store.updateNote(id, title, body);
+    bool renameIfTitleIs(const QUuid& id, const QString& expected, const QString& title) override {
+        return m_store.renameIfTitleIs(id, expected, title);
     }
 
 private:

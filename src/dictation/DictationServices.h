@@ -143,8 +143,9 @@ class NoteRecorder {
 public:
     virtual ~NoteRecorder() = default;
     virtual NoteEntry addVoiceNote(const QString& body, const QDateTime& timestamp) = 0;
-    virtual void updateNote(const QUuid& id, const std::optional<QString>& title,
-                            const std::optional<QString>& body) = 0;
+    // Gives the note `title` while its title is still `expected`; returns whether it did (false when the
+    // user renamed or deleted the note meanwhile).
+    virtual bool renameIfTitleIs(const QUuid& id, const QString& expected, const QString& title) = 0;
 };
 
 // Everything the coordinator and the pipelines reach, given once at creation and never replaced.

@@ -247,7 +247,7 @@ public:
 class FakeNotes final : public NoteRecorder {
 public:
     NoteEntry addVoiceNote(const QString&, const QDateTime&) override { return {}; }
-    void updateNote(const QUuid&, const std::optional<QString>&, const std::optional<QString>&) override {}
+    bool renameIfTitleIs(const QUuid&, const QString&, const QString&) override { return false; }
 };
 
 // What the pipeline was handed, with the file's bytes as they were at that moment.

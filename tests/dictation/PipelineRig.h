@@ -45,8 +45,8 @@ public:
 class RecordingNotes final : public NoteRecorder {
 public:
     QList<NoteEntry> notes;
-    int updates = 0;
     bool deleteOnAdd = false;
+    QStringList renames; // "expected -> title" per call
 
     NoteEntry addVoiceNote(const QString& body, const QDateTime& timestamp) override {
         NoteEntry note{QUuid::createUuid(), body.left(60), body, timestamp};
@@ -55,19 +55,15 @@ public:
         }
         return note;
     }
-    void updateNote(const QUuid& id, const std::optional<QString>& title,
-                    const std::optional<QString>& body) override {
-        ++updates;
+    bool renameIfTitleIs(const QUuid& id, const QString& expected, const QString& title) override {
+        renames << expected + QStringLiteral(" -> ") + title;
         for (NoteEntry& note : notes) {
-            if (note.id == id) {
-                if (title) {
-                    note.title = *title;
-                }
-                if (body) {
-                    note.body = *body;
-                }
+            if (note.id == id && note.title == expected) {
+                note.title = title;
+                return true;
             }
         }
+        return false;
     }
 };
 

@@ -582,23 +582,33 @@ private slots:
     void voiceNoteTitles_data() {
         QTest::addColumn<standin::ScriptedResponse>("titleAnswer");
         QTest::addColumn<bool>("deleted");
+        QTest::addColumn<std::optional<QString>>("typed");
         QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("renames");
         QTest::addColumn<QString>("summary");
+        const QStringList renamed{"Notes from the team sync -> Team sync"};
+        const std::optional<QString> none;
         QTest::newRow("title") << standin::ScriptedResponse{200, R"({"title":"  Team sync \n"})"} << false
-                               << "Team sync"
-                               << "Saved voice note and generated title.";
-        QTest::newRow("blank title") << standin::ScriptedResponse{200, R"({"title":"  "})"} << false
-                                     << "Notes from the team sync"
+                               << none << "Team sync" << renamed << "Saved voice note and generated title.";
+        QTest::newRow("blank title") << standin::ScriptedResponse{200, R"({"title":"  "})"} << false << none
+                                     << "Notes from the team sync" << QStringList()
                                      << "Saved voice note and generating title...";
-        QTest::newRow("401") << failure(401, "invalid session") << false << "Notes from the team sync"
-                             << "Voice note saved. Title generation failed.";
-        QTest::newRow("note deleted first") << standin::ScriptedResponse{200, R"({"title":"Team sync"})"}
-                                            << true << QString() << "Saved voice note and generated title.";
+        QTest::newRow("401") << failure(401, "invalid session") << false << none << "Notes from the team sync"
+                             << QStringList() << "Voice note saved. Title generation failed.";
+        QTest::newRow("note deleted first")
+            << standin::ScriptedResponse{200, R"({"title":"Team sync"})"} << true << none << QString()
+            << renamed << "Saved voice note and generated title.";
+        QTest::newRow("user typed a title before the title arrived")
+            << standin::ScriptedResponse{200, R"({"title":"Team sync"})"} << false
+            << std::optional<QString>("Q3 planning") << "Q3 planning" << renamed
+            << "Saved voice note and generated title.";
     }
     void voiceNoteTitles() {
         QFETCH(standin::ScriptedResponse, titleAnswer);
         QFETCH(bool, deleted);
+        QFETCH(std::optional<QString>, typed);
         QFETCH(QString, title);
+        QFETCH(QStringList, renames);
         QFETCH(QString, summary);
         RuntimeLogCapture log;
         Rig r;
@@ -606,7 +616,23 @@ private slots:
         r.settings.lowercase = true; // notes get no output processing
         r.standin.setTranscript("  Notes from the team sync  \n");
         r.standin.scriptNext("/api/generate_title", titleAnswer);
+        // The user types a title into the saved note while its title is on the way.
+        QTimer typing;
+        bool typedInTime = false;
+        if (typed) {
+            r.standin.setDelay("/api/generate_title", std::chrono::milliseconds(800));
+            typing.setInterval(5);
+            connect(&typing, &QTimer::timeout, this, [&] {
+                if (!r.notes.notes.isEmpty() && !r.requests("/api/generate_title").empty()) {
+                    typing.stop();
+                    typedInTime = r.notes.renames.isEmpty();
+                    r.notes.notes[0].title = *typed;
+                }
+            });
+            typing.start();
+        }
         r.record(RecordingMode::Note);
+        QCOMPARE(typedInTime, typed.has_value());
 
         QCOMPARE(r.paths(), (QStringList{"/api/transcription", "/api/generate_title"}));
         const QJsonObject titleRequest =
@@ -620,6 +646,7 @@ private slots:
             QCOMPARE(r.notes.notes[0].body, QStringLiteral("Notes from the team sync"));
             QCOMPARE(r.notes.notes[0].title, title);
         }
+        QCOMPARE(r.notes.renames, renames); // only over the title the note was created with
         QCOMPARE(r.history.entries.size(), 1);
         QCOMPARE(r.history.entries[0].text, QStringLiteral("Notes from the team sync"));
         QCOMPARE(r.history.entries[0].provider, QStringLiteral("Voice Note"));
