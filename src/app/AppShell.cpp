@@ -44,21 +44,8 @@ bool AppShell::hasTray() const {
 
 DashboardWindow* AppShell::dashboard() {
     if (!m_dashboard) {
-        DashboardWindow::SignInActions actions;
-        actions.apple = [this] { m_container.signInWithApple(); };
-        actions.google = [this] { m_container.signInWithGoogle(); };
-        if (DependencyContainer::microsoftSignInAvailable()) {
-            actions.microsoft = [this] { m_container.signInWithMicrosoft(); };
-        }
-        m_dashboard = new DashboardWindow(m_container.authStore(), actions);
+        m_dashboard = new DashboardWindow(m_container, m_options.refreshLaunchAtLogin);
         m_dashboard->setHideOnClose([this] { return hasTray(); });
-        // The onboarding dialog belongs to the window it appears over.
-        m_onboarding =
-            new PermissionsOnboardingDialog(m_container.permissionsCoordinator(),
-                                            PermissionsOnboardingDialog::AccessibilityReason{}, m_dashboard);
-        if (m_container.permissionsCoordinator().showOnboarding()) {
-            m_onboarding->open();
-        }
     }
     return m_dashboard;
 }
@@ -121,7 +108,7 @@ void AppShell::start(std::function<void()> started) {
     if (m_options.showWindow) {
         dashboard()->show();
     } else {
-        dashboard(); // built hidden, so the onboarding dialog has its window
+        dashboard(); // built hidden: the settings request and the tray find it
     }
     QPointer<AppShell> self(this);
     // The bootstrap runs after the window is on screen (on the next turn of the event loop).
@@ -162,7 +149,7 @@ void AppShell::writeScreenshot() {
         window->show();
     }
     saveShot(window->grab(), m_options.screenshotPath, QStringLiteral("dashboard"));
-    // Beside it, the tray panel and (when it is up) the onboarding dialog: "<name>-panel.png", ...
+    // Beside it, the tray panel and (when it is up) the onboarding view: "<name>-panel.png", ...
     QString stem = m_options.screenshotPath;
     if (stem.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
         stem.chop(4);
@@ -170,8 +157,9 @@ void AppShell::writeScreenshot() {
     m_panel->sync();
     m_panel->adjustSize();
     saveShot(m_panel->grab(), stem + QStringLiteral("-panel.png"), QStringLiteral("tray panel"));
-    if (m_onboarding && m_onboarding->isVisible()) {
-        saveShot(m_onboarding->grab(), stem + QStringLiteral("-onboarding.png"),
+    auto* onboarding = window->findChild<PermissionsOnboardingDialog*>();
+    if (onboarding && onboarding->isVisible()) {
+        saveShot(onboarding->grab(), stem + QStringLiteral("-onboarding.png"),
                  QStringLiteral("onboarding dialog"));
     }
 }

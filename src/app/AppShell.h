@@ -11,13 +11,12 @@ class AppUpdater;
 class DashboardWindow;
 class DependencyContainer;
 class LaunchAtLoginManager;
-class PermissionsOnboardingDialog;
 class QSystemTrayIcon;
 class TrayPanel;
 
 // The application's windows around the one container: the dashboard window (shown at start unless asked
-// not to; closing hides it while a tray icon exists), the tray icon whose popup is the tray panel, the
-// onboarding dialog that follows the permissions coordinator's flag, and the settings navigation.
+// not to; closing hides it while a tray icon exists; the permissions onboarding shows inside it), the
+// tray icon whose popup is the tray panel, and the settings navigation.
 // Starts the container's bootstrap once the window is up. Main thread only.
 class AppShell final : public QObject {
     Q_OBJECT
@@ -26,6 +25,7 @@ public:
     struct Options {
         bool showWindow = true;
         QString screenshotPath; // a PNG of the dashboard once start-up settled; empty: none
+        std::function<void()> refreshLaunchAtLogin; // re-reads launch at login when the dashboard shows
     };
 
     AppShell(DependencyContainer& container, AppUpdater& updater, Options options, QObject* parent = nullptr);
@@ -48,7 +48,6 @@ private:
     AppUpdater& m_updater;
     Options m_options;
     QPointer<DashboardWindow> m_dashboard;
-    QPointer<PermissionsOnboardingDialog> m_onboarding; // a child of the dashboard
     std::unique_ptr<TrayPanel> m_panel;
     std::unique_ptr<QSystemTrayIcon> m_tray;
 };

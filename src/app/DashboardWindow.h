@@ -4,12 +4,14 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-class AuthStore;
-class QLabel;
+class ContainerAccountActions;
+class DashboardView;
+class DependencyContainer;
 
-// The dashboard window's frame (960×640, dark toolbar, the app icon): for now the product title, the
-// version line, the account line and the sign-in buttons; the pages come with the dashboard. It answers
+// The dashboard window's frame (960×640, dark toolbar, the app icon) around the dashboard view built from
+// the container's stores and services; its sign-in buttons start the container's attempts. It answers
 // AppNavigation's settings request by selecting its settings section. Closing it hides it while the tray
 // icon can bring it back; without a tray host closing it ends the application (the orderly way), so the
 // app never runs on with no window and no icon.
@@ -20,19 +22,18 @@ class DashboardWindow final : public QMainWindow {
 public:
     static constexpr QSize kDefaultSize{960, 640};
 
-    struct SignInActions {
-        std::function<void()> apple;
-        std::function<void()> google;
-        std::function<void()> microsoft; // empty: Microsoft sign-in is not configured
-    };
-
-    DashboardWindow(AuthStore& authStore, SignInActions actions, QWidget* parent = nullptr);
+    // `refreshLaunchAtLogin` re-reads the launch-at-login state each time the dashboard is shown.
+    explicit DashboardWindow(DependencyContainer& container, std::function<void()> refreshLaunchAtLogin = {},
+                             QWidget* parent = nullptr);
+    ~DashboardWindow() override;
 
     // True: closing hides (the tray brings it back). False: closing quits.
     void setHideOnClose(std::function<bool()> hideOnClose) { m_hideOnClose = std::move(hideOnClose); }
     void setQuitAction(std::function<void()> quit) { m_quit = std::move(quit); }
 
-    QString selectedSection() const { return m_section; }
+    DashboardView* view() const { return m_view; }
+    // The selected section's raw name ("home", "settings", ...); empty with nothing selected.
+    QString selectedSection() const;
     void selectSection(const QString& section);
 
 signals:
@@ -42,11 +43,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void syncAccount();
-
-    AuthStore& m_authStore;
-    QString m_section = QStringLiteral("home");
-    QLabel* m_account = nullptr;
+    std::unique_ptr<ContainerAccountActions> m_account;
+    DashboardView* m_view = nullptr;
     std::function<bool()> m_hideOnClose;
     std::function<void()> m_quit;
 };

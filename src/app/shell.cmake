@@ -9,7 +9,7 @@ if(NOT QUILLVANE_BUILD_NUMBER MATCHES "^[0-9]+$")
 endif()
 
 target_sources(app PRIVATE ${PROJECT_SOURCE_DIR}/resources/shell.qrc)
-target_link_libraries(app PUBLIC Qt6::Widgets)
+target_link_libraries(app PUBLIC dashboard Qt6::Widgets)
 target_compile_definitions(app PRIVATE
   QUILLVANE_VERSION_TEXT="${PROJECT_VERSION}"
   QUILLVANE_BUILD_NUMBER=${QUILLVANE_BUILD_NUMBER}

@@ -1,6 +1,7 @@
 #include "AppleSignInButton.h"
 
 #include "AuthStore.h"
+#include "SymbolIcons.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QIcon>
@@ -13,14 +14,16 @@ AppleSignInButton::AppleSignInButton(AuthStore& authStore, bool compact, QWidget
     setFlat(true);
     const int glyph = compact ? 14 : 15;
     const int text = compact ? 13 : 14;
-    setIcon(QIcon(QStringLiteral(":/icons/signin-glyph.svg")));
+    setIcon(QIcon(SymbolIcons::pixmap(QStringLiteral("apple.logo"), QSize(glyph, glyph), Qt::white, 2.0)));
     setIconSize(QSize(glyph, glyph));
     setFixedHeight(compact ? 34 : 36);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setStyleSheet(
-        QStringLiteral("QPushButton { color: white; background: black; border: none; border-radius: 8px;"
-                       " font-weight: 600; font-size: %1px; padding: 0 12px; }"
-                       "QPushButton:pressed { background: #222; }")
+        QStringLiteral(
+            "QPushButton { color: white; background: black; border: 1px solid rgba(255, 255, 255, 56);"
+            " border-radius: 8px;"
+            " font-weight: 600; font-size: %1px; padding: 0 12px; }"
+            "QPushButton:pressed { background: #222; }")
             .arg(text));
     setGraphicsEffect(m_opacity);
     connect(&m_authStore, &AuthStore::isAuthenticatingChanged, this, &AppleSignInButton::sync);

@@ -5,9 +5,10 @@
 class AuthStore;
 class QGraphicsOpacityEffect;
 
-// "Sign in with Apple": a black button with white text and a plain glyph of ours, filling the width it is
-// given. While any sign-in attempt runs it reads "Retry Apple Sign-In" and dims to 92 %; it is never
-// disabled, so a press starts a new attempt (which cancels the running one).
+// "Sign in with Apple": a black button with a faint light edge (it sits on dark and light backgrounds),
+// white text and a plain glyph of ours, filling the width it is given. While any sign-in attempt runs it
+// reads "Retry Apple Sign-In" and dims to 92 %; it is never disabled, so a press starts a new attempt (which
+// cancels the running one).
 class AppleSignInButton final : public QPushButton {
     Q_OBJECT
 

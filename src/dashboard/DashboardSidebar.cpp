@@ -2,6 +2,7 @@
 
 #include "AccountRules.h"
 #include "AppSettings.h"
+#include "AppleSignInButton.h"
 #include "AuthStore.h"
 #include "DashboardLook.h"
 #include "DashboardServices.h"
@@ -72,8 +73,6 @@ QSize SidebarButton::sizeHint() const {
         return {metrics.horizontalAdvance(text()) + 24, metrics.height() + 20};
     case Kind::Bordered:
         return {metrics.horizontalAdvance(text()) + 20, metrics.height() + 10};
-    case Kind::Apple:
-        return {metrics.horizontalAdvance(text()) + 48, 32};
     }
     return {};
 }
@@ -105,23 +104,6 @@ void SidebarButton::paintEvent(QPaintEvent*) {
         painter.setPen(sidebarPrimaryText());
         painter.drawText(rect(), Qt::AlignCenter, text());
         break;
-    case Kind::Apple: {
-        path.addRoundedRect(area, 7, 7);
-        painter.fillPath(path, Qt::black);
-        painter.setPen(QPen(white(0.22), 1));
-        painter.drawPath(path);
-        const QFontMetrics metrics(font());
-        const int glyph = 14;
-        const int total = glyph + 6 + metrics.horizontalAdvance(text());
-        const int left = qMax(8, (width() - total) / 2);
-        painter.drawPixmap(QPointF(left, (height() - glyph) / 2.0 - 1),
-                           SymbolIcons::pixmap(QStringLiteral("apple.logo"), QSize(glyph, glyph), Qt::white,
-                                               devicePixelRatioF()));
-        painter.setPen(Qt::white);
-        painter.drawText(QRect(left + glyph + 6, 0, width() - left - glyph - 6, height()),
-                         Qt::AlignVCenter | Qt::AlignLeft, text());
-        break;
-    }
     }
 }
 
@@ -239,8 +221,7 @@ QWidget* DashboardSidebar::makeAccountCard() {
     auto* block = new QVBoxLayout(m_signInBlock);
     block->setContentsMargins(0, 0, 0, 0);
     block->setSpacing(8);
-    m_apple = new SidebarButton(SidebarButton::Kind::Apple, m_signInBlock);
-    m_apple->setObjectName(QStringLiteral("appleSignInButton"));
+    m_apple = new AppleSignInButton(m_services.authStore, true, m_signInBlock);
     m_google = new SidebarButton(SidebarButton::Kind::Bordered, m_signInBlock);
     m_google->setObjectName(QStringLiteral("googleSignInButton"));
     m_microsoft = new SidebarButton(SidebarButton::Kind::Bordered, m_signInBlock);
@@ -281,14 +262,13 @@ void DashboardSidebar::syncAccount() {
     m_signInBlock->setVisible(!signedIn);
 
     const bool busy = m_services.authStore.isAuthenticating();
-    m_apple->setText(busy ? QStringLiteral("Retry Apple Sign-In") : QStringLiteral("Sign in with Apple"));
     m_google->setText(busy ? QStringLiteral("Retry Google Sign-In") : QStringLiteral("Sign In With Google"));
     m_microsoft->setText(busy ? QStringLiteral("Retry Microsoft Sign-In")
                               : QStringLiteral("Sign In With Microsoft"));
     const bool microsoft = m_services.account.microsoftSignInAvailable();
     m_microsoft->setEnabled(microsoft);
     m_microsoftNote->setVisible(!microsoft);
-    for (QPushButton* button : {m_apple, m_google, m_microsoft}) {
+    for (QPushButton* button : std::initializer_list<QPushButton*>{m_apple, m_google, m_microsoft}) {
         button->updateGeometry();
     }
 }

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class AppleSignInButton;
 class DashboardState;
 class QLabel;
 class SymbolView;
@@ -33,12 +34,12 @@ private:
     bool m_selected = false;
 };
 
-// The sidebar's buttons: "Sign Out" (outlined on the dark column), the Google and Microsoft buttons
-// (bordered, small) and the Apple button (black with the white glyph, filling the width).
+// The sidebar's buttons: "Sign Out" (outlined on the dark column) and the Google and Microsoft buttons
+// (bordered, small); the Apple button is the app-wide AppleSignInButton.
 class SidebarButton : public QPushButton {
     Q_OBJECT
 public:
-    enum class Kind { Outlined, Bordered, Apple };
+    enum class Kind { Outlined, Bordered };
     SidebarButton(Kind kind, QWidget* parent = nullptr);
     Kind kind() const { return m_kind; }
     QSize sizeHint() const override;
@@ -80,7 +81,7 @@ private:
     QLabel* m_triggerValue = nullptr;
     SidebarButton* m_signOut = nullptr;
     QWidget* m_signInBlock = nullptr;
-    SidebarButton* m_apple = nullptr;
+    AppleSignInButton* m_apple = nullptr;
     SidebarButton* m_google = nullptr;
     SidebarButton* m_microsoft = nullptr;
     QLabel* m_microsoftNote = nullptr;

@@ -237,6 +237,10 @@ void ConfigSyncCoordinator::reportFailure(std::exception_ptr error, const QStrin
     setStatusText(statusPrefix + description);
 }
 
+void ConfigSyncCoordinator::showIdle() {
+    setStatusText(kIdleText);
+}
+
 void ConfigSyncCoordinator::setStatusText(const QString& text) {
     if (m_statusText != text) {
         m_statusText = text;

@@ -57,6 +57,8 @@ public:
     ~ConfigSyncCoordinator() override;
 
     const QString& statusText() const { return m_statusText; }
+    // Puts the status back to kIdleText (signing out does this; the next sync writes its own texts).
+    void showIdle();
 
     // Pulls the cloud configuration, merges it into the stores and pushes the merged state back.
     QCoro::Task<> pullAndMerge();

@@ -3,10 +3,10 @@
 // clock, and sign-in attempts that supersede each other with providers the test answers.
 #include "../stores/session/FakeSecretBackend.h"
 #include "AppSettings.h"
-#include "AudioInputSystem.h"
 #include "AuthStore.h"
 #include "BackendClient.h"
 #include "ConfigSyncCoordinator.h"
+#include "ContainerFakes.h"
 #include "DependencyContainer.h"
 #include "DictationCoordinator.h"
 #include "GlobalHotkeyService.h"
@@ -30,23 +30,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// A sound server with no microphone.
-class NoAudioInputs final : public AudioInputSystem {
-public:
-    std::optional<QString> defaultInputId() override { return std::nullopt; }
-    QList<Input> inputs() override { return {}; }
-    bool deviceExists(const QString&) override { return false; }
-    int setDefaultInput(const QString&) override { return -1; }
-    std::unique_ptr<QAudioSource> openCapture(const QString&, const QAudioFormat&) override {
-        return nullptr;
-    }
-    QString lastErrorText() const override { return QStringLiteral("no server"); }
-};
-
-template <class T> QCoro::Task<T> answerOf(PendingValue<T> pending) {
-    co_return co_await pending;
-}
 
 QList<HotkeyIntent> intentsOf(const QList<HotkeyBinding>& hotkeys) {
     QList<HotkeyIntent> intents;
