@@ -101,8 +101,8 @@ private slots:
         const QString height = firstLine(
             "sh", {"-c", "xdotool getwindowgeometry --shell " + window + " | sed -n 's/^HEIGHT=//p'"});
         QVERIFY(height.toInt() > 200);
-        QVERIFY(audiotest::run("xdotool", {"mousemove", "--window", window, "130",
-                                           QString::number(height.toInt() - 86), "click", "1"})
+        QVERIFY(audiotest::run("xdotool", {"mousemove", "--window", window, "80",
+                                           QString::number(height.toInt() - 139), "click", "1"})
                     .ok);
         QTRY_VERIFY_WITH_TIMEOUT(logHas("Apple-backed session established"), 30000);
 
