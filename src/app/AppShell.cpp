@@ -46,6 +46,13 @@ DashboardWindow* AppShell::dashboard() {
     if (!m_dashboard) {
         m_dashboard = new DashboardWindow(m_container, m_options.refreshLaunchAtLogin);
         m_dashboard->setHideOnClose([this] { return hasTray(); });
+        // The permissions onboarding shows inside the window: a hidden window comes up for it.
+        connect(&m_container.permissionsCoordinator(), &PermissionsCoordinator::showOnboardingChanged,
+                m_dashboard, [this] {
+                    if (m_container.permissionsCoordinator().showOnboarding() && !m_dashboard->isVisible()) {
+                        m_dashboard->show();
+                    }
+                });
     }
     return m_dashboard;
 }
