@@ -1,13 +1,13 @@
 #include "PermissionsOnboardingDialog.h"
 
+#include "DesktopInputAccess.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-#include "X11Display.h" // Xlib last: its macros clash with Qt headers
 
 namespace {
 
@@ -82,28 +82,7 @@ QPixmap stateSymbol(const QString& name, const QColor& color) {
 } // namespace
 
 QString PermissionsOnboardingDialog::systemAccessibilityReason() {
-    const QByteArray display = qgetenv("DISPLAY");
-    if (display.isEmpty()) {
-        if (!qgetenv("WAYLAND_DISPLAY").isEmpty()) {
-            return QStringLiteral("This Wayland session offers no X display (XWayland), so shortcuts, "
-                                  "typing and selected-text capture cannot work. Sign in to an X11 session "
-                                  "or enable XWayland.");
-        }
-        return QStringLiteral(
-            "No X display is set (DISPLAY is empty), so shortcuts, typing and "
-            "selected-text capture cannot work. Start Quillvane inside your desktop session.");
-    }
-    const auto x = X11Display::open();
-    if (!x) {
-        return QStringLiteral(
-                   "The X display %1 does not answer. Start Quillvane inside your desktop session.")
-            .arg(QString::fromLocal8Bit(display));
-    }
-    if (!x->hasXTest() || !x->xinput2Opcode()) {
-        return QStringLiteral("The X server lacks the XTest or XInput2 extension, which Quillvane needs for "
-                              "shortcuts and typing.");
-    }
-    return {};
+    return desktopInputAccessProblem();
 }
 
 PermissionsOnboardingDialog::PermissionsOnboardingDialog(PermissionsCoordinator& coordinator,
