@@ -116,7 +116,12 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
 
 DependencyContainer::~DependencyContainer() {
     OrderlyExit::removeFlush(m_notesFlush); // the store flushes itself when it goes
-    // Nothing may call into a half-destroyed graph.
+    // Nothing may call into a half-destroyed graph: some members run a nested event loop while they
+    // go (Qt's audio sink does), which would deliver a queued activation to services already deleted.
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        application->disconnect(this);
+    }
+    QCoreApplication::removePostedEvents(this);
     m_appSettings->onBackendURLChanged = nullptr;
     m_appSettings->onHotkeysChanged = nullptr;
     m_appSettings->onChange = nullptr;
