@@ -8,7 +8,7 @@
 #include <QSet>
 
 namespace {
-// The [Desktop Entry] group of a desktop file: its keys, values with the spec's escapes undone.
+// The [Desktop Entry] group of a desktop file: its keys, values with the Desktop Entry format's escapes undone.
 QHash<QString, QString> readDesktopEntryGroup(const QString& path) {
     QHash<QString, QString> keys;
     QFile file(path);
