@@ -72,7 +72,10 @@ NoteEditor::NoteEditor(NotesStore& store, DashboardState& state, QWidget* parent
     m_stack->addWidget(m_emptyState);
 
     connect(&m_store, &NotesStore::notesChanged, this, &NoteEditor::refresh);
-    connect(&m_state, &DashboardState::selectedNoteIDChanged, this, &NoteEditor::refresh);
+    connect(&m_state, &DashboardState::selectedNoteIDChanged, this, [this] {
+        m_store.flush(); // what was typed into the note left behind
+        refresh();
+    });
     refresh();
 }
 
@@ -96,6 +99,11 @@ void NoteEditor::refresh() {
         m_bodyField->setPlainText(note->body);
     }
     m_time->setText(NotesRules::timeText(note->timestamp.toLocalTime()));
+}
+
+void NoteEditor::hideEvent(QHideEvent* event) {
+    m_store.flush();
+    QFrame::hideEvent(event);
 }
 
 bool NoteEditor::eventFilter(QObject* watched, QEvent* event) {

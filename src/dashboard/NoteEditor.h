@@ -13,7 +13,9 @@ class QPlainTextEdit;
 class QStackedLayout;
 
 // The editor card of the notes page: the selected note's title and body, written to the store on every
-// keystroke, with the creation time between them; an empty state when no note is selected. The store's
+// keystroke, with the creation time between them; an empty state when no note is selected. The store puts
+// keystrokes on disk a moment later; the editor has it write them at once when another note is selected
+// and when the editor is hidden (another page, the window closed). The store's
 // value is never written back into a field while the user is typing in it: a cleared title stays empty
 // under the cursor (the store keeps "Untitled") and shows "Untitled" once the field is left.
 // Object names: "noteTitleField", "noteTime", "noteBodyField", "noteEmptyState".
@@ -28,6 +30,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     NotesStore& m_store;

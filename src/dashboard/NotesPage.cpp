@@ -48,10 +48,16 @@ public:
     }
 
     void show(const NoteEntry& note, bool selected) {
+        // A keystroke changes one note: the other rows skip the formatting of their texts.
+        if (m_shown == note && m_selected == selected) {
+            return;
+        }
+        m_shown = note;
         setText(title, NotesRules::rowTitle(note.title));
         setText(preview, NotesRules::rowPreview(note.body));
         setText(time, NotesRules::timeText(note.timestamp.toLocalTime()));
-        if (property("selected").toBool() != selected || styleSheet().isEmpty()) {
+        if (m_selected != selected) {
+            m_selected = selected;
             setProperty("selected", selected);
             setStyleSheet(selected
                               ? QStringLiteral("QFrame#noteRow { background: rgba(255,255,255,0.92); border: "
@@ -73,6 +79,9 @@ protected:
     }
 
 private:
+    std::optional<NoteEntry> m_shown;
+    std::optional<bool> m_selected; // none until the first show sets the look
+
     static void setText(QLabel* label, const QString& text) {
         if (label->text() != text) {
             label->setText(text);

@@ -1,4 +1,5 @@
 #include "DashboardState.h"
+#include "ManualScheduler.h"
 #include "NotesPage.h"
 #include "NotesStore.h"
 #include "PageTestSupport.h"
@@ -226,6 +227,46 @@ private slots:
         QTest::keyClicks(body, QStringLiteral("more"));
         QCOMPARE(m_store->notes().first().body, QStringLiteral("body\nmore"));
         QCOMPARE(m_store->notes().first().timestamp, created);
+    }
+
+    // Keystrokes reach the disk a moment later; choosing another note, or leaving the page, writes them
+    // at once.
+    void typedTextIsWrittenWhenTheNoteIsLeft() {
+        ManualClock clock;
+        ManualScheduler scheduler(clock);
+        m_store = std::make_unique<NotesStore>(m_dir->path(), &scheduler);
+        const NoteEntry first =
+            m_store->createNote(QStringLiteral("First"), QString(), QDateTime::currentDateTimeUtc());
+        const NoteEntry second =
+            m_store->createNote(QStringLiteral("Second"), QString(), QDateTime::currentDateTimeUtc());
+        const auto stored = [this](const QUuid& id) {
+            return NotesStore(m_dir->path()).note(id).value_or(NoteEntry{});
+        };
+        auto page = makePage();
+        QCOMPARE(m_state->selectedNoteID(), std::optional(second.id));
+        auto* title = page->findChild<QLineEdit*>(QStringLiteral("noteTitleField"));
+        auto* body = page->findChild<QPlainTextEdit*>(QStringLiteral("noteBodyField"));
+
+        QTest::keyClicks(body, QStringLiteral("draft"));
+        QTest::keyClicks(title, QStringLiteral(" plan"));
+        QCOMPARE(m_store->note(second.id)->body, QStringLiteral("draft"));
+        QCOMPARE(stored(second.id).body, QString()); // not yet on disk
+
+        QList<QWidget*> rows = page->findChildren<QWidget*>(QStringLiteral("noteRow"));
+        QWidget* firstRow = *std::find_if(
+            rows.begin(), rows.end(), [&](QWidget* r) { return r->property("noteId").toUuid() == first.id; });
+        QTest::mouseClick(firstRow, Qt::LeftButton);
+        QCOMPARE(m_state->selectedNoteID(), std::optional(first.id));
+        QCOMPARE(stored(second.id).body, QStringLiteral("draft"));
+        QCOMPARE(stored(second.id).title, QStringLiteral("Second plan"));
+
+        QTest::keyClicks(body, QStringLiteral("more"));
+        QCOMPARE(stored(first.id).body, QString());
+        page->hide();
+        QCOMPARE(stored(first.id).body, QStringLiteral("more"));
+        QVERIFY(!m_store->hasUnsavedEdits());
+        page.reset();
+        m_store.reset(); // before the scheduler it uses
     }
 
     void gallery() {
