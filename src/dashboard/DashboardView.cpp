@@ -13,6 +13,7 @@
 #include "PermissionsCoordinator.h"
 #include "PresentationHost.h"
 #include "PromptSettingsStore.h"
+#include "SettingsPage.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -93,6 +94,7 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
             new NotesPage(m_services.notesStore,
                           *new CoordinatorVoiceNoteControl(m_services.dictationCoordinator, this), m_state),
             false);
+    setPage(AppSection::Settings, new SettingsPage(m_services), true);
     m_host = new PresentationHost(this);
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardView::syncSection);
     connect(&m_state, &DashboardState::captureIntentChanged, this, &DashboardView::syncCapture);

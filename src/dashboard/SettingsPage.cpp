@@ -1,0 +1,255 @@
+#include "SettingsPage.h"
+
+#include "AppLogger.h"
+#include "AppSettings.h"
+#include "AudioInputDeviceStore.h"
+#include "PageBits.h"
+#include "PermissionsCoordinator.h"
+#include "PromptSettingsStore.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QSignalBlocker>
+
+using namespace SettingsRules;
+
+namespace {
+
+QWidget* sectionHeader(const QString& title, const QString& body) {
+    auto* header = new QWidget;
+    auto* layout = new QVBoxLayout(header);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(PageBits::label(title, PageBits::font(17, QFont::DemiBold), PageBits::titleColor));
+    QLabel* text = PageBits::label(body, PageBits::font(13), PageBits::mutedColor);
+    text->setWordWrap(true);
+    layout->addWidget(text);
+    return header;
+}
+
+QFrame* groupCard(const QString& objectName, const QString& title, const QString& body, QVBoxLayout*& stack) {
+    QFrame* card = PageBits::card(objectName);
+    stack = new QVBoxLayout(card);
+    stack->setContentsMargins(20, 20, 20, 20);
+    stack->setSpacing(16);
+    stack->addWidget(sectionHeader(title, body));
+    return card;
+}
+
+} // namespace
+
+SettingsRow::SettingsRow(const QString& title, const QString& subtitle, QWidget* accessory, QWidget* parent)
+    : QWidget(parent), m_accessory(accessory) {
+    setObjectName(title);
+    m_text = new QWidget(this);
+    auto* text = new QVBoxLayout(m_text);
+    text->setContentsMargins(0, 0, 0, 0);
+    text->setSpacing(3);
+    m_title = PageBits::label(title, PageBits::font(14, QFont::DemiBold), QColor(36, 36, 41));
+    m_subtitle = PageBits::label(subtitle, PageBits::font(12), QColor(115, 115, 125));
+    m_subtitle->setWordWrap(true);
+    text->addWidget(m_title);
+    text->addWidget(m_subtitle);
+    m_layout = new QBoxLayout(QBoxLayout::LeftToRight, this);
+    m_layout->setContentsMargins(14, 12, 14, 12);
+    m_layout->setSpacing(16);
+    m_layout->addWidget(m_text, 1);
+    m_layout->addWidget(accessory, 0);
+}
+
+void SettingsRow::setSubtitle(const QString& subtitle) {
+    if (m_subtitle->text() != subtitle)
+        m_subtitle->setText(subtitle);
+}
+
+void SettingsRow::resizeEvent(QResizeEvent* event) {
+    arrange(event->size().width());
+    QWidget::resizeEvent(event);
+}
+
+void SettingsRow::arrange(int width) {
+    // Side by side, the title must fit on its line next to the control and a spacer of 12.
+    const int need = 28 + m_title->sizeHint().width() + 12 + 16 + m_accessory->sizeHint().width();
+    const RowArrangement next = rowArrangement(width, need, m_arrangement);
+    if (next == m_arrangement)
+        return;
+    m_arrangement = next;
+    m_layout->setDirection(next == RowArrangement::Horizontal ? QBoxLayout::LeftToRight
+                                                              : QBoxLayout::TopToBottom);
+    m_layout->setSpacing(next == RowArrangement::Horizontal ? 16 : 12);
+}
+
+void SettingsRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
+    painter.fillPath(path, QColor(255, 255, 255, 158));
+    painter.setPen(QPen(QColor(0, 0, 0, 10), 1));
+    painter.drawPath(path);
+}
+
+SettingsPage::SettingsPage(DashboardServices services, QWidget* parent)
+    : QWidget(parent), m_services(services) {
+    setObjectName(QStringLiteral("settingsPage"));
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(28, 42, 28, 28);
+    stack->setSpacing(20);
+    QLabel* header =
+        PageBits::label(QStringLiteral("Settings"), PageBits::font(28, QFont::Bold), PageBits::titleColor);
+    header->setObjectName(QStringLiteral("settingsHeader"));
+    stack->addWidget(header);
+    stack->addWidget(
+        sectionHeader(QStringLiteral("Tune Quillvane to the way you work"),
+                      QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
+                                     "behavior.")));
+    stack->addWidget(inputAndLanguageCard());
+    stack->addStretch(1);
+
+    connect(&m_services.audioInputDeviceStore, &AudioInputDeviceStore::devicesChanged, this,
+            &SettingsPage::syncMicrophone);
+    connect(&m_services.audioInputDeviceStore, &AudioInputDeviceStore::statusTextChanged, this,
+            &SettingsPage::syncMicrophone);
+    connect(&m_services.appSettings, &AppSettings::selectedInputDeviceUIDChanged, this,
+            &SettingsPage::syncMicrophone);
+    connect(&m_services.promptSettingsStore, &PromptSettingsStore::settingsChanged, this,
+            &SettingsPage::syncPromptSettings);
+    syncMicrophone();
+    syncPromptSettings();
+}
+
+QWidget* SettingsPage::inputAndLanguageCard() {
+    QVBoxLayout* stack = nullptr;
+    QFrame* card =
+        groupCard(QStringLiteral("inputAndLanguageCard"), QStringLiteral("Input & Language"),
+                  QStringLiteral("Choose the microphone and the general dictation context before you "
+                                 "fine-tune output."),
+                  stack);
+
+    auto* microphone = new QWidget;
+    auto* microphoneLayout = new QVBoxLayout(microphone);
+    microphoneLayout->setContentsMargins(0, 0, 0, 0);
+    m_microphone = new QComboBox;
+    m_microphone->setObjectName(QStringLiteral("microphonePicker"));
+    m_microphone->setFixedWidth(240);
+    m_microphoneError = PageBits::label(QString(), PageBits::font(12), QColor(0xB4, 0x23, 0x18));
+    m_microphoneError->setObjectName(QStringLiteral("microphoneError"));
+    m_microphoneError->setWordWrap(true);
+    m_microphoneError->setMaximumWidth(240);
+    m_microphoneError->hide();
+    microphoneLayout->addWidget(m_microphone);
+    microphoneLayout->addWidget(m_microphoneError);
+    m_microphoneRow = new SettingsRow(QStringLiteral("Microphone"), QString(), microphone);
+    stack->addWidget(m_microphoneRow);
+    connect(m_microphone, &QComboBox::activated, this, &SettingsPage::pickMicrophone);
+
+    m_domain = new QComboBox;
+    m_domain->setObjectName(QStringLiteral("domainPicker"));
+    m_domain->setFixedWidth(180);
+    for (const Option& option : workDomainOptions())
+        m_domain->addItem(option.label, option.value);
+    stack->addWidget(new SettingsRow(QStringLiteral("Domain"),
+                                     QStringLiteral("Tune Quillvane for the work you do."), m_domain));
+    connect(m_domain, &QComboBox::activated, this, [this](int index) {
+        PromptSettings settings = m_services.promptSettingsStore.settings();
+        settings.workDomainSelection = workDomainOptions().at(index).value;
+        m_services.promptSettingsStore.setSettings(settings);
+    });
+
+    m_customDomain = new QLineEdit;
+    m_customDomain->setObjectName(QStringLiteral("customDomainField"));
+    m_customDomain->setPlaceholderText(QStringLiteral("Custom Domain"));
+    stack->addWidget(m_customDomain);
+    connect(m_customDomain, &QLineEdit::textEdited, this, [this](const QString& text) {
+        PromptSettings settings = m_services.promptSettingsStore.settings();
+        settings.workDomainCustom = text;
+        m_services.promptSettingsStore.setSettings(settings);
+    });
+
+    auto* segments = new QWidget;
+    segments->setObjectName(QStringLiteral("languageSegments"));
+    segments->setFixedWidth(220);
+    auto* segmentLayout = new QHBoxLayout(segments);
+    segmentLayout->setContentsMargins(0, 0, 0, 0);
+    segmentLayout->setSpacing(0);
+    m_language = new QButtonGroup(this);
+    m_language->setExclusive(false);
+    for (qsizetype i = 0; i < languageSegments().size(); ++i) {
+        auto* button = new QPushButton(languageSegments().at(i).label);
+        button->setCheckable(true);
+        button->setObjectName(languageSegments().at(i).value);
+        m_language->addButton(button, int(i));
+        segmentLayout->addWidget(button);
+    }
+    stack->addWidget(
+        new SettingsRow(QStringLiteral("Language"),
+                        QStringLiteral("Keep transcription flexible or constrain it to English."), segments));
+    connect(m_language, &QButtonGroup::idClicked, this, [this](int id) {
+        PromptSettings settings = m_services.promptSettingsStore.settings();
+        settings.transcriptionLanguageMode = languageSegments().at(id).value;
+        m_services.promptSettingsStore.setSettings(settings);
+        syncPromptSettings();
+    });
+
+    auto* review = new QPushButton(QStringLiteral("Review"));
+    review->setObjectName(QStringLiteral("permissionsReviewButton"));
+    stack->addWidget(new SettingsRow(QStringLiteral("Permissions Setup"),
+                                     QStringLiteral("Review microphone and accessibility permissions."),
+                                     review));
+    connect(review, &QPushButton::clicked, this, [this] {
+        m_services.permissionsCoordinator.refresh();
+        m_services.permissionsCoordinator.setShowOnboarding(true);
+    });
+    return card;
+}
+
+void SettingsPage::syncMicrophone() {
+    const QSignalBlocker blocker(m_microphone);
+    m_microphoneOptions = microphoneOptions(m_services.audioInputDeviceStore.devices());
+    m_microphone->clear();
+    for (const Option& option : m_microphoneOptions)
+        m_microphone->addItem(option.label, option.value);
+    m_microphone->setCurrentIndex(int(
+        indexOfValue(m_microphoneOptions, microphoneValue(m_services.appSettings.selectedInputDeviceUID()))));
+    m_microphoneRow->setSubtitle(m_services.audioInputDeviceStore.statusText());
+}
+
+void SettingsPage::pickMicrophone(int index) {
+    const std::optional<QString> uid = pickedDeviceUID(m_microphoneOptions.at(index).value);
+    try {
+        m_services.audioInputDeviceStore.selectDevice(uid);
+    } catch (const AudioInputDeviceError& error) {
+        // The stored choice stays; say why the switch did not happen instead of snapping back silently.
+        AppLogger::error(QStringLiteral("Microphone switch failed: ") + error.message());
+        m_microphoneError->setText(error.message());
+        m_microphoneError->show();
+        syncMicrophone();
+        return;
+    }
+    m_microphoneError->hide();
+    m_services.appSettings.setSelectedInputDeviceUID(uid);
+    syncMicrophone();
+}
+
+void SettingsPage::syncPromptSettings() {
+    const PromptSettings settings = m_services.promptSettingsStore.settings();
+    {
+        const QSignalBlocker blocker(m_domain);
+        m_domain->setCurrentIndex(int(indexOfValue(workDomainOptions(), settings.workDomainSelection)));
+    }
+    m_customDomain->setVisible(customDomainFieldVisible(settings.workDomainSelection));
+    if (m_customDomain->text() != settings.workDomainCustom)
+        m_customDomain->setText(settings.workDomainCustom);
+    const qsizetype language = indexOfValue(languageSegments(), settings.transcriptionLanguageMode);
+    for (QAbstractButton* button : m_language->buttons()) {
+        const QSignalBlocker blocker(button);
+        button->setChecked(m_language->id(button) == language);
+    }
+}

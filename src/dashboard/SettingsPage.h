@@ -1,0 +1,62 @@
+#pragma once
+
+#include "DashboardServices.h"
+#include "SettingsRules.h"
+
+#include <QWidget>
+
+class QBoxLayout;
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QVBoxLayout;
+
+// One settings row: the title and subtitle on the left, the control on the right; the control moves below
+// the text when the row is too narrow for both side by side.
+class SettingsRow : public QWidget {
+    Q_OBJECT
+
+public:
+    SettingsRow(const QString& title, const QString& subtitle, QWidget* accessory, QWidget* parent = nullptr);
+
+    void setSubtitle(const QString& subtitle);
+    SettingsRules::RowArrangement arrangement() const { return m_arrangement; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void arrange(int width);
+
+    QWidget* m_text = nullptr;
+    QLabel* m_title = nullptr;
+    QLabel* m_subtitle = nullptr;
+    QWidget* m_accessory = nullptr;
+    QBoxLayout* m_layout = nullptr;
+    SettingsRules::RowArrangement m_arrangement = SettingsRules::RowArrangement::Horizontal;
+};
+
+// The settings page: header, intro, and the cards of the setting groups.
+class SettingsPage : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SettingsPage(DashboardServices services, QWidget* parent = nullptr);
+
+private:
+    QWidget* inputAndLanguageCard();
+    void syncMicrophone();
+    void syncPromptSettings();
+    void pickMicrophone(int index);
+
+    DashboardServices m_services;
+    QComboBox* m_microphone = nullptr;
+    QLabel* m_microphoneError = nullptr;
+    SettingsRow* m_microphoneRow = nullptr;
+    QComboBox* m_domain = nullptr;
+    QLineEdit* m_customDomain = nullptr;
+    QButtonGroup* m_language = nullptr;
+    QList<SettingsRules::Option> m_microphoneOptions;
+};
