@@ -154,7 +154,14 @@ void X11Display::handleIOErrorExit(Display* display, void*) {
 
 void X11Display::connectionLost(Display* display) {
     std::fprintf(stderr, "Lost the connection to the X server %s\n", DisplayString(display));
-    if (const ConnectionLostHandler handler = g_connectionLost.load()) {
+    bool ours = false;
+    {
+        std::lock_guard lock(g_registryMutex);
+        ours = g_registry.find(display) != g_registry.end();
+    }
+    // Another library's connection (the toolkit's) can die while ours still works: then the plain exit
+    // below takes the orderly way out, which can still put back what needs our connection.
+    if (const ConnectionLostHandler handler = g_connectionLost.load(); handler && ours) {
         handler();
     }
     std::fflush(nullptr);
