@@ -82,7 +82,7 @@ public:
 
 void BM_ReleaseToPipeline(benchmark::State& state) {
     QLoggingCategory::setFilterRules(QStringLiteral("runtime.info=false"));
-    fakes::ManualTime time;
+    ManualTime time;
     QTemporaryDir dir;
     TimedRecorder recorder(dir.filePath(QStringLiteral("quillvane-bench.wav")), speechLikeWav(10.0));
     fakes::FakeShortcuts shortcuts;

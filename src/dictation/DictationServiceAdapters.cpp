@@ -124,23 +124,6 @@ private:
     PromptSettingsStore& m_prompts;
 };
 
-class SessionAdapter final : public SessionAccess {
-public:
-    explicit SessionAdapter(SessionCoordinator& session) : m_session(session) {}
-    std::optional<QString> activeSessionToken() const override { return m_session.activeSessionToken(); }
-    quint64 sessionGeneration() const override { return m_session.sessionGeneration(); }
-    void applySessionSnapshot(const SessionResponseDTO& snapshot,
-                              std::optional<quint64> generation) override {
-        m_session.applySessionSnapshot(snapshot, generation);
-    }
-    void invalidateSessionDueToAuthenticationFailure(const QString& message) override {
-        m_session.invalidateSessionDueToAuthenticationFailure(message);
-    }
-
-private:
-    SessionCoordinator& m_session;
-};
-
 class KnowledgeBaseAdapter final : public KnowledgeBaseSource {
 public:
     explicit KnowledgeBaseAdapter(KnowledgeBaseStore& store) : m_store(store) {}
@@ -180,6 +163,20 @@ private:
 };
 
 } // namespace
+
+std::optional<QString> SessionAdapter::activeSessionToken() const {
+    return m_session.activeSessionToken();
+}
+quint64 SessionAdapter::sessionGeneration() const {
+    return m_session.sessionGeneration();
+}
+void SessionAdapter::applySessionSnapshot(const SessionResponseDTO& snapshot,
+                                          std::optional<quint64> generation) {
+    m_session.applySessionSnapshot(snapshot, generation);
+}
+void SessionAdapter::invalidateSessionDueToAuthenticationFailure(const QString& message) {
+    m_session.invalidateSessionDueToAuthenticationFailure(message);
+}
 
 struct SystemDictationServices::Adapters {
     explicit Adapters(const SystemServiceRefs& refs)

@@ -19,6 +19,19 @@ class SoundFeedbackService;
 class TextInsertionService;
 class TranscriptionHistoryStore;
 
+// The session contract over the real SessionCoordinator.
+class SessionAdapter final : public SessionAccess {
+public:
+    explicit SessionAdapter(SessionCoordinator& session) : m_session(session) {}
+    std::optional<QString> activeSessionToken() const override;
+    quint64 sessionGeneration() const override;
+    void applySessionSnapshot(const SessionResponseDTO& snapshot, std::optional<quint64> generation) override;
+    void invalidateSessionDueToAuthenticationFailure(const QString& message) override;
+
+private:
+    SessionCoordinator& m_session;
+};
+
 // The real objects the coordinator works with, as the composition root creates them; all must outlive the
 // adapters.
 struct SystemServiceRefs {

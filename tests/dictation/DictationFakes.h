@@ -4,6 +4,7 @@
 
 #include "DictationCoordinator.h"
 #include "DictationServices.h"
+#include "ManualTime.h"
 #include "PromptComposer.h"
 #include "UserFacingError.h"
 
@@ -287,22 +288,6 @@ public:
 
 private:
     QList<std::shared_ptr<Gate>> m_gates;
-};
-
-// Manual time for one test: nothing scheduled runs until the test says so.
-struct ManualTime {
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    ManualTime() {
-        Clock::setCurrent(&clock);
-        Scheduler::setCurrent(&scheduler);
-    }
-    ~ManualTime() {
-        Scheduler::setCurrent(nullptr);
-        Clock::setCurrent(nullptr);
-    }
-    ManualTime(const ManualTime&) = delete;
-    ManualTime& operator=(const ManualTime&) = delete;
 };
 
 // The coordinator over fakes, with the retry folder in a temporary data folder.

@@ -4,6 +4,7 @@
 
 #include "../stores/session/FakeSecretBackend.h"
 #include "DictationFakes.h"
+#include "DictationServiceAdapters.h"
 #include "RunTask.h"
 #include "WavWriter.h"
 
@@ -125,24 +126,6 @@ public:
     QList<SnippetDTO> snippetDTOs() const override { return snippetList; }
 };
 
-// The session the coordinator sees is the real SessionCoordinator.
-class SessionBridge final : public SessionAccess {
-public:
-    explicit SessionBridge(SessionCoordinator& session) : m_session(session) {}
-    std::optional<QString> activeSessionToken() const override { return m_session.activeSessionToken(); }
-    quint64 sessionGeneration() const override { return m_session.sessionGeneration(); }
-    void applySessionSnapshot(const SessionResponseDTO& snapshot,
-                              std::optional<quint64> generation) override {
-        m_session.applySessionSnapshot(snapshot, generation);
-    }
-    void invalidateSessionDueToAuthenticationFailure(const QString& message) override {
-        m_session.invalidateSessionDueToAuthenticationFailure(message);
-    }
-
-private:
-    SessionCoordinator& m_session;
-};
-
 // 1.5 s of a loud tone: passes the local speech check.
 inline QByteArray voicedClip(double seconds = 1.5) {
     return testwav::monoPcm16Wav(testwav::sineTone(220, seconds, 16000, 0.4), 16000);
@@ -163,7 +146,7 @@ struct Rig {
     std::shared_ptr<FakeSecretBackend> secrets = std::make_shared<FakeSecretBackend>();
     SecureStore secureStore{secrets};
     std::unique_ptr<SessionCoordinator> session;
-    std::unique_ptr<SessionBridge> sessionBridge;
+    std::unique_ptr<SessionAdapter> sessionBridge; // the real SessionCoordinator, as the coordinator sees it
 
     fakes::FakeRecorder recorder{dir.path()};
     fakes::FakeShortcuts shortcuts;
@@ -185,7 +168,7 @@ struct Rig {
         standin.start();
         client = std::make_unique<BackendClient>(QUrl(QString::fromStdString(standin.baseUrl())));
         session = std::make_unique<SessionCoordinator>(*client, secureStore);
-        sessionBridge = std::make_unique<SessionBridge>(*session);
+        sessionBridge = std::make_unique<SessionAdapter>(*session);
         composer = std::make_unique<PromptComposer>(context, knowledgeBase);
         pipelines = std::make_unique<DictationPipelines>(*client);
         coordinator = std::make_unique<DictationCoordinator>(

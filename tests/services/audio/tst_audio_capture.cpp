@@ -7,6 +7,7 @@
 #include "AudioTestTools.h"
 #include "Clock.h"
 #include "ManualScheduler.h"
+#include "ManualTime.h"
 #include "RunTask.h"
 #include "RuntimeDirectory.h"
 
@@ -26,20 +27,6 @@ QStringList recordingsInRuntimeFolder() {
     return QDir(RuntimeDirectory::path())
         .entryList({QStringLiteral("quillvane-*.wav")}, QDir::Files, QDir::Name);
 }
-
-// Installs a manual clock and scheduler for one test: the meter timer then never fires on its own.
-struct ManualTime {
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    ManualTime() {
-        Clock::setCurrent(&clock);
-        Scheduler::setCurrent(&scheduler);
-    }
-    ~ManualTime() {
-        Scheduler::setCurrent(nullptr);
-        Clock::setCurrent(nullptr);
-    }
-};
 
 // Checks the canonical 44-byte header of a file the service wrote and returns the file.
 Wav checkedRecording(const RecordedAudio& recording) {
