@@ -5,6 +5,7 @@
 #include "ContainerAccountActions.h"
 #include "DashboardState.h"
 #include "DashboardView.h"
+#include "BackendClient.h"
 #include "DependencyContainer.h"
 #include "PermissionsOnboardingDialog.h"
 
@@ -54,6 +55,10 @@ DashboardWindow::DashboardWindow(DependencyContainer& container, std::function<v
         // Shown inside the dashboard's presentation, as a page-sized card.
         [&permissions]() -> QWidget* { return new PermissionsOnboardingDialog(permissions); },
         BrandAssets::sidebarIcon()};
+    services.loadTutorials = [&container] { return container.backendClient().getTutorials(); };
+    services.suspendGlobalShortcuts = [&container](bool suspended) {
+        container.setGlobalShortcutsSuspended(suspended);
+    };
     m_view = new DashboardView(std::move(services), this);
     setCentralWidget(m_view);
 

@@ -194,8 +194,18 @@ QList<HotkeyBinding> DependencyContainer::configuredHotkeys() const {
     return hotkeys;
 }
 
+void DependencyContainer::setGlobalShortcutsSuspended(bool suspended) {
+    if (m_shortcutsSuspended == suspended) {
+        return;
+    }
+    m_shortcutsSuspended = suspended;
+    AppLogger::info(suspended ? QStringLiteral("Global hotkeys suspended for shortcut capture")
+                              : QStringLiteral("Global hotkeys restored after shortcut capture"));
+    reregisterHotkeys();
+}
+
 void DependencyContainer::reregisterHotkeys() {
-    m_globalHotkeyService->setHotkeys(configuredHotkeys());
+    m_globalHotkeyService->setHotkeys(m_shortcutsSuspended ? QList<HotkeyBinding>{} : configuredHotkeys());
     try {
         m_globalHotkeyService->installHandlerIfNeeded();
         m_globalHotkeyService->registerHotkey();

@@ -102,6 +102,10 @@ public:
 
     // The shortcut list of the current settings: dictation, then AI Mode and Typing Mode when enabled.
     QList<HotkeyBinding> configuredHotkeys() const;
+    // While suspended no global shortcut is grabbed or watched (a shortcut capture is showing); a settings
+    // change in the meantime is applied when the suspension ends.
+    void setGlobalShortcutsSuspended(bool suspended);
+    bool globalShortcutsSuspended() const { return m_shortcutsSuspended; }
 
     // The id of the newest sign-in attempt; none before the first.
     std::optional<QUuid> activeAuthAttemptID() const { return m_activeAuthAttemptID; }
@@ -186,6 +190,7 @@ private:
     std::unique_ptr<DictationCoordinator> m_dictationCoordinator;
 
     bool m_bootstrapStarted = false;
+    bool m_shortcutsSuspended = false;
     std::optional<QUuid> m_activeAuthAttemptID;
     std::optional<SignInCancelToken> m_activeAuthCancel; // the running attempt's token ("active task")
     std::optional<QUuid> m_sessionExchangeAttempt;       // the attempt whose session exchange is in flight

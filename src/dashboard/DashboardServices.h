@@ -1,6 +1,10 @@
 #pragma once
 
+#include "APIModels.h"
+
 #include <QImage>
+#include <QUrl>
+#include <qcoro/qcorotask.h>
 
 #include <functional>
 #include <optional>
@@ -51,4 +55,11 @@ struct DashboardServices {
     std::function<QWidget*()> makeOnboardingView;
     // The sidebar's mark; the built-in symbol when none.
     std::optional<QImage> sidebarIcon;
+    // Fetches the tutorials from the backend (GET /api/tutorials); empty: the load fails as unreachable.
+    std::function<QCoro::Task<TutorialsResponseDTO>()> loadTutorials = {};
+    // Opens a link in the default browser; empty: QDesktopServices.
+    std::function<void(const QUrl&)> openURL = {};
+    // Suspends (true) and restores (false) the global shortcuts, so a shortcut capture sees the keys that
+    // are grabbed now; empty: nothing to suspend.
+    std::function<void(bool)> suspendGlobalShortcuts = {};
 };

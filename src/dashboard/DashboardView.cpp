@@ -94,7 +94,7 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
             new NotesPage(m_services.notesStore,
                           *new CoordinatorVoiceNoteControl(m_services.dictationCoordinator, this), m_state),
             false);
-    setPage(AppSection::Settings, new SettingsPage(m_services), true);
+    setPage(AppSection::Settings, new SettingsPage(m_state, m_services), true);
     m_host = new PresentationHost(this);
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardView::syncSection);
     connect(&m_state, &DashboardState::captureIntentChanged, this, &DashboardView::syncCapture);

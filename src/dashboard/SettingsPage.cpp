@@ -3,9 +3,12 @@
 #include "AppLogger.h"
 #include "AppSettings.h"
 #include "AudioInputDeviceStore.h"
+#include "DashboardState.h"
 #include "PageBits.h"
 #include "PermissionsCoordinator.h"
 #include "PromptSettingsStore.h"
+#include "ShortcutSettingsCard.h"
+#include "SymbolIcons.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -43,10 +46,38 @@ QFrame* groupCard(const QString& objectName, const QString& title, const QString
     return card;
 }
 
+// The info icon of a row with help: its whole 18 x 18 square is the hover area.
+class HelpIcon final : public QWidget {
+public:
+    HelpIcon(DashboardState& state, QString rowID, QWidget* parent)
+        : QWidget(parent), m_state(state), m_rowID(std::move(rowID)) {
+        setObjectName(QStringLiteral("helpIcon"));
+        setFixedSize(18, 18);
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(2, 2, 2, 2);
+        layout->addWidget(new SymbolView(QStringLiteral("info.circle"), 13, QColor(46, 99, 219), this));
+    }
+
+protected:
+    void enterEvent(QEnterEvent* event) override {
+        m_state.setActiveSettingsHelpID(helpAfterEnter(m_state.activeSettingsHelpID(), m_rowID));
+        QWidget::enterEvent(event);
+    }
+    void leaveEvent(QEvent* event) override {
+        m_state.setActiveSettingsHelpID(helpAfterLeave(m_state.activeSettingsHelpID(), m_rowID));
+        QWidget::leaveEvent(event);
+    }
+
+private:
+    DashboardState& m_state;
+    QString m_rowID;
+};
+
 } // namespace
 
-SettingsRow::SettingsRow(const QString& title, const QString& subtitle, QWidget* accessory, QWidget* parent)
-    : QWidget(parent), m_accessory(accessory) {
+SettingsRow::SettingsRow(DashboardState& state, const QString& title, const QString& subtitle,
+                         const std::optional<QString>& helpText, QWidget* accessory, QWidget* parent)
+    : QWidget(parent), m_rowID(title), m_helpText(helpText), m_accessory(accessory) {
     setObjectName(title);
     m_text = new QWidget(this);
     auto* text = new QVBoxLayout(m_text);
@@ -55,7 +86,16 @@ SettingsRow::SettingsRow(const QString& title, const QString& subtitle, QWidget*
     m_title = PageBits::label(title, PageBits::font(14, QFont::DemiBold), QColor(36, 36, 41));
     m_subtitle = PageBits::label(subtitle, PageBits::font(12), QColor(115, 115, 125));
     m_subtitle->setWordWrap(true);
-    text->addWidget(m_title);
+    auto* titleLine = new QHBoxLayout;
+    titleLine->setContentsMargins(0, 0, 0, 0);
+    titleLine->setSpacing(6);
+    titleLine->addWidget(m_title);
+    if (m_helpText) {
+        m_helpIcon = new HelpIcon(state, m_rowID, m_text);
+        titleLine->addWidget(m_helpIcon);
+    }
+    titleLine->addStretch(1);
+    text->addLayout(titleLine);
     text->addWidget(m_subtitle);
     m_layout = new QBoxLayout(QBoxLayout::LeftToRight, this);
     m_layout->setContentsMargins(14, 12, 14, 12);
@@ -76,7 +116,8 @@ void SettingsRow::resizeEvent(QResizeEvent* event) {
 
 void SettingsRow::arrange(int width) {
     // Side by side, the title must fit on its line next to the control and a spacer of 12.
-    const int need = 28 + m_title->sizeHint().width() + 12 + 16 + m_accessory->sizeHint().width();
+    const int icon = m_helpIcon ? 6 + m_helpIcon->width() : 0;
+    const int need = 28 + m_title->sizeHint().width() + icon + 12 + 16 + m_accessory->sizeHint().width();
     const RowArrangement next = rowArrangement(width, need, m_arrangement);
     if (next == m_arrangement)
         return;
@@ -96,8 +137,8 @@ void SettingsRow::paintEvent(QPaintEvent*) {
     painter.drawPath(path);
 }
 
-SettingsPage::SettingsPage(DashboardServices services, QWidget* parent)
-    : QWidget(parent), m_services(services) {
+SettingsPage::SettingsPage(DashboardState& state, DashboardServices services, QWidget* parent)
+    : QWidget(parent), m_state(state), m_services(services) {
     setObjectName(QStringLiteral("settingsPage"));
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(28, 42, 28, 28);
@@ -111,6 +152,7 @@ SettingsPage::SettingsPage(DashboardServices services, QWidget* parent)
                       QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
                                      "behavior.")));
     stack->addWidget(inputAndLanguageCard());
+    stack->addWidget(new ShortcutSettingsCard(m_state, m_services));
     stack->addStretch(1);
 
     connect(&m_services.audioInputDeviceStore, &AudioInputDeviceStore::devicesChanged, this,
@@ -146,7 +188,7 @@ QWidget* SettingsPage::inputAndLanguageCard() {
     m_microphoneError->hide();
     microphoneLayout->addWidget(m_microphone);
     microphoneLayout->addWidget(m_microphoneError);
-    m_microphoneRow = new SettingsRow(QStringLiteral("Microphone"), QString(), microphone);
+    m_microphoneRow = new SettingsRow(m_state, QStringLiteral("Microphone"), QString(), std::nullopt, microphone);
     stack->addWidget(m_microphoneRow);
     connect(m_microphone, &QComboBox::activated, this, &SettingsPage::pickMicrophone);
 
@@ -155,8 +197,9 @@ QWidget* SettingsPage::inputAndLanguageCard() {
     m_domain->setFixedWidth(180);
     for (const Option& option : workDomainOptions())
         m_domain->addItem(option.label, option.value);
-    stack->addWidget(new SettingsRow(QStringLiteral("Domain"),
-                                     QStringLiteral("Tune Quillvane for the work you do."), m_domain));
+    stack->addWidget(new SettingsRow(m_state, QStringLiteral("Domain"),
+                                     QStringLiteral("Tune Quillvane for the work you do."), std::nullopt,
+                                     m_domain));
     connect(m_domain, &QComboBox::activated, this, [this](int index) {
         PromptSettings settings = m_services.promptSettingsStore.settings();
         settings.workDomainSelection = workDomainOptions().at(index).value;
@@ -189,8 +232,9 @@ QWidget* SettingsPage::inputAndLanguageCard() {
         segmentLayout->addWidget(button);
     }
     stack->addWidget(
-        new SettingsRow(QStringLiteral("Language"),
-                        QStringLiteral("Keep transcription flexible or constrain it to English."), segments));
+        new SettingsRow(m_state, QStringLiteral("Language"),
+                        QStringLiteral("Keep transcription flexible or constrain it to English."),
+                        std::nullopt, segments));
     connect(m_language, &QButtonGroup::idClicked, this, [this](int id) {
         PromptSettings settings = m_services.promptSettingsStore.settings();
         settings.transcriptionLanguageMode = languageSegments().at(id).value;
@@ -200,8 +244,10 @@ QWidget* SettingsPage::inputAndLanguageCard() {
 
     auto* review = new QPushButton(QStringLiteral("Review"));
     review->setObjectName(QStringLiteral("permissionsReviewButton"));
-    stack->addWidget(new SettingsRow(QStringLiteral("Permissions Setup"),
+    stack->addWidget(new SettingsRow(m_state, QStringLiteral("Permissions Setup"),
                                      QStringLiteral("Review microphone and accessibility permissions."),
+                                     QStringLiteral("Use this if Quillvane cannot hear you, react to global "
+                                                    "hotkeys, or interact with other apps the way you expect."),
                                      review));
     connect(review, &QPushButton::clicked, this, [this] {
         m_services.permissionsCoordinator.refresh();

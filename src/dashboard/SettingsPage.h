@@ -5,6 +5,9 @@
 
 #include <QWidget>
 
+#include <optional>
+
+class DashboardState;
 class QBoxLayout;
 class QButtonGroup;
 class QComboBox;
@@ -13,15 +16,21 @@ class QLineEdit;
 class QVBoxLayout;
 
 // One settings row: the title and subtitle on the left, the control on the right; the control moves below
-// the text when the row is too narrow for both side by side.
+// the text when the row is too narrow for both side by side. With help text, an info icon follows the
+// title; hovering it opens the row's help (the state's activeSettingsHelpID, keyed by the title).
 class SettingsRow : public QWidget {
     Q_OBJECT
 
 public:
-    SettingsRow(const QString& title, const QString& subtitle, QWidget* accessory, QWidget* parent = nullptr);
+    SettingsRow(DashboardState& state, const QString& title, const QString& subtitle,
+                const std::optional<QString>& helpText, QWidget* accessory, QWidget* parent = nullptr);
 
     void setSubtitle(const QString& subtitle);
     SettingsRules::RowArrangement arrangement() const { return m_arrangement; }
+    const QString& rowID() const { return m_rowID; }
+    const std::optional<QString>& helpText() const { return m_helpText; }
+    // The info icon (objectName "helpIcon"); none without help text.
+    QWidget* helpIcon() const { return m_helpIcon; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -30,6 +39,9 @@ protected:
 private:
     void arrange(int width);
 
+    QString m_rowID;
+    std::optional<QString> m_helpText;
+    QWidget* m_helpIcon = nullptr;
     QWidget* m_text = nullptr;
     QLabel* m_title = nullptr;
     QLabel* m_subtitle = nullptr;
@@ -43,7 +55,7 @@ class SettingsPage : public QWidget {
     Q_OBJECT
 
 public:
-    explicit SettingsPage(DashboardServices services, QWidget* parent = nullptr);
+    SettingsPage(DashboardState& state, DashboardServices services, QWidget* parent = nullptr);
 
 private:
     QWidget* inputAndLanguageCard();
@@ -51,6 +63,7 @@ private:
     void syncPromptSettings();
     void pickMicrophone(int index);
 
+    DashboardState& m_state;
     DashboardServices m_services;
     QComboBox* m_microphone = nullptr;
     QLabel* m_microphoneError = nullptr;

@@ -35,11 +35,12 @@ struct PageRig : DashboardRig {
                                    history,     knowledgeBase, notes,       dictation.coordinator,
                                    permissions, vanishing,     account,     [] {},
                                    {},          std::nullopt};
+    DashboardState state;
     std::unique_ptr<SettingsPage> page;
 
     SettingsPage& makePage(QSize size = {900, 900}) {
         vanishing.refresh(appSettings.selectedInputDeviceUID());
-        page = std::make_unique<SettingsPage>(pageServices);
+        page = std::make_unique<SettingsPage>(state, pageServices);
         page->resize(size);
         page->show();
         return *page;
