@@ -1,17 +1,285 @@
 #include "ShortcutSettingsCard.h"
 
+#include "AppSettings.h"
 #include "DashboardState.h"
 #include "PageBits.h"
+#include "SettingsPage.h"
+#include "ShortcutSettingsRules.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStringList>
 #include <QVBoxLayout>
+
+using namespace ShortcutSettingsRules;
+using Intent = DashboardHotkeyCaptureIntent;
+
+namespace {
+
+// The box of a row's control. It keeps the control at its own width: beside the text at the row's end,
+// below it at the start. It claims no minimum width, so the card can narrow past the side-by-side width
+// and the row then puts the control below its text.
+QWidget* accessoryBox(QBoxLayout*& layout, QBoxLayout::Direction direction, int spacing) {
+    auto* box = new QWidget;
+    box->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    box->setMinimumWidth(1);
+    layout = new QBoxLayout(direction, box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return box;
+}
+
+QWidget* accessory(QWidget* control) {
+    QBoxLayout* layout = nullptr;
+    QWidget* box = accessoryBox(layout, QBoxLayout::LeftToRight, 0);
+    layout->addWidget(control);
+    return box;
+}
+
+} // namespace
 
 ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)
     : QFrame(parent), m_state(state), m_services(services) {
     setObjectName(QStringLiteral("shortcutsCard"));
-    auto* stack = new QVBoxLayout(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    QFrame* surface = PageBits::card(QStringLiteral("shortcutsCardSurface"));
+    outer->addWidget(surface);
+    auto* stack = new QVBoxLayout(surface);
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(16);
-    stack->addWidget(PageBits::label(QStringLiteral("Shortcuts & Triggers"), PageBits::font(17, QFont::DemiBold),
-                                     PageBits::titleColor));
+
+    // The group heading, in the fonts and colours of the page's other cards.
+    auto* header = new QWidget;
+    auto* headerLayout = new QVBoxLayout(header);
+    headerLayout->setContentsMargins(0, 0, 0, 0);
+    headerLayout->setSpacing(2);
+    headerLayout->addWidget(PageBits::label(QStringLiteral("Shortcuts & Triggers"),
+                                            PageBits::font(17, QFont::DemiBold), PageBits::titleColor));
+    QLabel* headerBody =
+        PageBits::label(QStringLiteral("Set the keyboard and mouse controls you use day to day."),
+                        PageBits::font(13), PageBits::mutedColor);
+    headerBody->setWordWrap(true);
+    headerLayout->addWidget(headerBody);
+    stack->addWidget(header);
+
+    m_dictationRow =
+        new SettingsRow(m_state, QStringLiteral("Dictation Shortcut"), QString(),
+                        QStringLiteral("This is your main push-to-talk shortcut for standard dictation."),
+                        shortcutButtons(Intent::Dictation, nullptr));
+    m_aiModeRow = new SettingsRow(
+        m_state, QStringLiteral("AI Mode Shortcut"), QString(),
+        QStringLiteral("Use this shortcut when you want Quillvane to rewrite selected text, generate something "
+                       "new, or follow a spoken instruction."),
+        shortcutButtons(Intent::SmartEdit, &m_aiModeSwitch));
+    m_typingModeRow = new SettingsRow(
+        m_state, QStringLiteral("Typing Mode Shortcut"), QString(),
+        QStringLiteral("Typing Mode is for apps that do not handle paste well. Quillvane types the result "
+                       "character by character instead."),
+        typingModeAccessory());
+    stack->addWidget(m_dictationRow);
+    stack->addWidget(m_aiModeRow);
+    stack->addWidget(m_typingModeRow);
+
+    stack->addWidget(new SettingsRow(
+        m_state, QStringLiteral("Silence Sensitivity"),
+        QStringLiteral("Higher blocks quiet noise more aggressively before Quillvane sends a clip."),
+        QStringLiteral("Raise this if silent or near-silent recordings still hallucinate. Lower it if Quillvane "
+                       "is missing quiet speech in your environment."),
+        silenceAccessory()));
+
+    m_toggleMode = new QCheckBox;
+    m_toggleMode->setObjectName(QStringLiteral("toggleModeSwitch"));
+    m_toggleMode->setAccessibleName(QStringLiteral("Toggle Mode"));
+    stack->addWidget(new SettingsRow(
+        m_state, QStringLiteral("Toggle Mode"),
+        QStringLiteral("Press once to start and press again to stop, instead of hold-to-record."),
+        QStringLiteral("Turn this on if you prefer tap-to-start and tap-to-stop. Leave it off if you want the "
+                       "usual hold-to-record behavior."),
+        accessory(m_toggleMode)));
+    connect(m_toggleMode, &QCheckBox::clicked, this,
+            [this](bool checked) { m_services.appSettings.setToggleHotkeyMode(checked); });
+
+    m_middleMouse = new QComboBox;
+    m_middleMouse->setObjectName(QStringLiteral("middleMousePicker"));
+    m_middleMouse->setAccessibleName(QStringLiteral("Middle Mouse"));
+    m_middleMouse->setFixedWidth(160);
+    for (const Option& option : middleMouseOptions())
+        m_middleMouse->addItem(option.label, option.value);
+    stack->addWidget(new SettingsRow(
+        m_state, QStringLiteral("Middle Mouse"),
+        QStringLiteral("Optional mouse trigger for dictation, Typing Mode, or AI Mode."),
+        QStringLiteral("You can map the middle mouse button to standard dictation, Typing Mode, or AI Mode if "
+                       "you prefer mouse-based control."),
+        accessory(m_middleMouse)));
+    connect(m_middleMouse, &QComboBox::activated, this, [this](int index) {
+        m_services.appSettings.setMouseShortcutMode(middleMouseOptions().at(index).value);
+    });
+
+    // Always present, even while the sentence is empty.
+    const QFont caption = PageBits::font(11);
+    m_status = PageBits::label(m_state.hotkeyStatusText(), caption, PageBits::mutedColor);
+    m_status->setObjectName(QStringLiteral("hotkeyStatus"));
+    m_status->setWordWrap(true);
+    m_status->setMinimumHeight(QFontMetrics(caption).height());
+    stack->addWidget(m_status);
+    connect(&m_state, &DashboardState::hotkeyStatusTextChanged, this,
+            [this] { m_status->setText(m_state.hotkeyStatusText()); });
+
+    AppSettings& settings = m_services.appSettings;
+    for (auto signal : {&AppSettings::hotkeyChanged, &AppSettings::smartEditHotkeyChanged,
+                        &AppSettings::vdiHotkeyChanged})
+        connect(&settings, signal, this, &ShortcutSettingsCard::syncShortcuts);
+    for (auto signal : {&AppSettings::smartEditHotkeyEnabledChanged, &AppSettings::vdiHotkeyEnabledChanged})
+        connect(&settings, signal, this, &ShortcutSettingsCard::syncShortcuts);
+    connect(&settings, &AppSettings::vdiTypingDelayChanged, this, &ShortcutSettingsCard::syncTypingDelay);
+    connect(&settings, &AppSettings::silenceThresholdChanged, this, &ShortcutSettingsCard::syncSilence);
+    connect(&settings, &AppSettings::toggleHotkeyModeChanged, this, &ShortcutSettingsCard::syncToggleMode);
+    connect(&settings, &AppSettings::mouseShortcutModeChanged, this, &ShortcutSettingsCard::syncMiddleMouse);
+    syncShortcuts();
+    syncTypingDelay();
+    syncSilence();
+    syncToggleMode();
+    syncMiddleMouse();
+}
+
+QWidget* ShortcutSettingsCard::shortcutButtons(Intent intent, QAbstractButton** switchButton) {
+    static const char* const names[] = {"dictation", "aiMode", "typingMode"};
+    const QString name = QString::fromLatin1(names[int(intent)]);
+    QBoxLayout* layout = nullptr;
+    QWidget* box = accessoryBox(layout, QBoxLayout::LeftToRight, 8);
+    auto* change = new QPushButton(QStringLiteral("Change"));
+    change->setObjectName(name + QStringLiteral("ChangeButton"));
+    layout->addWidget(change);
+    connect(change, &QPushButton::clicked, this, [this, intent] { startCapture(intent); });
+    if (switchButton) {
+        auto* toggle = new QPushButton;
+        toggle->setObjectName(name + QStringLiteral("SwitchButton"));
+        layout->addWidget(toggle);
+        connect(toggle, &QPushButton::clicked, this, [this, intent] { switchMode(intent); });
+        *switchButton = toggle;
+    }
+    return box;
+}
+
+QWidget* ShortcutSettingsCard::typingModeAccessory() {
+    QBoxLayout* layout = nullptr;
+    QWidget* box = accessoryBox(layout, QBoxLayout::TopToBottom, 10);
+    layout->addWidget(shortcutButtons(Intent::Vdi, &m_typingModeSwitch), 0, Qt::AlignRight);
+
+    auto* delay = new QWidget;
+    auto* delayLayout = new QHBoxLayout(delay);
+    delayLayout->setContentsMargins(0, 0, 0, 0);
+    delayLayout->setSpacing(10);
+    delayLayout->addWidget(PageBits::label(QStringLiteral("Typing delay"), PageBits::font(12, QFont::Medium),
+                                           PageBits::mutedColor));
+    m_typingDelay = new QComboBox;
+    m_typingDelay->setObjectName(QStringLiteral("typingDelayPicker"));
+    m_typingDelay->setAccessibleName(QStringLiteral("Typing delay"));
+    m_typingDelay->setFixedWidth(110);
+    delayLayout->addWidget(m_typingDelay);
+    layout->addWidget(delay, 0, Qt::AlignRight);
+    connect(m_typingDelay, &QComboBox::activated, this, &ShortcutSettingsCard::pickTypingDelay);
+    return box;
+}
+
+QWidget* ShortcutSettingsCard::silenceAccessory() {
+    QBoxLayout* layout = nullptr;
+    QWidget* box = accessoryBox(layout, QBoxLayout::TopToBottom, 8);
+    m_silence = new QSlider(Qt::Horizontal);
+    m_silence->setObjectName(QStringLiteral("silenceSlider"));
+    m_silence->setAccessibleName(QStringLiteral("Silence Sensitivity"));
+    m_silence->setRange(silenceSliderMinimum, silenceSliderMaximum);
+    m_silence->setSingleStep(silenceSliderStep);
+    m_silence->setPageStep(silenceSliderStep);
+    m_silence->setFixedWidth(150);
+    layout->addWidget(m_silence, 0, Qt::AlignRight);
+    const QFont valueFont = PageBits::font(12, QFont::DemiBold);
+    m_silenceValue = PageBits::label(QString(), valueFont, PageBits::mutedColor);
+    m_silenceValue->setObjectName(QStringLiteral("silenceValue"));
+    m_silenceValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    layout->addWidget(m_silenceValue, 0, Qt::AlignRight);
+    // Every user move of the knob (drag, keys, clicks on the track, wheel) arrives here.
+    connect(m_silence, &QSlider::actionTriggered, this, &ShortcutSettingsCard::moveSilenceSlider);
+    return box;
+}
+
+void ShortcutSettingsCard::startCapture(Intent intent) {
+    m_state.setHotkeyStatusText(captureSentence(intent));
+    m_state.setCaptureIntent(intent);
+}
+
+void ShortcutSettingsCard::switchMode(Intent intent) {
+    AppSettings& settings = m_services.appSettings;
+    if (intent == Intent::SmartEdit) {
+        settings.setSmartEditHotkeyEnabled(!settings.smartEditHotkeyEnabled());
+        m_state.setHotkeyStatusText(switchedSentence(intent, settings.smartEditHotkeyEnabled()));
+    } else if (intent == Intent::Vdi) {
+        settings.setVdiHotkeyEnabled(!settings.vdiHotkeyEnabled());
+        m_state.setHotkeyStatusText(switchedSentence(intent, settings.vdiHotkeyEnabled()));
+    }
+}
+
+void ShortcutSettingsCard::pickTypingDelay(int index) {
+    // The custom item only shows the delay in use; choosing it changes nothing.
+    if (index < 0 || index >= typingDelayPresets().size())
+        return;
+    m_services.appSettings.setVdiTypingDelay(typingDelayForTag(typingDelayPresets().at(index).value));
+}
+
+void ShortcutSettingsCard::moveSilenceSlider() {
+    const int threshold = silenceThresholdForPosition(m_silence->sliderPosition());
+    // Moving within one step is no new position: nothing to store or announce.
+    if (threshold != m_services.appSettings.silenceThreshold())
+        m_services.appSettings.setSilenceThreshold(threshold);
+    syncSilence();
+}
+
+void ShortcutSettingsCard::syncShortcuts() {
+    const AppSettings& settings = m_services.appSettings;
+    m_dictationRow->setSubtitle(shortcutSubtitle(settings.hotkey(), true));
+    m_aiModeRow->setSubtitle(shortcutSubtitle(settings.smartEditHotkey(), settings.smartEditHotkeyEnabled()));
+    m_aiModeSwitch->setText(enableButtonLabel(settings.smartEditHotkeyEnabled()));
+    m_typingModeRow->setSubtitle(shortcutSubtitle(settings.vdiHotkey(), settings.vdiHotkeyEnabled()));
+    m_typingModeSwitch->setText(enableButtonLabel(settings.vdiHotkeyEnabled()));
+}
+
+void ShortcutSettingsCard::syncTypingDelay() {
+    const TypingDelayMenu menu = typingDelayMenu(m_services.appSettings.vdiTypingDelay());
+    const QSignalBlocker blocker(m_typingDelay);
+    QStringList shown;
+    for (int i = 0; i < m_typingDelay->count(); ++i)
+        shown << m_typingDelay->itemText(i);
+    QStringList wanted;
+    for (const Option& option : menu.options)
+        wanted << option.label;
+    if (shown != wanted) {
+        m_typingDelay->clear();
+        for (const Option& option : menu.options)
+            m_typingDelay->addItem(option.label, option.value);
+    }
+    m_typingDelay->setCurrentIndex(menu.selected);
+}
+
+void ShortcutSettingsCard::syncSilence() {
+    const int threshold = m_services.appSettings.silenceThreshold();
+    const QSignalBlocker blocker(m_silence);
+    m_silence->setValue(silenceSliderPosition(threshold));
+    m_silenceValue->setText(silenceThresholdLabel(threshold));
+}
+
+void ShortcutSettingsCard::syncToggleMode() {
+    const QSignalBlocker blocker(m_toggleMode);
+    m_toggleMode->setChecked(m_services.appSettings.toggleHotkeyMode());
+}
+
+void ShortcutSettingsCard::syncMiddleMouse() {
+    const QSignalBlocker blocker(m_middleMouse);
+    m_middleMouse->setCurrentIndex(
+        int(SettingsRules::indexOfValue(middleMouseOptions(), m_services.appSettings.mouseShortcutMode())));
 }
