@@ -16,6 +16,8 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace ShortcutSettingsRules;
 using Intent = DashboardHotkeyCaptureIntent;
 
@@ -181,7 +183,7 @@ QWidget* ShortcutSettingsCard::typingModeAccessory() {
     m_typingDelay = new QComboBox;
     m_typingDelay->setObjectName(QStringLiteral("typingDelayPicker"));
     m_typingDelay->setAccessibleName(QStringLiteral("Typing delay"));
-    m_typingDelay->setFixedWidth(110);
+    m_typingDelay->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     delayLayout->addWidget(m_typingDelay);
     layout->addWidget(delay, 0, Qt::AlignRight);
     connect(m_typingDelay, &QComboBox::activated, this, &ShortcutSettingsCard::pickTypingDelay);
@@ -262,6 +264,8 @@ void ShortcutSettingsCard::syncTypingDelay() {
         m_typingDelay->clear();
         for (const Option& option : menu.options)
             m_typingDelay->addItem(option.label, option.value);
+        // 110 wide for the presets; wider while a custom delay needs the room to be read whole.
+        m_typingDelay->setFixedWidth(std::max(110, m_typingDelay->sizeHint().width()));
     }
     m_typingDelay->setCurrentIndex(menu.selected);
 }

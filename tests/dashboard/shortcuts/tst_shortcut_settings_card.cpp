@@ -53,8 +53,6 @@ struct CardRig : DashboardRig {
         card->resize(width, card->sizeHint().height());
         card->show();
         QCoreApplication::processEvents();
-        card->resize(width, card->heightForWidth(width) > 0 ? card->heightForWidth(width)
-                                                            : card->sizeHint().height());
         return *card;
     }
 
@@ -72,9 +70,8 @@ struct CardRig : DashboardRig {
     QString takeEvents() { return std::exchange(events, {}).join(QStringLiteral(" | ")); }
 
     void savePicture(const QString& name) {
-        card->resize(card->width(), card->sizeHint().height());
         QCoreApplication::processEvents();
-        card->resize(card->width(), card->minimumSizeHint().height());
+        card->resize(card->width(), card->layout()->totalHeightForWidth(card->width()));
         QCoreApplication::processEvents();
         const QImage image = card->grab().toImage();
         QDir().mkpath(SHORTCUTS_GALLERY_DIR);
@@ -201,12 +198,15 @@ private slots:
         auto* picker = rig.child<QComboBox>("typingDelayPicker");
         QCOMPARE(picker->count(), 6);
         QCOMPARE(picker->currentText(), QStringLiteral("Custom (0.040s)"));
+        // The custom item is readable whole; the presets keep the menu at 110.
+        QVERIFY(picker->width() > picker->fontMetrics().horizontalAdvance(picker->currentText()) + 20);
 
         QTest::keyClick(picker, Qt::Key_Up);
         QCOMPARE(rig.takeEvents(), QStringLiteral("vdiTypingDelay 0.05 | onChange"));
         QCOMPARE(rig.appSettings.vdiTypingDelay(), 0.05);
         QCOMPARE(picker->count(), 5);
         QCOMPARE(picker->currentText(), QStringLiteral("0.050s"));
+        QCOMPARE(picker->width(), 110);
 
         QTest::keyClick(picker, Qt::Key_Home);
         QCOMPARE(rig.appSettings.vdiTypingDelay(), 0.005);
