@@ -1,6 +1,7 @@
 #include "DashboardWindow.h"
 
 #include "AppNavigation.h"
+#include "AppUpdater.h"
 #include "BrandAssets.h"
 #include "ContainerAccountActions.h"
 #include "DashboardState.h"
@@ -59,6 +60,8 @@ DashboardWindow::DashboardWindow(DependencyContainer& container, std::function<v
     services.suspendGlobalShortcuts = [&container](bool suspended) {
         container.setGlobalShortcutsSuspended(suspended);
     };
+    services.shortVersion = AppUpdater::versionText();
+    services.buildNumber = QString::number(AppUpdater::buildConfiguration().buildNumber);
     m_view = new DashboardView(std::move(services), this);
     setCentralWidget(m_view);
 

@@ -227,8 +227,15 @@ QSize DashboardPrimaryButton::sizeHint() const {
 QColor DashboardPrimaryButton::labelColor() const {
     return DashboardPalette::white(m_destructive ? 0.96 : 1.0);
 }
+void DashboardPrimaryButton::setTint(const QColor& tint) {
+    m_tint = tint;
+    update();
+}
+
 QColor DashboardPrimaryButton::fillColor() const {
-    return rgb(0.18, 0.39, 0.86, isDown() ? 0.84 : 1.0);
+    QColor fill = m_tint.value_or(rgb(0.18, 0.39, 0.86, 1.0));
+    fill.setAlphaF(isDown() ? 0.84 : 1.0);
+    return fill;
 }
 double DashboardPrimaryButton::wholeOpacity() const {
     return isDown() ? 0.96 : 1.0;

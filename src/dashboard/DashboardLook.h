@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QString>
 
+#include <optional>
+
 class QVBoxLayout;
 
 // The dashboard's one fixed light look, whatever the desktop theme: the named colours, the fonts of its
@@ -105,6 +107,8 @@ public:
     explicit DashboardPrimaryButton(const QString& text, QWidget* parent = nullptr);
     void setDestructive(bool destructive);
     bool isDestructive() const { return m_destructive; }
+    // Fills with `tint` in place of the accent.
+    void setTint(const QColor& tint);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -119,6 +123,7 @@ protected:
 
 private:
     bool m_destructive = false;
+    std::optional<QColor> m_tint;
 };
 
 // The outlined button: white fill and a faint outline in its accent colour, the label in the accent.

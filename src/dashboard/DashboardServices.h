@@ -62,4 +62,7 @@ struct DashboardServices {
     // Suspends (true) and restores (false) the global shortcuts, so a shortcut capture sees the keys that
     // are grabbed now; empty: nothing to suspend.
     std::function<void(bool)> suspendGlobalShortcuts = {};
+    // The version this build shows ("1.4.2") and its build number ("57"); none: unknown.
+    std::optional<QString> shortVersion = {};
+    std::optional<QString> buildNumber = {};
 };

@@ -1,11 +1,15 @@
 #include "DashboardSheets.h"
 
 #include "DashboardLook.h"
+#include "DashboardState.h"
+#include "PromptSettingsStore.h"
+#include "SettingsRules.h"
 #include "SymbolIcons.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -101,6 +105,58 @@ QWidget* makeResetConfirmation(std::function<void()> cancel, std::function<void(
     QObject::connect(cancelButton, &QPushButton::clicked, alert, cancel);
     QObject::connect(resetButton, &QPushButton::clicked, alert, reset);
     return alert;
+}
+
+QWidget* makeCustomPromptSheet(DashboardState& state, PromptSettingsStore& store) {
+    QVBoxLayout* column = nullptr;
+    QWidget* sheet = sheetFrame(620, column);
+    sheet->setFixedHeight(420);
+    sheet->setObjectName(QStringLiteral("customPromptSheet"));
+    column->addWidget(wrapped(makeLabel(QStringLiteral("Custom system prompt"),
+                                        DashboardFonts::rounded(22, QFont::Bold), titleColor(), sheet)));
+    column->addWidget(wrapped(makeLabel(
+        QStringLiteral("For best results, use Keystoner Deck and AI Mode. Tidewell Blend and Zephyrix Dash may "
+                       "not reliably follow them."),
+        DashboardFonts::font(13), mutedColor(), sheet)));
+
+    auto* editor = new QPlainTextEdit(sheet);
+    editor->setObjectName(QStringLiteral("customPromptEditor"));
+    editor->setFont(DashboardFonts::font(14));
+    editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    editor->setPlainText(state.customPromptDraft());
+    editor->setStyleSheet(QStringLiteral("QPlainTextEdit { background: white; color: #242429; border: 1px solid "
+                                         "rgba(0, 0, 0, 20); border-radius: 14px; padding: 10px; }"));
+    column->addWidget(editor, 1);
+    QObject::connect(editor, &QPlainTextEdit::textChanged, sheet,
+                     [&state, editor] { state.setCustomPromptDraft(editor->toPlainText()); });
+    QObject::connect(&state, &DashboardState::customPromptDraftChanged, editor, [&state, editor] {
+        if (editor->toPlainText() != state.customPromptDraft())
+            editor->setPlainText(state.customPromptDraft());
+    });
+
+    auto* buttons = new QHBoxLayout();
+    auto* clear = new DashboardSecondaryButton(QStringLiteral("Clear"), accentColor(), sheet);
+    clear->setObjectName(QStringLiteral("customPromptClearButton"));
+    auto* cancel = new DashboardSecondaryButton(QStringLiteral("Cancel"), accentColor(), sheet);
+    cancel->setObjectName(QStringLiteral("customPromptCancelButton"));
+    auto* save = new DashboardPrimaryButton(QStringLiteral("Save"), sheet);
+    save->setObjectName(QStringLiteral("customPromptSaveButton"));
+    buttons->addWidget(clear);
+    buttons->addStretch(1);
+    buttons->addWidget(cancel);
+    buttons->addWidget(save);
+    column->addLayout(buttons);
+    QObject::connect(clear, &QPushButton::clicked, sheet, [&state] { state.setCustomPromptDraft(QString()); });
+    // The draft outlives the sheet: the next "Edit" replaces it with the stored prompt.
+    QObject::connect(cancel, &QPushButton::clicked, sheet, [&state] { state.setShowCustomPromptEditor(false); });
+    QObject::connect(save, &QPushButton::clicked, sheet, [&state, &store] {
+        PromptSettings settings = store.settings();
+        settings.customPrompt = SettingsRules::promptToSave(state.customPromptDraft());
+        store.setSettings(settings);
+        state.setShowCustomPromptEditor(false);
+    });
+    editor->setFocus();
+    return sheet;
 }
 
 QWidget* makePlaceholderSheet(const QString& title, std::function<void()> close) {

@@ -109,9 +109,27 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     syncSignInPrompt();
     syncOnboarding();
     syncResetConfirmation();
+    connect(&m_state, &DashboardState::showCustomPromptEditorChanged, this, &DashboardView::syncCustomPromptEditor);
+    syncCustomPromptEditor();
+    connect(m_host, &PresentationHost::currentChanged, this, &DashboardView::syncShortcutSuspension);
 }
 
-DashboardView::~DashboardView() = default;
+DashboardView::~DashboardView() {
+    disconnect(m_host, nullptr, this, nullptr);
+    if (m_shortcutsSuspended && m_services.suspendGlobalShortcuts)
+        m_services.suspendGlobalShortcuts(false);
+}
+
+void DashboardView::syncShortcutSuspension() {
+    // While the capture sheet shows, the global shortcuts let go of their keys, so the sheet sees the keys
+    // that are the current shortcuts too; they come back when it closes.
+    const bool suspend = m_host->currentKey() == kCapturePresentation;
+    if (suspend == m_shortcutsSuspended)
+        return;
+    m_shortcutsSuspended = suspend;
+    if (m_services.suspendGlobalShortcuts)
+        m_services.suspendGlobalShortcuts(suspend);
+}
 
 QWidget* DashboardView::currentPage() const {
     QWidget* shown = m_pages->currentWidget();
@@ -221,4 +239,15 @@ void DashboardView::syncResetConfirmation() {
     };
     m_host->present(
         kResetPresentation, [cancel, reset] { return makeResetConfirmation(cancel, reset); }, cancel);
+}
+
+void DashboardView::syncCustomPromptEditor() {
+    if (!m_state.showCustomPromptEditor()) {
+        m_host->withdraw(kCustomPromptPresentation);
+        return;
+    }
+    m_host->present(
+        kCustomPromptPresentation,
+        [this] { return makeCustomPromptSheet(m_state, m_services.promptSettingsStore); },
+        [this] { m_state.setShowCustomPromptEditor(false); });
 }

@@ -27,6 +27,7 @@ public:
     static inline const QString kSignInPromptPresentation = QStringLiteral("signInPrompt");
     static inline const QString kOnboardingPresentation = QStringLiteral("onboarding");
     static inline const QString kResetPresentation = QStringLiteral("resetConfirmation");
+    static inline const QString kCustomPromptPresentation = QStringLiteral("customPrompt");
 
     explicit DashboardView(DashboardServices services, QWidget* parent = nullptr);
     ~DashboardView() override;
@@ -62,6 +63,8 @@ private:
     void syncSignInPrompt();
     void syncOnboarding();
     void syncResetConfirmation();
+    void syncCustomPromptEditor();
+    void syncShortcutSuspension();
 
     DashboardServices m_services;
     DashboardState m_state;
@@ -72,4 +75,5 @@ private:
     HomePage* m_home;
     PresentationHost* m_host;
     CaptureSheetFactory m_captureSheetFactory;
+    bool m_shortcutsSuspended = false;
 };

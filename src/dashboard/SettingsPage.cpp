@@ -7,6 +7,8 @@
 #include "PageBits.h"
 #include "PermissionsCoordinator.h"
 #include "PromptSettingsStore.h"
+#include "ModelSettingsCard.h"
+#include "OutputSettingsCards.h"
 #include "ShortcutSettingsCard.h"
 #include "SymbolIcons.h"
 
@@ -21,11 +23,11 @@
 #include <QResizeEvent>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
 using namespace SettingsRules;
 
-namespace {
-
-QWidget* sectionHeader(const QString& title, const QString& body) {
+QWidget* settingsSectionHeader(const QString& title, const QString& body) {
     auto* header = new QWidget;
     auto* layout = new QVBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -37,14 +39,104 @@ QWidget* sectionHeader(const QString& title, const QString& body) {
     return header;
 }
 
-QFrame* groupCard(const QString& objectName, const QString& title, const QString& body, QVBoxLayout*& stack) {
+QFrame* settingsGroupCard(const QString& objectName, const QString& title, const QString& body,
+                          QVBoxLayout*& stack) {
     QFrame* card = PageBits::card(objectName);
     stack = new QVBoxLayout(card);
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(16);
-    stack->addWidget(sectionHeader(title, body));
+    stack->addWidget(settingsSectionHeader(title, body));
     return card;
 }
+
+QWidget* settingsAccessoryBox(QBoxLayout*& layout, int direction, int spacing) {
+    auto* box = new QWidget;
+    box->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    box->setMinimumWidth(1);
+    layout = new QBoxLayout(QBoxLayout::Direction(direction), box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return box;
+}
+
+QWidget* settingsAccessory(QWidget* control) {
+    QBoxLayout* layout = nullptr;
+    QWidget* box = settingsAccessoryBox(layout, QBoxLayout::LeftToRight, 0);
+    layout->addWidget(control);
+    return box;
+}
+
+QWidget* settingsSegments(const QString& objectName, const QList<SettingsRules::Option>& options, int width,
+                          QButtonGroup* group) {
+    auto* segments = new QWidget;
+    segments->setObjectName(objectName);
+    segments->setFixedWidth(width);
+    auto* layout = new QHBoxLayout(segments);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    // Not exclusive: a stored value outside the options shows no segment.
+    group->setExclusive(false);
+    for (qsizetype i = 0; i < options.size(); ++i) {
+        auto* button = new QPushButton(options.at(i).label);
+        button->setCheckable(true);
+        button->setObjectName(options.at(i).value);
+        group->addButton(button, int(i));
+        layout->addWidget(button);
+    }
+    return segments;
+}
+
+// The open row's help: white, outlined in the accent, with a soft shadow. The whole layer lets the mouse
+// through, so it never blocks the controls it covers.
+class SettingsHelpBubble final : public QWidget {
+public:
+    static constexpr int kShadow = 16;
+
+    explicit SettingsHelpBubble(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("helpBubble"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(kShadow + 12, kShadow + 10, kShadow + 12, kShadow + 10);
+        m_text = PageBits::label(QString(), PageBits::font(12, QFont::Medium), QColor(54, 71, 105));
+        m_text->setObjectName(QStringLiteral("helpBubbleText"));
+        m_text->setWordWrap(true);
+        m_text->setFixedWidth(270);
+        layout->addWidget(m_text);
+        hide();
+    }
+
+    QString text() const { return m_text->text(); }
+    void setText(const QString& text) {
+        m_text->setText(text);
+        adjustSize();
+    }
+    // The bubble's own rectangle, without the margin its shadow is drawn in.
+    QRect bubbleRect() const { return rect().adjusted(kShadow, kShadow, -kShadow, -kShadow); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF bubble = QRectF(bubbleRect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        // A soft shadow below: rings of falling opacity, offset downwards.
+        for (int ring = kShadow; ring > 0; ring -= 2) {
+            QPainterPath shade;
+            shade.addRoundedRect(bubble.translated(0, 6).adjusted(-ring / 2.0, -ring / 2.0, ring / 2.0, ring / 2.0),
+                                 12 + ring / 2.0, 12 + ring / 2.0);
+            painter.fillPath(shade, QColor(0, 0, 0, 4));
+        }
+        QPainterPath path;
+        path.addRoundedRect(bubble, 12, 12);
+        painter.fillPath(path, Qt::white);
+        painter.setPen(QPen(QColor(46, 99, 219, 61), 1));
+        painter.drawPath(path);
+    }
+
+private:
+    QLabel* m_text;
+};
+
+namespace {
 
 // The info icon of a row with help: its whole 18 x 18 square is the hover area.
 class HelpIcon final : public QWidget {
@@ -95,13 +187,20 @@ SettingsRow::SettingsRow(DashboardState& state, const QString& title, const QStr
         titleLine->addWidget(m_helpIcon);
     }
     titleLine->addStretch(1);
+    // The title and subtitle stay together, centred in a row made taller by its control.
+    text->addStretch(1);
     text->addLayout(titleLine);
     text->addWidget(m_subtitle);
+    text->addStretch(1);
     m_layout = new QBoxLayout(QBoxLayout::LeftToRight, this);
     m_layout->setContentsMargins(14, 12, 14, 12);
     m_layout->setSpacing(16);
     m_layout->addWidget(m_text, 1);
     m_layout->addWidget(accessory, 0);
+}
+
+QString SettingsRow::subtitle() const {
+    return m_subtitle->text();
 }
 
 void SettingsRow::setSubtitle(const QString& subtitle) {
@@ -148,12 +247,18 @@ SettingsPage::SettingsPage(DashboardState& state, DashboardServices services, QW
     header->setObjectName(QStringLiteral("settingsHeader"));
     stack->addWidget(header);
     stack->addWidget(
-        sectionHeader(QStringLiteral("Tune Quillvane to the way you work"),
+        settingsSectionHeader(QStringLiteral("Tune Quillvane to the way you work"),
                       QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
                                      "behavior.")));
     stack->addWidget(inputAndLanguageCard());
+    stack->addWidget(new ModelSettingsCard(m_state, m_services));
     stack->addWidget(new ShortcutSettingsCard(m_state, m_services));
+    stack->addWidget(new OutputSettingsCard(m_state, m_services));
+    stack->addWidget(new ResetSettingsCard(m_state, m_services));
     stack->addStretch(1);
+
+    m_helpBubble = new SettingsHelpBubble(this);
+    connect(&m_state, &DashboardState::activeSettingsHelpIDChanged, this, &SettingsPage::syncHelpBubble);
 
     connect(&m_services.audioInputDeviceStore, &AudioInputDeviceStore::devicesChanged, this,
             &SettingsPage::syncMicrophone);
@@ -167,10 +272,49 @@ SettingsPage::SettingsPage(DashboardState& state, DashboardServices services, QW
     syncPromptSettings();
 }
 
+QWidget* SettingsPage::helpBubble() const {
+    return m_helpBubble;
+}
+
+void SettingsPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The rows move when the page reflows; the bubble follows its row.
+    if (m_helpBubble->isVisible())
+        QMetaObject::invokeMethod(this, &SettingsPage::syncHelpBubble, Qt::QueuedConnection);
+}
+
+void SettingsPage::syncHelpBubble() {
+    const std::optional<QString>& open = m_state.activeSettingsHelpID();
+    SettingsRow* owner = nullptr;
+    for (SettingsRow* row : findChildren<SettingsRow*>()) {
+        if (open && row->rowID() == *open && row->helpText()) {
+            owner = row;
+            break;
+        }
+    }
+    if (!owner || !bubbleVisible(open, owner->rowID(), true)) {
+        m_helpBubble->hide();
+        return;
+    }
+    m_helpBubble->setText(*owner->helpText());
+    // Below the row, indented from its text; above the row when the page ends too soon for it.
+    const QRect bubble = m_helpBubble->bubbleRect();
+    const QPoint text = owner->textBlock()->mapTo(this, QPoint(0, 0));
+    const int rowTop = owner->mapTo(this, QPoint(0, 0)).y();
+    const int rowBottom = rowTop + owner->height();
+    int x = std::min(text.x() + 28, width() - bubble.right() - 8);
+    int y = rowBottom + 6;
+    if (y + bubble.height() > height() && rowTop - 6 - bubble.height() >= 0)
+        y = rowTop - 6 - bubble.height();
+    m_helpBubble->move(std::max(0, x) - bubble.left(), y - bubble.top());
+    m_helpBubble->raise();
+    m_helpBubble->show();
+}
+
 QWidget* SettingsPage::inputAndLanguageCard() {
     QVBoxLayout* stack = nullptr;
     QFrame* card =
-        groupCard(QStringLiteral("inputAndLanguageCard"), QStringLiteral("Input & Language"),
+        settingsGroupCard(QStringLiteral("inputAndLanguageCard"), QStringLiteral("Input & Language"),
                   QStringLiteral("Choose the microphone and the general dictation context before you "
                                  "fine-tune output."),
                   stack);
@@ -188,7 +332,8 @@ QWidget* SettingsPage::inputAndLanguageCard() {
     m_microphoneError->hide();
     microphoneLayout->addWidget(m_microphone);
     microphoneLayout->addWidget(m_microphoneError);
-    m_microphoneRow = new SettingsRow(m_state, QStringLiteral("Microphone"), QString(), std::nullopt, microphone);
+    m_microphoneRow = new SettingsRow(m_state, QStringLiteral("Microphone"), QString(), std::nullopt,
+                                      settingsAccessory(microphone));
     stack->addWidget(m_microphoneRow);
     connect(m_microphone, &QComboBox::activated, this, &SettingsPage::pickMicrophone);
 
@@ -199,7 +344,7 @@ QWidget* SettingsPage::inputAndLanguageCard() {
         m_domain->addItem(option.label, option.value);
     stack->addWidget(new SettingsRow(m_state, QStringLiteral("Domain"),
                                      QStringLiteral("Tune Quillvane for the work you do."), std::nullopt,
-                                     m_domain));
+                                     settingsAccessory(m_domain)));
     connect(m_domain, &QComboBox::activated, this, [this](int index) {
         PromptSettings settings = m_services.promptSettingsStore.settings();
         settings.workDomainSelection = workDomainOptions().at(index).value;
@@ -216,25 +361,12 @@ QWidget* SettingsPage::inputAndLanguageCard() {
         m_services.promptSettingsStore.setSettings(settings);
     });
 
-    auto* segments = new QWidget;
-    segments->setObjectName(QStringLiteral("languageSegments"));
-    segments->setFixedWidth(220);
-    auto* segmentLayout = new QHBoxLayout(segments);
-    segmentLayout->setContentsMargins(0, 0, 0, 0);
-    segmentLayout->setSpacing(0);
     m_language = new QButtonGroup(this);
-    m_language->setExclusive(false);
-    for (qsizetype i = 0; i < languageSegments().size(); ++i) {
-        auto* button = new QPushButton(languageSegments().at(i).label);
-        button->setCheckable(true);
-        button->setObjectName(languageSegments().at(i).value);
-        m_language->addButton(button, int(i));
-        segmentLayout->addWidget(button);
-    }
+    QWidget* segments = settingsSegments(QStringLiteral("languageSegments"), languageSegments(), 220, m_language);
     stack->addWidget(
         new SettingsRow(m_state, QStringLiteral("Language"),
                         QStringLiteral("Keep transcription flexible or constrain it to English."),
-                        std::nullopt, segments));
+                        std::nullopt, settingsAccessory(segments)));
     connect(m_language, &QButtonGroup::idClicked, this, [this](int id) {
         PromptSettings settings = m_services.promptSettingsStore.settings();
         settings.transcriptionLanguageMode = languageSegments().at(id).value;
@@ -248,7 +380,7 @@ QWidget* SettingsPage::inputAndLanguageCard() {
                                      QStringLiteral("Review microphone and accessibility permissions."),
                                      QStringLiteral("Use this if Quillvane cannot hear you, react to global "
                                                     "hotkeys, or interact with other apps the way you expect."),
-                                     review));
+                                     settingsAccessory(review)));
     connect(review, &QPushButton::clicked, this, [this] {
         m_services.permissionsCoordinator.refresh();
         m_services.permissionsCoordinator.setShowOnboarding(true);

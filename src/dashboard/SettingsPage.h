@@ -11,9 +11,27 @@ class DashboardState;
 class QBoxLayout;
 class QButtonGroup;
 class QComboBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QVBoxLayout;
+class SettingsHelpBubble;
+
+// The heading of a settings group: its title over a one-sentence body.
+QWidget* settingsSectionHeader(const QString& title, const QString& body);
+// A settings group's card; `stack` receives its content layout, which starts with the heading.
+QFrame* settingsGroupCard(const QString& objectName, const QString& title, const QString& body,
+                          QVBoxLayout*& stack);
+// The box of a row's control. It keeps the control at its own width: beside the text at the row's end,
+// below it at the start. It claims no minimum width, so the card can narrow past the side-by-side width
+// and the row then puts the control below its text.
+QWidget* settingsAccessoryBox(QBoxLayout*& layout, int direction, int spacing);
+// The box of a row with one control.
+QWidget* settingsAccessory(QWidget* control);
+// Segments of checkable buttons in `group` (ids = option indexes, object names = option values), `width`
+// wide.
+QWidget* settingsSegments(const QString& objectName, const QList<SettingsRules::Option>& options, int width,
+                          QButtonGroup* group);
 
 // One settings row: the title and subtitle on the left, the control on the right; the control moves below
 // the text when the row is too narrow for both side by side. With help text, an info icon follows the
@@ -26,6 +44,9 @@ public:
                 const std::optional<QString>& helpText, QWidget* accessory, QWidget* parent = nullptr);
 
     void setSubtitle(const QString& subtitle);
+    QString subtitle() const;
+    // The title and subtitle block; the help bubble hangs below it.
+    QWidget* textBlock() const { return m_text; }
     SettingsRules::RowArrangement arrangement() const { return m_arrangement; }
     const QString& rowID() const { return m_rowID; }
     const std::optional<QString>& helpText() const { return m_helpText; }
@@ -50,14 +71,22 @@ private:
     SettingsRules::RowArrangement m_arrangement = SettingsRules::RowArrangement::Horizontal;
 };
 
-// The settings page: header, intro, and the cards of the setting groups.
+// The settings page: header, intro, and the cards of the setting groups. The open help bubble floats in
+// one layer above the cards, below its row, and lets every click through to what lies beneath.
 class SettingsPage : public QWidget {
     Q_OBJECT
 
 public:
     SettingsPage(DashboardState& state, DashboardServices services, QWidget* parent = nullptr);
 
+    // The help bubble layer: hidden while no row's help is open.
+    QWidget* helpBubble() const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void syncHelpBubble();
     QWidget* inputAndLanguageCard();
     void syncMicrophone();
     void syncPromptSettings();
@@ -72,4 +101,5 @@ private:
     QLineEdit* m_customDomain = nullptr;
     QButtonGroup* m_language = nullptr;
     QList<SettingsRules::Option> m_microphoneOptions;
+    SettingsHelpBubble* m_helpBubble = nullptr;
 };

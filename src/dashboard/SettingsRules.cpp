@@ -121,4 +121,28 @@ QString promptToSave(const QString& draft) {
     return draft.trimmed();
 }
 
+const QList<Option>& verbatimStyles() {
+    static const QList<Option> styles{
+        {QStringLiteral("Off"), QStringLiteral("off")},
+        {QStringLiteral("Assisted"), QStringLiteral("assisted")},
+        {QStringLiteral("Strict"), QStringLiteral("strict")},
+    };
+    return styles;
+}
+
+QString verbatimSubtitle(const QString& style) {
+    if (style == QLatin1String("assisted"))
+        return QStringLiteral("Assisted: stays literal while the model auto-formats punctuation.");
+    if (style == QLatin1String("strict"))
+        return QStringLiteral("Strict: speak punctuation commands for full manual control.");
+    return QStringLiteral("Off: standard smart formatting applied after transcription.");
+}
+
+QString appVersionDisplay(const std::optional<QString>& shortVersion, const std::optional<QString>& build) {
+    const auto part = [](const std::optional<QString>& value) {
+        return value && !value->isEmpty() ? *value : QStringLiteral("Unknown");
+    };
+    return QStringLiteral("Version %1 (%2)").arg(part(shortVersion), part(build));
+}
+
 } // namespace SettingsRules

@@ -66,6 +66,14 @@ QString customPromptSummary(const QString& customPrompt);
 // The prompt that "Save" stores for a draft: trimmed at both ends.
 QString promptToSave(const QString& draft);
 
+// The three verbatim styles, as segment label and stored value.
+const QList<Option>& verbatimStyles();
+// The "Verbatim Mode" row's subtitle for a stored style: the Off sentence for "off" and anything unknown.
+QString verbatimSubtitle(const QString& style);
+
+// "Version S (B)", with "Unknown" for a part that is missing or empty.
+QString appVersionDisplay(const std::optional<QString>& shortVersion, const std::optional<QString>& build);
+
 inline const QString systemDefaultLabel = QStringLiteral("System Default");
 inline const QString customDomainID = QStringLiteral("custom");
 inline const QString customPromptFallback =

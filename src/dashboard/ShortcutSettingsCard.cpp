@@ -21,29 +21,6 @@
 using namespace ShortcutSettingsRules;
 using Intent = DashboardHotkeyCaptureIntent;
 
-namespace {
-
-// The box of a row's control. It keeps the control at its own width: beside the text at the row's end,
-// below it at the start. It claims no minimum width, so the card can narrow past the side-by-side width
-// and the row then puts the control below its text.
-QWidget* accessoryBox(QBoxLayout*& layout, QBoxLayout::Direction direction, int spacing) {
-    auto* box = new QWidget;
-    box->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-    box->setMinimumWidth(1);
-    layout = new QBoxLayout(direction, box);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return box;
-}
-
-QWidget* accessory(QWidget* control) {
-    QBoxLayout* layout = nullptr;
-    QWidget* box = accessoryBox(layout, QBoxLayout::LeftToRight, 0);
-    layout->addWidget(control);
-    return box;
-}
-
-} // namespace
 
 ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)
     : QFrame(parent), m_state(state), m_services(services) {
@@ -56,19 +33,8 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(16);
 
-    // The group heading, in the fonts and colours of the page's other cards.
-    auto* header = new QWidget;
-    auto* headerLayout = new QVBoxLayout(header);
-    headerLayout->setContentsMargins(0, 0, 0, 0);
-    headerLayout->setSpacing(2);
-    headerLayout->addWidget(PageBits::label(QStringLiteral("Shortcuts & Triggers"),
-                                            PageBits::font(17, QFont::DemiBold), PageBits::titleColor));
-    QLabel* headerBody =
-        PageBits::label(QStringLiteral("Set the keyboard and mouse controls you use day to day."),
-                        PageBits::font(13), PageBits::mutedColor);
-    headerBody->setWordWrap(true);
-    headerLayout->addWidget(headerBody);
-    stack->addWidget(header);
+    stack->addWidget(settingsSectionHeader(QStringLiteral("Shortcuts & Triggers"),
+                                           QStringLiteral("Set the keyboard and mouse controls you use day to day.")));
 
     m_dictationRow =
         new SettingsRow(m_state, QStringLiteral("Dictation Shortcut"), QString(),
@@ -103,7 +69,7 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
         QStringLiteral("Press once to start and press again to stop, instead of hold-to-record."),
         QStringLiteral("Turn this on if you prefer tap-to-start and tap-to-stop. Leave it off if you want the "
                        "usual hold-to-record behavior."),
-        accessory(m_toggleMode)));
+        settingsAccessory(m_toggleMode)));
     connect(m_toggleMode, &QCheckBox::clicked, this,
             [this](bool checked) { m_services.appSettings.setToggleHotkeyMode(checked); });
 
@@ -118,7 +84,7 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
         QStringLiteral("Optional mouse trigger for dictation, Typing Mode, or AI Mode."),
         QStringLiteral("You can map the middle mouse button to standard dictation, Typing Mode, or AI Mode if "
                        "you prefer mouse-based control."),
-        accessory(m_middleMouse)));
+        settingsAccessory(m_middleMouse)));
     connect(m_middleMouse, &QComboBox::activated, this, [this](int index) {
         m_services.appSettings.setMouseShortcutMode(middleMouseOptions().at(index).value);
     });
@@ -154,7 +120,7 @@ QWidget* ShortcutSettingsCard::shortcutButtons(Intent intent, QAbstractButton** 
     static const char* const names[] = {"dictation", "aiMode", "typingMode"};
     const QString name = QString::fromLatin1(names[int(intent)]);
     QBoxLayout* layout = nullptr;
-    QWidget* box = accessoryBox(layout, QBoxLayout::LeftToRight, 8);
+    QWidget* box = settingsAccessoryBox(layout, QBoxLayout::LeftToRight, 8);
     auto* change = new QPushButton(QStringLiteral("Change"));
     change->setObjectName(name + QStringLiteral("ChangeButton"));
     layout->addWidget(change);
@@ -171,7 +137,7 @@ QWidget* ShortcutSettingsCard::shortcutButtons(Intent intent, QAbstractButton** 
 
 QWidget* ShortcutSettingsCard::typingModeAccessory() {
     QBoxLayout* layout = nullptr;
-    QWidget* box = accessoryBox(layout, QBoxLayout::TopToBottom, 10);
+    QWidget* box = settingsAccessoryBox(layout, QBoxLayout::TopToBottom, 10);
     layout->addWidget(shortcutButtons(Intent::Vdi, &m_typingModeSwitch), 0, Qt::AlignRight);
 
     auto* delay = new QWidget;
@@ -192,7 +158,7 @@ QWidget* ShortcutSettingsCard::typingModeAccessory() {
 
 QWidget* ShortcutSettingsCard::silenceAccessory() {
     QBoxLayout* layout = nullptr;
-    QWidget* box = accessoryBox(layout, QBoxLayout::TopToBottom, 8);
+    QWidget* box = settingsAccessoryBox(layout, QBoxLayout::TopToBottom, 8);
     m_silence = new QSlider(Qt::Horizontal);
     m_silence->setObjectName(QStringLiteral("silenceSlider"));
     m_silence->setAccessibleName(QStringLiteral("Silence Sensitivity"));

@@ -69,6 +69,10 @@ const QHash<QString, QString>& bodies() {
         {QStringLiteral("xmark.circle.fill"),
          QStringLiteral("<circle cx='12' cy='12' r='10' fill='COLOR'/><path d='M8.5 8.5l7 7M15.5 8.5l-7 7' "
                         "stroke='white' stroke-width='2' stroke-linecap='round'/>")},
+        {QStringLiteral("info.circle"),
+         QStringLiteral("<circle cx='12' cy='12' r='9' fill='none' stroke='COLOR' stroke-width='2'/>"
+                        "<circle cx='12' cy='7.6' r='1.35' fill='COLOR'/>"
+                        "<path d='M12 11v6' stroke='COLOR' stroke-width='2.2' stroke-linecap='round'/>")},
         {QStringLiteral("apple.logo"),
          QStringLiteral(
              "<path d='M15.6 3c.1 1.2-.4 2.4-1.1 3.2-.8.9-1.9 1.5-3 1.4-.1-1.2.4-2.4 1.1-3.2.8-.8 "

@@ -25,8 +25,10 @@ public:
     virtual QList<Input> inputs() = 0;
     // Whether any device, capture or playback, has this id.
     virtual bool deviceExists(const QString& id) = 0;
-    // Makes `id` the default capture device: 0, else the server's error code.
+    // Makes `id` the default capture device: 0, noSuchInput when the server has no such input (the device
+    // list can lag behind the server), else the server's error code.
     virtual int setDefaultInput(const QString& id) = 0;
+    static constexpr int noSuchInput = -1;
     // A capture stream from the input `id` in `format` (not started); none when there is no such input.
     virtual std::unique_ptr<QAudioSource> openCapture(const QString& id, const QAudioFormat& format) = 0;
     // The server's text for the last failure.

@@ -146,6 +146,25 @@ private slots:
 
     // ---- Presentations ------------------------------------------------------------------------------------
 
+    // The global shortcuts let go while the capture sheet is the one shown, not while it waits, and come
+    // back when it closes or the view goes.
+    void shortcutsSuspendedWhileCaptureShows() {
+        DashboardRig rig;
+        QList<bool> calls;
+        rig.services.suspendGlobalShortcuts = [&calls](bool suspended) { calls << suspended; };
+        DashboardView& view = rig.makeView();
+        view.state().setShowResetConfirmation(true);
+        view.state().setCaptureIntent(DashboardHotkeyCaptureIntent::Vdi);
+        QVERIFY(calls.isEmpty());
+        view.state().setShowResetConfirmation(false);
+        QCOMPARE(calls, QList<bool>{true});
+        view.state().setCaptureIntent(std::nullopt);
+        QCOMPARE(calls, (QList<bool>{true, false}));
+        view.state().setCaptureIntent(DashboardHotkeyCaptureIntent::Dictation);
+        rig.view.reset();
+        QCOMPARE(calls, (QList<bool>{true, false, true, false}));
+    }
+
     void oneAtATimeTheRestQueued() {
         DashboardRig rig;
         DashboardView& view = rig.makeView();

@@ -2,6 +2,8 @@
 
 #include "PulseClient.h"
 
+#include <pulse/def.h>
+
 #include <QAudioDevice>
 #include <QAudioSource>
 #include <QMediaDevices>
@@ -36,6 +38,15 @@ int PulseAudioInputSystem::setDefaultInput(const QString& id) {
     PulseClient pulse;
     const int status = pulse.setDefaultSource(id);
     m_lastError = status == 0 ? QString() : pulse.lastErrorText();
+    // The server knows no source of that name: an input that went away after it was listed. An output
+    // refused as the default source stays a refusal.
+    if (status == PA_ERR_NOENTITY) {
+        const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+        const QByteArray wanted = id.toUtf8();
+        if (std::none_of(outputs.begin(), outputs.end(),
+                         [&wanted](const QAudioDevice& device) { return device.id() == wanted; }))
+            return noSuchInput;
+    }
     return status;
 }
 

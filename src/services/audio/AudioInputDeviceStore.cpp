@@ -82,6 +82,8 @@ void AudioInputDeviceStore::selectDevice(const std::optional<QString>& uid) {
     if (!m_system->deviceExists(*uid))
         throw AudioInputDeviceError::deviceLookupFailed();
     const int status = m_system->setDefaultInput(*uid);
+    if (status == AudioInputSystem::noSuchInput)
+        throw AudioInputDeviceError::deviceLookupFailed();
     if (status != 0)
         throw AudioInputDeviceError::setDefaultFailed(status);
     refresh(uid);

@@ -1,10 +1,16 @@
 #include "DashboardRig.h"
+#include "DashboardSheets.h"
+#include "ModelSettingsCard.h"
+#include "OutputSettingsCards.h"
 #include "SettingsPage.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QWindow>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -46,7 +52,13 @@ struct PageRig : DashboardRig {
         return *page;
     }
     template <class T> T* child(const QString& name) const { return page->findChild<T*>(name); }
+    SettingsRow* row(const QString& title) const { return child<SettingsRow>(title); }
 };
+
+void savePicture(QWidget* widget, const QString& name) {
+    QDir().mkpath(SETTINGS_GALLERY_DIR);
+    QVERIFY(widget->grab().toImage().save(QStringLiteral(SETTINGS_GALLERY_DIR "/%1.png").arg(name)));
+}
 
 } // namespace
 
@@ -137,6 +149,181 @@ private slots:
         QVERIFY(rig.permissions.showOnboarding());
     }
 
+    // Exactly one tier card is marked; a click writes even on the marked card; an unknown tier marks none.
+    void tierCards() {
+        PageRig rig;
+        rig.makePage();
+        auto cards = rig.page->findChild<ModelSettingsCard*>()->optionCards();
+        QCOMPARE(cards.size(), 3);
+        const auto marked = [&] {
+            QStringList values;
+            for (ModelOptionCard* card : cards)
+                if (card->isSelected())
+                    values << card->value();
+            return values;
+        };
+        const QString stored = rig.promptSettings.settings().transcriptionModel;
+        QCOMPARE(marked(), QStringList{stored});
+
+        QSignalSpy writes(&rig.promptSettings, &PromptSettingsStore::settingsChanged);
+        int callbacks = 0;
+        rig.promptSettings.onChange = [&callbacks] { ++callbacks; };
+        ModelOptionCard* selected = *std::find_if(cards.begin(), cards.end(),
+                                                  [](ModelOptionCard* card) { return card->isSelected(); });
+        QTest::mouseClick(selected, Qt::LeftButton);
+        QCOMPARE(writes.count(), 1);
+        QCOMPARE(callbacks, 1);
+
+        QTest::mouseClick(cards.at(2), Qt::LeftButton, {}, QPoint(cards.at(2)->width() - 5, 5));
+        QCOMPARE(rig.promptSettings.settings().transcriptionModel, QStringLiteral("keystoner"));
+        QCOMPARE(marked(), QStringList{"keystoner"});
+
+        PromptSettings settings = rig.promptSettings.settings();
+        settings.transcriptionModel = QStringLiteral("retired-tier");
+        rig.promptSettings.setSettings(settings);
+        QVERIFY(marked().isEmpty());
+    }
+
+    // "Edit" loads the stored prompt as stored; Clear, Cancel and Save do what they say and nothing more.
+    void customPromptEditor_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<QString>("storedAfter");
+        QTest::addColumn<QString>("draftAfter");
+        QTest::addColumn<bool>("openAfter");
+        const QString prompt = QStringLiteral("  Use bullet points.\n");
+        QTest::newRow("save trims") << "" << "  Keep it short.  \n\n" << QStringList{"Save"} << "Keep it short."
+                                    << "  Keep it short.  \n\n" << false;
+        QTest::newRow("blank saves empty") << prompt << " \n \t" << QStringList{"Save"} << ""
+                                           << " \n \t" << false;
+        QTest::newRow("cancel keeps draft") << prompt << "Draft" << QStringList{"Cancel"} << prompt << "Draft"
+                                            << false;
+        QTest::newRow("clear then cancel") << prompt << QString() << QStringList{"Clear", "Cancel"} << prompt
+                                           << "" << false;
+        QTest::newRow("clear stays open") << prompt << QString() << QStringList{"Clear"} << prompt << ""
+                                          << true;
+        QTest::newRow("clear then save") << prompt << QString() << QStringList{"Clear", "Save"} << "" << ""
+                                         << false;
+    }
+    void customPromptEditor() {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, buttons);
+        QFETCH(QString, storedAfter);
+        QFETCH(QString, draftAfter);
+        QFETCH(bool, openAfter);
+        PageRig rig;
+        PromptSettings settings = rig.promptSettings.settings();
+        settings.customPrompt = stored;
+        rig.promptSettings.setSettings(settings);
+        rig.state.setCustomPromptDraft(QStringLiteral("left over from last time"));
+        rig.makePage();
+        QCOMPARE(rig.row("Custom system prompt")->subtitle(), SettingsRules::customPromptSummary(stored));
+
+        QTest::mouseClick(rig.child<QAbstractButton>("editCustomPromptButton"), Qt::LeftButton);
+        QVERIFY(rig.state.showCustomPromptEditor());
+        QCOMPARE(rig.state.customPromptDraft(), stored);
+        std::unique_ptr<QWidget> sheet(makeCustomPromptSheet(rig.state, rig.promptSettings));
+        auto* editor = sheet->findChild<QPlainTextEdit*>("customPromptEditor");
+        QCOMPARE(editor->toPlainText(), stored);
+        if (!typed.isNull())
+            editor->setPlainText(typed);
+        for (const QString& button : buttons)
+            QTest::mouseClick(sheet->findChild<QAbstractButton*>("customPrompt" + button + "Button"),
+                              Qt::LeftButton);
+        QCOMPARE(rig.promptSettings.settings().customPrompt, storedAfter);
+        QCOMPARE(rig.state.customPromptDraft(), draftAfter);
+        QCOMPARE(editor->toPlainText(), draftAfter);
+        QCOMPARE(rig.state.showCustomPromptEditor(), openAfter);
+        QCOMPARE(rig.row("Custom system prompt")->subtitle(), SettingsRules::customPromptSummary(storedAfter));
+    }
+
+    // E-mail formatting is shown on while it is not disabled, and written inverted both ways.
+    void emailFormattingInverted() {
+        PageRig rig;
+        rig.appSettings.setDisableEmailFormatting(false);
+        rig.makePage();
+        auto* toggle = rig.child<QCheckBox>("Email Formatting");
+        QVERIFY(toggle->isChecked());
+        toggle->click();
+        QCOMPARE(rig.appSettings.disableEmailFormatting(), true);
+        QVERIFY(!toggle->isChecked());
+        toggle->click();
+        QCOMPARE(rig.appSettings.disableEmailFormatting(), false);
+        rig.appSettings.setDisableEmailFormatting(true); // a change from elsewhere shows at once
+        QVERIFY(!toggle->isChecked());
+    }
+
+    // An unknown stored style selects no segment, shows the Off sentence and is not rewritten until picked.
+    void verbatimSegments() {
+        PageRig rig;
+        rig.appSettings.setVerbatimModeStyle(QStringLiteral("literal"));
+        QSignalSpy writes(&rig.appSettings, &AppSettings::verbatimModeStyleChanged);
+        rig.makePage();
+        SettingsRow* row = rig.row("Verbatim Mode");
+        for (const char* style : {"off", "assisted", "strict"})
+            QVERIFY(!rig.child<QAbstractButton>(style)->isChecked());
+        QCOMPARE(row->subtitle(), SettingsRules::verbatimSubtitle("off"));
+        QCOMPARE(writes.count(), 0);
+        QCOMPARE(rig.child<QWidget>("verbatimSegments")->width(), 200);
+
+        QTest::mouseClick(rig.child<QAbstractButton>("strict"), Qt::LeftButton);
+        QCOMPARE(rig.appSettings.verbatimModeStyle(), QStringLiteral("strict"));
+        QCOMPARE(row->subtitle(), SettingsRules::verbatimSubtitle("strict"));
+        QVERIFY(rig.child<QAbstractButton>("strict")->isChecked());
+        QVERIFY(!rig.child<QAbstractButton>("off")->isChecked());
+    }
+
+    // "Reset Settings" only asks; the version line shows the build's version.
+    void resetAndVersion() {
+        PageRig rig;
+        rig.pageServices.shortVersion = QStringLiteral("1.4.2");
+        rig.pageServices.buildNumber = QStringLiteral("57");
+        rig.appSettings.setAutoSpaceEnabled(false);
+        rig.makePage();
+        QCOMPARE(rig.child<QLabel>("versionLine")->text(), QStringLiteral("Version 1.4.2 (57)"));
+        QTest::mouseClick(rig.child<QAbstractButton>("resetSettingsButton"), Qt::LeftButton);
+        QVERIFY(rig.state.showResetConfirmation());
+        QCOMPARE(rig.appSettings.autoSpaceEnabled(), false);
+    }
+
+    // The open help hangs below its row, above the later rows, and lets clicks through to their controls.
+    void helpBubble() {
+        PageRig rig;
+        rig.makePage({900, 2600});
+        QCoreApplication::processEvents();
+        QWidget* bubble = rig.page->helpBubble();
+        QVERIFY(!bubble->isVisible());
+        // A row without help shows no bubble even when its id is the open one.
+        rig.state.setActiveSettingsHelpID(QStringLiteral("Auto-add space"));
+        QVERIFY(!bubble->isVisible());
+
+        SettingsRow* owner = rig.row("Email Formatting");
+        QTest::mouseMove(owner->helpIcon());
+        QTRY_COMPARE(rig.state.activeSettingsHelpID(), std::optional<QString>("Email Formatting"));
+        QVERIFY(bubble->isVisible());
+        QCOMPARE(rig.page->findChild<QLabel*>("helpBubbleText")->text(), *owner->helpText());
+        const QRect below = bubble->geometry();
+        QVERIFY(below.center().y() > owner->mapTo(rig.page.get(), QPoint(0, owner->height())).y());
+
+        // The next row's toggle lies under the bubble; a click there reaches it.
+        auto* toggle = rig.child<QCheckBox>("Mute audio while dictating");
+        const QPoint toggleCentre = toggle->mapTo(rig.page.get(), toggle->rect().center());
+        bubble->move(toggleCentre - QPoint(bubble->width() / 2, bubble->height() / 2));
+        QVERIFY(bubble->geometry().contains(toggleCentre));
+        const bool before = rig.appSettings.autoPauseMedia();
+        QWindow* window = rig.page->windowHandle();
+        QTest::mouseClick(window, Qt::LeftButton, {}, rig.page->mapTo(rig.page->window(), toggleCentre));
+        QTRY_COMPARE(rig.appSettings.autoPauseMedia(), !before);
+
+        QTest::mouseMove(rig.row("Verbatim Mode")->helpIcon());
+        QTRY_COMPARE(rig.state.activeSettingsHelpID(), std::optional<QString>("Verbatim Mode"));
+        QCOMPARE(rig.page->findChild<QLabel*>("helpBubbleText")->text(), *rig.row("Verbatim Mode")->helpText());
+        rig.state.setActiveSettingsHelpID(std::nullopt);
+        QVERIFY(!bubble->isVisible());
+    }
+
     // The control sits beside the text in a wide page and below it in a narrow one; PNGs of both for people.
     void rowArrangementAndPictures() {
         PageRig rig;
@@ -144,13 +331,26 @@ private slots:
              {std::tuple{900, SettingsRules::RowArrangement::Horizontal, "settings-wide"},
               std::tuple{360, SettingsRules::RowArrangement::Stacked, "settings-narrow"}}) {
             rig.makePage({width, 900});
-            QCoreApplication::processEvents();
+            QTest::qWait(50);
+            // As the scroll area shows it: the page as tall as its width needs.
+            QVERIFY(rig.page->hasHeightForWidth());
+            rig.page->resize(width, rig.page->heightForWidth(width));
+            QTest::qWait(50);
             auto* row = rig.page->findChild<SettingsRow*>(QStringLiteral("Microphone"));
             QCOMPARE(row->arrangement(), arrangement);
-            const QImage image = rig.page->grab().toImage();
-            QDir().mkpath(SETTINGS_GALLERY_DIR);
-            QVERIFY(image.save(QStringLiteral(SETTINGS_GALLERY_DIR "/%1.png").arg(name)));
+            savePicture(rig.page.get(), name);
         }
+        rig.makePage({900, 2600});
+        QCoreApplication::processEvents();
+        rig.state.setActiveSettingsHelpID(QStringLiteral("Custom system prompt"));
+        savePicture(rig.page.get(), "settings-help-open");
+        PromptSettings settings = rig.promptSettings.settings();
+        settings.customPrompt = QStringLiteral("Use British spelling.\nKeep paragraphs short.");
+        rig.promptSettings.setSettings(settings);
+        rig.state.setCustomPromptDraft(settings.customPrompt);
+        std::unique_ptr<QWidget> sheet(makeCustomPromptSheet(rig.state, rig.promptSettings));
+        sheet->show();
+        savePicture(sheet.get(), "settings-prompt-sheet");
     }
 };
 

@@ -161,6 +161,44 @@ private slots:
         QCOMPARE(customPromptSummary(prompt), summary);
         QCOMPARE(promptToSave(prompt), saved);
     }
+
+    void verbatimSubtitles_data() {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<QString>("subtitle");
+        const QString off = QStringLiteral("Off: standard smart formatting applied after transcription.");
+        QTest::newRow("off") << "off" << off;
+        QTest::newRow("assisted") << "assisted"
+                                  << "Assisted: stays literal while the model auto-formats punctuation.";
+        QTest::newRow("strict") << "strict" << "Strict: speak punctuation commands for full manual control.";
+        QTest::newRow("unknown") << "literal" << off;
+        QTest::newRow("case differs") << "Strict" << off;
+        QTest::newRow("empty") << "" << off;
+    }
+    void verbatimSubtitles() {
+        QFETCH(QString, style);
+        QFETCH(QString, subtitle);
+        QCOMPARE(verbatimSubtitle(style), subtitle);
+    }
+
+    void versionLine_data() {
+        QTest::addColumn<OptionalText>("shortVersion");
+        QTest::addColumn<OptionalText>("build");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("both") << OptionalText("1.4.2") << OptionalText("57")
+                              << "Version 1.4.2 (57)";
+        QTest::newRow("no build") << OptionalText("1.4.2") << OptionalText()
+                                  << "Version 1.4.2 (Unknown)";
+        QTest::newRow("empty version") << OptionalText("") << OptionalText("57")
+                                       << "Version Unknown (57)";
+        QTest::newRow("neither") << OptionalText() << OptionalText()
+                                 << "Version Unknown (Unknown)";
+    }
+    void versionLine() {
+        QFETCH(OptionalText, shortVersion);
+        QFETCH(OptionalText, build);
+        QFETCH(QString, line);
+        QCOMPARE(appVersionDisplay(shortVersion, build), line);
+    }
 };
 
 QTEST_GUILESS_MAIN(SettingsRulesTest)
