@@ -16,8 +16,8 @@ using namespace DashboardPalette;
 TutorialsPage::TutorialsPage(DashboardState& state, const DashboardServices& services, QWidget* parent)
     : TutorialsPage(state, services.loadTutorials, services.openURL, parent) {}
 
-TutorialsPage::TutorialsPage(DashboardState& state, TutorialsLoader::Fetch fetch, TutorialsLoader::Opener open,
-                             QWidget* parent)
+TutorialsPage::TutorialsPage(DashboardState& state, TutorialsLoader::Fetch fetch,
+                             TutorialsLoader::Opener open, QWidget* parent)
     : QWidget(parent), m_state(state),
       m_loader(new TutorialsLoader(state, std::move(fetch), std::move(open), this)) {
     setObjectName(QStringLiteral("tutorialsPage"));

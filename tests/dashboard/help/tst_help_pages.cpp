@@ -53,7 +53,9 @@ struct TutorialsRig {
         return page->findChild<QLabel*>(QStringLiteral("tutorialsEmpty"))->isVisibleTo(page.get());
     }
     QStringList titles() const { return labelTexts(*page, QStringLiteral("tutorialTitle")); }
-    qsizetype dividers() const { return visibleChildren<QFrame>(*page, QStringLiteral("tutorialDivider")).size(); }
+    qsizetype dividers() const {
+        return visibleChildren<QFrame>(*page, QStringLiteral("tutorialDivider")).size();
+    }
     void reload() const {
         page->findChild<QPushButton*>(QStringLiteral("tutorialsReloadButton"))->click();
         QCoreApplication::processEvents();
@@ -126,12 +128,12 @@ private slots:
                 everything << tip.title << tip.body;
             }
         }
-        QCOMPARE(titles, (QStringList{"How Quillvane works", "1. Standard dictation", "2. AI Mode",
-                                      "3. Typing Mode", "4. Dictionary", "5. Snippets", "6. Style and formatting",
-                                      "7. Permissions", "Which mode should you use?", "Use Dictation when...",
-                                      "Use AI Mode when...", "Use Typing Mode when...", "Best setup tips",
-                                      "Choose the right model", "Keep your Knowledge Base current",
-                                      "Tune shortcuts early"}));
+        QCOMPARE(titles,
+                 (QStringList{"How Quillvane works", "1. Standard dictation", "2. AI Mode", "3. Typing Mode",
+                              "4. Dictionary", "5. Snippets", "6. Style and formatting", "7. Permissions",
+                              "Which mode should you use?", "Use Dictation when...", "Use AI Mode when...",
+                              "Use Typing Mode when...", "Best setup tips", "Choose the right model",
+                              "Keep your Knowledge Base current", "Tune shortcuts early"}));
         QCOMPARE(cards[1].body, QStringLiteral("Most people only need three workflows day to day."));
         for (const QString& text : std::as_const(everything)) {
             for (const char* foreign : {"macOS", "Fn", "Safari", "System Settings", "Control", "\u2026"}) {
@@ -139,9 +141,10 @@ private slots:
             }
         }
         const QString shortcuts = cards[2].tips[2].body;
-        QCOMPARE(shortcuts, QStringLiteral("Your default dictation shortcut is Right Ctrl and AI Mode uses Ctrl + "
-                                           "Right Ctrl. If those conflict with your workflow, change them in "
-                                           "Settings."));
+        QCOMPARE(shortcuts,
+                 QStringLiteral("Your default dictation shortcut is Right Ctrl and AI Mode uses Ctrl + "
+                                "Right Ctrl. If those conflict with your workflow, change them in "
+                                "Settings."));
         QVERIFY(shortcuts.contains(AppSettings::defaultHotkey().displayString() + " and AI Mode uses " +
                                    AppSettings::defaultSmartEditHotkey().displayString() + "."));
         const QString permissions = cards[0].tips[6].body;
@@ -180,8 +183,10 @@ private slots:
         QTest::addColumn<QString>("logLine");
         QTest::newRow("none") << 0 << QString() << "No tutorials configured."
                               << "INFO Loaded tutorials count=0";
-        QTest::newRow("one") << 1 << QString() << "Loaded 1 tutorials." << "INFO Loaded tutorials count=1";
-        QTest::newRow("three") << 3 << QString() << "Loaded 3 tutorials." << "INFO Loaded tutorials count=3";
+        QTest::newRow("one") << 1 << QString() << "Loaded 1 tutorials."
+                             << "INFO Loaded tutorials count=1";
+        QTest::newRow("three") << 3 << QString() << "Loaded 3 tutorials."
+                               << "INFO Loaded tutorials count=3";
         QTest::newRow("http error") << -1 << "http" << TutorialsRules::kFallbackStatus
                                     << "ERROR Failed to load tutorials: Backend error 500: boom";
         QTest::newRow("transport error") << -1 << "transport" << TutorialsRules::kFallbackStatus
@@ -362,9 +367,12 @@ private slots:
     void watchOpensOnlyWebLinks_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("opened"); // empty: not opened
-        QTest::newRow("https") << "https://example.com/watch?v=abc" << "https://example.com/watch?v=abc";
-        QTest::newRow("http with port") << "http://127.0.0.1:8080/t" << "http://127.0.0.1:8080/t";
-        QTest::newRow("upper-case scheme") << "HTTPS://Example.com/Path" << "https://example.com/Path";
+        QTest::newRow("https") << "https://example.com/watch?v=abc"
+                               << "https://example.com/watch?v=abc";
+        QTest::newRow("http with port") << "http://127.0.0.1:8080/t"
+                                        << "http://127.0.0.1:8080/t";
+        QTest::newRow("upper-case scheme") << "HTTPS://Example.com/Path"
+                                           << "https://example.com/Path";
         QTest::newRow("file") << "file:///etc/passwd" << QString();
         QTest::newRow("file with host") << "file://localhost/etc/passwd" << QString();
         QTest::newRow("javascript") << "javascript:alert(1)" << QString();
@@ -382,7 +390,8 @@ private slots:
         QFETCH(QString, opened);
         TutorialsRig rig;
         const TutorialItemDTO first = tutorial(QStringLiteral("a"));
-        const TutorialItemDTO second{QStringLiteral("b"), QStringLiteral("Title b"), QStringLiteral("About b"), url};
+        const TutorialItemDTO second{QStringLiteral("b"), QStringLiteral("Title b"),
+                                     QStringLiteral("About b"), url};
         rig.state->setTutorials({first, second});
         rig.make();
         rig.show();
@@ -408,23 +417,33 @@ private slots:
         rig.make([&client] { return client.getTutorials(); });
         rig.show();
         QTRY_COMPARE(rig.status(), QStringLiteral("Loaded 3 tutorials."));
-        QCOMPARE(rig.titles(), (QStringList{"Your first dictation", "Writing e-mails", "Snippets and dictionary"}));
-        QCOMPARE(rig.state->tutorials().first().url, QStringLiteral("https://example.invalid/tutorials/first-dictation"));
+        QCOMPARE(rig.titles(),
+                 (QStringList{"Your first dictation", "Writing e-mails", "Snippets and dictionary"}));
+        QCOMPARE(rig.state->tutorials().first().url,
+                 QStringLiteral("https://example.invalid/tutorials/first-dictation"));
         QCOMPARE(rig.dividers(), 2);
 
         backend.scriptNext("/api/tutorials", {503, "maintenance", "text/plain"});
         rig.reload();
         QTRY_COMPARE(rig.status(), TutorialsRules::kFallbackStatus);
         QVERIFY(rig.titles().isEmpty());
-        QCOMPARE(TutorialsRig::loadLines(), (QStringList{"INFO Loaded tutorials count=3",
-                                                         "ERROR Failed to load tutorials: Backend error 503: maintenance"}));
+        QCOMPARE(TutorialsRig::loadLines(),
+                 (QStringList{"INFO Loaded tutorials count=3",
+                              "ERROR Failed to load tutorials: Backend error 503: maintenance"}));
         QCOMPARE(backend.received().size(), 2u);
     }
 
-    // Pictures for people: the guide, and the tutorials page with three rows.
+    // Pictures for people: the guide, the tutorials page after a failed load, and with three rows.
     void pictures() {
         GuidePage guide;
         savePicture(guide, QStringLiteral("guide"));
+
+        {
+            TutorialsRig failed; // no backend: the shown page's load fails at once
+            failed.make(TutorialsLoader::Fetch{});
+            savePicture(*failed.page, QStringLiteral("tutorials-fallback"));
+            QCOMPARE(failed.status(), TutorialsRules::kFallbackStatus);
+        }
 
         TutorialsRig rig;
         rig.state->setTutorials(
@@ -434,7 +453,8 @@ private slots:
              TutorialItemDTO{"ai", "Rewrite with AI Mode",
                              "Select a paragraph, hold the AI Mode shortcut and say how it should change.",
                              "https://example.invalid/ai"},
-             TutorialItemDTO{"kb", "Snippets and dictionary", "Teach Quillvane your own phrases and spellings.",
+             TutorialItemDTO{"kb", "Snippets and dictionary",
+                             "Teach Quillvane your own phrases and spellings.",
                              "https://example.invalid/kb"}});
         rig.state->setTutorialsStatusText(QStringLiteral("Loaded 3 tutorials."));
         rig.make();

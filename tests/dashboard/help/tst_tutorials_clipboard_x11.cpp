@@ -49,9 +49,11 @@ private slots:
         QFETCH(int, chars);
         RuntimeLogCapture log;
         DashboardState state;
-        state.setTutorials({TutorialItemDTO{QStringLiteral("k"), QStringLiteral("Title"), QStringLiteral("About"), url}});
+        state.setTutorials(
+            {TutorialItemDTO{QStringLiteral("k"), QStringLiteral("Title"), QStringLiteral("About"), url}});
         QList<QUrl> opened;
-        TutorialsPage page(state, TutorialsLoader::Fetch{}, [&opened](const QUrl& link) { opened.append(link); });
+        TutorialsPage page(state, TutorialsLoader::Fetch{},
+                           [&opened](const QUrl& link) { opened.append(link); });
         page.show();
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
         visibleChildren<QPushButton>(page, QStringLiteral("tutorialCopyButton")).at(0)->click();
