@@ -7,6 +7,7 @@
 #include "DashboardSheets.h"
 #include "DashboardSidebar.h"
 #include "DictationCoordinator.h"
+#include "GuidePage.h"
 #include "HomePage.h"
 #include "KnowledgePage.h"
 #include "NotesPage.h"
@@ -14,6 +15,7 @@
 #include "PresentationHost.h"
 #include "PromptSettingsStore.h"
 #include "SettingsPage.h"
+#include "TutorialsPage.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -95,6 +97,8 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
                           *new CoordinatorVoiceNoteControl(m_services.dictationCoordinator, this), m_state),
             false);
     setPage(AppSection::Settings, new SettingsPage(m_state, m_services), true);
+    setPage(AppSection::Guide, new GuidePage(), true);
+    setPage(AppSection::Tutorials, new TutorialsPage(m_state, m_services), true);
     m_host = new PresentationHost(this);
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardView::syncSection);
     connect(&m_state, &DashboardState::captureIntentChanged, this, &DashboardView::syncCapture);

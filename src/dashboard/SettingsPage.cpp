@@ -3,6 +3,7 @@
 #include "AppLogger.h"
 #include "AppSettings.h"
 #include "AudioInputDeviceStore.h"
+#include "DashboardLook.h"
 #include "DashboardState.h"
 #include "PageBits.h"
 #include "PermissionsCoordinator.h"
@@ -32,8 +33,8 @@ QWidget* settingsSectionHeader(const QString& title, const QString& body) {
     auto* layout = new QVBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    layout->addWidget(PageBits::label(title, PageBits::font(17, QFont::DemiBold), PageBits::titleColor));
-    QLabel* text = PageBits::label(body, PageBits::font(13), PageBits::mutedColor);
+    layout->addWidget(makeLabel(title, DashboardFonts::rounded(17, QFont::DemiBold), DashboardPalette::titleColor()));
+    QLabel* text = makeLabel(body, DashboardFonts::font(13), DashboardPalette::mutedColor());
     text->setWordWrap(true);
     layout->addWidget(text);
     return header;
@@ -41,9 +42,9 @@ QWidget* settingsSectionHeader(const QString& title, const QString& body) {
 
 QFrame* settingsGroupCard(const QString& objectName, const QString& title, const QString& body,
                           QVBoxLayout*& stack) {
-    QFrame* card = PageBits::card(objectName);
-    stack = new QVBoxLayout(card);
-    stack->setContentsMargins(20, 20, 20, 20);
+    auto* card = new SurfaceCard;
+    card->setObjectName(objectName);
+    stack = card->contentLayout();
     stack->setSpacing(16);
     stack->addWidget(settingsSectionHeader(title, body));
     return card;
@@ -242,14 +243,12 @@ SettingsPage::SettingsPage(DashboardState& state, DashboardServices services, QW
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(28, 42, 28, 28);
     stack->setSpacing(20);
-    QLabel* header =
-        PageBits::label(QStringLiteral("Settings"), PageBits::font(28, QFont::Bold), PageBits::titleColor);
+    auto* header = new PageHeader(QStringLiteral("Settings"), nullptr);
     header->setObjectName(QStringLiteral("settingsHeader"));
     stack->addWidget(header);
-    stack->addWidget(
-        settingsSectionHeader(QStringLiteral("Tune Quillvane to the way you work"),
-                      QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
-                                     "behavior.")));
+    stack->addWidget(new SectionIntro(QStringLiteral("Tune Quillvane to the way you work"),
+                                      QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
+                                                     "behavior.")));
     stack->addWidget(inputAndLanguageCard());
     stack->addWidget(new ModelSettingsCard(m_state, m_services));
     stack->addWidget(new ShortcutSettingsCard(m_state, m_services));

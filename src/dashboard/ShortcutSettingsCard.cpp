@@ -21,20 +21,15 @@
 using namespace ShortcutSettingsRules;
 using Intent = DashboardHotkeyCaptureIntent;
 
-
 ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)
     : QFrame(parent), m_state(state), m_services(services) {
     setObjectName(QStringLiteral("shortcutsCard"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    QFrame* surface = PageBits::card(QStringLiteral("shortcutsCardSurface"));
-    outer->addWidget(surface);
-    auto* stack = new QVBoxLayout(surface);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(16);
-
-    stack->addWidget(settingsSectionHeader(QStringLiteral("Shortcuts & Triggers"),
-                                           QStringLiteral("Set the keyboard and mouse controls you use day to day.")));
+    QVBoxLayout* stack = nullptr;
+    outer->addWidget(settingsGroupCard(QStringLiteral("shortcutsCardSurface"), QStringLiteral("Shortcuts & Triggers"),
+                                       QStringLiteral("Set the keyboard and mouse controls you use day to day."),
+                                       stack));
 
     m_dictationRow =
         new SettingsRow(m_state, QStringLiteral("Dictation Shortcut"), QString(),
