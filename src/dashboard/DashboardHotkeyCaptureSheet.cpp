@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -147,8 +148,12 @@ void DashboardHotkeyCaptureSheet::hideEvent(QHideEvent* event) {
 }
 
 void DashboardHotkeyCaptureSheet::paintEvent(QPaintEvent*) {
+    // White, with the corners of the panel the window's presentations are shown on.
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), 14, 14);
+    painter.fillPath(path, Qt::white);
 }
 
 bool DashboardHotkeyCaptureSheet::eventFilter(QObject* watched, QEvent* event) {
