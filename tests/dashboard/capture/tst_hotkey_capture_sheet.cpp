@@ -99,6 +99,13 @@ Q_DECLARE_METATYPE(Definition)
 class TestHotkeyCaptureSheet : public QObject {
     Q_OBJECT
 
+    // Pictures for people to look at.
+    static void savePicture(QWidget* widget, const QString& name) {
+        QCoreApplication::processEvents();
+        QDir().mkpath(QStringLiteral(CAPTURE_GALLERY_DIR));
+        QVERIFY(widget->grab().toImage().save(QStringLiteral(CAPTURE_GALLERY_DIR "/%1.png").arg(name)));
+    }
+
 private slots:
     // The keys are sent to another window: the sheet hears the whole application. `at` is the step whose
     // key saves the shortcut (-1: nothing saved, the sheet still capturing with `status`).
@@ -238,12 +245,10 @@ private slots:
         QCOMPARE(texts, (QStringList{QStringLiteral("Capture Typing Mode Shortcut"), QStringLiteral("Current shortcut"),
                                      QStringLiteral("Alt + Ctrl + Space"), QStringLiteral("How capture works"),
                                      HotkeyCaptureMachine::initialStatusText}));
+        savePicture(rig.sheet.get(), QStringLiteral("capture-sheet"));
         send(&rig.field, P(superL));
         QCOMPARE(rig.sheet->statusText(), QStringLiteral("Release the keys to save Super."));
-
-        const QImage image = rig.sheet->grab().toImage();
-        QDir().mkpath(QStringLiteral(CAPTURE_GALLERY_DIR));
-        QVERIFY(image.save(QStringLiteral(CAPTURE_GALLERY_DIR "/capture-sheet.png")));
+        savePicture(rig.sheet.get(), QStringLiteral("capture-sheet-chord"));
     }
 
     // The sheet as the dashboard window presents it while a capture intent is set.
@@ -285,6 +290,7 @@ private slots:
                  DashboardHotkeyCaptureIntents::sheetTitle(intent));
         QCOMPARE(sheet->findChild<QLabel*>(QStringLiteral("captureCurrentShortcut"))->text(),
                  before.displayString());
+        savePicture(&view, QStringLiteral("capture-in-dashboard-") + QTest::currentDataTag());
 
         for (const Step& step : steps) {
             send(view.presentations().currentContent() ? view.presentations().currentContent() : &view, step);

@@ -4,6 +4,7 @@
 
 #include "DashboardHotkeyCaptureSheet.h"
 
+#include <QShortcut>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -73,6 +74,10 @@ private slots:
             QStringLiteral("Capture AI Mode Shortcut"), HotkeyDefinition{id, 0, 0x1000, true, true},
             [&] { ++cancels; }, [&](const HotkeyDefinition& captured) { captures << captured; });
         layout->addWidget(sheet);
+        // A shortcut of the window does not fire while the sheet captures: the key is the capture's.
+        QShortcut windowShortcut(QKeySequence(Qt::Key_F5), &window);
+        int shortcutsFired = 0;
+        connect(&windowShortcut, &QShortcut::activated, this, [&] { ++shortcutsFired; });
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -85,6 +90,7 @@ private slots:
         QTRY_COMPARE(captures.size(), 1);
         QCOMPARE(captures.first(), *saved);
         QCOMPARE(cancels, 0);
+        QCOMPARE(shortcutsFired, 0);
         QVERIFY(!sheet->isCapturing());
     }
 
