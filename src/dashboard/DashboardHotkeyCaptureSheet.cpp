@@ -169,6 +169,15 @@ bool DashboardHotkeyCaptureSheet::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyRelease:
         handleKey(event->type(), *static_cast<QKeyEvent*>(event));
         return true;
+    case QEvent::ApplicationStateChange:
+        // Keys released while another application has the keyboard never reach us: what was held is
+        // unknown, so the capture starts over.
+        if (static_cast<QApplicationStateChangeEvent*>(event)->applicationState() != Qt::ApplicationActive) {
+            m_heldModifiers.clear();
+            m_machine.startOver();
+            m_status->setText(m_machine.statusText());
+        }
+        return QWidget::eventFilter(watched, event);
     default:
         return QWidget::eventFilter(watched, event);
     }

@@ -32,6 +32,11 @@ void HotkeyCaptureMachine::reset() {
     m_lastCaptureModifierCount = 0;
 }
 
+void HotkeyCaptureMachine::startOver() {
+    reset();
+    m_statusText = initialStatusText;
+}
+
 HotkeyCaptureMachine::Outcome HotkeyCaptureMachine::finish(Outcome outcome) {
     reset();
     return outcome;

@@ -32,6 +32,9 @@ public:
 
     // Drops the pending chord and the modifier count (what closing the sheet does).
     void reset();
+    // Drops the pending chord and the count and shows the first guidance again: the keys held so far
+    // were released where the capture could not see it.
+    void startOver();
 
     const HotkeyDefinition& currentHotkey() const { return m_currentHotkey; }
     const QString& statusText() const { return m_statusText; }

@@ -234,6 +234,22 @@ private slots:
         QCOMPARE(rig.captures, QList<HotkeyDefinition>{HotkeyDefinition({id, 0, CarbonModifier::Option, false, true})});
     }
 
+    // Keys held when the application loses the keyboard are forgotten: their releases go elsewhere.
+    void leavingTheApplicationStartsOver() {
+        SheetRig rig;
+        send(&rig.field, P(superL));
+        send(&rig.field, P(altL));
+        QApplicationStateChangeEvent away(Qt::ApplicationInactive);
+        QCoreApplication::sendEvent(qApp, &away);
+        QCOMPARE(rig.sheet->statusText(), HotkeyCaptureMachine::initialStatusText);
+        QVERIFY(rig.sheet->isCapturing());
+        QApplicationStateChangeEvent back(Qt::ApplicationActive);
+        QCoreApplication::sendEvent(qApp, &back);
+        send(&rig.field, P(ctrlL));
+        send(&rig.field, R(ctrlL));
+        QCOMPARE(rig.captures, QList<HotkeyDefinition>{HotkeyDefinition({id, 0, CarbonModifier::Control, false, true})});
+    }
+
     void content() {
         SheetRig rig;
         QCOMPARE(rig.sheet->width(), 520);
