@@ -24,8 +24,8 @@ inline QString rawValue(DashboardHotkeyCaptureIntent intent) {
 
 // The intent whose raw value is exactly `text`; nothing for any other text.
 inline std::optional<DashboardHotkeyCaptureIntent> fromRawValue(const QString& text) {
-    for (const auto intent : {DashboardHotkeyCaptureIntent::Dictation, DashboardHotkeyCaptureIntent::SmartEdit,
-                              DashboardHotkeyCaptureIntent::Vdi}) {
+    for (const auto intent : {DashboardHotkeyCaptureIntent::Dictation,
+                              DashboardHotkeyCaptureIntent::SmartEdit, DashboardHotkeyCaptureIntent::Vdi}) {
         if (rawValue(intent) == text) {
             return intent;
         }

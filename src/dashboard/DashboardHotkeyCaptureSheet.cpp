@@ -45,10 +45,9 @@ QVBoxLayout* stack(QBoxLayout* into, int spacing) {
 
 } // namespace
 
-DashboardHotkeyCaptureSheet::DashboardHotkeyCaptureSheet(const QString& title, const HotkeyDefinition& currentHotkey,
-                                                         std::function<void()> onCancel,
-                                                         std::function<void(const HotkeyDefinition&)> onCapture,
-                                                         QWidget* parent)
+DashboardHotkeyCaptureSheet::DashboardHotkeyCaptureSheet(
+    const QString& title, const HotkeyDefinition& currentHotkey, std::function<void()> onCancel,
+    std::function<void(const HotkeyDefinition&)> onCapture, QWidget* parent)
     : QWidget(parent), m_onCancel(std::move(onCancel)), m_onCapture(std::move(onCapture)),
       m_machine(currentHotkey) {
     setObjectName(QStringLiteral("hotkeyCaptureSheet"));
@@ -68,7 +67,8 @@ DashboardHotkeyCaptureSheet::DashboardHotkeyCaptureSheet(const QString& title, c
     auto* box = new RoundedBackground(10, black(0.05), {}, this);
     auto* boxLayout = new QVBoxLayout(box);
     boxLayout->setContentsMargins(12, 10, 12, 10);
-    QLabel* keys = makeLabel(currentHotkey.displayString(), monospaced(13, QFont::DemiBold), bodyColor(), box);
+    QLabel* keys =
+        makeLabel(currentHotkey.displayString(), monospaced(13, QFont::DemiBold), bodyColor(), box);
     keys->setObjectName(QStringLiteral("captureCurrentShortcut"));
     boxLayout->addWidget(keys);
     current->addWidget(box);
@@ -100,13 +100,14 @@ DashboardHotkeyCaptureSheet::~DashboardHotkeyCaptureSheet() {
 }
 
 DashboardHotkeyCaptureSheet* DashboardHotkeyCaptureSheet::forIntent(DashboardHotkeyCaptureIntent intent,
-                                                                    AppSettings& settings, DashboardState& state,
+                                                                    AppSettings& settings,
+                                                                    DashboardState& state,
                                                                     std::function<void()> close) {
-    return new DashboardHotkeyCaptureSheet(
-        DashboardHotkeyCaptureIntents::sheetTitle(intent), currentHotkey(intent, settings), std::move(close),
-        [intent, &settings, &state](const HotkeyDefinition& captured) {
-            applyCapturedHotkey(captured, intent, settings, state);
-        });
+    return new DashboardHotkeyCaptureSheet(DashboardHotkeyCaptureIntents::sheetTitle(intent),
+                                           currentHotkey(intent, settings), std::move(close),
+                                           [intent, &settings, &state](const HotkeyDefinition& captured) {
+                                               applyCapturedHotkey(captured, intent, settings, state);
+                                           });
 }
 
 QString DashboardHotkeyCaptureSheet::statusText() const {

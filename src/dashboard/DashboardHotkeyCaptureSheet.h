@@ -25,7 +25,8 @@ class DashboardHotkeyCaptureSheet : public QWidget {
 public:
     DashboardHotkeyCaptureSheet(const QString& title, const HotkeyDefinition& currentHotkey,
                                 std::function<void()> onCancel,
-                                std::function<void(const HotkeyDefinition&)> onCapture, QWidget* parent = nullptr);
+                                std::function<void(const HotkeyDefinition&)> onCapture,
+                                QWidget* parent = nullptr);
     ~DashboardHotkeyCaptureSheet() override;
 
     // The sheet for an intent: its title, the intent's stored shortcut; a cancel runs `close`, a capture

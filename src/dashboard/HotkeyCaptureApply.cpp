@@ -46,8 +46,9 @@ void applyCapturedHotkey(const HotkeyDefinition& captured, Intent intent, AppSet
     const QString keys = captured.displayString();
     for (const Intent other : otherModes(intent)) {
         if (sameShortcut(captured, currentHotkey(other, settings))) {
-            state.setHotkeyStatusText(QStringLiteral("%1 is already assigned to %2. Choose a different shortcut.")
-                                          .arg(keys, DashboardHotkeyCaptureIntents::modeName(other)));
+            state.setHotkeyStatusText(
+                QStringLiteral("%1 is already assigned to %2. Choose a different shortcut.")
+                    .arg(keys, DashboardHotkeyCaptureIntents::modeName(other)));
             state.setCaptureIntent(std::nullopt);
             return;
         }
@@ -68,7 +69,7 @@ void applyCapturedHotkey(const HotkeyDefinition& captured, Intent intent, AppSet
         settings.setVdiHotkeyEnabled(true);
         break;
     }
-    state.setHotkeyStatusText(
-        QStringLiteral("Updated %1 shortcut to %2.").arg(DashboardHotkeyCaptureIntents::modeName(intent), keys));
+    state.setHotkeyStatusText(QStringLiteral("Updated %1 shortcut to %2.")
+                                  .arg(DashboardHotkeyCaptureIntents::modeName(intent), keys));
     state.setCaptureIntent(std::nullopt);
 }

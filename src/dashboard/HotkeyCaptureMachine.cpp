@@ -16,9 +16,10 @@ const QString HotkeyCaptureMachine::initialStatusText = QStringLiteral(
     "Hold the shortcut you want, then release to save it. Single modifiers except Shift, modifier combos, "
     "Right Ctrl-based shortcuts, and standalone F-keys are supported.");
 
-const QString HotkeyCaptureMachine::unsupportedKeyText = QStringLiteral(
-    "Shortcut must be a supported key or modifier. Single modifiers except Shift, Right Ctrl-based shortcuts, "
-    "and standalone F-keys are allowed.");
+const QString HotkeyCaptureMachine::unsupportedKeyText =
+    QStringLiteral("Shortcut must be a supported key or modifier. Single modifiers except Shift, Right "
+                   "Ctrl-based shortcuts, "
+                   "and standalone F-keys are allowed.");
 
 HotkeyCaptureMachine::HotkeyCaptureMachine(const HotkeyDefinition& currentHotkey)
     : m_currentHotkey(currentHotkey) {}

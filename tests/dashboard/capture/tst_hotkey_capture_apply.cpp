@@ -20,9 +20,9 @@ constexpr std::uint32_t Ctl = CarbonModifier::Control;
 
 // The stored shortcuts of the three modes and the two enable flags.
 struct Stored {
-    HotkeyDefinition dictation{1, 0, 0, true, true};           // Right Ctrl
-    HotkeyDefinition smartEdit{2, 0, Ctl, true, true};         // Ctrl + Right Ctrl
-    HotkeyDefinition vdi{3, 49, Ctl | Opt, false, false};      // Alt + Ctrl + Space
+    HotkeyDefinition dictation{1, 0, 0, true, true};      // Right Ctrl
+    HotkeyDefinition smartEdit{2, 0, Ctl, true, true};    // Ctrl + Right Ctrl
+    HotkeyDefinition vdi{3, 49, Ctl | Opt, false, false}; // Alt + Ctrl + Space
     bool smartEditEnabled = true;
     bool vdiEnabled = false;
 };
@@ -72,9 +72,11 @@ private slots:
             << Intent::SmartEdit << defaults << HotkeyDefinition{2, 0, 0, true, true} << false
             << clash("Right Ctrl", "Dictation");
         QTest::newRow("dictation: AI Mode is checked before Typing Mode")
-            << Intent::Dictation << bothOthersSuperAlt << superAlt << false << clash("Super + Alt", "AI Mode");
+            << Intent::Dictation << bothOthersSuperAlt << superAlt << false
+            << clash("Super + Alt", "AI Mode");
         QTest::newRow("AI Mode: dictation is checked before Typing Mode")
-            << Intent::SmartEdit << bothOthersSuperAlt << superAlt << false << clash("Super + Alt", "Dictation");
+            << Intent::SmartEdit << bothOthersSuperAlt << superAlt << false
+            << clash("Super + Alt", "Dictation");
         QTest::newRow("Typing Mode: dictation is checked before AI Mode")
             << Intent::Vdi << bothOthersSuperAlt << superAlt << false << clash("Super + Alt", "Dictation");
 
@@ -122,7 +124,7 @@ private slots:
 
         Stored after = before;
         if (stores) {
-            (intent == Intent::Dictation ? after.dictation
+            (intent == Intent::Dictation   ? after.dictation
              : intent == Intent::SmartEdit ? after.smartEdit
                                            : after.vdi) = captured;
             after.smartEditEnabled |= intent == Intent::SmartEdit;
@@ -136,7 +138,8 @@ private slots:
 
         // A stored shortcut is written to the settings file and announced to the hot-key registration;
         // the mode's switch is written even when it was already on.
-        const QStringList keys{QStringLiteral("quillvane.hotkey"), QStringLiteral("quillvane.smart_edit_hotkey"),
+        const QStringList keys{QStringLiteral("quillvane.hotkey"),
+                               QStringLiteral("quillvane.smart_edit_hotkey"),
                                QStringLiteral("quillvane.vdi_hotkey")};
         if (stores) {
             QCOMPARE(HotkeyDefinition::fromJsonText(defaults.dataValue(keys[int(intent)]).value_or("")),
@@ -168,9 +171,12 @@ private slots:
         QTest::addColumn<Intent>("intent");
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("title");
-        QTest::newRow("dictation") << Intent::Dictation << "dictation" << "Capture Dictation Shortcut";
-        QTest::newRow("AI Mode") << Intent::SmartEdit << "smartEdit" << "Capture AI Mode Shortcut";
-        QTest::newRow("Typing Mode") << Intent::Vdi << "vdi" << "Capture Typing Mode Shortcut";
+        QTest::newRow("dictation") << Intent::Dictation << "dictation"
+                                   << "Capture Dictation Shortcut";
+        QTest::newRow("AI Mode") << Intent::SmartEdit << "smartEdit"
+                                 << "Capture AI Mode Shortcut";
+        QTest::newRow("Typing Mode") << Intent::Vdi << "vdi"
+                                     << "Capture Typing Mode Shortcut";
     }
     void intentNames() {
         QFETCH(Intent, intent);

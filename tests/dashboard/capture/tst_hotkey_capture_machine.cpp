@@ -88,8 +88,8 @@ private slots:
             << Definition(chord(CarbonModifier::Command | CarbonModifier::Option)) << QString() << none;
         QTest::newRow("pressing a modifier after a partial release replaces the chord")
             << Events{flags(Cmd), flags(Cmd | Opt), flags(Cmd), flags(Cmd | Sft), flags(Sft), flags(0)}
-            << Kind::Captured << Definition(chord(CarbonModifier::Command | CarbonModifier::Shift)) << QString()
-            << none;
+            << Kind::Captured << Definition(chord(CarbonModifier::Command | CarbonModifier::Shift))
+            << QString() << none;
         QTest::newRow("a held chord is announced and pending")
             << Events{flags(Cmd), flags(Cmd | Opt)} << Kind::None << none << pleaseRelease.arg("Super + Alt")
             << Definition(chord(CarbonModifier::Command | CarbonModifier::Option));
@@ -114,8 +114,8 @@ private slots:
         QTest::newRow("a key with command is saved on its press, not the pending chord")
             << Events{flags(Cmd), down(keyS, Cmd | CapsLock)} << Kind::Captured << Definition(key(keyS, C))
             << QString() << none;
-        QTest::newRow("a standalone F-key") << Events{down(keyF1)} << Kind::Captured
-                                            << Definition(key(keyF1, 0)) << QString() << none;
+        QTest::newRow("a standalone F-key")
+            << Events{down(keyF1)} << Kind::Captured << Definition(key(keyF1, 0)) << QString() << none;
         QTest::newRow("a letter without modifiers is refused")
             << Events{down(keyA)} << Kind::None << none << unsupported << none;
         QTest::newRow("a letter with shift only is refused")
@@ -189,7 +189,8 @@ private slots:
         // A release lowers the count and keeps the chord.
         QCOMPARE(machine.handle(flags(Cmd)).kind, Kind::None);
         QCOMPARE(machine.lastCaptureModifierCount(), 1);
-        QCOMPARE(machine.pendingModifierCapture(), Definition(chord(CarbonModifier::Command | CarbonModifier::Shift)));
+        QCOMPARE(machine.pendingModifierCapture(),
+                 Definition(chord(CarbonModifier::Command | CarbonModifier::Shift)));
         QCOMPARE(machine.handle(down(keyForwardDelete, Cmd)).kind, Kind::StatusChanged);
         machine.handle(flags(Cmd | Opt));
         machine.reset();

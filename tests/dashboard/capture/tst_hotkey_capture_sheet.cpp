@@ -119,13 +119,12 @@ private slots:
         const QString initial = HotkeyCaptureMachine::initialStatusText;
 
         QTest::newRow("Super + Alt, saved when the last one is released")
-            << Steps{P(superL), P(altL), R(altL), R(superL)} << 3 << Definition({id, 0, Cmd | Opt, false, true})
-            << QString();
+            << Steps{P(superL), P(altL), R(altL), R(superL)} << 3
+            << Definition({id, 0, Cmd | Opt, false, true}) << QString();
         QTest::newRow("Right Ctrl alone is the Fn shortcut")
             << Steps{P(ctrlR), R(ctrlR)} << 1 << Definition({id, 0, 0, true, true}) << QString();
-        QTest::newRow("left Ctrl and Right Ctrl")
-            << Steps{P(ctrlL), P(ctrlR), R(ctrlR), R(ctrlL)} << 3 << Definition({id, 0, Ctl, true, true})
-            << QString();
+        QTest::newRow("left Ctrl and Right Ctrl") << Steps{P(ctrlL), P(ctrlR), R(ctrlR), R(ctrlL)} << 3
+                                                  << Definition({id, 0, Ctl, true, true}) << QString();
         QTest::newRow("left Ctrl is Control")
             << Steps{P(ctrlL), R(ctrlL)} << 1 << Definition({id, 0, Ctl, false, true}) << QString();
         QTest::newRow("both Super keys: saved when the second is released")
@@ -140,20 +139,22 @@ private slots:
         QTest::newRow("an upper-case letter is the same key")
             << Steps{P(superL), P(shiftL), P(keyShiftS)} << 2 << Definition({id, 1, Cmd | Sft, false, false})
             << QString();
-        QTest::newRow("a standalone F-key") << Steps{P(keyF1)} << 0 << Definition({id, 122, 0, false, false})
-                                            << QString();
+        QTest::newRow("a standalone F-key")
+            << Steps{P(keyF1)} << 0 << Definition({id, 122, 0, false, false}) << QString();
         QTest::newRow("Caps Lock held is no modifier")
             << Steps{P(capsLock), P(superL), R(superL), R(capsLock)} << 2
             << Definition({id, 0, Cmd, false, true}) << QString();
         QTest::newRow("a release of a key held before the sheet opened is ignored")
-            << Steps{R(altL), P(superL), R(superL)} << 2 << Definition({id, 0, Cmd, false, true}) << QString();
+            << Steps{R(altL), P(superL), R(superL)} << 2 << Definition({id, 0, Cmd, false, true})
+            << QString();
         QTest::newRow("auto-repeated presses are ignored")
             << Steps{Repeat(keyF1), P(superL), Repeat(keyS)} << -1 << Definition()
             << QStringLiteral("Release the keys to save Super.");
         QTest::newRow("an unsupported key drops the chord")
             << Steps{P(superL), P(keyHome), R(keyHome), R(superL)} << -1 << Definition()
             << HotkeyCaptureMachine::unsupportedKeyText;
-        QTest::newRow("Shift alone saves nothing") << Steps{P(shiftL), R(shiftL)} << -1 << Definition() << initial;
+        QTest::newRow("Shift alone saves nothing")
+            << Steps{P(shiftL), R(shiftL)} << -1 << Definition() << initial;
     }
     void keys() {
         QFETCH(Steps, steps);
@@ -231,7 +232,8 @@ private slots:
         QCOMPARE(rig.captures.size(), 0);
         send(&rig.field, P(altL));
         send(&rig.field, R(altL));
-        QCOMPARE(rig.captures, QList<HotkeyDefinition>{HotkeyDefinition({id, 0, CarbonModifier::Option, false, true})});
+        QCOMPARE(rig.captures,
+                 QList<HotkeyDefinition>{HotkeyDefinition({id, 0, CarbonModifier::Option, false, true})});
     }
 
     // Keys held when the application loses the keyboard are forgotten: their releases go elsewhere.
@@ -247,7 +249,8 @@ private slots:
         QCoreApplication::sendEvent(qApp, &back);
         send(&rig.field, P(ctrlL));
         send(&rig.field, R(ctrlL));
-        QCOMPARE(rig.captures, QList<HotkeyDefinition>{HotkeyDefinition({id, 0, CarbonModifier::Control, false, true})});
+        QCOMPARE(rig.captures,
+                 QList<HotkeyDefinition>{HotkeyDefinition({id, 0, CarbonModifier::Control, false, true})});
     }
 
     void content() {
@@ -258,9 +261,10 @@ private slots:
         for (const QLabel* label : rig.sheet->findChildren<QLabel*>()) {
             texts << label->text();
         }
-        QCOMPARE(texts, (QStringList{QStringLiteral("Capture Typing Mode Shortcut"), QStringLiteral("Current shortcut"),
-                                     QStringLiteral("Alt + Ctrl + Space"), QStringLiteral("How capture works"),
-                                     HotkeyCaptureMachine::initialStatusText}));
+        QCOMPARE(texts,
+                 (QStringList{QStringLiteral("Capture Typing Mode Shortcut"),
+                              QStringLiteral("Current shortcut"), QStringLiteral("Alt + Ctrl + Space"),
+                              QStringLiteral("How capture works"), HotkeyCaptureMachine::initialStatusText}));
         savePicture(rig.sheet.get(), QStringLiteral("capture-sheet"));
         send(&rig.field, P(superL));
         QCOMPARE(rig.sheet->statusText(), QStringLiteral("Release the keys to save Super."));
@@ -278,10 +282,11 @@ private slots:
             << QStringLiteral("Updated AI Mode shortcut to Super + Alt.") << true;
         QTest::newRow("Typing Mode cannot take dictation's Right Ctrl")
             << Intent::Vdi << Steps{P(ctrlR), R(ctrlR)}
-            << QStringLiteral("Right Ctrl is already assigned to Dictation. Choose a different shortcut.") << false;
-        QTest::newRow("Escape keeps the sentence of the Change button")
-            << Intent::Dictation << Steps{P(superL), P(keyEscape)} << QStringLiteral("Press the new shortcut.")
+            << QStringLiteral("Right Ctrl is already assigned to Dictation. Choose a different shortcut.")
             << false;
+        QTest::newRow("Escape keeps the sentence of the Change button")
+            << Intent::Dictation << Steps{P(superL), P(keyEscape)}
+            << QStringLiteral("Press the new shortcut.") << false;
     }
     void inTheDashboard() {
         QFETCH(Intent, intent);
@@ -295,7 +300,8 @@ private slots:
         const HotkeyDefinition before = currentHotkey(intent, rig.appSettings);
         DashboardView& view = rig.makeView();
         view.setCaptureSheetFactory([&view, &rig](Intent shown, std::function<void()> close) {
-            return DashboardHotkeyCaptureSheet::forIntent(shown, rig.appSettings, view.state(), std::move(close));
+            return DashboardHotkeyCaptureSheet::forIntent(shown, rig.appSettings, view.state(),
+                                                          std::move(close));
         });
         view.show();
         view.state().setHotkeyStatusText(QStringLiteral("Press the new shortcut."));

@@ -101,8 +101,8 @@ private slots:
         QWidget window;
         auto* layout = new QVBoxLayout(&window);
         auto* sheet = new DashboardHotkeyCaptureSheet(
-            QStringLiteral("Capture Dictation Shortcut"), HotkeyDefinition{1, 0, 0, true, true}, [&] { ++cancels; },
-            [](const HotkeyDefinition&) { QFAIL("nothing may be captured"); });
+            QStringLiteral("Capture Dictation Shortcut"), HotkeyDefinition{1, 0, 0, true, true},
+            [&] { ++cancels; }, [](const HotkeyDefinition&) { QFAIL("nothing may be captured"); });
         layout->addWidget(sheet);
         window.show();
         window.activateWindow();
