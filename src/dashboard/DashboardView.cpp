@@ -3,6 +3,7 @@
 #include "AppSettings.h"
 #include "AudioInputDeviceStore.h"
 #include "CoordinatorVoiceNoteControl.h"
+#include "DashboardHotkeyCaptureSheet.h"
 #include "DashboardLook.h"
 #include "DashboardSheets.h"
 #include "DashboardSidebar.h"
@@ -100,6 +101,9 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     setPage(AppSection::Guide, new GuidePage(), true);
     setPage(AppSection::Tutorials, new TutorialsPage(m_state, m_services), true);
     m_host = new PresentationHost(this);
+    m_captureSheetFactory = [this](DashboardHotkeyCaptureIntent intent, std::function<void()> close) -> QWidget* {
+        return DashboardHotkeyCaptureSheet::forIntent(intent, m_services.appSettings, m_state, std::move(close));
+    };
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardView::syncSection);
     connect(&m_state, &DashboardState::captureIntentChanged, this, &DashboardView::syncCapture);
     connect(&m_state, &DashboardState::showResetConfirmationChanged, this,

@@ -7,17 +7,7 @@ namespace ShortcutSettingsRules {
 
 namespace {
 
-QString modeName(DashboardHotkeyCaptureIntent intent) {
-    switch (intent) {
-    case DashboardHotkeyCaptureIntent::Dictation:
-        return QStringLiteral("Dictation");
-    case DashboardHotkeyCaptureIntent::SmartEdit:
-        return QStringLiteral("AI Mode");
-    case DashboardHotkeyCaptureIntent::Vdi:
-        return QStringLiteral("Typing Mode");
-    }
-    return {};
-}
+using DashboardHotkeyCaptureIntents::modeName;
 
 constexpr double presetDelays[] = {0.005, 0.01, 0.02, 0.03, 0.05};
 
