@@ -155,7 +155,7 @@ QWidget* makeCustomPromptSheet(DashboardState& state, PromptSettingsStore& store
         store.setSettings(settings);
         state.setShowCustomPromptEditor(false);
     });
-    editor->setFocus();
+    sheet->setFocusProxy(editor);
     return sheet;
 }
 

@@ -74,7 +74,12 @@ void PresentationHost::showFront() {
     m_content->show();
     show();
     raise();
-    setFocus(Qt::OtherFocusReason);
+    // A presentation that names where typing goes (its focus proxy) gets the focus; Escape still reaches
+    // the host through the parent chain.
+    if (m_content->focusProxy())
+        m_content->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
     emit currentChanged(m_entries.first().key);
 }
 

@@ -16,6 +16,7 @@
 #include <QEnterEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QtTest>
@@ -163,6 +164,26 @@ private slots:
         view.state().setCaptureIntent(DashboardHotkeyCaptureIntent::Dictation);
         rig.view.reset();
         QCOMPARE(calls, (QList<bool>{true, false, true, false}));
+    }
+
+    // The prompt editor takes the typing when it opens; Escape closes it like Cancel, keeping the draft.
+    void promptEditorTakesTheTyping() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.state().setCustomPromptDraft(QString());
+        view.state().setShowCustomPromptEditor(true);
+        auto* editor = rig.find<QPlainTextEdit>(QStringLiteral("customPromptEditor"));
+        QVERIFY(editor);
+        QTRY_VERIFY(editor->hasFocus());
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Be brief."));
+        QCOMPARE(view.state().customPromptDraft(), QStringLiteral("Be brief."));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!view.state().showCustomPromptEditor());
+        QCOMPARE(view.state().customPromptDraft(), QStringLiteral("Be brief."));
+        QCOMPARE(rig.promptSettings.settings().customPrompt, PromptSettings{}.customPrompt);
     }
 
     void oneAtATimeTheRestQueued() {
