@@ -282,3 +282,31 @@ void DashboardSecondaryButton::paintEvent(QPaintEvent*) {
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
 }
+
+DashboardSwitch::DashboardSwitch(QWidget* parent) : QCheckBox(parent) {
+    setCursor(Qt::PointingHandCursor);
+    setFixedSize(sizeHint());
+}
+
+void DashboardSwitch::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const double radius = track.height() / 2;
+    QColor fill = isChecked() ? rgb(0.18, 0.39, 0.86, 1.0) : QColor(0, 0, 0, 38);
+    if (!isEnabled())
+        fill.setAlphaF(fill.alphaF() * 0.5);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(track, radius, radius);
+    const double knob = track.height() - 4;
+    const double x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+    painter.setBrush(Qt::white);
+    painter.setPen(QPen(QColor(0, 0, 0, 25), 0.5));
+    painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+    if (hasFocus()) {
+        painter.setPen(QPen(rgb(0.18, 0.39, 0.86, 0.5), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), radius + 0.25, radius + 0.25);
+    }
+}

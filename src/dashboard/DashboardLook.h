@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QColor>
 #include <QFont>
 #include <QFrame>
@@ -124,6 +125,20 @@ protected:
 private:
     bool m_destructive = false;
     std::optional<QColor> m_tint;
+};
+
+// An on/off switch: a rounded track, accent-filled when on, with a white knob. A check box underneath, so
+// it reads and writes like one; the whole switch is the hit area.
+class DashboardSwitch : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit DashboardSwitch(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {38, 22}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // The outlined button: white fill and a faint outline in its accent colour, the label in the accent.

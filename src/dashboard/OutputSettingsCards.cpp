@@ -96,7 +96,7 @@ OutputSettingsCard::OutputSettingsCard(DashboardState& state, DashboardServices 
 }
 
 QCheckBox* OutputSettingsCard::toggle(const QString& name) {
-    auto* box = new QCheckBox;
+    auto* box = new DashboardSwitch;
     box->setAccessibleName(name);
     box->setObjectName(name);
     return box;

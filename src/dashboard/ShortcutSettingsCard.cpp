@@ -1,6 +1,7 @@
 #include "ShortcutSettingsCard.h"
 
 #include "AppSettings.h"
+#include "DashboardLook.h"
 #include "DashboardState.h"
 #include "PageBits.h"
 #include "SettingsPage.h"
@@ -56,7 +57,7 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
                        "is missing quiet speech in your environment."),
         silenceAccessory()));
 
-    m_toggleMode = new QCheckBox;
+    m_toggleMode = new DashboardSwitch;
     m_toggleMode->setObjectName(QStringLiteral("toggleModeSwitch"));
     m_toggleMode->setAccessibleName(QStringLiteral("Toggle Mode"));
     stack->addWidget(new SettingsRow(
