@@ -163,6 +163,16 @@ void RoundedBackground::paintEvent(QPaintEvent*) {
     fillRounded(painter, area, m_radius < 0 ? area.height() / 2.0 : m_radius, m_fill, m_stroke);
 }
 
+QFrame* makeDivider(const QColor& color, QWidget* parent) {
+    auto* divider = new QFrame(parent);
+    divider->setFixedHeight(1);
+    divider->setAutoFillBackground(true);
+    QPalette palette = divider->palette();
+    palette.setColor(QPalette::Window, color);
+    divider->setPalette(palette);
+    return divider;
+}
+
 SurfaceCard::SurfaceCard(QWidget* parent) : QFrame(parent), m_layout(new QVBoxLayout(this)) {
     m_layout->setContentsMargins(18, 18, 18, 18);
     m_layout->setSpacing(0);
@@ -307,6 +317,7 @@ void DashboardSwitch::paintEvent(QPaintEvent*) {
     if (hasFocus()) {
         painter.setPen(QPen(rgb(0.18, 0.39, 0.86, 0.5), 1.5));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), radius + 0.25, radius + 0.25);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), radius + 0.25,
+                                radius + 0.25);
     }
 }

@@ -47,6 +47,8 @@ QFont serif(double pixelSize, QFont::Weight weight);
 
 // A plain-text label in the given font and colour (user and backend text is never read as markup).
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);
+// A one-pixel horizontal line in `color`.
+QFrame* makeDivider(const QColor& color, QWidget* parent = nullptr);
 // Recolours a label made by makeLabel.
 void setLabelColor(QLabel* label, const QColor& color);
 

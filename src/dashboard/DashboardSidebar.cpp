@@ -193,12 +193,7 @@ QWidget* DashboardSidebar::makeAccountCard() {
     auto* trigger = new QVBoxLayout(m_triggerGroup);
     trigger->setContentsMargins(0, 0, 0, 0);
     trigger->setSpacing(8);
-    auto* divider = new QWidget(m_triggerGroup);
-    divider->setFixedHeight(1);
-    divider->setAutoFillBackground(true);
-    QPalette dividerPalette = divider->palette();
-    dividerPalette.setColor(QPalette::Window, sidebarDivider());
-    divider->setPalette(dividerPalette);
+    QFrame* divider = makeDivider(sidebarDivider(), m_triggerGroup);
     trigger->addSpacing(4);
     trigger->addWidget(divider);
     trigger->addSpacing(6);

@@ -101,9 +101,6 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     setPage(AppSection::Guide, new GuidePage(), true);
     setPage(AppSection::Tutorials, new TutorialsPage(m_state, m_services), true);
     m_host = new PresentationHost(this);
-    m_captureSheetFactory = [this](DashboardHotkeyCaptureIntent intent, std::function<void()> close) -> QWidget* {
-        return DashboardHotkeyCaptureSheet::forIntent(intent, m_services.appSettings, m_state, std::move(close));
-    };
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardView::syncSection);
     connect(&m_state, &DashboardState::captureIntentChanged, this, &DashboardView::syncCapture);
     connect(&m_state, &DashboardState::showResetConfirmationChanged, this,
@@ -117,7 +114,8 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     syncSignInPrompt();
     syncOnboarding();
     syncResetConfirmation();
-    connect(&m_state, &DashboardState::showCustomPromptEditorChanged, this, &DashboardView::syncCustomPromptEditor);
+    connect(&m_state, &DashboardState::showCustomPromptEditorChanged, this,
+            &DashboardView::syncCustomPromptEditor);
     syncCustomPromptEditor();
     connect(m_host, &PresentationHost::currentChanged, this, &DashboardView::syncShortcutSuspension);
 }
@@ -198,8 +196,7 @@ void DashboardView::syncCapture() {
     m_host->present(
         kCapturePresentation,
         [this, intent, close] {
-            return m_captureSheetFactory ? m_captureSheetFactory(*intent, close)
-                                         : makePlaceholderSheet(QStringLiteral("Capture Shortcut"), close);
+            return DashboardHotkeyCaptureSheet::forIntent(*intent, m_services.appSettings, m_state, close);
         },
         close);
 }

@@ -1,13 +1,11 @@
 #pragma once
 
 #include "AppSection.h"
-#include "DashboardHotkeyCaptureIntent.h"
 #include "DashboardServices.h"
 #include "DashboardState.h"
 
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class DashboardSidebar;
@@ -17,9 +15,10 @@ class QStackedWidget;
 class QStyle;
 
 // The dashboard window's content: the dark sidebar and the light detail panel that shows one section's
-// page at a time, always in the dashboard's own light look. It owns the window's view state and its four
-// presentations (the shortcut capture sheet, the sign-in prompt, the permissions onboarding and the reset
-// confirmation), shown one at a time through one PresentationHost. Main thread only.
+// page at a time, always in the dashboard's own light look. It owns the window's view state and its
+// presentations (the shortcut capture sheet, the custom prompt editor, the sign-in prompt, the permissions
+// onboarding and the reset confirmation), shown one at a time through one PresentationHost. While the
+// capture sheet shows, the global shortcuts are suspended. Main thread only.
 class DashboardView : public QWidget {
     Q_OBJECT
 public:
@@ -43,10 +42,6 @@ public:
     // The section's page, in place of the empty one it starts with (the later pages plug in here).
     // `scrolls` wraps it in a vertical scroll area.
     void setPage(AppSection section, QWidget* page, bool scrolls);
-    // The content of the shortcut capture sheet; `close` clears the capture intent.
-    using CaptureSheetFactory =
-        std::function<QWidget*(DashboardHotkeyCaptureIntent, std::function<void()> close)>;
-    void setCaptureSheetFactory(CaptureSheetFactory factory) { m_captureSheetFactory = std::move(factory); }
 
     // The answer to the app-wide request to show the settings: selects the settings section.
     void openSettings();
@@ -74,6 +69,5 @@ private:
     QStackedWidget* m_pages;
     HomePage* m_home;
     PresentationHost* m_host;
-    CaptureSheetFactory m_captureSheetFactory;
     bool m_shortcutsSuspended = false;
 };

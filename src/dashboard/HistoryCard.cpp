@@ -271,13 +271,8 @@ void HistoryCard::rebuild() {
         }
         rows->addWidget(row);
         if (i + 1 < shown) {
-            auto* divider = new QFrame(m_list);
+            QFrame* divider = makeDivider(black(0.08), m_list);
             divider->setObjectName(QStringLiteral("historyDivider"));
-            divider->setFixedHeight(1);
-            divider->setAutoFillBackground(true);
-            QPalette palette = divider->palette();
-            palette.setColor(QPalette::Window, black(0.08));
-            divider->setPalette(palette);
             rows->addWidget(divider);
             divider->show();
         }

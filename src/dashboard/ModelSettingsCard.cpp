@@ -37,7 +37,8 @@ ModelOptionCard::ModelOptionCard(const QString& title, const QString& body, QStr
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     QVBoxLayout* layout = textLayout(this);
-    QLabel* titleLabel = PageBits::label(title, PageBits::font(14, QFont::DemiBold), PageBits::titleColor, this);
+    QLabel* titleLabel =
+        PageBits::label(title, PageBits::font(14, QFont::DemiBold), PageBits::titleColor, this);
     QLabel* bodyLabel = PageBits::label(body, PageBits::font(12), PageBits::mutedColor, this);
     bodyLabel->setWordWrap(true);
     for (QLabel* label : {titleLabel, bodyLabel}) {
@@ -51,18 +52,6 @@ void ModelOptionCard::setSelected(bool selected) {
         return;
     m_selected = selected;
     update();
-}
-
-QSize ModelOptionCard::sizeHint() const {
-    return layout()->sizeHint();
-}
-
-QSize ModelOptionCard::minimumSizeHint() const {
-    return layout()->minimumSize();
-}
-
-int ModelOptionCard::heightForWidth(int width) const {
-    return layout()->heightForWidth(width);
 }
 
 void ModelOptionCard::paintEvent(QPaintEvent*) {
@@ -97,16 +86,13 @@ void ModelOptionCard::paintEvent(QPaintEvent*) {
 }
 
 ModelSettingsCard::ModelSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)
-    : QFrame(parent), m_state(state), m_services(services) {
+    : SettingsGroupCard(QStringLiteral("Model & Instructions"),
+                        QStringLiteral("Pick the transcription style first, then add a custom system prompt "
+                                       "if you want Quillvane to follow specific formatting rules."),
+                        parent),
+      m_state(state), m_services(services) {
     setObjectName(QStringLiteral("modelCard"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    QVBoxLayout* stack = nullptr;
-    outer->addWidget(settingsGroupCard(
-        QStringLiteral("modelCardSurface"), QStringLiteral("Model & Instructions"),
-        QStringLiteral("Pick the transcription style first, then add a custom system prompt if you want "
-                       "Quillvane to follow specific formatting rules."),
-        stack));
+    QVBoxLayout* stack = contentLayout();
 
     auto* tiers = new QVBoxLayout;
     tiers->setSpacing(10);
@@ -127,8 +113,9 @@ ModelSettingsCard::ModelSettingsCard(DashboardState& state, DashboardServices se
     edit->setObjectName(QStringLiteral("editCustomPromptButton"));
     m_promptRow = new SettingsRow(
         m_state, QStringLiteral("Custom system prompt"), QString(),
-        QStringLiteral("For best results, use Keystoner Deck and AI Mode. Tidewell Blend and Zephyrix Dash may "
-                       "not reliably follow them."),
+        QStringLiteral(
+            "For best results, use Keystoner Deck and AI Mode. Tidewell Blend and Zephyrix Dash may "
+            "not reliably follow them."),
         settingsAccessory(edit));
     stack->addWidget(m_promptRow);
     connect(edit, &QPushButton::clicked, this, [this] {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "DashboardServices.h"
+#include "SettingsPage.h"
 
 #include <QAbstractButton>
-#include <QFrame>
 
 class DashboardState;
 class QLabel;
@@ -21,11 +21,6 @@ public:
     bool isSelected() const { return m_selected; }
     void setSelected(bool selected);
 
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -37,7 +32,7 @@ private:
 // The "Model & Instructions" card of the settings page: the three tier cards (a click writes the tier at
 // once, also on the selected card), the custom prompt row whose button opens the prompt editor, and the
 // footnote.
-class ModelSettingsCard : public QFrame {
+class ModelSettingsCard : public SettingsGroupCard {
     Q_OBJECT
 
 public:

@@ -18,73 +18,55 @@
 
 using namespace SettingsRules;
 
-namespace {
-
-// The card's surface inside an outer frame that carries the card's name.
-QVBoxLayout* cardStack(QFrame* frame, const QString& surfaceName, const QString& title, const QString& body) {
-    auto* outer = new QVBoxLayout(frame);
-    outer->setContentsMargins(0, 0, 0, 0);
-    QVBoxLayout* stack = nullptr;
-    outer->addWidget(settingsGroupCard(surfaceName, title, body, stack));
-    return stack;
-}
-
-} // namespace
-
 OutputSettingsCard::OutputSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)
-    : QFrame(parent), m_state(state), m_services(services) {
+    : SettingsGroupCard(QStringLiteral("Output & Formatting"),
+                        QStringLiteral("Control how Quillvane shapes text after transcription."), parent),
+      m_state(state), m_services(services) {
     setObjectName(QStringLiteral("outputCard"));
-    QVBoxLayout* stack = cardStack(this, QStringLiteral("outputCardSurface"), QStringLiteral("Output & Formatting"),
-                                   QStringLiteral("Control how Quillvane shapes text after transcription."));
+    QVBoxLayout* stack = contentLayout();
     AppSettings& settings = m_services.appSettings;
 
-    m_autoSpace = toggle(QStringLiteral("Auto-add space"));
-    stack->addWidget(new SettingsRow(m_state, QStringLiteral("Auto-add space"),
-                                     QStringLiteral("Append a trailing space after punctuation when appropriate."),
-                                     std::nullopt, settingsAccessory(m_autoSpace)));
+    m_autoSpace = toggleRow(stack, QStringLiteral("Auto-add space"),
+                            QStringLiteral("Append a trailing space after punctuation when appropriate."),
+                            std::nullopt);
     connect(m_autoSpace, &QCheckBox::clicked, &settings, &AppSettings::setAutoSpaceEnabled);
 
     m_verbatim = new QButtonGroup(this);
-    QWidget* segments = settingsSegments(QStringLiteral("verbatimSegments"), verbatimStyles(), 200, m_verbatim);
+    QWidget* segments =
+        settingsSegments(QStringLiteral("verbatimSegments"), verbatimStyles(), 200, m_verbatim);
     m_verbatimRow = new SettingsRow(
         m_state, QStringLiteral("Verbatim Mode"), QString(),
-        QStringLiteral("Off disables verbatim processing. Assisted keeps your wording literal while the model "
-                       "auto-formats punctuation. Strict requires you to speak punctuation commands (\"comma\", "
-                       "\"period\") for full manual control. Does not apply to AI Mode."),
+        QStringLiteral(
+            "Off disables verbatim processing. Assisted keeps your wording literal while the model "
+            "auto-formats punctuation. Strict requires you to speak punctuation commands (\"comma\", "
+            "\"period\") for full manual control. Does not apply to AI Mode."),
         settingsAccessory(segments));
     stack->addWidget(m_verbatimRow);
-    connect(m_verbatim, &QButtonGroup::idClicked, this, [this](int id) {
-        m_services.appSettings.setVerbatimModeStyle(verbatimStyles().at(id).value);
-        sync();
-    });
+    connect(m_verbatim, &QButtonGroup::idClicked, this,
+            [this](int id) { m_services.appSettings.setVerbatimModeStyle(verbatimStyles().at(id).value); });
 
-    m_emailFormatting = toggle(QStringLiteral("Email Formatting"));
-    stack->addWidget(new SettingsRow(
-        m_state, QStringLiteral("Email Formatting"),
+    m_emailFormatting = toggleRow(
+        stack, QStringLiteral("Email Formatting"),
         QStringLiteral("Automatically shape dictation like an email in message contexts."),
         QStringLiteral("When Quillvane detects an email-writing context, it can automatically format your "
-                       "dictation more like a polished email."),
-        settingsAccessory(m_emailFormatting)));
+                       "dictation more like a polished email."));
     // Shown as "formatting on", stored as "formatting disabled".
     connect(m_emailFormatting, &QCheckBox::clicked, this,
             [this](bool on) { m_services.appSettings.setDisableEmailFormatting(!on); });
 
-    m_mute = toggle(QStringLiteral("Mute audio while dictating"));
-    stack->addWidget(new SettingsRow(
-        m_state, QStringLiteral("Mute audio while dictating"),
+    m_mute = toggleRow(
+        stack, QStringLiteral("Mute audio while dictating"),
         QStringLiteral("Temporarily mute system output so background audio does not interfere."),
-        QStringLiteral("Temporarily mutes your computer's sound output while you dictate so background media or "
-                       "call audio does not compete with your microphone."),
-        settingsAccessory(m_mute)));
+        QStringLiteral(
+            "Temporarily mutes your computer's sound output while you dictate so background media or "
+            "call audio does not compete with your microphone."));
     connect(m_mute, &QCheckBox::clicked, &settings, &AppSettings::setAutoPauseMedia);
 
-    m_lowercase = toggle(QStringLiteral("Force lowercase output"));
-    stack->addWidget(new SettingsRow(
-        m_state, QStringLiteral("Force lowercase output"),
+    m_lowercase = toggleRow(
+        stack, QStringLiteral("Force lowercase output"),
         QStringLiteral("Lowercase the final pasted output before insertion."),
         QStringLiteral("Useful for workflows where you always want plain lowercase text regardless of normal "
-                       "capitalization."),
-        settingsAccessory(m_lowercase)));
+                       "capitalization."));
     connect(m_lowercase, &QCheckBox::clicked, &settings, &AppSettings::setForceLowercaseOutput);
 
     connect(&settings, &AppSettings::autoSpaceEnabledChanged, this, &OutputSettingsCard::sync);
@@ -95,10 +77,12 @@ OutputSettingsCard::OutputSettingsCard(DashboardState& state, DashboardServices 
     sync();
 }
 
-QCheckBox* OutputSettingsCard::toggle(const QString& name) {
+QCheckBox* OutputSettingsCard::toggleRow(QVBoxLayout* stack, const QString& title, const QString& subtitle,
+                                         const std::optional<QString>& helpText) {
     auto* box = new DashboardSwitch;
-    box->setAccessibleName(name);
-    box->setObjectName(name);
+    box->setAccessibleName(title);
+    box->setObjectName(title);
+    stack->addWidget(new SettingsRow(m_state, title, subtitle, helpText, settingsAccessory(box)));
     return box;
 }
 
@@ -124,11 +108,11 @@ void OutputSettingsCard::sync() {
 }
 
 ResetSettingsCard::ResetSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)
-    : QFrame(parent) {
+    : SettingsGroupCard(
+          QStringLiteral("Reset"),
+          QStringLiteral("Restore the default Quillvane behavior without reinstalling the app."), parent) {
     setObjectName(QStringLiteral("resetCard"));
-    QVBoxLayout* stack =
-        cardStack(this, QStringLiteral("resetCardSurface"), QStringLiteral("Reset"),
-                  QStringLiteral("Restore the default Quillvane behavior without reinstalling the app."));
+    QVBoxLayout* stack = contentLayout();
     auto* reset = new DashboardPrimaryButton(QStringLiteral("Reset Settings"));
     reset->setObjectName(QStringLiteral("resetSettingsButton"));
     reset->setDestructive(true);
@@ -137,14 +121,16 @@ ResetSettingsCard::ResetSettingsCard(DashboardState& state, DashboardServices se
         state, QStringLiteral("Reset to Defaults"),
         QStringLiteral("Restore shortcuts, prompts, model preferences, microphone selection, and advanced "
                        "options."),
-        QStringLiteral("This also restores the default custom system prompt and pushes the updated settings back "
-                       "to your cloud config."),
+        QStringLiteral(
+            "This also restores the default custom system prompt and pushes the updated settings back "
+            "to your cloud config."),
         settingsAccessory(reset)));
     // Only asks: the confirmation does the reset.
     connect(reset, &QPushButton::clicked, this, [&state] { state.setShowResetConfirmation(true); });
 
-    QLabel* version = PageBits::label(appVersionDisplay(services.shortVersion, services.buildNumber),
-                                      QFontDatabase::systemFont(QFontDatabase::FixedFont), PageBits::mutedColor);
+    QLabel* version =
+        PageBits::label(appVersionDisplay(services.shortVersion, services.buildNumber),
+                        QFontDatabase::systemFont(QFontDatabase::FixedFont), PageBits::mutedColor);
     QFont font = version->font();
     font.setPixelSize(11);
     version->setFont(font);

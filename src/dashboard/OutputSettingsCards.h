@@ -1,19 +1,18 @@
 #pragma once
 
 #include "DashboardServices.h"
-
-#include <QFrame>
+#include "SettingsPage.h"
 
 class DashboardState;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
-class SettingsRow;
+class QVBoxLayout;
 
 // The "Output & Formatting" card of the settings page: auto space, the verbatim style, e-mail formatting
 // (shown as on while it is not disabled), muting while dictating and lower-casing. Each control shows
 // AppSettings as stored and writes only when the user changes it.
-class OutputSettingsCard : public QFrame {
+class OutputSettingsCard : public SettingsGroupCard {
     Q_OBJECT
 
 public:
@@ -22,7 +21,9 @@ public:
     SettingsRow* verbatimRow() const { return m_verbatimRow; }
 
 private:
-    QCheckBox* toggle(const QString& name);
+    // A row whose control is a switch named after the row; the switch is returned to be connected.
+    QCheckBox* toggleRow(QVBoxLayout* stack, const QString& title, const QString& subtitle,
+                         const std::optional<QString>& helpText);
     void sync();
 
     DashboardState& m_state;
@@ -36,7 +37,7 @@ private:
 };
 
 // The "Reset" card: the button that asks to confirm a reset of every setting, and the version line.
-class ResetSettingsCard : public QFrame {
+class ResetSettingsCard : public SettingsGroupCard {
     Q_OBJECT
 
 public:

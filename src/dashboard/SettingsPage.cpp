@@ -5,11 +5,11 @@
 #include "AudioInputDeviceStore.h"
 #include "DashboardLook.h"
 #include "DashboardState.h"
+#include "ModelSettingsCard.h"
+#include "OutputSettingsCards.h"
 #include "PageBits.h"
 #include "PermissionsCoordinator.h"
 #include "PromptSettingsStore.h"
-#include "ModelSettingsCard.h"
-#include "OutputSettingsCards.h"
 #include "ShortcutSettingsCard.h"
 #include "SymbolIcons.h"
 
@@ -33,21 +33,18 @@ QWidget* settingsSectionHeader(const QString& title, const QString& body) {
     auto* layout = new QVBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    layout->addWidget(makeLabel(title, DashboardFonts::rounded(17, QFont::DemiBold), DashboardPalette::titleColor()));
+    layout->addWidget(
+        makeLabel(title, DashboardFonts::rounded(17, QFont::DemiBold), DashboardPalette::titleColor()));
     QLabel* text = makeLabel(body, DashboardFonts::font(13), DashboardPalette::mutedColor());
     text->setWordWrap(true);
     layout->addWidget(text);
     return header;
 }
 
-QFrame* settingsGroupCard(const QString& objectName, const QString& title, const QString& body,
-                          QVBoxLayout*& stack) {
-    auto* card = new SurfaceCard;
-    card->setObjectName(objectName);
-    stack = card->contentLayout();
-    stack->setSpacing(16);
-    stack->addWidget(settingsSectionHeader(title, body));
-    return card;
+SettingsGroupCard::SettingsGroupCard(const QString& title, const QString& body, QWidget* parent)
+    : SurfaceCard(parent) {
+    contentLayout()->setSpacing(16);
+    contentLayout()->addWidget(settingsSectionHeader(title, body));
 }
 
 QWidget* settingsAccessoryBox(QBoxLayout*& layout, int direction, int spacing) {
@@ -122,8 +119,9 @@ protected:
         // A soft shadow below: rings of falling opacity, offset downwards.
         for (int ring = kShadow; ring > 0; ring -= 2) {
             QPainterPath shade;
-            shade.addRoundedRect(bubble.translated(0, 6).adjusted(-ring / 2.0, -ring / 2.0, ring / 2.0, ring / 2.0),
-                                 12 + ring / 2.0, 12 + ring / 2.0);
+            shade.addRoundedRect(
+                bubble.translated(0, 6).adjusted(-ring / 2.0, -ring / 2.0, ring / 2.0, ring / 2.0),
+                12 + ring / 2.0, 12 + ring / 2.0);
             painter.fillPath(shade, QColor(0, 0, 0, 4));
         }
         QPainterPath path;
@@ -246,9 +244,10 @@ SettingsPage::SettingsPage(DashboardState& state, DashboardServices services, QW
     auto* header = new PageHeader(QStringLiteral("Settings"), nullptr);
     header->setObjectName(QStringLiteral("settingsHeader"));
     stack->addWidget(header);
-    stack->addWidget(new SectionIntro(QStringLiteral("Tune Quillvane to the way you work"),
-                                      QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
-                                                     "behavior.")));
+    stack->addWidget(
+        new SectionIntro(QStringLiteral("Tune Quillvane to the way you work"),
+                         QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
+                                        "behavior.")));
     stack->addWidget(inputAndLanguageCard());
     stack->addWidget(new ModelSettingsCard(m_state, m_services));
     stack->addWidget(new ShortcutSettingsCard(m_state, m_services));
@@ -286,12 +285,12 @@ void SettingsPage::syncHelpBubble() {
     const std::optional<QString>& open = m_state.activeSettingsHelpID();
     SettingsRow* owner = nullptr;
     for (SettingsRow* row : findChildren<SettingsRow*>()) {
-        if (open && row->rowID() == *open && row->helpText()) {
+        if (bubbleVisible(open, row->rowID(), row->helpText().has_value())) {
             owner = row;
             break;
         }
     }
-    if (!owner || !bubbleVisible(open, owner->rowID(), true)) {
+    if (!owner) {
         m_helpBubble->hide();
         return;
     }
@@ -311,12 +310,11 @@ void SettingsPage::syncHelpBubble() {
 }
 
 QWidget* SettingsPage::inputAndLanguageCard() {
-    QVBoxLayout* stack = nullptr;
-    QFrame* card =
-        settingsGroupCard(QStringLiteral("inputAndLanguageCard"), QStringLiteral("Input & Language"),
-                  QStringLiteral("Choose the microphone and the general dictation context before you "
-                                 "fine-tune output."),
-                  stack);
+    auto* card = new SettingsGroupCard(QStringLiteral("Input & Language"),
+                                       QStringLiteral("Choose the microphone and the general dictation "
+                                                      "context before you fine-tune output."));
+    card->setObjectName(QStringLiteral("inputAndLanguageCard"));
+    QVBoxLayout* stack = card->contentLayout();
 
     auto* microphone = new QWidget;
     auto* microphoneLayout = new QVBoxLayout(microphone);
@@ -361,7 +359,8 @@ QWidget* SettingsPage::inputAndLanguageCard() {
     });
 
     m_language = new QButtonGroup(this);
-    QWidget* segments = settingsSegments(QStringLiteral("languageSegments"), languageSegments(), 220, m_language);
+    QWidget* segments =
+        settingsSegments(QStringLiteral("languageSegments"), languageSegments(), 220, m_language);
     stack->addWidget(
         new SettingsRow(m_state, QStringLiteral("Language"),
                         QStringLiteral("Keep transcription flexible or constrain it to English."),
@@ -370,16 +369,16 @@ QWidget* SettingsPage::inputAndLanguageCard() {
         PromptSettings settings = m_services.promptSettingsStore.settings();
         settings.transcriptionLanguageMode = languageSegments().at(id).value;
         m_services.promptSettingsStore.setSettings(settings);
-        syncPromptSettings();
     });
 
     auto* review = new QPushButton(QStringLiteral("Review"));
     review->setObjectName(QStringLiteral("permissionsReviewButton"));
-    stack->addWidget(new SettingsRow(m_state, QStringLiteral("Permissions Setup"),
-                                     QStringLiteral("Review microphone and accessibility permissions."),
-                                     QStringLiteral("Use this if Quillvane cannot hear you, react to global "
-                                                    "hotkeys, or interact with other apps the way you expect."),
-                                     settingsAccessory(review)));
+    stack->addWidget(
+        new SettingsRow(m_state, QStringLiteral("Permissions Setup"),
+                        QStringLiteral("Review microphone and accessibility permissions."),
+                        QStringLiteral("Use this if Quillvane cannot hear you, react to global "
+                                       "hotkeys, or interact with other apps the way you expect."),
+                        settingsAccessory(review)));
     connect(review, &QPushButton::clicked, this, [this] {
         m_services.permissionsCoordinator.refresh();
         m_services.permissionsCoordinator.setShowOnboarding(true);

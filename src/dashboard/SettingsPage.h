@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DashboardLook.h"
 #include "DashboardServices.h"
 #include "SettingsRules.h"
 
@@ -11,7 +12,6 @@ class DashboardState;
 class QBoxLayout;
 class QButtonGroup;
 class QComboBox;
-class QFrame;
 class QLabel;
 class QLineEdit;
 class QVBoxLayout;
@@ -19,9 +19,14 @@ class SettingsHelpBubble;
 
 // The heading of a settings group: its title over a one-sentence body.
 QWidget* settingsSectionHeader(const QString& title, const QString& body);
-// A settings group's card; `stack` receives its content layout, which starts with the heading.
-QFrame* settingsGroupCard(const QString& objectName, const QString& title, const QString& body,
-                          QVBoxLayout*& stack);
+// A settings group's card: the dashboard's surface card, opening with the group's heading; the group's
+// rows go into contentLayout().
+class SettingsGroupCard : public SurfaceCard {
+    Q_OBJECT
+
+public:
+    SettingsGroupCard(const QString& title, const QString& body, QWidget* parent = nullptr);
+};
 // The box of a row's control. It keeps the control at its own width: beside the text at the row's end,
 // below it at the start. It claims no minimum width, so the card can narrow past the side-by-side width
 // and the row then puts the control below its text.

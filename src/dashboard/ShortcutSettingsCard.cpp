@@ -23,14 +23,11 @@ using namespace ShortcutSettingsRules;
 using Intent = DashboardHotkeyCaptureIntent;
 
 ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)
-    : QFrame(parent), m_state(state), m_services(services) {
+    : SettingsGroupCard(QStringLiteral("Shortcuts & Triggers"),
+                        QStringLiteral("Set the keyboard and mouse controls you use day to day."), parent),
+      m_state(state), m_services(services) {
     setObjectName(QStringLiteral("shortcutsCard"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    QVBoxLayout* stack = nullptr;
-    outer->addWidget(settingsGroupCard(QStringLiteral("shortcutsCardSurface"), QStringLiteral("Shortcuts & Triggers"),
-                                       QStringLiteral("Set the keyboard and mouse controls you use day to day."),
-                                       stack));
+    QVBoxLayout* stack = contentLayout();
 
     m_dictationRow =
         new SettingsRow(m_state, QStringLiteral("Dictation Shortcut"), QString(),
@@ -38,8 +35,9 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
                         shortcutButtons(Intent::Dictation, nullptr));
     m_aiModeRow = new SettingsRow(
         m_state, QStringLiteral("AI Mode Shortcut"), QString(),
-        QStringLiteral("Use this shortcut when you want Quillvane to rewrite selected text, generate something "
-                       "new, or follow a spoken instruction."),
+        QStringLiteral(
+            "Use this shortcut when you want Quillvane to rewrite selected text, generate something "
+            "new, or follow a spoken instruction."),
         shortcutButtons(Intent::SmartEdit, &m_aiModeSwitch));
     m_typingModeRow = new SettingsRow(
         m_state, QStringLiteral("Typing Mode Shortcut"), QString(),
@@ -53,8 +51,9 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
     stack->addWidget(new SettingsRow(
         m_state, QStringLiteral("Silence Sensitivity"),
         QStringLiteral("Higher blocks quiet noise more aggressively before Quillvane sends a clip."),
-        QStringLiteral("Raise this if silent or near-silent recordings still hallucinate. Lower it if Quillvane "
-                       "is missing quiet speech in your environment."),
+        QStringLiteral(
+            "Raise this if silent or near-silent recordings still hallucinate. Lower it if Quillvane "
+            "is missing quiet speech in your environment."),
         silenceAccessory()));
 
     m_toggleMode = new DashboardSwitch;
@@ -63,8 +62,9 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
     stack->addWidget(new SettingsRow(
         m_state, QStringLiteral("Toggle Mode"),
         QStringLiteral("Press once to start and press again to stop, instead of hold-to-record."),
-        QStringLiteral("Turn this on if you prefer tap-to-start and tap-to-stop. Leave it off if you want the "
-                       "usual hold-to-record behavior."),
+        QStringLiteral(
+            "Turn this on if you prefer tap-to-start and tap-to-stop. Leave it off if you want the "
+            "usual hold-to-record behavior."),
         settingsAccessory(m_toggleMode)));
     connect(m_toggleMode, &QCheckBox::clicked, this,
             [this](bool checked) { m_services.appSettings.setToggleHotkeyMode(checked); });
@@ -78,8 +78,9 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
     stack->addWidget(new SettingsRow(
         m_state, QStringLiteral("Middle Mouse"),
         QStringLiteral("Optional mouse trigger for dictation, Typing Mode, or AI Mode."),
-        QStringLiteral("You can map the middle mouse button to standard dictation, Typing Mode, or AI Mode if "
-                       "you prefer mouse-based control."),
+        QStringLiteral(
+            "You can map the middle mouse button to standard dictation, Typing Mode, or AI Mode if "
+            "you prefer mouse-based control."),
         settingsAccessory(m_middleMouse)));
     connect(m_middleMouse, &QComboBox::activated, this, [this](int index) {
         m_services.appSettings.setMouseShortcutMode(middleMouseOptions().at(index).value);
@@ -96,8 +97,8 @@ ShortcutSettingsCard::ShortcutSettingsCard(DashboardState& state, DashboardServi
             [this] { m_status->setText(m_state.hotkeyStatusText()); });
 
     AppSettings& settings = m_services.appSettings;
-    for (auto signal : {&AppSettings::hotkeyChanged, &AppSettings::smartEditHotkeyChanged,
-                        &AppSettings::vdiHotkeyChanged})
+    for (auto signal :
+         {&AppSettings::hotkeyChanged, &AppSettings::smartEditHotkeyChanged, &AppSettings::vdiHotkeyChanged})
         connect(&settings, signal, this, &ShortcutSettingsCard::syncShortcuts);
     for (auto signal : {&AppSettings::smartEditHotkeyEnabledChanged, &AppSettings::vdiHotkeyEnabledChanged})
         connect(&settings, signal, this, &ShortcutSettingsCard::syncShortcuts);

@@ -2,8 +2,7 @@
 
 #include "DashboardHotkeyCaptureIntent.h"
 #include "DashboardServices.h"
-
-#include <QFrame>
+#include "SettingsPage.h"
 
 class DashboardState;
 class QAbstractButton;
@@ -11,12 +10,11 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QSlider;
-class SettingsRow;
 
 // The "Shortcuts & Triggers" card of the settings page: the three shortcuts, the typing delay, silence
 // sensitivity, toggle mode, the middle mouse button and the status line. Every control shows AppSettings
 // as it is stored and writes only when the user acts.
-class ShortcutSettingsCard : public QFrame {
+class ShortcutSettingsCard : public SettingsGroupCard {
     Q_OBJECT
 
 public:

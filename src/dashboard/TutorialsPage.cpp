@@ -81,13 +81,8 @@ void TutorialsPage::rebuildRows() {
     for (qsizetype i = 0; i < tutorials.size(); ++i) {
         m_rowsLayout->addWidget(makeRow(tutorials[i]));
         if (i + 1 < tutorials.size()) {
-            auto* divider = new QFrame(m_rows);
+            QFrame* divider = makeDivider(black(0.08), m_rows);
             divider->setObjectName(QStringLiteral("tutorialDivider"));
-            divider->setFixedHeight(1);
-            divider->setAutoFillBackground(true);
-            QPalette palette = divider->palette();
-            palette.setColor(QPalette::Window, black(0.08));
-            divider->setPalette(palette);
             m_rowsLayout->addWidget(divider);
         }
     }

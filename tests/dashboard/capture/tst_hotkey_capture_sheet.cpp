@@ -299,10 +299,6 @@ private slots:
         rig.appSettings.setVdiHotkeyEnabled(false);
         const HotkeyDefinition before = currentHotkey(intent, rig.appSettings);
         DashboardView& view = rig.makeView();
-        view.setCaptureSheetFactory([&view, &rig](Intent shown, std::function<void()> close) {
-            return DashboardHotkeyCaptureSheet::forIntent(shown, rig.appSettings, view.state(),
-                                                          std::move(close));
-        });
         view.show();
         view.state().setHotkeyStatusText(QStringLiteral("Press the new shortcut."));
         view.state().setCaptureIntent(intent);
