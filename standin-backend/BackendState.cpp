@@ -37,6 +37,15 @@ std::string BackendState::openSession() {
     return newSessionLocked();
 }
 
+void BackendState::adoptSession(const std::string& token) {
+    std::lock_guard lock(mutex);
+    if (m_sessions.count(token) != 0)
+        return;
+    Session& session = m_sessions[token];
+    session.used = m_useOrder.insert(m_useOrder.end(), token);
+    evictLocked();
+}
+
 Session* BackendState::findSessionLocked(const std::string& token) {
     const auto it = m_sessions.find(token);
     if (it == m_sessions.end())

@@ -43,6 +43,8 @@ public:
 
     std::string newSessionLocked(const std::string& idToken = std::string());
     std::string openSession();
+    // Opens a session under a token issued before (kept when it is already open).
+    void adoptSession(const std::string& token);
     // The session of that token, marked as just used; nullptr when unknown.
     Session* findSessionLocked(const std::string& token);
     // The token of the session last opened with that identity token.

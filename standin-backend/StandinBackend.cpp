@@ -132,6 +132,10 @@ std::string StandinBackend::openSession() {
     return d->state.openSession();
 }
 
+void StandinBackend::adoptSession(const std::string& token) {
+    d->state.adoptSession(token);
+}
+
 std::size_t StandinBackend::sessionCount() const {
     return d->state.sessionCount();
 }

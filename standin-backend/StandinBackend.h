@@ -52,6 +52,9 @@ public:
 
     // A fresh valid session token, as if an identity token had been exchanged.
     std::string openSession();
+    // Accepts a session token issued by an earlier run of the stand-in (its sessions live in memory
+    // only): a test that restarts the stand-in keeps its client signed in, as a real backend would.
+    void adoptSession(const std::string& token);
     std::size_t sessionCount() const;
 
     // The last requests received (at most the record limit), in arrival order.

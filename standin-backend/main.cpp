@@ -9,6 +9,7 @@
 #include <exception>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <malloc.h>
 #include <pthread.h>
@@ -20,13 +21,16 @@ constexpr int kDefaultPort = 8787;
 constexpr std::size_t kDefaultRecordLimit = 16;
 
 void printUsage(std::FILE* to) {
-    std::fprintf(to,
-                 "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N] [--record-limit N] "
-                 "[--transcript TEXT]\n"
-                 "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n"
-                 "--record-limit: how many of the last requests are kept in memory (default %zu).\n"
-                 "--transcript: every transcription answers this text instead of recognising the speech.\n",
-                 kDefaultPort, kDefaultRecordLimit);
+    std::fprintf(
+        to,
+        "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N] [--record-limit N] "
+        "[--transcript TEXT] [--session-token TOKEN]\n"
+        "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n"
+        "--record-limit: how many of the last requests are kept in memory (default %zu).\n"
+        "--transcript: every transcription answers this text instead of recognising the speech.\n"
+        "--session-token: for tests that restart the stand-in: accepts this session token, issued by "
+        "an earlier run, as an open session (repeatable).\n",
+        kDefaultPort, kDefaultRecordLimit);
 }
 
 bool parseNumber(const std::string& text, long max, long& value) {
@@ -47,6 +51,7 @@ int main(int argc, char** argv) {
     long port = kDefaultPort;
     long recordLimit = static_cast<long>(kDefaultRecordLimit);
     std::string transcript;
+    std::vector<std::string> sessionTokens;
 
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -61,7 +66,8 @@ int main(int argc, char** argv) {
             printUsage(stdout);
             return 0;
         }
-        if (arg != "--host" && arg != "--port" && arg != "--record-limit" && arg != "--transcript") {
+        if (arg != "--host" && arg != "--port" && arg != "--record-limit" && arg != "--transcript" &&
+            arg != "--session-token") {
             std::fprintf(stderr, "quillvane-standin-backend: unknown argument \"%s\"\n", argv[i]);
             printUsage(stderr);
             return 2;
@@ -77,6 +83,12 @@ int main(int argc, char** argv) {
             host = value;
         } else if (arg == "--transcript") {
             transcript = value;
+        } else if (arg == "--session-token") {
+            if (value.empty()) {
+                std::fprintf(stderr, "quillvane-standin-backend: --session-token needs a non-empty token\n");
+                return 2;
+            }
+            sessionTokens.push_back(value);
         } else if (arg == "--port" && !parseNumber(value, 65535, port)) {
             std::fprintf(stderr, "quillvane-standin-backend: invalid port \"%s\"\n", value.c_str());
             return 2;
@@ -109,6 +121,8 @@ int main(int argc, char** argv) {
     options.recordLimit = static_cast<std::size_t>(recordLimit);
     standin::StandinBackend backend(options);
     backend.setTranscript(transcript);
+    for (const std::string& token : sessionTokens)
+        backend.adoptSession(token);
     try {
         backend.start(host, static_cast<int>(port));
     } catch (const std::exception& e) {

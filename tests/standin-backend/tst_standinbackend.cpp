@@ -484,15 +484,24 @@ private slots:
         QCOMPARE(backend.received().back().path, std::string("/api/transcription"));
     }
 
+    // Restarted with the token of a session opened by its previous run, the stand-in accepts that token.
     void executableServesUntilTerminated() {
         QProcess process;
-        process.start(STANDIN_BACKEND_EXECUTABLE, {"--port", "0"});
+        process.start(STANDIN_BACKEND_EXECUTABLE, {"--port", "0", "--session-token", "standin-earlier-run"});
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 30000);
         const QString line = QString::fromUtf8(process.readLine()).trimmed();
         QVERIFY2(line.startsWith("Stand-in backend listening on http://127.0.0.1:"), qPrintable(line));
         const int port = line.section(':', -1).toInt();
         QCOMPARE(toReply(client(port).Get("/api/tutorials")).status, 200);
+        const auto session = [port](const char* token) {
+            return toReply(
+                client(port).Post("/api/session", json({{"session_token", token}}), "application/json"));
+        };
+        const Reply adopted = session("standin-earlier-run");
+        QCOMPARE(adopted.status, 200);
+        QCOMPARE(adopted.json().value("session_token").toString(), QString("standin-earlier-run"));
+        QCOMPARE(session("standin-other").status, 401);
 
         process.terminate();
         QVERIFY(process.waitForFinished(30000));
