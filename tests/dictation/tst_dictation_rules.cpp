@@ -1,7 +1,9 @@
 // The small rules around a transcription: which model transcribes a recording and how it is labelled, when
 // the target is an e-mail composer, the e-mail formatter's fallbacks, and the user's output options.
 
+#include "BackendClient.h"
 #include "DictationFakes.h"
+#include "FailureWording.h"
 #include "ModelRouting.h"
 #include "OutputPostProcessing.h"
 #include "RunTask.h"
@@ -17,6 +19,70 @@ class TestDictationRules : public QObject {
     Q_OBJECT
 
 private slots:
+    // A failed trip to the backend is told by what happened, with what the user can do.
+    void failureWording_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("told");
+        const QString later =
+            QStringLiteral("Your recording is kept: press Retry Last Submission on Home in a moment.");
+        QTest::newRow("unreachable")
+            << 0
+            << "Quillvane could not reach its service. Check your internet connection, "
+               "then press Retry Last Submission on Home. Your recording is kept.";
+        QTest::newRow("timed out") << 1 << "The Quillvane service did not answer in time. " + later;
+        QTest::newRow("503 with words") << 2
+                                        << "The Quillvane service had a problem (HTTP 503: down for "
+                                           "maintenance). " +
+                                               later;
+        QTest::newRow("502 with a web page")
+            << 3 << "The Quillvane service had a problem (HTTP 502). " + later;
+        QTest::newRow("400") << 4
+                             << "The Quillvane service refused the request (HTTP 400: audio too long). Your "
+                                "recording is kept: press Retry Last Submission on Home.";
+        QTest::newRow("429") << 5 << "The Quillvane service is busy (HTTP 429). " + later;
+        QTest::newRow("undecodable") << 6
+                                     << "The Quillvane service sent an answer that could not be read. " +
+                                            later;
+        QTest::newRow("another error") << 7 << "The recording could not be read.";
+    }
+    void failureWording() {
+        QFETCH(int, kind);
+        QFETCH(QString, told);
+        std::exception_ptr error;
+        switch (kind) {
+        case 0:
+            error = std::make_exception_ptr(BackendTransportError(
+                QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused"), false));
+            break;
+        case 1:
+            error = std::make_exception_ptr(BackendTransportError(QNetworkReply::OperationCanceledError,
+                                                                  QStringLiteral("cancelled"), true));
+            break;
+        case 2:
+            error = std::make_exception_ptr(
+                BackendClientError::httpError(503, QStringLiteral("down for maintenance")));
+            break;
+        case 3:
+            error = std::make_exception_ptr(
+                BackendClientError::httpError(502, QStringLiteral("<html><body>Bad gateway</body></html>")));
+            break;
+        case 4:
+            error =
+                std::make_exception_ptr(BackendClientError::httpError(400, QStringLiteral("audio too long")));
+            break;
+        case 5:
+            error = std::make_exception_ptr(BackendClientError::httpError(429, QStringLiteral("slow down")));
+            break;
+        case 6:
+            error = std::make_exception_ptr(BackendClientError::decodingFailed());
+            break;
+        default:
+            error =
+                std::make_exception_ptr(fakes::TestError(QStringLiteral("The recording could not be read.")));
+        }
+        QCOMPARE(FailureWording::describe(error), told);
+    }
+
     // ---- Model routing ------------------------------------------------------------------------------------
 
     void tierToModel_data() {

@@ -61,12 +61,14 @@ public:
         QFile file(request.recording.url.toLocalFile());
         file.open(QIODevice::ReadOnly);
         runs << Handed{request, file.readAll()};
+        RunReport out = coordinator.report(request);
         if (!coordinator.hasMeaningfulAudio(runs.last().bytes, request.recording.duration)) {
-            coordinator.handleSilentTranscription(request.recording);
+            out.handleSilentTranscription();
             co_return;
         }
-        coordinator.hideOverlay();
-        coordinator.setStatusText(QStringLiteral("Handed over."));
+        coordinator.keepForRetry(request, std::nullopt);
+        out.hideOverlay();
+        out.setStatusText(QStringLiteral("Handed over."));
         co_return;
     }
 };

@@ -51,7 +51,11 @@ ActiveAppContext ActiveAppContextService::currentContext() {
     context.windowTitle = front ? frontmostWindowTitle(front).value_or(unknownWindow) : unknownWindow;
     context.category = detectCategory(context.appName, context.bundleIdentifier, context.windowTitle);
     context.debugDescription = buildDebugDescription(context.appName, context.category, context.windowTitle);
-    AppLogger::info(QStringLiteral("Active app context -> ") + context.debugDescription);
+    if (front) {
+        context.windowId = front->windowId;
+        context.processId = front->processId;
+    }
+    AppLogger::info(QStringLiteral("Active app context -> ") + context.logDescription());
     return context;
 }
 
