@@ -103,7 +103,7 @@ std::optional<QString> ActiveAppContextService::title(std::optional<quint64> win
     if (!raw) {
         return std::nullopt;
     }
-    const QString trimmed = Text::trimmed(*raw);
+    const QString trimmed = Text::trimmed(Text::leadingGraphemes(Text::trimmed(*raw), maxWindowTitleLength));
     return trimmed.isEmpty() ? std::nullopt : std::optional<QString>(trimmed);
 }
 
