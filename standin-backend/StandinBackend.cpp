@@ -6,6 +6,9 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <stdexcept>
 
 namespace standin {
@@ -51,6 +54,7 @@ struct StandinBackend::Impl {
     BackendState state;
     Router router;
     std::unique_ptr<HttpServer> server;
+    std::atomic<std::int64_t> handlingNanoseconds{0};
     int port = 0;
     std::string urlHost;
 };
@@ -75,8 +79,17 @@ int StandinBackend::start(const std::string& host, int port) {
         throw std::runtime_error("stand-in backend is already running on port " + std::to_string(d->port));
 
     Router* router = &d->router;
+    std::atomic<std::int64_t>* handling = &d->handlingNanoseconds;
     auto server = std::make_unique<HttpServer>(
-        d->options.server, [router](HttpRequest& request) { return router->dispatch(request); },
+        d->options.server,
+        [router, handling](HttpRequest& request) {
+            const auto start = std::chrono::steady_clock::now();
+            HttpResponse response = router->dispatch(request);
+            const auto spent = std::chrono::steady_clock::now() - start;
+            handling->fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count(),
+                                std::memory_order_relaxed);
+            return response;
+        },
         [router](HttpRequest& request) { router->recordRefused(request); });
     d->router.resume();
     d->port = server->start(*bindAddress, port);
@@ -150,6 +163,10 @@ std::optional<ReceivedRequest> StandinBackend::lastRequest(const std::string& pa
 
 void StandinBackend::setRecordLimit(std::size_t limit) {
     d->record.setLimit(limit);
+}
+
+std::chrono::nanoseconds StandinBackend::handlingTime() const {
+    return std::chrono::nanoseconds(d->handlingNanoseconds.load(std::memory_order_relaxed));
 }
 
 } // namespace standin

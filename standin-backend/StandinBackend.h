@@ -62,6 +62,11 @@ public:
     std::optional<ReceivedRequest> lastRequest(const std::string& path) const;
     void setRecordLimit(std::size_t limit);
 
+    // The time the stand-in itself spent answering requests since it was made: from the whole request
+    // read to its answer ready to be written, summed over every answered request (scripted delays
+    // included). Benchmarks subtract it from a client's round trip to see the client's own share.
+    std::chrono::nanoseconds handlingTime() const;
+
     // Whether start() accepts the host: 127.x.x.x, "localhost" or ::1.
     static bool isLoopbackHost(const std::string& host);
 

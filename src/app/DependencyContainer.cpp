@@ -91,6 +91,7 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
     m_textInsertionService = std::make_unique<TextInsertionService>();
     m_selectedTextService = std::make_unique<SelectedTextService>();
     m_mediaControlService = std::make_unique<MediaControlService>();
+    m_mediaControlService->restoreLeftoverMutes(); // what a crashed run left muted
     m_recordingOverlayController = std::make_unique<RecordingOverlayController>();
     m_recordingOverlayController->observe(*m_audioCaptureService);
     m_soundFeedbackService = std::make_unique<SoundFeedbackService>();

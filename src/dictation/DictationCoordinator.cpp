@@ -3,6 +3,7 @@
 #include "AppLogger.h"
 #include "AppPaths.h"
 #include "Clock.h"
+#include "FailureWording.h"
 #include "OutputPostProcessing.h"
 #include "PromptComposer.h"
 #include "Scheduler.h"
@@ -54,7 +55,68 @@ DictationCoordinator::DictationCoordinator(DictationServices services, PromptCom
     : QObject(parent), m_services(services), m_composer(composer), m_retryDirectory(AppPaths::retryFolder()) {
 }
 
-DictationCoordinator::~DictationCoordinator() = default;
+DictationCoordinator::~DictationCoordinator() {
+    // Nothing reads the copy of the user's voice after the application has gone.
+    removeRetryCopy();
+}
+
+// ---- One run's publisher ------------------------------------------------------------------------
+
+bool RunReport::isCurrent() const {
+    return m_coordinator.isCurrentRun(m_runId);
+}
+
+void RunReport::setStatusText(const QString& text) {
+    if (isCurrent()) {
+        m_coordinator.setStatusText(text);
+    }
+}
+
+void RunReport::setLastRecordingSummary(const std::optional<QString>& summary) {
+    if (isCurrent()) {
+        m_coordinator.setLastRecordingSummary(summary);
+    }
+}
+
+void RunReport::setLastTranscript(const std::optional<QString>& transcript) {
+    if (isCurrent()) {
+        m_coordinator.setLastTranscript(transcript);
+    }
+}
+
+void RunReport::setLastProvider(const std::optional<QString>& provider) {
+    if (isCurrent()) {
+        m_coordinator.setLastProvider(provider);
+    }
+}
+
+void RunReport::setLastPromptDebug(const std::optional<QString>& debug) {
+    if (isCurrent()) {
+        m_coordinator.setLastPromptDebug(debug);
+    }
+}
+
+void RunReport::setLastErrorMessage(const std::optional<QString>& message) {
+    if (isCurrent()) {
+        m_coordinator.setLastErrorMessage(message);
+    }
+}
+
+void RunReport::publishFailure(const QString& message) {
+    if (isCurrent()) {
+        m_coordinator.publishFailure(message);
+    }
+}
+
+void RunReport::hideOverlay() {
+    m_coordinator.hideOverlay(m_runId);
+}
+
+void RunReport::handleSilentTranscription() {
+    hideOverlay();
+    publishFailure(DictationCoordinator::silentText);
+    setLastRecordingSummary(DictationCoordinator::silentSummary);
+}
 
 // ---- Published state ----------------------------------------------------------------------------
 
@@ -103,6 +165,7 @@ bool DictationCoordinator::isRecordingOrStarting() const {
 }
 
 bool DictationCoordinator::canRetryLastSubmission() const {
+    // (The slot holds only a recording whose text did not reach the user.)
     return m_retryableSubmission.has_value() && !isRecordingOrStarting();
 }
 
@@ -125,10 +188,10 @@ qint64 DictationCoordinator::elapsedMilliseconds(double since) {
     return std::llround((uptimeStamp() - since) * 1000.0);
 }
 
-void DictationCoordinator::hideOverlay() {
-    // A pipeline of an earlier recording may end while the user is already speaking again: the overlay
-    // then belongs to the new recording.
-    if (isRecordingOrStarting()) {
+void DictationCoordinator::hideOverlay(quint64 runId) {
+    // A pipeline of an earlier recording may end while the user is already speaking again, or while a
+    // retry runs: the overlay then belongs to that one.
+    if (!isCurrentRun(runId) || (m_services.recorder.isRecording() && m_holdConfirmed)) {
         return;
     }
     m_services.overlay.hide();
@@ -140,12 +203,6 @@ void DictationCoordinator::playCompletionSound() {
 
 bool DictationCoordinator::hasMeaningfulAudio(const QByteArray& audioData, double duration) const {
     return SpeechDetection::hasMeaningfulAudio(audioData, duration, m_services.settings.silenceThreshold());
-}
-
-void DictationCoordinator::handleSilentTranscription(const RecordedAudio&) {
-    hideOverlay();
-    publishFailure(silentText);
-    setLastRecordingSummary(silentSummary);
 }
 
 QString DictationCoordinator::effectiveTranscriptionModel(std::optional<double> duration) const {
@@ -163,6 +220,8 @@ QString DictationCoordinator::prepareOutputText(const QString& text) const {
 // ---- Shortcuts and triggers ---------------------------------------------------------------------
 
 void DictationCoordinator::start() {
+    // A copy left by a run that ended without going through its exit is never read again.
+    removeRetryCopy();
     QPointer<DictationCoordinator> self(this);
     m_services.shortcuts.setEventHandler([self](HotkeyIntent intent, HotkeyEvent event) {
         if (!self) {
@@ -228,7 +287,6 @@ QCoro::Task<> DictationCoordinator::startRecording(RecordingMode mode, OutputMod
     if (isRecordingOrStarting()) {
         co_return;
     }
-    setLastErrorMessage(std::nullopt);
     if (!m_services.session.activeSessionToken()) {
         setUpgradePrompt(UpgradePrompt{QUuid::createUuid(), QStringLiteral("Sign in to use Quillvane"),
                                        QStringLiteral("You must sign in to use Quillvane. Sign in from the "
@@ -239,16 +297,14 @@ QCoro::Task<> DictationCoordinator::startRecording(RecordingMode mode, OutputMod
         AppLogger::info(QStringLiteral("Blocked recording start because no active session is available"));
         co_return;
     }
-    setLastErrorMessage(std::nullopt);
-    setLastTranscript(std::nullopt);
-    setLastProvider(std::nullopt);
     setModes(mode, outputMode);
     clearPrepared();
     const QUuid sessionId = QUuid::createUuid();
     m_activeRecordingSessionID = sessionId;
     m_selectedTextForSmartEdit.reset();
     m_voiceInstructionForSmartEdit.reset();
-    m_services.overlay.showRecording();
+    m_holdConfirmed = false;
+    m_muted = false;
     m_services.sounds.playStartSound();
     AppLogger::info(QStringLiteral("Recording start requested mode=") + logLabel(mode) +
                     QStringLiteral(" output=") + logLabel(outputMode));
@@ -273,29 +329,67 @@ QCoro::Task<> DictationCoordinator::startRecording(RecordingMode mode, OutputMod
     const bool stopRequested = std::exchange(m_stopRequestedWhileStarting, false);
 
     if (failure) {
-        m_services.overlay.hide();
+        m_activeRecordingSessionID.reset();
         const QString description = SessionCoordinator::describe(failure);
         AppLogger::error(QStringLiteral("Dictation start failed: ") + description);
+        // Nothing was shown yet, so nothing is hidden: a clip still processing keeps its overlay.
         publishFailure(QStringLiteral("Unable to start recording: ") + description);
         notifyCanRetryIfChanged();
         co_return;
     }
 
     AppLogger::info(QStringLiteral("Dictation recording active"));
-    setStatusText(mode == RecordingMode::SmartEdit ? QStringLiteral("Recording AI Mode instruction...")
-                  : mode == RecordingMode::Note    ? QStringLiteral("Recording voice note...")
-                                                   : QStringLiteral("Recording..."));
-    startPreparation(
-        sessionId,
-        ModelRouting::normalizedTranscriptionModel(m_services.settings.promptSettings().transcriptionModel),
-        mode);
-    if (m_services.settings.autoPauseMedia()) {
-        m_services.muter.muteIfNeeded();
+    // The model the stop will choose, so that what is prepared here is what it reuses.
+    startPreparation(sessionId, effectiveTranscriptionModel(std::nullopt), mode);
+    m_holdTimer.cancel();
+    if (m_minimumHold.count() <= 0) {
+        confirmHold(sessionId);
+    } else {
+        m_holdTimer = Scheduler::current().singleShot(m_minimumHold, [self, sessionId] {
+            if (self) {
+                self->confirmHold(sessionId);
+            }
+        });
     }
     notifyCanRetryIfChanged();
     if (stopRequested) {
         co_await stopRecording();
     }
+}
+
+void DictationCoordinator::confirmHold(QUuid sessionId) {
+    if (m_activeRecordingSessionID != sessionId || !m_services.recorder.isRecording() || m_holdConfirmed) {
+        return;
+    }
+    m_holdConfirmed = true;
+    // From here on the texts are this recording's; an earlier recording's pipeline publishes nothing more.
+    m_recordingRun = m_currentRun = ++m_runCounter;
+    setLastErrorMessage(std::nullopt);
+    setLastTranscript(std::nullopt);
+    setLastProvider(std::nullopt);
+    m_services.overlay.showRecording();
+    setStatusText(m_currentMode == RecordingMode::SmartEdit
+                      ? QStringLiteral("Recording AI Mode instruction...")
+                  : m_currentMode == RecordingMode::Note ? QStringLiteral("Recording voice note...")
+                                                         : QStringLiteral("Recording..."));
+    if (m_services.settings.autoPauseMedia()) {
+        m_muted = true;
+        m_services.muter.muteIfNeeded();
+    }
+}
+
+void DictationCoordinator::discardTap() {
+    RecordedAudio recording;
+    try {
+        recording = m_services.recorder.stopRecording();
+    } catch (...) {
+        // Nothing was recorded: nothing to throw away.
+    }
+    m_activeRecordingSessionID.reset();
+    clearPrepared();
+    AppLogger::info(QStringLiteral("Press released before it became a recording; nothing was kept"));
+    cleanupRecordingFile(recording);
+    notifyCanRetryIfChanged();
 }
 
 void DictationCoordinator::clearPrepared() {
@@ -317,7 +411,7 @@ void DictationCoordinator::startPreparation(QUuid sessionId, QString model, Reco
         } else {
             result.context = self->m_composer.activeAppContextService().currentContext();
             AppLogger::info(QStringLiteral("Fast-path context prepared during recording context=") +
-                            result.context.debugDescription + QStringLiteral(" model=") + model);
+                            result.context.logDescription() + QStringLiteral(" model=") + model);
         }
         if (self->m_activeRecordingSessionID != sessionId) {
             return;
@@ -326,7 +420,7 @@ void DictationCoordinator::startPreparation(QUuid sessionId, QString model, Reco
         self->m_preparedContext = result.context;
         self->m_preparedPromptModel = model;
         AppLogger::info(QStringLiteral("Prompt/context prepared during recording context=") +
-                        result.context.debugDescription + QStringLiteral(" chars=") +
+                        result.context.logDescription() + QStringLiteral(" chars=") +
                         QString::number(Text::graphemeCount(result.prompt)) + QStringLiteral(" prep_ms=") +
                         QString::number(elapsedMilliseconds(stamp)) + QStringLiteral(" model=") + model);
     });
@@ -342,6 +436,13 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
     if (!m_services.recorder.isRecording()) {
         co_return;
     }
+    m_holdTimer.cancel();
+    if (!m_holdConfirmed) {
+        discardTap();
+        co_return;
+    }
+    m_holdConfirmed = false;
+    const quint64 runId = m_recordingRun;
     AppLogger::info(QStringLiteral("Dictation stop requested"));
     const double releaseStart = uptimeStamp();
     m_services.overlay.showProcessing();
@@ -351,18 +452,24 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
 
     const double stopStamp = uptimeStamp();
     RecordedAudio recording;
+    std::exception_ptr stopFailure;
     try {
         recording = m_services.recorder.stopRecording();
     } catch (...) {
-        stopFailed(std::current_exception());
+        stopFailure = std::current_exception();
+    }
+    m_activeRecordingSessionID.reset();
+    // Whatever the setting says now: what was muted for this recording is given back.
+    if (std::exchange(m_muted, false)) {
+        m_services.muter.restoreMuteStateIfNeeded();
+    }
+    if (stopFailure) {
+        stopFailed(stopFailure, runId, true);
         notifyCanRetryIfChanged();
         co_return;
     }
-    m_activeRecordingSessionID.reset();
     AppLogger::info(QStringLiteral("Audio stop finalize_ms=") +
                     QString::number(elapsedMilliseconds(stopStamp)));
-    // Whatever the setting says now: the restore only undoes a mute of our own.
-    m_services.muter.restoreMuteStateIfNeeded();
     setLastRecordingSummary(QStringLiteral("Captured ") + QString::asprintf("%.1f", recording.duration) +
                             QStringLiteral("s WAV at ") + QFileInfo(recording.url.toLocalFile()).fileName());
 
@@ -374,24 +481,21 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
     request.outputMode = m_currentOutputMode;
     request.releaseStart = releaseStart;
     request.sessionGeneration = m_services.session.sessionGeneration();
+    request.runId = runId;
+    request.submissionId = QUuid::createUuid();
     clearPrepared();
-
-    // The clip goes out first; the retry copy is made while the pipeline waits for the backend, and always
-    // before the temporary file is deleted, so it survives whatever the pipeline does.
-    QCoro::Task<> pipelineRun = runPipeline(request);
-    preserveRetryableSubmissionIfNeeded(request);
     notifyCanRetryIfChanged();
 
     QPointer<DictationCoordinator> self(this);
     std::exception_ptr failure;
     try {
-        co_await pipelineRun;
+        co_await runPipeline(request);
     } catch (...) {
         failure = std::current_exception();
     }
     cleanupRecordingFile(recording);
     if (self && failure) {
-        self->stopFailed(failure);
+        self->stopFailed(failure, runId, false);
     }
 }
 
@@ -410,7 +514,7 @@ PromptCompositionResult DictationCoordinator::chooseStopPromptResult(const QStri
     }
     if (!fullPrompt && m_preparedContext) {
         AppLogger::info(QStringLiteral("Reusing prepared fast-path context for model=") + model +
-                        QStringLiteral(" context=") + m_preparedContext->debugDescription);
+                        QStringLiteral(" context=") + m_preparedContext->logDescription());
         return {QString(), *m_preparedContext};
     }
     return makePromptResult(model);
@@ -422,24 +526,26 @@ PromptCompositionResult DictationCoordinator::makePromptResult(const QString& mo
     }
     const ActiveAppContext context = m_composer.activeAppContextService().currentContext();
     AppLogger::info(QStringLiteral("Prompt skipped for model=") + model + QStringLiteral(" context=") +
-                    context.debugDescription);
+                    context.logDescription());
     return {QString(), context};
 }
 
-void DictationCoordinator::stopFailed(std::exception_ptr error) {
+void DictationCoordinator::stopFailed(std::exception_ptr error, quint64 runId, bool recorderFailed) {
     // A newer recording may already be under way; its overlay, mute and preparation stay.
     if (!isRecordingOrStarting()) {
         clearPrepared();
         m_activeRecordingSessionID.reset();
-        m_services.overlay.hide();
-        m_services.muter.restoreMuteStateIfNeeded();
     }
+    hideOverlay(runId);
     if (isHandled(error)) {
         return;
     }
     const QString description = SessionCoordinator::describe(error);
     AppLogger::error(QStringLiteral("Dictation stop/transcribe failed: ") + description);
-    publishFailure(QStringLiteral("Unable to stop recording: ") + description);
+    if (isCurrentRun(runId)) {
+        publishFailure(recorderFailed ? QStringLiteral("Unable to stop recording: ") + description
+                                      : FailureWording::describe(error));
+    }
 }
 
 void DictationCoordinator::cleanupRecordingFile(const RecordedAudio& recording) {
@@ -459,9 +565,10 @@ void DictationCoordinator::cleanupRecordingFile(const RecordedAudio& recording) 
 
 // ---- Retry --------------------------------------------------------------------------------------
 
-void DictationCoordinator::preserveRetryableSubmissionIfNeeded(const PipelineRequest& request) {
-    if (request.mode == RecordingMode::SmartEdit) {
-        return;
+void DictationCoordinator::keepForRetry(const PipelineRequest& request,
+                                        const std::optional<QString>& selection) {
+    if (request.isRetry) {
+        return; // its recording is the slot's already
     }
     const auto fail = [this](const QString& description) {
         AppLogger::error(QStringLiteral("Failed to preserve retryable recording: ") + description);
@@ -492,9 +599,29 @@ void DictationCoordinator::preserveRetryableSubmissionIfNeeded(const PipelineReq
         return;
     }
     QFile::setPermissions(destination, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    setRetryableSubmission(RetryableSubmission{destination, request.recording.duration, request.mode,
-                                               request.outputMode, request.promptResult});
+    setRetryableSubmission(RetryableSubmission{
+        request.submissionId, destination, request.recording.duration, request.mode, request.outputMode,
+        request.promptResult, request.mode == RecordingMode::SmartEdit ? selection : std::nullopt});
     AppLogger::info(QStringLiteral("Saved retryable recording to ") + retryFileName);
+}
+
+void DictationCoordinator::submissionSettled(const PipelineRequest& request) {
+    if (!m_retryableSubmission || m_retryableSubmission->id != request.submissionId) {
+        return;
+    }
+    setRetryableSubmission(std::nullopt);
+    removeRetryCopy();
+}
+
+void DictationCoordinator::removeRetryCopy() {
+    if (m_retryDirectory.isEmpty()) {
+        return;
+    }
+    const QString path = QDir(m_retryDirectory).filePath(retryFileName);
+    const QFileInfo info(path);
+    if ((info.exists() || info.isSymLink()) && !QFile::remove(path)) {
+        AppLogger::error(QStringLiteral("Failed to delete the retry copy ") + retryFileName);
+    }
 }
 
 QCoro::Task<> DictationCoordinator::retryLastSubmission() {
@@ -517,6 +644,7 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
         setLastRecordingSummary(QStringLiteral("Sign in again, then click Retry Last Submission."));
         co_return;
     }
+    const quint64 runId = m_currentRun = ++m_runCounter;
     setLastErrorMessage(std::nullopt);
     setModes(submission.mode, submission.outputMode);
     m_services.overlay.showProcessing();
@@ -530,6 +658,9 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
     request.releaseStart = uptimeStamp();
     request.sessionGeneration = m_services.session.sessionGeneration();
     request.isRetry = true;
+    request.runId = runId;
+    request.submissionId = submission.id;
+    request.savedSelection = submission.selection;
 
     QPointer<DictationCoordinator> self(this);
     std::exception_ptr failure;
@@ -541,11 +672,13 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
     if (!self || !failure) {
         co_return;
     }
-    hideOverlay();
+    hideOverlay(runId);
     if (isHandled(failure)) {
         co_return;
     }
     const QString description = SessionCoordinator::describe(failure);
     AppLogger::error(QStringLiteral("Retry failed: ") + description);
-    publishFailure(QStringLiteral("Retry failed: ") + description);
+    if (isCurrentRun(runId)) {
+        publishFailure(QStringLiteral("Retry failed: ") + FailureWording::describe(failure));
+    }
 }

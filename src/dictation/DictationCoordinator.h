@@ -6,6 +6,7 @@
 #include "ModelRouting.h"
 #include "MouseTriggerMode.h"
 #include "PromptCompositionResult.h"
+#include "Scheduler.h"
 #include "SpeechDetection.h"
 
 #include <QObject>
@@ -13,9 +14,36 @@
 #include <QUuid>
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <optional>
 
 class PromptComposer;
+class DictationCoordinator;
+
+// What one pipeline run may publish. A run's texts, overlay and silent-clip outcome apply only while it is
+// the coordinator's newest run: once a newer recording or retry has begun, an earlier recording's outcome
+// never replaces what the user sees of the later one.
+class RunReport {
+public:
+    RunReport(DictationCoordinator& coordinator, quint64 runId)
+        : m_coordinator(coordinator), m_runId(runId) {}
+
+    bool isCurrent() const;
+    void setStatusText(const QString& text);
+    void setLastRecordingSummary(const std::optional<QString>& summary);
+    void setLastTranscript(const std::optional<QString>& transcript);
+    void setLastProvider(const std::optional<QString>& provider);
+    void setLastPromptDebug(const std::optional<QString>& debug);
+    void setLastErrorMessage(const std::optional<QString>& message);
+    void publishFailure(const QString& message);
+    void hideOverlay();
+    // Overlay hidden, "No speech detected." published with its summary.
+    void handleSilentTranscription();
+
+private:
+    DictationCoordinator& m_coordinator;
+    quint64 m_runId;
+};
 
 // The blocking prompt shown when a recording needs a signed-in user; the dashboard shows it as a sheet and
 // sets the coordinator's `upgradePrompt` back to none when the sheet is dismissed.
@@ -39,6 +67,15 @@ struct UpgradePrompt {
 //
 // While the recorder is starting, a second start is refused and a stop is remembered: it runs as soon as
 // the start completes (and if the start fails, nothing is left running).
+//
+// A press is a recording only once it has lasted `minimumHold` after the recorder started: only then do
+// the overlay, the "Recording..." texts and the muting of other applications begin. A tap or a click
+// released sooner leaves no trace: its clip is dropped, nothing is published and the retry slot keeps what
+// it held. (The start cue plays at once, so that the user knows when to speak.)
+//
+// The retry slot holds the last recording that passed the speech check and was uploaded, while its text
+// has not reached the user; it is emptied (and its copy deleted) once the text is delivered, and the copy is
+// deleted when the coordinator goes and at start.
 //
 // No operation throws: failures are published (`lastErrorMessage`, then `statusText`, then the summary).
 // Main thread only.
@@ -68,6 +105,7 @@ public:
     static inline const QString silentSummary =
         QStringLiteral("The recording was silent, so Quillvane did not insert any text.");
     static inline const QString retryFileName = QStringLiteral("last-recording.wav");
+    static constexpr std::chrono::milliseconds defaultMinimumHold{450};
 
     // `composer` must outlive the coordinator, as must every service. Calls no service.
     DictationCoordinator(DictationServices services, PromptComposer& composer, QObject* parent = nullptr);
@@ -78,6 +116,8 @@ public:
     // The retry copy's folder; by default the "Retry" folder of the app's data folder.
     void setRetryDirectory(const QString& directory) { m_retryDirectory = directory; }
     QString retryDirectory() const { return m_retryDirectory; }
+    // How long a press must last to become a recording (tests shorten it).
+    void setMinimumHold(std::chrono::milliseconds hold) { m_minimumHold = hold; }
 
     // Installs the shortcut handler and activates the shortcuts. A failure is published as the status.
     void start();
@@ -87,7 +127,8 @@ public:
     QCoro::Task<> stopRecording();
     QCoro::Task<> retryLastSubmission();
 
-    // True while a retry copy is held and no recording is being made (or started).
+    // True while the slot holds a recording whose text did not reach the user, and no recording is being
+    // made (or started).
     bool canRetryLastSubmission() const;
 
     const QString& statusText() const { return m_statusText; }
@@ -117,6 +158,15 @@ public:
         m_voiceInstructionForSmartEdit = text;
     }
 
+    // The publisher of one run (see RunReport).
+    RunReport report(const PipelineRequest& request) { return RunReport(*this, request.runId); }
+    bool isCurrentRun(quint64 runId) const { return runId == m_currentRun; }
+    // The recording passed the speech check and is about to be uploaded: it becomes the retry slot's (a
+    // copy of its file, its prompt and, for AI Mode, its selection). A retry's recording is there already.
+    void keepForRetry(const PipelineRequest& request, const std::optional<QString>& selection);
+    // The recording's text reached the user (or there was none to deliver): the slot, if it still holds
+    // this recording, is emptied and its copy deleted.
+    void submissionSettled(const PipelineRequest& request);
     void setStatusText(const QString& text);
     void setLastRecordingSummary(const std::optional<QString>& summary);
     void setLastTranscript(const std::optional<QString>& transcript);
@@ -126,12 +176,11 @@ public:
     // `message` as `lastErrorMessage`, then as `statusText`.
     void publishFailure(const QString& message);
 
-    void hideOverlay();
+    // Hides the overlay unless a later recording or retry has it.
+    void hideOverlay(quint64 runId);
     void playCompletionSound();
     // The speech check with the user's current silence threshold.
     bool hasMeaningfulAudio(const QByteArray& audioData, double duration) const;
-    // Overlay hidden, "No speech detected." published with its summary.
-    void handleSilentTranscription(const RecordedAudio& recording);
     // The model for the recording in progress (current mode, prompt settings, verbatim style).
     QString effectiveTranscriptionModel(std::optional<double> duration) const;
     // The user's output options applied to a text about to be inserted.
@@ -155,11 +204,13 @@ signals:
 
 private:
     struct RetryableSubmission {
+        QUuid id; // PipelineRequest::submissionId
         QString filePath;
         double duration = 0;
         RecordingMode mode = RecordingMode::Transcription;
         OutputMode outputMode = OutputMode::Paste;
         PromptCompositionResult promptResult;
+        std::optional<QString> selection; // AI Mode: the selection captured when it was recorded
     };
 
     // Stores a published value and announces it when it changed.
@@ -179,9 +230,11 @@ private:
     PromptCompositionResult chooseStopPromptResult(const QString& model);
     PromptCompositionResult makePromptResult(const QString& model);
     QCoro::Task<> runPipeline(PipelineRequest request);
-    void preserveRetryableSubmissionIfNeeded(const PipelineRequest& request);
+    void confirmHold(QUuid sessionId);
+    void discardTap();
     void setRetryableSubmission(std::optional<RetryableSubmission> submission);
-    void stopFailed(std::exception_ptr error);
+    void removeRetryCopy();
+    void stopFailed(std::exception_ptr error, quint64 runId, bool recorderFailed);
     static void cleanupRecordingFile(const RecordedAudio& recording);
     void notifyCanRetryIfChanged();
 
@@ -213,4 +266,12 @@ private:
     bool m_starting = false;                   // the recorder's start is being awaited
     bool m_stopRequestedWhileStarting = false; // a stop arrived meanwhile; it runs once the start completes
     bool m_lastCanRetry = false;
+
+    std::chrono::milliseconds m_minimumHold = defaultMinimumHold;
+    TimerHandle m_holdTimer;
+    bool m_holdConfirmed = false; // the recording in progress has lasted the minimum hold
+    bool m_muted = false;         // other applications were muted for the recording in progress
+    quint64 m_runCounter = 0;
+    quint64 m_currentRun = 0;   // the newest recording or retry: only its texts are published
+    quint64 m_recordingRun = 0; // the run of the recording in progress
 };

@@ -4,10 +4,12 @@
 #include "PromptCompositionResult.h"
 #include "RecordedAudio.h"
 
+#include <QUuid>
 #include <QtGlobal>
 #include <qcoro/qcorotask.h>
 
 #include <exception>
+#include <optional>
 
 class DictationCoordinator;
 
@@ -27,13 +29,21 @@ struct PipelineRequest {
     double releaseStart = 0;       // Clock monotonic seconds at the release (or the start of the retry)
     quint64 sessionGeneration = 0; // SessionAccess::sessionGeneration() at the release (or the retry)
     bool isRetry = false;
+    // The run's place among the coordinator's recordings and retries: only the newest publishes.
+    quint64 runId = 0;
+    // The recording itself, the same for its retries: names it in the retry slot.
+    QUuid submissionId;
+    // AI Mode, on a retry: the selection captured when the recording was made (none: there was none).
+    std::optional<QString> savedSelection;
 };
 
-// Turns a finished recording into text in the frontmost application, a note, or an AI Mode edit, by
-// `request.mode`. It publishes its outcome through the coordinator's pipeline operations (the texts,
-// `hideOverlay()`, `playCompletionSound()`, `handleSilentTranscription()`), and ends by returning, or by
-// throwing CoordinatorHandledError once it has told the user, or any other error for the coordinator to
-// report. It never deletes the recording. Runs on the main thread.
+// Turns a finished recording into text in the frontmost application (on a retry: in the window it was
+// recorded for), a note, or an AI Mode edit, by `request.mode`. It publishes its outcome through the
+// coordinator's RunReport for `request.runId`, hands the recording to the retry slot once it passed the
+// speech check and before it is uploaded (`keepForRetry`), and tells the coordinator when the text has
+// reached the user (`submissionSettled`). It ends by returning, or by throwing CoordinatorHandledError once
+// it has told the user, or any other error for the coordinator to report. It never deletes the recording.
+// Runs on the main thread.
 class DictationPipeline {
 public:
     virtual ~DictationPipeline() = default;

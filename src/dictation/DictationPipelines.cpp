@@ -76,6 +76,66 @@ double now() {
     return DictationCoordinator::uptimeStamp();
 }
 
+const QString nothingRecognisedText = QStringLiteral("No speech was recognised.");
+const QString nothingRecognisedSummary =
+    QStringLiteral("The recording was sent, but no words came back, so nothing was inserted.");
+
+// Where the text of a run went.
+struct Delivery {
+    bool onClipboard = false; // the recording's window was not there: the text waits on the clipboard
+    std::exception_ptr failure;
+};
+
+// Pastes or types `text`. A retry's text goes to the window the recording was made for, brought to the
+// front first; never into whatever is frontmost then (the dashboard, most likely). When that window is
+// closed, is ours, or does not come to the front, the text is left on the clipboard and the user told.
+QCoro::Task<Delivery> deliver(const PipelineRequest& request, const DictationServices& services, QString text,
+                              bool typing, RunReport out) {
+    Delivery delivery;
+    if (request.isRetry) {
+        const ActiveAppContext& context = request.promptResult.context;
+        const WindowRaise raised =
+            context.windowId ? co_await services.inserter.bringToFront(*context.windowId, context.processId)
+                             : WindowRaise::Closed;
+        if (raised != WindowRaise::Raised) {
+            if (!services.inserter.copyToClipboard(text)) {
+                delivery.failure = std::make_exception_ptr(
+                    UserFacingError(QStringLiteral("The text could not be put on the clipboard.")));
+                co_return delivery;
+            }
+            delivery.onClipboard = true;
+            out.setLastErrorMessage(std::nullopt);
+            out.setStatusText(
+                raised == WindowRaise::Refused
+                    ? QStringLiteral("The window you dictated into did not come to the front; the text is on "
+                                     "the clipboard.")
+                    : QStringLiteral(
+                          "The window you dictated into is closed; the text is on the clipboard."));
+            out.setLastRecordingSummary(QStringLiteral("Paste it where you want it."));
+            co_return delivery;
+        }
+    }
+    try {
+        if (typing) {
+            co_await services.inserter.typeText(text, services.settings.vdiTypingDelay());
+        } else {
+            co_await services.inserter.pasteText(text);
+        }
+    } catch (...) {
+        delivery.failure = std::current_exception();
+    }
+    co_return delivery;
+}
+
+// The answer held no words: nothing is inserted, stored or sounded, and there is nothing to retry.
+void nothingRecognised(const PipelineRequest& request, DictationCoordinator& coordinator, RunReport& out) {
+    AppLogger::info(QStringLiteral("Transcription returned no text; nothing inserted"));
+    out.hideOverlay();
+    out.publishFailure(nothingRecognisedText);
+    out.setLastRecordingSummary(nothingRecognisedSummary);
+    coordinator.submissionSettled(request);
+}
+
 } // namespace
 
 DictationPipelines::DictationPipelines(BackendClient& backend) : m_backend(backend) {}
@@ -102,12 +162,13 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
     const PromptCompositionResult promptResult = request.promptResult;
     const ActiveAppContext context = promptResult.context;
     const DictationServices& services = coordinator.services();
+    RunReport out = coordinator.report(request);
 
     const std::optional<QString> token = usableToken(coordinator);
     if (!token) {
-        coordinator.hideOverlay();
+        out.hideOverlay();
         AppLogger::error(QStringLiteral("Transcription skipped: no backend session token"));
-        coordinator.publishFailure(noSessionTextDictation);
+        out.publishFailure(noSessionTextDictation);
         co_return;
     }
     const QString sessionToken = *token;
@@ -117,12 +178,14 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
     const qint64 audioLoadMs = since(audioStamp);
 
     if (!coordinator.hasMeaningfulAudio(audioData, recording.duration)) {
-        coordinator.handleSilentTranscription(recording);
+        out.handleSilentTranscription();
         co_return;
     }
-    coordinator.setLastPromptDebug(context.debugDescription);
+    out.setLastPromptDebug(context.debugDescription);
+    coordinator.keepForRetry(request, std::nullopt);
 
-    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration);
+    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration,
+                                       request.runId);
     const bool combined = OutputPostProcessing::isEmailContext(context, request.mode) &&
                           !services.settings.disableEmailFormatting();
     QString outputText;
@@ -141,7 +204,8 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
                 audioData, recording, promptResult, sessionToken, transcriptionLabel, QStringLiteral("email"),
                 std::nullopt, std::nullopt);
             backendMs = since(backendStamp);
-            outputText = coordinator.prepareOutputText(answer.text);
+            outputText =
+                Text::trimmed(answer.text).isEmpty() ? QString() : coordinator.prepareOutputText(answer.text);
             AppLogger::info(
                 QStringLiteral("Combined transcription/email refinement applied in single backend call"));
             session = answer.session;
@@ -171,32 +235,29 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
             answer.text, context, sessionToken, request.mode, services.settings,
             [&backend](FormatEmailRequestDTO body) { return backend.formatEmail(std::move(body)); });
         postprocessMs = since(postprocessStamp);
-        outputText = coordinator.prepareOutputText(processed);
+        outputText =
+            Text::trimmed(processed).isEmpty() ? QString() : coordinator.prepareOutputText(processed);
         session = answer.session;
         provider = answer.provider;
         words = answer.words;
     }
 
     submission.applySessionSnapshot(session);
+    if (outputText.isEmpty()) {
+        nothingRecognised(request, coordinator, out);
+        co_return;
+    }
     const QString providerLabel = ModelRouting::publicModelLabel(provider);
-    coordinator.setLastTranscript(outputText);
-    coordinator.setLastProvider(providerLabel);
+    out.setLastTranscript(outputText);
+    out.setLastProvider(providerLabel);
     AppLogger::info(QStringLiteral("Transcription succeeded provider=") +
                     provider.value_or(QStringLiteral("unknown")) + QStringLiteral(" words=") +
                     QString::number(words));
 
     const bool typing = request.outputMode == OutputMode::Type;
     const double insertStamp = now();
-    std::exception_ptr insertFailure;
-    try {
-        if (typing) {
-            co_await services.inserter.typeText(outputText, services.settings.vdiTypingDelay());
-        } else {
-            co_await services.inserter.pasteText(outputText);
-        }
-    } catch (...) {
-        insertFailure = std::current_exception();
-    }
+    const Delivery delivery = co_await deliver(request, services, outputText, typing, out);
+    const std::exception_ptr insertFailure = delivery.failure;
     const qint64 insertMs = since(insertStamp);
 
     const double historyStamp = now();
@@ -206,17 +267,22 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
 
     if (insertFailure) {
         const QString description = describe(insertFailure);
-        coordinator.hideOverlay();
+        out.hideOverlay();
         AppLogger::error(QStringLiteral("Transcript paste failed: ") + description);
-        coordinator.publishFailure(QStringLiteral("Transcribed successfully, but output insertion failed: ") +
-                                   description);
-        coordinator.setLastRecordingSummary(
+        out.publishFailure(QStringLiteral("Transcribed successfully, but output insertion failed: ") +
+                           description);
+        out.setLastRecordingSummary(
             QStringLiteral("Transcript captured. Copy it manually from the dashboard if needed."));
+        co_return;
+    }
+    coordinator.submissionSettled(request);
+    if (delivery.onClipboard) {
+        out.hideOverlay();
         co_return;
     }
 
     coordinator.playCompletionSound();
-    coordinator.hideOverlay();
+    out.hideOverlay();
     AppLogger::info(QStringLiteral("Transcript paste succeeded"));
     AppLogger::info(latencyLine(QStringLiteral("transcription_pipeline"),
                                 {{"release_to_paste_ms", since(request.releaseStart)},
@@ -226,12 +292,12 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
                                  {"postprocess_ms", postprocessMs},
                                  {"insert_ms", insertMs},
                                  {"history_ms", historyMs}}));
-    coordinator.setLastErrorMessage(std::nullopt);
-    coordinator.setStatusText(typing ? QStringLiteral("Dictation typed into the active app.")
-                                     : QStringLiteral("Dictation pasted into the active app."));
-    coordinator.setLastRecordingSummary(QStringLiteral("Transcribed ") + QString::number(words) +
-                                        QStringLiteral(" words in ") +
-                                        QString::asprintf("%.1f", recording.duration) + QStringLiteral("s"));
+    out.setLastErrorMessage(std::nullopt);
+    out.setStatusText(typing ? QStringLiteral("Dictation typed into the active app.")
+                             : QStringLiteral("Dictation pasted into the active app."));
+    out.setLastRecordingSummary(QStringLiteral("Transcribed ") + QString::number(words) +
+                                QStringLiteral(" words in ") + QString::asprintf("%.1f", recording.duration) +
+                                QStringLiteral("s"));
 }
 
 // ---- AI Mode ----------------------------------------------------------------------------------------------
@@ -247,11 +313,12 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
         return prompt.isEmpty() ? std::nullopt : std::optional<QString>(prompt);
     };
 
+    RunReport out = coordinator.report(request);
     const std::optional<QString> token = usableToken(coordinator);
     if (!token) {
-        coordinator.hideOverlay();
+        out.hideOverlay();
         AppLogger::error(QStringLiteral("Smart Edit skipped: no backend session token"));
-        coordinator.publishFailure(noSessionText);
+        out.publishFailure(noSessionText);
         co_return;
     }
     const QString sessionToken = *token;
@@ -261,10 +328,9 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
     const qint64 audioLoadMs = since(audioStamp);
 
     if (!coordinator.hasMeaningfulAudio(audioData, recording.duration)) {
-        coordinator.hideOverlay();
-        coordinator.publishFailure(QStringLiteral("No spoken AI Mode instruction detected."));
-        coordinator.setLastRecordingSummary(
-            QStringLiteral("AI Mode skipped because the recording was silent."));
+        out.hideOverlay();
+        out.publishFailure(QStringLiteral("No spoken AI Mode instruction detected."));
+        out.setLastRecordingSummary(QStringLiteral("AI Mode skipped because the recording was silent."));
         AppLogger::info(QStringLiteral("Smart Edit skipped due to insufficient speech content"));
         coordinator.setSelectedTextForSmartEdit(std::nullopt);
         coordinator.setVoiceInstructionForSmartEdit(std::nullopt);
@@ -272,18 +338,25 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
     }
 
     // Any failure to read a selection (none, no access, the copy failed) means there is none; the
-    // selection service leaves the user's clipboard as it was.
+    // selection service leaves the user's clipboard as it was. A retry uses the selection of the
+    // recording's own moment.
     const double selectionStamp = now();
     std::optional<QString> selection;
-    try {
-        selection = co_await services.selection.captureSelectedText();
-    } catch (...) {
-        selection.reset();
+    if (request.isRetry) {
+        selection = request.savedSelection;
+    } else {
+        try {
+            selection = co_await services.selection.captureSelectedText();
+        } catch (...) {
+            selection.reset();
+        }
     }
     coordinator.setSelectedTextForSmartEdit(selection);
-    coordinator.setLastPromptDebug(context.debugDescription);
+    out.setLastPromptDebug(context.debugDescription);
+    coordinator.keepForRetry(request, selection);
 
-    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration);
+    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration,
+                                       request.runId);
     double transcriptionStamp = now();
     qint64 transcriptionMs = 0;
     qint64 formatterMs = 0;
@@ -345,17 +418,19 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
         outputText = coordinator.prepareOutputText(formatted->text);
     }
 
-    coordinator.setLastTranscript(outputText);
-    coordinator.setLastProvider(smartEditLabel);
+    if (Text::trimmed(outputText).isEmpty()) {
+        coordinator.setSelectedTextForSmartEdit(std::nullopt);
+        coordinator.setVoiceInstructionForSmartEdit(std::nullopt);
+        nothingRecognised(request, coordinator, out);
+        co_return;
+    }
+    out.setLastTranscript(outputText);
+    out.setLastProvider(smartEditLabel);
 
     // AI Mode always pastes, whatever the output mode.
     const double insertStamp = now();
-    std::exception_ptr pasteFailure;
-    try {
-        co_await services.inserter.pasteText(outputText);
-    } catch (...) {
-        pasteFailure = std::current_exception();
-    }
+    const Delivery delivery = co_await deliver(request, services, outputText, false, out);
+    const std::exception_ptr pasteFailure = delivery.failure;
     const qint64 insertMs = since(insertStamp);
     const double historyStamp = now();
     services.history.addEntry(outputText, smartEditLabel, context.debugDescription, recording.duration);
@@ -363,14 +438,17 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
 
     if (pasteFailure) {
         const QString description = describe(pasteFailure);
-        coordinator.hideOverlay();
+        out.hideOverlay();
         AppLogger::error(QStringLiteral("Smart Edit paste failed: ") + description);
-        coordinator.publishFailure(QStringLiteral("AI Mode succeeded, but paste failed: ") + description);
-        coordinator.setLastRecordingSummary(
-            QStringLiteral("AI Mode result is available in the dashboard history."));
+        out.publishFailure(QStringLiteral("AI Mode succeeded, but paste failed: ") + description);
+        out.setLastRecordingSummary(QStringLiteral("AI Mode result is available in the dashboard history."));
+    } else if (delivery.onClipboard) {
+        coordinator.submissionSettled(request);
+        out.hideOverlay();
     } else {
+        coordinator.submissionSettled(request);
         coordinator.playCompletionSound();
-        coordinator.hideOverlay();
+        out.hideOverlay();
         AppLogger::info(QStringLiteral("Smart Edit paste succeeded result_chars=") +
                         QString::number(Text::graphemeCount(outputText)));
         AppLogger::info(latencyLine(QStringLiteral("smart_edit_pipeline"),
@@ -382,9 +460,9 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
                                      {"formatter_ms", formatterMs},
                                      {"insert_ms", insertMs},
                                      {"history_ms", historyMs}}));
-        coordinator.setLastErrorMessage(std::nullopt);
-        coordinator.setStatusText(QStringLiteral("AI Mode applied and pasted into the active app."));
-        coordinator.setLastRecordingSummary(
+        out.setLastErrorMessage(std::nullopt);
+        out.setStatusText(QStringLiteral("AI Mode applied and pasted into the active app."));
+        out.setLastRecordingSummary(
             selection ? QStringLiteral("AI Mode completed using selected text.")
                       : QStringLiteral("AI Mode generated new content from your spoken prompt."));
     }
@@ -400,11 +478,12 @@ QCoro::Task<> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
     const PromptCompositionResult promptResult = request.promptResult;
     const DictationServices& services = coordinator.services();
 
+    RunReport out = coordinator.report(request);
     const std::optional<QString> token = usableToken(coordinator);
     if (!token) {
-        coordinator.hideOverlay();
+        out.hideOverlay();
         AppLogger::error(QStringLiteral("Voice note skipped: no backend session token"));
-        coordinator.publishFailure(noSessionText);
+        out.publishFailure(noSessionText);
         co_return;
     }
     const QString sessionToken = *token;
@@ -414,15 +493,17 @@ QCoro::Task<> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
     const qint64 audioLoadMs = since(audioStamp);
 
     if (!coordinator.hasMeaningfulAudio(audioData, recording.duration)) {
-        coordinator.hideOverlay();
-        coordinator.publishFailure(QStringLiteral("No speech detected. Voice note was not saved."));
-        coordinator.setLastRecordingSummary(
+        out.hideOverlay();
+        out.publishFailure(QStringLiteral("No speech detected. Voice note was not saved."));
+        out.setLastRecordingSummary(
             QStringLiteral("The recording was silent, so Quillvane did not create a note."));
         co_return;
     }
-    coordinator.setLastPromptDebug(promptResult.context.debugDescription);
+    out.setLastPromptDebug(promptResult.context.debugDescription);
+    coordinator.keepForRetry(request, std::nullopt);
 
-    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration);
+    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration,
+                                       request.runId);
     const double transcriptionStamp = now();
     const TranscriptionResponseDTO answer = co_await submission.submitTranscription(
         audioData, recording, promptResult, sessionToken, voiceNoteLabel);
@@ -431,22 +512,23 @@ QCoro::Task<> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
     const QString text = Text::trimmed(answer.text);
 
     if (text.isEmpty()) {
-        coordinator.hideOverlay();
-        coordinator.publishFailure(QStringLiteral("Voice note recorded, but no text was returned."));
-        coordinator.setLastRecordingSummary(
-            QStringLiteral("Audio was captured, but the transcription was empty."));
+        out.hideOverlay();
+        out.publishFailure(QStringLiteral("Voice note recorded, but no text was returned."));
+        out.setLastRecordingSummary(QStringLiteral("Audio was captured, but the transcription was empty."));
+        coordinator.submissionSettled(request);
         co_return;
     }
 
     const NoteEntry note = services.notes.addVoiceNote(text, Clock::current().now());
-    coordinator.setLastTranscript(text);
-    coordinator.setLastProvider(voiceNoteLabel);
+    coordinator.submissionSettled(request);
+    out.setLastTranscript(text);
+    out.setLastProvider(voiceNoteLabel);
     services.history.addEntry(text, voiceNoteLabel, voiceNoteLabel, recording.duration);
     coordinator.playCompletionSound();
-    coordinator.hideOverlay();
-    coordinator.setLastErrorMessage(std::nullopt);
-    coordinator.setStatusText(QStringLiteral("Voice note saved."));
-    coordinator.setLastRecordingSummary(QStringLiteral("Saved voice note and generating title..."));
+    out.hideOverlay();
+    out.setLastErrorMessage(std::nullopt);
+    out.setStatusText(QStringLiteral("Voice note saved."));
+    out.setLastRecordingSummary(QStringLiteral("Saved voice note and generating title..."));
     AppLogger::info(QStringLiteral("Voice note transcription saved id=") +
                     note.id.toString(QUuid::WithoutBraces) + QStringLiteral(" chars=") +
                     QString::number(Text::graphemeCount(text)));
@@ -455,12 +537,13 @@ QCoro::Task<> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
                                  {"audio_load_ms", audioLoadMs},
                                  {"prompt_ms", 0},
                                  {"transcription_ms", transcriptionMs}}));
-    co_await generateTitleIfPossible(coordinator, note.id, note.title, text, sessionToken);
+    co_await generateTitleIfPossible(coordinator, note.id, note.title, text, sessionToken, request.runId);
 }
 
 QCoro::Task<> DictationPipelines::generateTitleIfPossible(DictationCoordinator& coordinator, QUuid noteId,
                                                           QString createdTitle, QString text,
-                                                          QString sessionToken) {
+                                                          QString sessionToken, quint64 runId) {
+    RunReport out(coordinator, runId);
     TitleRequestDTO body;
     body.session_token = sessionToken;
     body.text = text;
@@ -474,7 +557,7 @@ QCoro::Task<> DictationPipelines::generateTitleIfPossible(DictationCoordinator& 
     // A failed title never signs the user out: the note is saved, and the next transcription tells.
     if (failure) {
         AppLogger::error(QStringLiteral("Voice note title generation failed: ") + describe(failure));
-        coordinator.setLastRecordingSummary(QStringLiteral("Voice note saved. Title generation failed."));
+        out.setLastRecordingSummary(QStringLiteral("Voice note saved. Title generation failed."));
         co_return;
     }
     const QString title = Text::trimmed(answer->title);
@@ -483,7 +566,7 @@ QCoro::Task<> DictationPipelines::generateTitleIfPossible(DictationCoordinator& 
     }
     // A title the user typed (or a note they deleted) while the request ran stays as they left it.
     const bool renamed = coordinator.services().notes.renameIfTitleIs(noteId, createdTitle, title);
-    coordinator.setLastRecordingSummary(QStringLiteral("Saved voice note and generated title."));
+    out.setLastRecordingSummary(QStringLiteral("Saved voice note and generated title."));
     AppLogger::info(QStringLiteral("Voice note title generated id=") + noteId.toString(QUuid::WithoutBraces) +
                     QStringLiteral(" title_chars=") + QString::number(Text::graphemeCount(title)));
     if (!renamed) {

@@ -15,9 +15,11 @@ class BackendClient;
 // - AI Mode: capture the selection, transcribe the spoken instruction and rewrite the selection (or write
 //   new text) in one combined call, falling back to transcription plus the generic formatter, and paste;
 // - voice notes: transcribe, save the note and its history entry, then ask for a title.
-// Each run reads the recording once, drops a silent clip locally, applies the answer's session snapshot
-// with the generation taken at the stop, and ends with one latency line. When the text cannot be inserted
-// it is still written to the history, where the failure message sends the user. Main thread only.
+// Each run reads the recording once, drops a silent clip locally, keeps the recording for a retry before
+// uploading it, applies the answer's session snapshot with the generation taken at the stop, and ends with
+// one latency line. An answer without words inserts and stores nothing. A retry delivers its text to the
+// window the recording was made for, or to the clipboard when that window is gone. When the text cannot be
+// inserted it is still written to the history, where the failure message sends the user. Main thread only.
 class DictationPipelines final : public DictationPipeline {
 public:
     // `backend` must outlive the pipelines.
@@ -31,7 +33,8 @@ public:
     // Renames the note when the backend answers a title, unless the note no longer has `createdTitle`
     // (the user gave it a title of their own while the request ran); never throws.
     QCoro::Task<> generateTitleIfPossible(DictationCoordinator& coordinator, QUuid noteId,
-                                          QString createdTitle, QString text, QString sessionToken);
+                                          QString createdTitle, QString text, QString sessionToken,
+                                          quint64 runId);
 
     static inline const QString noSessionTextDictation =
         QStringLiteral("No backend session token is available. Sign in again, then retry.");

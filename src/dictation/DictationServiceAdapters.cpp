@@ -100,6 +100,10 @@ public:
     QCoro::Task<> typeText(QString text, double delay) override {
         return m_service.typeText(std::move(text), delay);
     }
+    QCoro::Task<WindowRaise> bringToFront(quint64 window, std::optional<qint64> processId) override {
+        return m_service.bringToFront(window, processId);
+    }
+    bool copyToClipboard(const QString& text) override { return m_service.copyToClipboard(text); }
 
 private:
     TextInsertionService& m_service;

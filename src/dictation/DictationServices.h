@@ -8,6 +8,7 @@
 #include "NoteEntry.h"
 #include "PromptSettings.h"
 #include "RecordedAudio.h"
+#include "WindowRaise.h"
 
 #include <QDateTime>
 #include <QList>
@@ -91,6 +92,10 @@ public:
     virtual ~TextInserter() = default;
     virtual QCoro::Task<> pasteText(QString text) = 0;
     virtual QCoro::Task<> typeText(QString text, double delay) = 0;
+    // Makes the window a recording was made for the active one again (see WindowRaise).
+    virtual QCoro::Task<WindowRaise> bringToFront(quint64 window, std::optional<qint64> processId) = 0;
+    // Leaves text on the clipboard for the user to paste; false when the clipboard did not take it.
+    virtual bool copyToClipboard(const QString& text) = 0;
 };
 
 // The user's settings, read at the moment of use (nothing is cached between recordings).

@@ -17,12 +17,18 @@ class DictationSettings;
 // end punctuation).
 namespace OutputPostProcessing {
 
-// Substrings of the application name, class and window title that mark a mail client, desktop or web.
-const QStringList& emailAppKeywords();
-// Substrings of the same text that mark a mail composer in any application.
-const QStringList& emailWindowHints();
+// Mail clients, matched as whole words in the application's name and in its window class ("Thunderbird
+// Mail", "org.gnome.Evolution" and "Claws-mail" match, "Evolutionary" does not); a name of several words
+// matches as consecutive words. Window titles are never compared with this list.
+const QStringList& mailClientNames();
+// Web mail services, matched as whole words in the title of a browser window.
+const QStringList& webMailTitleWords();
+// Words of a mail composer or mailbox page, matched as whole words in the title of a browser window.
+const QStringList& composeTitleHints();
 
-// Whether the context is an e-mail composer. Never in the voice-note mode.
+// Whether the context is an e-mail composer: the application is a mail client (by its name or window
+// class), or a browser (by its window class) shows a web mail service or a mail page. A terminal or a code
+// editor never is one, whatever its title, and nothing is in the voice-note mode.
 bool isEmailContext(const ActiveAppContext& context, RecordingMode mode);
 
 // Sends one e-mail text to the backend's formatter (BackendClient::formatEmail in the application).

@@ -3,6 +3,7 @@
 #include "AppLogger.h"
 #include "BackendClient.h"
 #include "DictationCoordinator.h"
+#include "FailureWording.h"
 #include "JsonDecoding.h"
 #include "ModelRouting.h"
 #include "SessionCoordinator.h"
@@ -35,8 +36,9 @@ const BackendClientError* asBackendError(std::exception_ptr error) {
 } // namespace
 
 TranscriptionSubmission::TranscriptionSubmission(DictationCoordinator& coordinator, BackendClient& backend,
-                                                 RecordingMode mode, quint64 sessionGeneration)
-    : m_coordinator(coordinator), m_backend(backend), m_mode(mode), m_sessionGeneration(sessionGeneration) {}
+                                                 RecordingMode mode, quint64 sessionGeneration, quint64 runId)
+    : m_coordinator(coordinator), m_backend(backend), m_mode(mode), m_sessionGeneration(sessionGeneration),
+      m_runId(runId) {}
 
 std::optional<QString>
 TranscriptionSubmission::encodeKnowledgeBase(const QList<DictionaryEntryDTO>& entries) {
@@ -132,16 +134,19 @@ void TranscriptionSubmission::applySessionSnapshot(const SessionResponseDTO& sna
 
 void TranscriptionSubmission::handleAuthenticationFailure(const QString& sessionToken) {
     SessionAccess& session = m_coordinator.services().session;
+    RunReport report(m_coordinator, m_runId);
     // A rejection of a token the user has since replaced (signed out and in again) says nothing about
-    // the session in use now.
-    if (session.activeSessionToken() == sessionToken) {
-        session.invalidateSessionDueToAuthenticationFailure(sessionInvalidText);
-    } else {
+    // the session in use now: the user is not told that it expired.
+    if (session.activeSessionToken() != sessionToken) {
         AppLogger::info(QStringLiteral("Authentication failure for a replaced session token; the current "
                                        "session is kept"));
+        report.setLastErrorMessage(std::nullopt);
+        report.setStatusText(DictationCoordinator::initialStatus);
+        return;
     }
-    m_coordinator.publishFailure(sessionInvalidText);
-    m_coordinator.setLastRecordingSummary(sessionInvalidSummary);
+    session.invalidateSessionDueToAuthenticationFailure(sessionInvalidText);
+    report.publishFailure(sessionInvalidText);
+    report.setLastRecordingSummary(sessionInvalidSummary);
 }
 
 bool TranscriptionSubmission::handleIfAuthenticationFailure(std::exception_ptr error,
@@ -154,15 +159,11 @@ bool TranscriptionSubmission::handleIfAuthenticationFailure(std::exception_ptr e
     return true;
 }
 
-void TranscriptionSubmission::publishRequestFailure(const QString& modeLabel, std::exception_ptr error,
-                                                    bool log) {
-    const QString message =
-        modeLabel + QStringLiteral(" request failed: ") + SessionCoordinator::describe(error);
-    if (log) {
-        AppLogger::error(message);
-    }
-    m_coordinator.publishFailure(message);
-    m_coordinator.setLastRecordingSummary(requestFailedSummary);
+void TranscriptionSubmission::publishRequestFailure(const QString& modeLabel, std::exception_ptr error) {
+    AppLogger::error(modeLabel + QStringLiteral(" request failed: ") + SessionCoordinator::describe(error));
+    RunReport report(m_coordinator, m_runId);
+    report.publishFailure(FailureWording::describe(error));
+    report.setLastRecordingSummary(requestFailedSummary);
 }
 
 void TranscriptionSubmission::logSubmission(const QString& lead, const QString& modeLabel,
@@ -172,7 +173,7 @@ void TranscriptionSubmission::logSubmission(const QString& lead, const QString& 
     AppLogger::info(lead + modeLabel.toLower() + QStringLiteral(" duration=") +
                     QString::asprintf("%.2f", recording.duration) + QStringLiteral(" bytes=") +
                     QString::number(audioData.size()) + QStringLiteral(" context=") +
-                    promptResult.context.debugDescription + QStringLiteral(" model=") + model + tail);
+                    promptResult.context.logDescription() + QStringLiteral(" model=") + model + tail);
     // The prompt carries the user's vocabulary and snippets: only its length is logged.
     if (ModelRouting::needsFullPrompt(m_mode, model) && !promptResult.prompt.isEmpty()) {
         AppLogger::info(modeLabel + QStringLiteral(" prompt attached chars=") +
@@ -204,13 +205,14 @@ TranscriptionSubmission::submitTranscription(QByteArray audioData, RecordedAudio
         throw CoordinatorHandledError();
     }
     if (!backendError || !shouldFallbackFromTranscriptionError(*backendError)) {
-        publishRequestFailure(modeLabel, failure, true);
-        std::rethrow_exception(failure);
+        publishRequestFailure(modeLabel, failure);
+        throw CoordinatorHandledError();
     }
 
     AppLogger::error(QStringLiteral("Primary transcription model failed, retrying with fallback model=") +
                      fallbackModel);
-    m_coordinator.setStatusText(QStringLiteral("Primary model failed. Retrying with nova-3..."));
+    RunReport(m_coordinator, m_runId)
+        .setStatusText(QStringLiteral("Primary model failed. Retrying with nova-3..."));
     // Exactly one retry; its own failure is classified like the first one's, without a further retry.
     std::exception_ptr retryFailure;
     try {
@@ -223,8 +225,8 @@ TranscriptionSubmission::submitTranscription(QByteArray audioData, RecordedAudio
     if (handleIfAuthenticationFailure(retryFailure, sessionToken)) {
         throw CoordinatorHandledError();
     }
-    publishRequestFailure(modeLabel, retryFailure, true);
-    std::rethrow_exception(retryFailure);
+    publishRequestFailure(modeLabel, retryFailure);
+    throw CoordinatorHandledError();
 }
 
 QCoro::Task<CombinedTranscriptionResponseDTO> TranscriptionSubmission::submitRefinedTranscription(
@@ -257,6 +259,12 @@ QCoro::Task<CombinedTranscriptionResponseDTO> TranscriptionSubmission::submitRef
     if (handleIfAuthenticationFailure(failure, sessionToken)) {
         throw CoordinatorHandledError();
     }
-    publishRequestFailure(modeLabel, failure, false);
-    std::rethrow_exception(failure);
+    // A missing endpoint is the pipeline's to handle (it falls back to separate calls), untold.
+    if (const BackendClientError* backendError = asBackendError(failure);
+        backendError && backendError->kind() == BackendClientError::Kind::HttpError &&
+        (backendError->statusCode() == 404 || backendError->statusCode() == 405)) {
+        std::rethrow_exception(failure);
+    }
+    publishRequestFailure(modeLabel, failure);
+    throw CoordinatorHandledError();
 }

@@ -22,9 +22,10 @@ class DictationCoordinator;
 // combined transcribe-and-refine call never does. A rejected session is invalidated (when it is still the
 // one the request carried) and the failure is published on the coordinator.
 //
-// Failures end in one of two ways: CoordinatorHandledError after an authentication failure (the user has
-// been told and the session is gone), or the original error after the three failure texts were published.
-// One object serves one recording (its mode and the session generation taken at the stop). Main thread.
+// Failures end in CoordinatorHandledError once the user has been told (the failure worded by what happened,
+// or the session that was rejected), except that the combined call passes a 404 or 405 on untold, for the
+// pipeline to fall back to separate calls. One object serves one pipeline run (its mode, its run and the
+// session generation taken at the stop); it publishes through that run's RunReport. Main thread.
 class TranscriptionSubmission {
 public:
     static inline const QString fallbackModel = QStringLiteral("nova-3");
@@ -37,7 +38,7 @@ public:
     static inline const QString audioMimeType = QStringLiteral("audio/wav");
 
     TranscriptionSubmission(DictationCoordinator& coordinator, BackendClient& backend, RecordingMode mode,
-                            quint64 sessionGeneration);
+                            quint64 sessionGeneration, quint64 runId);
 
     // The text fields of every transcription request. `modelOverride` (a model or a tier id) replaces the
     // routed model.
@@ -67,7 +68,8 @@ public:
     void applySessionSnapshot(const SessionResponseDTO& snapshot);
 
     // Publishes an authentication failure: the session (when it is still the one `sessionToken` names) is
-    // invalidated and the sign-in texts are shown. The caller then throws CoordinatorHandledError.
+    // invalidated and the sign-in texts are shown. A rejection of a token the user has since replaced says
+    // nothing about the session in use and is not shown. The caller then throws CoordinatorHandledError.
     void handleAuthenticationFailure(const QString& sessionToken);
     // Whether `error` is an authentication failure (which it then handles as above).
     bool handleIfAuthenticationFailure(std::exception_ptr error, const QString& sessionToken);
@@ -78,10 +80,12 @@ private:
     void logSubmission(const QString& lead, const QString& modeLabel, const QByteArray& audioData,
                        const RecordedAudio& recording, const PromptCompositionResult& promptResult,
                        const QString& model, const QString& tail) const;
-    void publishRequestFailure(const QString& modeLabel, std::exception_ptr error, bool log);
+    // Logs and publishes a failed request; the caller then throws CoordinatorHandledError.
+    void publishRequestFailure(const QString& modeLabel, std::exception_ptr error);
 
     DictationCoordinator& m_coordinator;
     BackendClient& m_backend;
     RecordingMode m_mode;
     quint64 m_sessionGeneration;
+    quint64 m_runId;
 };

@@ -2,6 +2,7 @@
 
 #include "AppLogger.h"
 #include "Clock.h"
+#include "LowDelayConnections.h"
 #include "MultipartFormDataBuilder.h"
 #include "TextUtilities.h"
 
@@ -58,6 +59,25 @@ QString pageReason(const QString& reasonPhrase, const QString& page) {
 }
 
 const QByteArray kUtf8ByteOrderMark("\xEF\xBB\xBF");
+
+// Once a request has gone out, its connection (and any other to the same server) sends every later write
+// at once: see LowDelayConnections. A server named by a host name is matched by its port alone.
+void sendWithoutDelayOnConnectionsFor(QNetworkReply* reply) {
+    const QUrl url = reply->url();
+    const bool secure = url.scheme() == QLatin1String("https");
+    if (!secure && url.scheme() != QLatin1String("http")) {
+        return;
+    }
+    const quint16 port = quint16(url.port(secure ? 443 : 80));
+    QList<QHostAddress> addresses;
+    if (const QHostAddress literal(url.host()); !literal.isNull()) {
+        addresses << literal;
+    } else if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
+        addresses << QHostAddress(QHostAddress::LocalHost) << QHostAddress(QHostAddress::LocalHostIPv6);
+    }
+    QObject::connect(reply, &QNetworkReply::requestSent, reply,
+                     [port, addresses] { LowDelayConnections::enable(port, addresses); });
+}
 } // namespace
 
 BackendClientError::BackendClientError(Kind kind, QString text, qint64 statusCode, QString body)
@@ -141,6 +161,7 @@ QUrl BackendClient::resolve(const QString& path, const QueryItems& items) const 
 QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, QByteArray verb,
                                                        QByteArray body) {
     QPointer<QNetworkReply> reply = verb == "GET" ? m_network.get(request) : m_network.post(request, body);
+    sendWithoutDelayOnConnectionsFor(reply);
     co_await qCoro(reply.data()).waitForFinished();
     if (!reply) {
         throw BackendTransportError(QNetworkReply::OperationCanceledError,

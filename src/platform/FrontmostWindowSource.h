@@ -34,6 +34,24 @@ public:
     // A compositing manager runs (windows may be translucent).
     virtual bool compositingManagerRunning() { return false; }
 
+    // Whether `window` still exists and is shown (a closed window's id may be given to a new one later,
+    // so the caller also compares the process).
+    virtual bool isWindowShown(quint64 window) {
+        Q_UNUSED(window);
+        return false;
+    }
+    // The process that owns `window`, when it says.
+    virtual std::optional<qint64> windowProcessId(quint64 window) {
+        Q_UNUSED(window);
+        return std::nullopt;
+    }
+    // Asks the window manager to make `window` the active window (EWMH `_NET_ACTIVE_WINDOW`, as a pager
+    // does); false when the request could not be sent. Whether it happened shows in frontmostWindow().
+    virtual bool requestActivation(quint64 window) {
+        Q_UNUSED(window);
+        return false;
+    }
+
     // The desktop's source (X11); one that sees nothing when there is no X display.
     static std::shared_ptr<FrontmostWindowSource> system();
 };

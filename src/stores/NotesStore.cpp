@@ -7,7 +7,6 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -34,22 +33,6 @@ std::optional<QString> firstNonEmptyLine(const QString& text) {
         start = i + 1;
     }
     return std::nullopt;
-}
-
-// The first `count` grapheme clusters of `text`.
-QString leadingCharacters(const QString& text, qsizetype count) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype taken = 0;
-    qsizetype position = 0;
-    while (taken < count) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0) {
-            return text;
-        }
-        position = next;
-        ++taken;
-    }
-    return text.left(position);
 }
 
 NoteEntry decodeNote(const QJsonValue& value, const QString& path) {
@@ -97,7 +80,7 @@ NoteEntry NotesStore::addVoiceNote(const QString& body, const QDateTime& timesta
     if (candidate.isEmpty()) {
         candidate = kVoiceNoteTitle;
     }
-    QString title = leadingCharacters(candidate, kTitleLength);
+    QString title = Text::leadingGraphemes(candidate, kTitleLength);
     if (title.isEmpty()) {
         title = kVoiceNoteTitle;
     }

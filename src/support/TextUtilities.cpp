@@ -28,6 +28,22 @@ qsizetype graphemeCount(const QString& text) {
     return count;
 }
 
+QString leadingGraphemes(const QString& text, qsizetype count) {
+    if (count <= 0) {
+        return QString();
+    }
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype position = 0;
+    for (qsizetype taken = 0; taken < count; ++taken) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0) {
+            return text;
+        }
+        position = next;
+    }
+    return text.left(position);
+}
+
 QString trimmed(const QString& text) {
     return text.trimmed();
 }

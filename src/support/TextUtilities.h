@@ -8,6 +8,10 @@ namespace Text {
 // Number of user-perceived characters (extended grapheme clusters).
 qsizetype graphemeCount(const QString& text);
 
+// The first `count` user-perceived characters of `text` (all of it when it is shorter): a cut never splits a
+// surrogate pair, a combining sequence, a flag or an emoji sequence.
+QString leadingGraphemes(const QString& text, qsizetype count);
+
 // White space and line breaks removed at both ends (Unicode-aware).
 QString trimmed(const QString& text);
 

@@ -177,8 +177,13 @@ public:
 
 class FakeContext final : public AppContextSource {
 public:
-    ActiveAppContext context{QStringLiteral("Kate"), QStringLiteral("kate"), QStringLiteral("notes.txt"),
-                             QStringLiteral("code"), QStringLiteral("Kate (CODE) - notes.txt")};
+    ActiveAppContext context{QStringLiteral("Kate"),
+                             QStringLiteral("kate"),
+                             QStringLiteral("notes.txt"),
+                             QStringLiteral("code"),
+                             QStringLiteral("Kate (CODE) - notes.txt"),
+                             quint64(0x4200007),
+                             qint64(4321)};
     int reads = 0;
     ActiveAppContext currentContext() override {
         ++reads;
@@ -195,6 +200,10 @@ class FakeInserter final : public TextInserter {
 public:
     QCoro::Task<> pasteText(QString) override { co_return; }
     QCoro::Task<> typeText(QString, double) override { co_return; }
+    QCoro::Task<WindowRaise> bringToFront(quint64, std::optional<qint64>) override {
+        co_return WindowRaise::Raised;
+    }
+    bool copyToClipboard(const QString&) override { return true; }
 };
 
 class FakeSettings final : public DictationSettings {
@@ -263,6 +272,9 @@ public:
     QList<Handed> runs;
     bool hold = false;                                    // wait at a gate until `finish()`
     std::function<void(DictationCoordinator&)> behaviour; // runs before returning (may publish, may throw)
+    bool keeps = true;                // hands the recording to the retry slot, as a clip with speech
+    std::optional<QString> selection; // the AI Mode selection it hands over with it
+    bool delivers = false;            // a normal return means the text reached the user
 
     QCoro::Task<> run(PipelineRequest request, DictationCoordinator& coordinator) override {
         Handed handed{request, {}, false};
@@ -272,6 +284,9 @@ public:
             handed.bytes = file.readAll();
         }
         runs << handed;
+        if (keeps) {
+            coordinator.keepForRetry(request, selection);
+        }
         if (hold) {
             m_gates << std::make_shared<Gate>();
             const std::shared_ptr<Gate> gate = m_gates.last();
@@ -279,6 +294,9 @@ public:
         }
         if (behaviour) {
             behaviour(coordinator);
+        }
+        if (delivers) {
+            coordinator.submissionSettled(request);
         }
     }
 
@@ -317,6 +335,8 @@ struct Harness {
     explicit Harness(bool startNow = true) {
         coordinator.setPipeline(&pipeline);
         coordinator.setRetryDirectory(retryFolder());
+        // Every press is a hold here; the tests of taps set the real minimum.
+        coordinator.setMinimumHold(std::chrono::milliseconds(0));
         if (startNow) {
             coordinator.start();
         }

@@ -102,6 +102,19 @@ public:
         typed << text;
         co_return;
     }
+
+    // The window a retry asked for, and how bringing it back goes.
+    QList<quint64> raised;
+    WindowRaise raiseOutcome = WindowRaise::Raised;
+    QStringList clipboard;
+    QCoro::Task<WindowRaise> bringToFront(quint64 window, std::optional<qint64>) override {
+        raised << window;
+        co_return raiseOutcome;
+    }
+    bool copyToClipboard(const QString& text) override {
+        clipboard << text;
+        return true;
+    }
 };
 
 class KnowledgeBase final : public KnowledgeBaseSource {
@@ -177,6 +190,7 @@ struct Rig {
             *composer);
         coordinator->setPipeline(pipelines.get());
         coordinator->setRetryDirectory(dir.filePath(QStringLiteral("Retry")));
+        coordinator->setMinimumHold(std::chrono::milliseconds(0));
         recorder.clip = voicedClip();
         recorder.clipDuration = 1.5;
         settings.autoSpace = false;

@@ -265,9 +265,17 @@ private slots:
         QCOMPARE(h.overlay.state(), QStringLiteral("recording"));
         const QStringList mutesBefore = h.muter.calls;
 
-        h.pipeline.behaviour = [](DictationCoordinator&) { throw std::runtime_error("backend down"); };
+        // The earlier clip's outcome, whatever it says, never replaces the texts of the recording in
+        // progress.
+        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
+            RunReport out = c.report(h.pipeline.runs[0].request);
+            out.setStatusText(QStringLiteral("Dictation pasted into the active app."));
+            out.hideOverlay();
+            throw std::runtime_error("backend down");
+        };
         h.pipeline.finish();
-        QCOMPARE(h.coordinator.statusText(), QStringLiteral("Unable to stop recording: backend down"));
+        QCOMPARE(h.coordinator.statusText(), QStringLiteral("Recording..."));
+        QCOMPARE(h.coordinator.lastErrorMessage(), std::nullopt);
         QCOMPARE(h.overlay.state(), QStringLiteral("recording")); // not hidden under the speaker
         QCOMPARE(h.muter.calls, mutesBefore);                     // the new mute stays
         QVERIFY(!QFileInfo::exists(h.recorder.filesHandedOut[0]));
@@ -278,6 +286,72 @@ private slots:
         QCOMPARE(h.pipeline.runs.size(), 2);
         QCOMPARE(h.pipeline.runs[0].request.outputMode, OutputMode::Paste);
         QCOMPARE(h.pipeline.runs[1].request.outputMode, OutputMode::Type);
+    }
+
+    // ---- Taps
+    // -----------------------------------------------------------------------------------------------
+
+    // A tap of the shortcut or a middle click shorter than the minimum hold leaves no trace: no overlay, no
+    // texts, no muting, no pipeline, and the retry slot keeps the recording it held.
+    void tapLeavesNoTrace_data() {
+        QTest::addColumn<int>("trigger"); // 0 shortcut held, 1 middle click, 2 toggle mode pressed twice
+        QTest::newRow("shortcut tap") << 0;
+        QTest::newRow("middle click") << 1;
+        QTest::newRow("toggle double press") << 2;
+    }
+    void tapLeavesNoTrace() {
+        QFETCH(int, trigger);
+        Harness h;
+        h.coordinator.setMinimumHold(DictationCoordinator::defaultMinimumHold);
+        const auto wait = [&h](int ms) { h.time.scheduler.advance(std::chrono::milliseconds(ms)); };
+        // A 6 s dictation that failed: its copy waits for a retry.
+        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
+            c.report(h.pipeline.runs.last().request).publishFailure(QStringLiteral("The service failed."));
+            throw CoordinatorHandledError();
+        };
+        h.shortcuts.press();
+        wait(500);
+        h.shortcuts.release();
+        QVERIFY(h.coordinator.canRetryLastSubmission());
+        const QByteArray kept = readFile(h.retryFile());
+        const Snapshot before(h.coordinator);
+        const QStringList overlay = h.overlay.steps;
+        const QStringList mutes = h.muter.calls;
+
+        if (trigger == 0) {
+            h.shortcuts.press();
+            wait(200);
+            h.shortcuts.release();
+        } else if (trigger == 1) {
+            runTask(h.coordinator.startMouseTrigger(MouseTriggerMode::Dictation));
+            wait(120);
+            runTask(h.coordinator.stopRecording());
+        } else {
+            h.settings.toggle = true;
+            h.shortcuts.press();
+            wait(300);
+            h.shortcuts.press();
+        }
+        QVERIFY(!h.recorder.isRecording());
+        QCOMPARE(h.pipeline.runs.size(), 1);
+        QVERIFY(Snapshot(h.coordinator) == before);
+        QCOMPARE(h.overlay.steps, overlay);
+        QCOMPARE(h.muter.calls, mutes);
+        QCOMPARE(readFile(h.retryFile()), kept);
+        QVERIFY(!QFileInfo::exists(h.recorder.filesHandedOut.last()));
+        wait(1000); // nothing was left waiting either
+        QVERIFY(Snapshot(h.coordinator) == before);
+        QCOMPARE(h.overlay.steps, overlay);
+
+        // Held on past the minimum, a press is a recording as usual.
+        h.settings.toggle = false;
+        h.shortcuts.press();
+        wait(449);
+        QCOMPARE(h.overlay.steps, overlay);
+        wait(1);
+        QCOMPARE(h.overlay.state(), QStringLiteral("recording"));
+        QCOMPARE(h.coordinator.statusText(), QStringLiteral("Recording..."));
+        QCOMPARE(h.muter.calls.last(), QStringLiteral("mute"));
     }
 
     // ---- A slow or failing recorder start -----------------------------------------------------------------
@@ -334,7 +408,7 @@ private slots:
         QCOMPARE(h.recorder.stopCalls, 0);
         QVERIFY(h.pipeline.runs.isEmpty());
         QCOMPARE(h.sounds.starts, 1);
-        QCOMPARE(h.overlay.steps, (QStringList{"recording", "hidden"}));
+        QVERIFY(h.overlay.steps.isEmpty()); // nothing was shown yet
         QVERIFY(h.muter.calls.isEmpty());
         const QString text = QStringLiteral("Unable to start recording: Microphone permission was denied.");
         QCOMPARE(h.coordinator.statusText(), text);
@@ -495,8 +569,8 @@ private slots:
         QTest::addColumn<bool>("pipelineFails");
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("switched off while recording") << true << false << QStringList{"mute", "restore"};
-        QTest::newRow("failing pipeline") << true << true << QStringList{"mute", "restore", "restore"};
-        QTest::newRow("never muted") << false << false << QStringList{"restore"};
+        QTest::newRow("failing pipeline") << true << true << QStringList{"mute", "restore"};
+        QTest::newRow("never muted") << false << false << QStringList{};
     }
     void outputIsRestoredWhateverTheSettingSays() {
         QFETCH(bool, autoPauseAtStart);
@@ -523,7 +597,7 @@ private slots:
                                   << QStringList{
                                          "ERROR Dictation stop/transcribe failed: No recording file was "
                                          "created."};
-        QTest::newRow("pipeline") << 1 << "Unable to stop recording: The file could not be read."
+        QTest::newRow("pipeline") << 1 << "The file could not be read."
                                   << QStringList{
                                          "ERROR Dictation stop/transcribe failed: The file could not be "
                                          "read."};
@@ -570,7 +644,6 @@ private slots:
         Harness h;
         QSignalSpy canRetry(&h.coordinator, &DictationCoordinator::canRetryLastSubmissionChanged);
         QVERIFY(!h.coordinator.canRetryLastSubmission());
-        h.recorder.clipDuration = 0.3; // a tap too short for speech still replaces the slot
         dictate(h);
         QVERIFY(h.coordinator.canRetryLastSubmission());
         QCOMPARE(canRetry.count(), 1);
@@ -587,7 +660,8 @@ private slots:
         const PipelineRequest& retried = h.pipeline.runs[1].request;
         QVERIFY(retried.isRetry);
         QCOMPARE(retried.recording.url.toLocalFile(), h.retryFile());
-        QCOMPARE(retried.recording.duration, 0.3);
+        QCOMPARE(retried.recording.duration, 1.23);
+        QCOMPARE(retried.submissionId, original.submissionId);
         QCOMPARE(retried.promptResult, original.promptResult);
         QCOMPARE(retried.mode, RecordingMode::Transcription);
         QCOMPARE(retried.sessionGeneration, quint64(8));
@@ -596,7 +670,7 @@ private slots:
         QCOMPARE(h.overlay.state(), QStringLiteral("processing"));
         QCOMPARE(h.sounds.starts, 1);
         QCOMPARE(h.muter.calls, (QStringList{"mute", "restore"}));
-        // The copy survives a successful retry and can be sent again.
+        // The copy survives a retry whose text did not reach the user either.
         QVERIFY(QFileInfo::exists(h.retryFile()));
         QVERIFY(h.coordinator.canRetryLastSubmission());
 
@@ -629,7 +703,6 @@ private slots:
         } else {
             dictate(h, intent);
         }
-        dictate(h, HotkeyIntent::SmartEdit); // another mode meanwhile, which keeps no copy
         runTask(h.coordinator.retryLastSubmission());
         QCOMPARE(h.pipeline.runs.last().request.mode, mode);
         QCOMPARE(h.pipeline.runs.last().request.outputMode, output);
@@ -637,16 +710,72 @@ private slots:
         QCOMPARE(h.coordinator.activeOutputMode(), output);
     }
 
-    void aiModeLeavesTheSlotAlone() {
+    // The slot holds the last recording that went out, whatever its mode: a retry always sends the
+    // recording the failure was about, AI Mode with the selection of its own moment.
+    void aiModeRecordingIsRetriedAsAiMode() {
         Harness h;
         h.recorder.clip = "first clip";
         dictate(h);
         h.recorder.clip = "AI instruction";
+        h.pipeline.selection = QStringLiteral("the selected draft");
         dictate(h, HotkeyIntent::SmartEdit);
-        QCOMPARE(readFile(h.retryFile()), QByteArray("first clip"));
+        QCOMPARE(readFile(h.retryFile()), QByteArray("AI instruction"));
+        h.pipeline.selection = QStringLiteral("something selected later");
         runTask(h.coordinator.retryLastSubmission());
-        QCOMPARE(h.pipeline.runs.last().request.mode, RecordingMode::Transcription);
-        QCOMPARE(h.pipeline.runs.last().bytes, QByteArray("first clip"));
+        const PipelineRequest& retried = h.pipeline.runs.last().request;
+        QCOMPARE(retried.mode, RecordingMode::SmartEdit);
+        QCOMPARE(retried.savedSelection, QStringLiteral("the selected draft"));
+        QCOMPARE(h.pipeline.runs.last().bytes, QByteArray("AI instruction"));
+    }
+
+    // Retry is offered only while the slot holds a recording whose text did not reach the user; once it
+    // did, the copy of the user's voice is deleted.
+    void deliveredTextEmptiesTheSlot() {
+        Harness h;
+        dictate(h);
+        QVERIFY(h.coordinator.canRetryLastSubmission());
+        h.pipeline.delivers = true;
+        runTask(h.coordinator.retryLastSubmission());
+        QVERIFY(!h.coordinator.canRetryLastSubmission());
+        QVERIFY(!QFileInfo::exists(h.retryFile()));
+
+        dictate(h); // delivered at once: nothing to offer
+        QVERIFY(!h.coordinator.canRetryLastSubmission());
+        QVERIFY(!QFileInfo::exists(h.retryFile()));
+
+        // An earlier clip delivered late does not empty the slot of a later one that failed.
+        h.pipeline.delivers = false;
+        h.pipeline.hold = true;
+        dictate(h);
+        h.pipeline.hold = false;
+        dictate(h);
+        QVERIFY(h.coordinator.canRetryLastSubmission());
+        h.pipeline.delivers = true;
+        h.pipeline.finish();
+        QVERIFY(h.coordinator.canRetryLastSubmission());
+    }
+
+    // Nothing reads the copy once the application has gone: it is deleted then, and one left behind by a
+    // run that could not go through its exit is deleted at the next start.
+    void retryCopyIsDeletedOnExitAndAtStart() {
+        QString file;
+        {
+            Harness h;
+            dictate(h);
+            file = h.retryFile();
+            QVERIFY(QFileInfo::exists(file));
+            QVERIFY(QFile::copy(file, file + ".kept"));
+        }
+        QVERIFY(!QFileInfo::exists(file));
+        Harness h(false);
+        QVERIFY(QDir().mkpath(h.retryFolder()));
+        QFile stale(h.retryFile());
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("left from a crash");
+        stale.close();
+        h.coordinator.start();
+        QVERIFY(!QFileInfo::exists(h.retryFile()));
+        QVERIFY(!h.coordinator.canRetryLastSubmission());
     }
 
     void retryRefusals_data() {
@@ -753,10 +882,9 @@ private slots:
 
     void silentClipPublishesTheSilentTexts() {
         Harness h;
-        h.pipeline.behaviour = [](DictationCoordinator& c) {
-            const RecordedAudio silent;
+        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
             if (!c.hasMeaningfulAudio(QByteArray(32000, '\0'), 1.0)) {
-                c.handleSilentTranscription(silent);
+                c.report(h.pipeline.runs.last().request).handleSilentTranscription();
             }
         };
         dictate(h);

@@ -1,7 +1,9 @@
 // The small rules around a transcription: which model transcribes a recording and how it is labelled, when
 // the target is an e-mail composer, the e-mail formatter's fallbacks, and the user's output options.
 
+#include "BackendClient.h"
 #include "DictationFakes.h"
+#include "FailureWording.h"
 #include "ModelRouting.h"
 #include "OutputPostProcessing.h"
 #include "RunTask.h"
@@ -17,6 +19,70 @@ class TestDictationRules : public QObject {
     Q_OBJECT
 
 private slots:
+    // A failed trip to the backend is told by what happened, with what the user can do.
+    void failureWording_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("told");
+        const QString later =
+            QStringLiteral("Your recording is kept: press Retry Last Submission on Home in a moment.");
+        QTest::newRow("unreachable")
+            << 0
+            << "Quillvane could not reach its service. Check your internet connection, "
+               "then press Retry Last Submission on Home. Your recording is kept.";
+        QTest::newRow("timed out") << 1 << "The Quillvane service did not answer in time. " + later;
+        QTest::newRow("503 with words") << 2
+                                        << "The Quillvane service had a problem (HTTP 503: down for "
+                                           "maintenance). " +
+                                               later;
+        QTest::newRow("502 with a web page")
+            << 3 << "The Quillvane service had a problem (HTTP 502). " + later;
+        QTest::newRow("400") << 4
+                             << "The Quillvane service refused the request (HTTP 400: audio too long). Your "
+                                "recording is kept: press Retry Last Submission on Home.";
+        QTest::newRow("429") << 5 << "The Quillvane service is busy (HTTP 429). " + later;
+        QTest::newRow("undecodable") << 6
+                                     << "The Quillvane service sent an answer that could not be read. " +
+                                            later;
+        QTest::newRow("another error") << 7 << "The recording could not be read.";
+    }
+    void failureWording() {
+        QFETCH(int, kind);
+        QFETCH(QString, told);
+        std::exception_ptr error;
+        switch (kind) {
+        case 0:
+            error = std::make_exception_ptr(BackendTransportError(
+                QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused"), false));
+            break;
+        case 1:
+            error = std::make_exception_ptr(BackendTransportError(QNetworkReply::OperationCanceledError,
+                                                                  QStringLiteral("cancelled"), true));
+            break;
+        case 2:
+            error = std::make_exception_ptr(
+                BackendClientError::httpError(503, QStringLiteral("down for maintenance")));
+            break;
+        case 3:
+            error = std::make_exception_ptr(
+                BackendClientError::httpError(502, QStringLiteral("<html><body>Bad gateway</body></html>")));
+            break;
+        case 4:
+            error =
+                std::make_exception_ptr(BackendClientError::httpError(400, QStringLiteral("audio too long")));
+            break;
+        case 5:
+            error = std::make_exception_ptr(BackendClientError::httpError(429, QStringLiteral("slow down")));
+            break;
+        case 6:
+            error = std::make_exception_ptr(BackendClientError::decodingFailed());
+            break;
+        default:
+            error =
+                std::make_exception_ptr(fakes::TestError(QStringLiteral("The recording could not be read.")));
+        }
+        QCOMPARE(FailureWording::describe(error), told);
+    }
+
     // ---- Model routing ------------------------------------------------------------------------------------
 
     void tierToModel_data() {
@@ -144,38 +210,74 @@ private slots:
 
     // ---- E-mail context -----------------------------------------------------------------------------------
 
+    // A mail client by its name or class, or a browser showing mail; never a terminal, an editor or a chat,
+    // whatever their titles say, and never a voice note.
     void emailContext_data() {
         QTest::addColumn<QString>("app");
-        QTest::addColumn<std::optional<QString>>("identifier");
+        QTest::addColumn<std::optional<QString>>("windowClass");
         QTest::addColumn<QString>("title");
         QTest::addColumn<RecordingMode>("mode");
         QTest::addColumn<bool>("email");
         using S = std::optional<QString>;
         const auto T = RecordingMode::Transcription;
-        QTest::newRow("Mail") << "Mail" << S("com.apple.mail") << "Drafts" << T << true;
-        QTest::newRow("voice note in a mail client")
-            << "Thunderbird" << S("thunderbird") << "Write" << RecordingMode::Note << false;
-        QTest::newRow("browser on GMail") << "Firefox" << S("firefox") << "Inbox - GMail" << T << true;
-        QTest::newRow("web mail domain") << "Chromium" << S("chromium") << "app.hey.com" << T << true;
-        QTest::newRow("reply anywhere") << "Kate" << S("kate") << "Reply to review" << T << true;
-        QTest::newRow("title starting with inbox") << "Firefox" << S() << "INBOX (3)" << T << true;
-        QTest::newRow("frontend matches front") << "Code" << S("code") << "frontend/app.ts" << T << true;
-        QTest::newRow("Evolution") << "Evolution" << S("evolution") << "Compose Message" << T << true;
-        QTest::newRow("Geary") << "Geary" << S("geary") << "Drafts" << T << true;
+        // Mail clients, whatever the window shows.
+        QTest::newRow("Thunderbird") << "Thunderbird" << S("thunderbird") << "Write: Weekly update" << T
+                                     << true;
+        QTest::newRow("Thunderbird Mail, no class") << "Thunderbird Mail" << S() << "Calendar" << T << true;
+        QTest::newRow("Evolution by its reverse-DNS class")
+            << "Groupware Suite" << S("org.gnome.Evolution") << "Compose Message" << T << true;
+        QTest::newRow("Geary") << "Geary" << S("Geary") << "Drafts" << T << true;
         QTest::newRow("KMail") << "KMail" << S("org.kde.kmail2") << "Composer" << T << true;
-        QTest::newRow("Claws Mail") << "Claws-mail" << S("claws-mail") << "Draft" << T << true;
-        QTest::newRow("app named mail") << "mailspring" << S() << "x" << T << false;
-        QTest::newRow("terminal") << "Konsole" << S("konsole") << "~/src" << T << false;
+        QTest::newRow("Claws Mail") << "Claws Mail" << S("Claws-mail") << "Compose message" << T << true;
+        QTest::newRow("Mailspring") << "Mailspring" << S("Mailspring") << "Mailspring" << T << true;
+        QTest::newRow("Betterbird") << "Betterbird" << S("eu.betterbird.Betterbird") << "Write" << T << true;
+        QTest::newRow("Proton Mail desktop") << "Proton Mail" << S("Proton Mail") << "Inbox" << T << true;
+        QTest::newRow("web app window named Gmail") << "Gmail" << S("Google-chrome") << "Gmail" << T << true;
+        QTest::newRow("application named Mail") << "Mail" << S("com.apple.mail") << "Drafts" << T << true;
+        QTest::newRow("mail only as one word of a name")
+            << "Mail Merge" << S("mail-merge") << "Letters" << T << false;
         QTest::newRow("AI Mode counts")
             << "Thunderbird" << S() << "Write" << RecordingMode::SmartEdit << true;
+        QTest::newRow("voice note in a mail client")
+            << "Thunderbird" << S("thunderbird") << "Write" << RecordingMode::Note << false;
+        // Browsers: web mail services and mail words in the title, as whole words.
+        QTest::newRow("Firefox on Gmail")
+            << "Firefox Web Browser" << S("firefox") << "Inbox (3) - jane@gmail.com - Gmail — Mozilla Firefox"
+            << T << true;
+        QTest::newRow("Chrome on Outlook") << "Google Chrome" << S("Google-chrome")
+                                           << "Mail - Jane Doe - Outlook - Google Chrome" << T << true;
+        QTest::newRow("Epiphany on hey.com")
+            << "Web" << S("org.gnome.Epiphany") << "app.hey.com" << T << true;
+        QTest::newRow("Vivaldi composing in a webmail")
+            << "Vivaldi" << S("Vivaldi-stable") << "Compose - Roundcube Webmail" << T << true;
+        QTest::newRow("Firefox ESR, INBOX") << "Firefox ESR" << S("firefox-esr") << "INBOX (3)" << T << true;
+        QTest::newRow("browser tab on evolution")
+            << "Firefox Web Browser" << S("firefox") << "Evolution of birds - Wikipedia — Mozilla Firefox"
+            << T << false;
+        QTest::newRow("browser title with longer words")
+            << "Chromium" << S("Chromium") << "Frontend inboxes: replying to emails - Chromium" << T << false;
+        QTest::newRow("mail words in a title, not a browser")
+            << "Document Viewer" << S("Evince") << "Inbox - Gmail.pdf" << T << false;
+        // Terminals, editors and chats are not written to as e-mail.
+        QTest::newRow("terminal in ~/frontend")
+            << "Terminal" << S("Gnome-terminal") << "jane@host: ~/frontend" << T << false;
+        QTest::newRow("mutt in a terminal")
+            << "Konsole" << S("konsole") << "mutt: Inbox - reply" << T << false;
+        QTest::newRow("VS Code on frontend")
+            << "Visual Studio Code" << S("Code") << "frontend/app.ts - Visual Studio Code" << T << false;
+        QTest::newRow("editor titled Reply") << "Kate" << S("kate") << "Reply to review.txt" << T << false;
+        QTest::newRow("IDE on a mail module")
+            << "IntelliJ IDEA" << S("jetbrains-idea") << "thunderbird-sync – Inbox.java" << T << false;
+        QTest::newRow("chat titled Reply")
+            << "Slack" << S("Slack") << "Reply in thread - Slack" << T << false;
     }
     void emailContext() {
         QFETCH(QString, app);
-        QFETCH(std::optional<QString>, identifier);
+        QFETCH(std::optional<QString>, windowClass);
         QFETCH(QString, title);
         QFETCH(RecordingMode, mode);
         QFETCH(bool, email);
-        const ActiveAppContext context{app, identifier, title, std::nullopt, app};
+        const ActiveAppContext context{app, windowClass, title, std::nullopt, app};
         QCOMPARE(OutputPostProcessing::isEmailContext(context, mode), email);
     }
 

@@ -16,6 +16,7 @@ Q_DECLARE_METATYPE(OutputMode)
 Q_DECLARE_METATYPE(std::string)
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(standin::ScriptedResponse)
+Q_DECLARE_METATYPE(WindowRaise)
 
 namespace {
 
@@ -250,15 +251,25 @@ private slots:
     void otherCombinedFailuresAreNotFallenBackFrom_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<std::string>("body");
-        QTest::newRow("500") << 500 << std::string("boom");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("500")
+            << 500 << std::string("boom")
+            << "The Quillvane service had a problem (HTTP 500: boom). Your recording is kept: "
+               "press Retry Last Submission on Home in a moment.";
         // The model fall-back applies to plain transcription only.
         QTest::newRow("500 with the model fall-back text")
-            << 500 << std::string("OpenAI transcription failed: POST /v1/audio/transcriptions");
-        QTest::newRow("undecodable") << 200 << std::string("{\"nope\":1}");
+            << 500 << std::string("OpenAI transcription failed: POST /v1/audio/transcriptions")
+            << "The Quillvane service had a problem (HTTP 500: OpenAI transcription failed: POST "
+               "/v1/audio/transcriptions). Your recording is kept: press Retry Last Submission on Home in a "
+               "moment.";
+        QTest::newRow("undecodable") << 200 << std::string("{\"nope\":1}")
+                                     << "The Quillvane service sent an answer that could not be read. Your "
+                                        "recording is kept: press Retry Last Submission on Home in a moment.";
     }
     void otherCombinedFailuresAreNotFallenBackFrom() {
         QFETCH(int, status);
         QFETCH(std::string, body);
+        QFETCH(QString, told);
         Rig r;
         r.useEmailContext();
         r.standin.scriptNext("/api/transcription/refine", failure(status, body));
@@ -267,8 +278,9 @@ private slots:
         QVERIFY(r.inserter.pasted.isEmpty());
         QVERIFY(r.history.entries.isEmpty());
         QVERIFY(r.session->activeSessionToken().has_value());
-        // The coordinator reports the thrown error on top of the submission's texts; the summary stays.
-        QVERIFY(r.coordinator->statusText().startsWith(QStringLiteral("Unable to stop recording: ")));
+        // The failure is told by what happened, not as a failure to stop the recording.
+        QCOMPARE(r.coordinator->statusText(), told);
+        QCOMPARE(r.coordinator->lastErrorMessage(), told);
         QCOMPARE(r.coordinator->lastRecordingSummary(), TranscriptionSubmission::requestFailedSummary);
         QCOMPARE(r.overlay.state(), QStringLiteral("hidden"));
     }
@@ -352,7 +364,10 @@ private slots:
         });
         r.record();
         QVERIFY(r.session->activeSessionToken().has_value());
-        QCOMPARE(r.coordinator->statusText(), TranscriptionSubmission::sessionInvalidText);
+        // The session in use is fine: the user is not told that it expired.
+        QCOMPARE(r.coordinator->statusText(), DictationCoordinator::initialStatus);
+        QCOMPARE(r.coordinator->lastErrorMessage(), std::nullopt);
+        QVERIFY(r.coordinator->canRetryLastSubmission());
     }
 
     // ---- The model fall-back ------------------------------------------------------------------------------
@@ -490,12 +505,117 @@ private slots:
     }
 
     // An empty transcript is still inserted on the dictation route.
-    void emptyDictationIsInserted() {
+    // An answer without words is not a success: nothing is inserted, stored or sounded, and the user is
+    // told that nothing was recognised.
+    void emptyAnswerInsertsNothing_data() {
+        QTest::addColumn<RecordingMode>("mode");
+        QTest::addColumn<std::string>("path");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("dictation") << RecordingMode::Transcription << std::string("/api/transcription") << "";
+        QTest::newRow("dictation, blanks")
+            << RecordingMode::Transcription << std::string("/api/transcription") << " \n ";
+        QTest::newRow("AI Mode") << RecordingMode::SmartEdit << std::string("/api/transcription/refine")
+                                 << "";
+    }
+    void emptyAnswerInsertsNothing() {
+        QFETCH(RecordingMode, mode);
+        QFETCH(std::string, path);
+        QFETCH(QString, text);
         Rig r;
-        r.standin.scriptNext("/api/transcription", transcriptionAnswer("", r.token()));
+        r.settings.autoSpace = true;
+        r.standin.scriptNext(path, transcriptionAnswer(text, r.token(), QStringLiteral("make it shorter")));
+        r.record(mode);
+        QVERIFY(r.inserter.pasted.isEmpty());
+        QVERIFY(r.history.entries.isEmpty());
+        QCOMPARE(r.sounds.completions, 0);
+        QCOMPARE(r.coordinator->statusText(), QStringLiteral("No speech was recognised."));
+        QCOMPARE(r.coordinator->lastErrorMessage(), QStringLiteral("No speech was recognised."));
+        QCOMPARE(r.overlay.state(), QStringLiteral("hidden"));
+        QVERIFY(!r.coordinator->canRetryLastSubmission());
+    }
+
+    // ---- The retry slot -----------------------------------------------------------------------------------
+
+    // Only a recording that passed the speech check and went out replaces the slot.
+    void silentClipKeepsTheFailedRecordingForRetry() {
+        Rig r;
+        r.standin.scriptNext("/api/transcription", failure(503, "maintenance"));
         r.record();
-        QCOMPARE(r.inserter.pasted, QStringList{QString()});
+        QVERIFY(r.coordinator->canRetryLastSubmission());
+        const QByteArray voiced = r.recorder.clip;
+        r.recorder.clip = silentClip();
+        r.record();
+        QVERIFY(r.coordinator->canRetryLastSubmission());
+        QFile copy(r.dir.filePath(QStringLiteral("Retry/last-recording.wav")));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), voiced);
+    }
+
+    // A retry's text goes to the window the recording was made for, brought back to the front; when that
+    // window is gone (or is ours, or will not come back) it waits on the clipboard and the user is told.
+    void retryDeliversToTheRecordedWindow_data() {
+        QTest::addColumn<RecordingMode>("mode");
+        QTest::addColumn<OutputMode>("output");
+        QTest::addColumn<WindowRaise>("raise");
+        QTest::addColumn<QString>("status");
+        const QString closed =
+            QStringLiteral("The window you dictated into is closed; the text is on the clipboard.");
+        QTest::newRow("paste") << RecordingMode::Transcription << OutputMode::Paste << WindowRaise::Raised
+                               << "Dictation pasted into the active app.";
+        QTest::newRow("typing") << RecordingMode::Transcription << OutputMode::Type << WindowRaise::Raised
+                                << "Dictation typed into the active app.";
+        QTest::newRow("AI Mode") << RecordingMode::SmartEdit << OutputMode::Paste << WindowRaise::Raised
+                                 << "AI Mode applied and pasted into the active app.";
+        QTest::newRow("window closed")
+            << RecordingMode::Transcription << OutputMode::Type << WindowRaise::Closed << closed;
+        QTest::newRow("our own window")
+            << RecordingMode::Transcription << OutputMode::Paste << WindowRaise::Ours << closed;
+        QTest::newRow("AI Mode, window closed")
+            << RecordingMode::SmartEdit << OutputMode::Paste << WindowRaise::Closed << closed;
+        QTest::newRow("window stays behind")
+            << RecordingMode::Transcription << OutputMode::Paste << WindowRaise::Refused
+            << "The window you dictated into did not come to the front; the text is on the clipboard.";
+    }
+    void retryDeliversToTheRecordedWindow() {
+        QFETCH(RecordingMode, mode);
+        QFETCH(OutputMode, output);
+        QFETCH(WindowRaise, raise);
+        QFETCH(QString, status);
+        Rig r;
+        const bool aiMode = mode == RecordingMode::SmartEdit;
+        const std::string path = aiMode ? "/api/transcription/refine" : "/api/transcription";
+        r.selection.text = QStringLiteral("the draft as selected");
+        r.standin.scriptNext(path, failure(503, "maintenance"));
+        r.record(mode, output);
+        QVERIFY(r.coordinator->canRetryLastSubmission());
+        QVERIFY(r.inserter.raised.isEmpty()); // a first delivery goes to the frontmost window
+
+        r.selection.text = QStringLiteral("something selected later");
+        r.inserter.raiseOutcome = raise;
+        r.standin.setTranscript("the words again");
+        runTask(r.coordinator->retryLastSubmission());
+
+        QCOMPARE(r.inserter.raised, QList<quint64>{*r.context.context.windowId});
+        const QStringList inserted = r.inserter.pasted + r.inserter.typed;
+        if (raise == WindowRaise::Raised) {
+            QCOMPARE(inserted.size(), 1);
+            QVERIFY(r.inserter.clipboard.isEmpty());
+            QCOMPARE(r.inserter.typed.size(), output == OutputMode::Type && !aiMode ? 1 : 0);
+        } else {
+            QVERIFY(inserted.isEmpty());
+            QCOMPARE(r.inserter.clipboard.size(), 1);
+            QCOMPARE(r.coordinator->lastErrorMessage(), std::nullopt);
+        }
+        QCOMPARE(r.coordinator->statusText(), status);
         QCOMPARE(r.history.entries.size(), 1);
+        QVERIFY(!r.coordinator->canRetryLastSubmission()); // delivered: nothing more to retry
+        QVERIFY(!QFileInfo::exists(r.dir.filePath(QStringLiteral("Retry/last-recording.wav"))));
+        if (aiMode) {
+            // The selection of the recording's own moment goes again; nothing is captured anew.
+            QCOMPARE(r.selection.captures, 1);
+            const auto requests = r.requests("/api/transcription/refine");
+            QCOMPARE(Rig::field(requests.back(), "selected_text"), QStringLiteral("the draft as selected"));
+        }
     }
 
     // ---- AI Mode ------------------------------------------------------------------------------------------

@@ -11,6 +11,11 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -20,6 +25,29 @@ QJsonObject bodyOf(const standin::ReceivedRequest& request) {
 
 QString str(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// Whether Nagle's algorithm is off, for each TCP connection of this process to the IPv4 port. (The
+// stand-in's own ends of its connections have the client's port as their remote end.)
+QList<bool> noDelayOfConnectionsTo(quint16 port) {
+    QList<bool> flags;
+    DIR* descriptors = ::opendir("/proc/self/fd");
+    while (const dirent* entry = descriptors ? ::readdir(descriptors) : nullptr) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        int noDelay = 0;
+        socklen_t flagLength = sizeof noDelay;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            peer.sin_family == AF_INET && ntohs(peer.sin_port) == port &&
+            ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &flagLength) == 0) {
+            flags << (noDelay != 0);
+        }
+    }
+    if (descriptors) {
+        ::closedir(descriptors);
+    }
+    return flags;
 }
 
 // A loopback HTTP server that answers every request with fixed bytes, then hangs up or keeps the
@@ -292,6 +320,36 @@ private slots:
         QCOMPARE(m_log->lines()[0],
                  "POST " + path + " -> " + m_base.toString() + " file=clip.wav bytes=64000");
         QVERIFY(m_log->lines()[1].startsWith("POST " + path + " completed in "));
+    }
+
+    // Qt writes a body to its socket in pieces of 16 KB and leaves Nagle's algorithm on: each piece after
+    // the first would wait for the server's delayed acknowledgement. The connection must have it off.
+    void uploadConnectionsSendWithoutDelay_data() {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("address") << QStringLiteral("127.0.0.1");
+        QTest::newRow("localhost") << QStringLiteral("localhost");
+    }
+    void uploadConnectionsSendWithoutDelay() {
+        QFETCH(QString, host);
+        QUrl base = m_base;
+        base.setHost(host);
+        m_client = std::make_unique<BackendClient>(base);
+        m_backend.setTranscript("hello from the test");
+        const QMap<QString, QString> fields{
+            {"session_token", QString::fromStdString(m_backend.openSession())}};
+        QByteArray audio(100000, '\0');
+        for (qsizetype i = 0; i < audio.size(); ++i) {
+            audio[i] = char(i * 7);
+        }
+
+        runTask(m_client->transcribeAudio(audio, "clip.wav", "audio/wav", fields));
+
+        const QList<bool> flags = noDelayOfConnectionsTo(quint16(m_base.port()));
+        QVERIFY(!flags.isEmpty());
+        QVERIFY2(!flags.contains(false), "a connection to the backend still has Nagle's algorithm on");
+        const auto sent = m_backend.lastRequest("/api/transcription");
+        QVERIFY(sent && sent->file);
+        QCOMPARE(QByteArray::fromStdString(sent->file->content), audio);
     }
 
     void unsuccessfulAnswers_data() {

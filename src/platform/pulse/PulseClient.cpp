@@ -5,6 +5,7 @@
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/operation.h>
+#include <pulse/proplist.h>
 
 #include <QByteArray>
 
@@ -25,10 +26,10 @@ struct SuccessAnswer {
     int error = 0;
 };
 
-struct SinkMuteAnswer {
+struct SinkInputsAnswer {
     bool done = false;
-    bool found = false;
-    bool mute = false;
+    bool failed = false;
+    QList<PlaybackStream> streams;
 };
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
@@ -50,16 +51,26 @@ void onSuccess(pa_context* context, int success, void* userdata) {
     answer->done = true;
 }
 
-void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-    auto* answer = static_cast<SinkMuteAnswer*>(userdata);
-    if (eol != 0) { // end of list (eol > 0) or an error such as "no such entity" (eol < 0)
+void onSinkInputInfo(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+    auto* answer = static_cast<SinkInputsAnswer*>(userdata);
+    if (eol != 0) { // end of list (eol > 0) or a failure (eol < 0)
+        answer->failed = eol < 0;
         answer->done = true;
         return;
     }
-    if (info) {
-        answer->found = true;
-        answer->mute = info->mute != 0;
+    if (!info)
+        return;
+    PlaybackStream stream;
+    stream.index = info->index;
+    stream.muted = info->mute != 0;
+    if (const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID)) {
+        bool ok = false;
+        const qint64 value = QByteArray(pid).trimmed().toLongLong(&ok);
+        stream.ownerPid = ok && value > 0 ? value : 0;
     }
+    if (const char* name = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME))
+        stream.appName = QString::fromUtf8(name);
+    answer->streams.append(stream);
 }
 
 } // namespace
@@ -209,33 +220,32 @@ int PulseClient::setDefaultSource(const QString& sourceName) {
     return 0;
 }
 
-std::optional<bool> PulseClient::sinkMute(const QString& sinkName) {
+std::optional<QList<PlaybackStream>> PulseClient::sinkInputs() {
     if (!connect())
         return std::nullopt;
-    SinkMuteAnswer answer;
-    const QByteArray name = sinkName.toUtf8();
-    // A missing sink ends the operation with an error after the callback saw eol < 0.
-    pa_operation* operation =
-        pa_context_get_sink_info_by_name(m_context, name.constData(), onSinkInfo, &answer);
-    run(operation);
-    if (!answer.found) {
-        fail(QStringLiteral("No such sink: ") + sinkName);
+    SinkInputsAnswer answer;
+    if (!run(pa_context_get_sink_input_info_list(m_context, onSinkInputInfo, &answer)))
+        return std::nullopt;
+    if (answer.failed) {
+        failFromContext(QStringLiteral("Could not list the playback streams"));
         return std::nullopt;
     }
-    return answer.mute;
+    return answer.streams;
 }
 
-bool PulseClient::setSinkMute(const QString& sinkName, bool mute) {
+OutputMuteControl::Result PulseClient::setSinkInputMute(quint32 index, bool mute) {
+    using Result = OutputMuteControl::Result;
     if (!connect())
-        return false;
+        return Result::Failed;
     SuccessAnswer answer;
-    const QByteArray name = sinkName.toUtf8();
-    if (!run(pa_context_set_sink_mute_by_name(m_context, name.constData(), mute ? 1 : 0, onSuccess, &answer)))
-        return false;
+    if (!run(pa_context_set_sink_input_mute(m_context, index, mute ? 1 : 0, onSuccess, &answer)))
+        return Result::Failed;
     if (!answer.ok) {
-        m_lastError = QStringLiteral("Could not set the sink's mute state: ") +
+        if (answer.error == PA_ERR_NOENTITY)
+            return Result::NoSuchStream;
+        m_lastError = QStringLiteral("Could not set the stream's mute state: ") +
                       QString::fromUtf8(pa_strerror(answer.error));
-        return false;
+        return Result::Failed;
     }
-    return true;
+    return Result::Done;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OutputMuteControl.h"
+
 #include <QString>
 
 #include <chrono>
@@ -30,10 +32,11 @@ public:
     // (PA_ERR_*, positive); 0 on success.
     int setDefaultSource(const QString& sourceName);
 
-    // The mute state of the named sink; none when it cannot be read.
-    std::optional<bool> sinkMute(const QString& sinkName);
-    // Mutes or unmutes the named sink; false on failure.
-    bool setSinkMute(const QString& sinkName, bool mute);
+    // Every sink input (applications' playback streams) with its owning process, application name and
+    // mute; none when the list cannot be read.
+    std::optional<QList<PlaybackStream>> sinkInputs();
+    // Mutes or unmutes the sink input `index`.
+    OutputMuteControl::Result setSinkInputMute(quint32 index, bool mute);
 
     // The error of the last failed call, as PulseAudio's text.
     QString lastErrorText() const { return m_lastError; }

@@ -3,12 +3,13 @@
 #include "OutputMuteControl.h"
 #include "PulseClient.h"
 
-// The outputs' mute on PulseAudio: the default sink and the sinks' mute switches, through one PulseClient.
+// The applications' mute switches on PulseAudio: the sink inputs and their mute, through one PulseClient.
 class PulseOutputMuteControl : public OutputMuteControl {
 public:
-    std::optional<QString> defaultOutputId() override { return m_pulse.defaultSinkName(); }
-    std::optional<bool> isMuted(const QString& id) override { return m_pulse.sinkMute(id); }
-    bool setMuted(const QString& id, bool muted) override { return m_pulse.setSinkMute(id, muted); }
+    std::optional<QList<PlaybackStream>> playbackStreams() override { return m_pulse.sinkInputs(); }
+    Result setStreamMuted(quint32 index, bool muted) override {
+        return m_pulse.setSinkInputMute(index, muted);
+    }
     QString lastErrorText() const override { return m_pulse.lastErrorText(); }
 
 private:

@@ -67,6 +67,47 @@ std::optional<FrontmostWindow> X11WindowInspector::frontmostWindow() {
     return result;
 }
 
+bool X11WindowInspector::isWindowShown(quint64 window) {
+    if (!m_display || window == 0) {
+        return false;
+    }
+    X11Display::ErrorTrap trap(*m_display);
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(m_display->display(), Window(window), &attributes) &&
+           attributes.map_state == IsViewable;
+}
+
+std::optional<qint64> X11WindowInspector::windowProcessId(quint64 window) {
+    if (!m_display || window == 0) {
+        return std::nullopt;
+    }
+    X11Display::ErrorTrap trap(*m_display);
+    return processId(Window(window));
+}
+
+bool X11WindowInspector::requestActivation(quint64 window) {
+    if (!m_display || window == 0) {
+        return false;
+    }
+    X11Display::ErrorTrap trap(*m_display);
+    Display* display = m_display->display();
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.serial = 0;
+    event.xclient.send_event = True;
+    event.xclient.display = display;
+    event.xclient.window = Window(window);
+    event.xclient.message_type = m_display->atom("_NET_ACTIVE_WINDOW");
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2; // source: a pager, which window managers obey (an application is not)
+    event.xclient.data.l[1] = CurrentTime;
+    event.xclient.data.l[2] = 0;
+    const Status sent = XSendEvent(display, m_display->root(), False,
+                                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+    return sent != 0;
+}
+
 std::optional<Window> X11WindowInspector::activeWindow() {
     if (windowManagerTracksActiveWindow()) {
         // The window manager tells; no property or None means no window is active.

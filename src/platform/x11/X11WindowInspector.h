@@ -25,6 +25,9 @@ public:
     QList<quint64> windowsOfProcess(qint64 processId) override;
     std::optional<QRect> frontmostWindowFrame() override;
     bool compositingManagerRunning() override;
+    bool isWindowShown(quint64 window) override;
+    std::optional<qint64> windowProcessId(quint64 window) override;
+    bool requestActivation(quint64 window) override;
 
 private:
     std::optional<unsigned long> activeWindow();

@@ -51,7 +51,11 @@ ActiveAppContext ActiveAppContextService::currentContext() {
     context.windowTitle = front ? frontmostWindowTitle(front).value_or(unknownWindow) : unknownWindow;
     context.category = detectCategory(context.appName, context.bundleIdentifier, context.windowTitle);
     context.debugDescription = buildDebugDescription(context.appName, context.category, context.windowTitle);
-    AppLogger::info(QStringLiteral("Active app context -> ") + context.debugDescription);
+    if (front) {
+        context.windowId = front->windowId;
+        context.processId = front->processId;
+    }
+    AppLogger::info(QStringLiteral("Active app context -> ") + context.logDescription());
     return context;
 }
 
@@ -99,7 +103,7 @@ std::optional<QString> ActiveAppContextService::title(std::optional<quint64> win
     if (!raw) {
         return std::nullopt;
     }
-    const QString trimmed = Text::trimmed(*raw);
+    const QString trimmed = Text::trimmed(Text::leadingGraphemes(Text::trimmed(*raw), maxWindowTitleLength));
     return trimmed.isEmpty() ? std::nullopt : std::optional<QString>(trimmed);
 }
 

@@ -12,12 +12,16 @@
 
 // Describes the frontmost application: its name (the Name of its desktop entry, else the window's class),
 // its class (from the active window's class hint), the title
-// of its focused window (else of the window it belongs to, else of any window of its process) and a coarse
-// category guessed from keywords. Main thread only; reads the window system afresh on every call.
+// of its focused window (else of the window it belongs to, else of any window of its process; at most
+// maxWindowTitleLength characters) and a coarse category guessed from keywords. Main thread only; reads the
+// window system afresh on every call.
 class ActiveAppContextService {
 public:
     static inline const QString unknownApplication = QStringLiteral("Unknown Application");
     static inline const QString unknownWindow = QStringLiteral("Unknown Window");
+    // A longer title (a browser tab's page title can run to kilobytes) is cut to its first this many
+    // user-perceived characters before anything sees it: the prompt, the request fields, the category.
+    static constexpr qsizetype maxWindowTitleLength = 200;
 
     ActiveAppContextService();
     explicit ActiveAppContextService(

@@ -3,6 +3,7 @@
 #include "AppLogger.h"
 #include "ClipboardPayload.h"
 #include "ClipboardRestorer.h"
+#include "Scheduler.h"
 #include "TextUtilities.h"
 
 #include <QClipboard>
@@ -10,6 +11,8 @@
 
 #include <charconv>
 #include <cmath>
+
+#include <unistd.h>
 
 namespace {
 QString messageFor(TextInsertionError::Kind kind) {
@@ -118,4 +121,66 @@ QCoro::Task<> TextInsertionService::typeText(QString text, double delay) {
         throw TextInsertionError(TextInsertionError::Kind::EventCreationFailed);
     }
     AppLogger::info(QStringLiteral("Typing insertion completed"));
+}
+
+QCoro::Task<WindowRaise> TextInsertionService::bringToFront(quint64 window, std::optional<qint64> processId) {
+    const auto windowOwner = [this, processId](quint64 id) -> std::optional<WindowRaise> {
+        if (!m_windows || id == 0 || !m_windows->isWindowShown(id)) {
+            return WindowRaise::Closed;
+        }
+        const std::optional<qint64> owner = m_windows->windowProcessId(id);
+        if (owner && *owner == qint64(::getpid())) {
+            return WindowRaise::Ours;
+        }
+        if (processId && owner && *owner != *processId) {
+            return WindowRaise::Closed; // the id was given to another program's window
+        }
+        return std::nullopt;
+    };
+    if (const std::optional<WindowRaise> refusal = windowOwner(window)) {
+        AppLogger::info(
+            QStringLiteral("Target window not raised: ") +
+            (*refusal == WindowRaise::Ours ? QStringLiteral("it is ours") : QStringLiteral("it is closed")));
+        co_return *refusal;
+    }
+    const auto isActive = [this, window] {
+        const std::optional<FrontmostWindow> front = m_windows->frontmostWindow();
+        return front && front->windowId == window;
+    };
+    if (isActive()) {
+        co_return WindowRaise::Raised;
+    }
+    if (!m_windows->requestActivation(window)) {
+        AppLogger::error(QStringLiteral("Could not ask the window manager to activate the target window"));
+        co_return WindowRaise::Refused;
+    }
+    std::chrono::milliseconds waited{0};
+    while (waited < activationLimit) {
+        co_await Scheduler::current().delay(activationPoll);
+        waited += activationPoll;
+        if (isActive()) {
+            AppLogger::info(QStringLiteral("Target window raised waited_ms=") +
+                            QString::number(waited.count()));
+            co_return WindowRaise::Raised;
+        }
+        if (const std::optional<WindowRaise> refusal = windowOwner(window)) {
+            co_return *refusal; // closed while we waited
+        }
+    }
+    AppLogger::error(QStringLiteral("Target window did not become active waited_ms=") +
+                     QString::number(waited.count()));
+    co_return WindowRaise::Refused;
+}
+
+bool TextInsertionService::copyToClipboard(const QString& text) {
+    ClipboardRestorer& clipboard = restorer();
+    clipboard.takeUserClipboard(); // a restore that still waits would replace the text
+    auto* payload = new ClipboardPayload(text);
+    const QPointer<ClipboardPayload> ours(payload);
+    clipboard.clipboard().setMimeData(payload, QClipboard::Clipboard);
+    const bool served = clipboard.serves(ours.data());
+    AppLogger::info(QStringLiteral("Text left on the clipboard chars=") +
+                    QString::number(Text::graphemeCount(text)) +
+                    (served ? QString() : QStringLiteral(" failed")));
+    return served;
 }

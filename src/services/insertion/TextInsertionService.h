@@ -3,6 +3,7 @@
 #include "FrontmostWindowSource.h"
 #include "KeySynthesizer.h"
 #include "UserFacingError.h"
+#include "WindowRaise.h"
 
 #include <QString>
 #include <qcoro/qcorotask.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ClipboardRestorer;
 
@@ -54,6 +56,16 @@ public:
     QCoro::Task<> pasteText(QString text);
     // Returns once every character has been sent; `delay` seconds after each. Throws TextInsertionError.
     QCoro::Task<> typeText(QString text, double delay);
+
+    // Makes `window` (owned by process `processId` when known) the active window again, through the
+    // window manager, and waits (at most `activationLimit`) until it is.
+    QCoro::Task<WindowRaise> bringToFront(quint64 window, std::optional<qint64> processId);
+    static constexpr std::chrono::milliseconds activationLimit{1500};
+    static constexpr std::chrono::milliseconds activationPoll{20};
+
+    // Leaves `text` on the clipboard for the user to paste (a restore that still waits is called off).
+    // False when the clipboard did not take it.
+    bool copyToClipboard(const QString& text);
 
 private:
     ClipboardRestorer& restorer();

@@ -1,8 +1,8 @@
-// The exit paths end to end: a child process (ExitChild.cpp) mutes the session's output and remaps spare
-// keycodes on a private X server, and is then ended by a termination signal or by losing its X
-// connection. Whatever ends it, the output is unmuted afterwards, the child leaves with a plain exit
-// status (no crash, no abort) after running its flushes and flushing its runtime log, and, where the X server
-// is still there, the keymap is as it was before.
+// The exit paths end to end: a child process (ExitChild.cpp) mutes another application's playback stream
+// on the session's PulseAudio and remaps spare keycodes on a private X server, and is then ended by a
+// termination signal or by losing its X connection. Whatever ends it, the stream is unmuted afterwards, the
+// child leaves with a plain exit status (no crash, no abort) after running its flushes and flushing its
+// runtime log, and, where the X server is still there, the keymap is as it was before.
 
 #include "AudioTestTools.h"
 #include "PrivateXServer.h"
@@ -65,6 +65,7 @@ private:
     unsigned long m_toolkitWindow = 0;
     unsigned long m_ownWindow = 0;
     QString m_logPath;
+    std::unique_ptr<OtherAppStream> m_music; // another application's stream, muted by the child
 
     // Starts the child and waits until it holds its desktop state.
     bool startChild() {
@@ -108,7 +109,8 @@ private slots:
         QVERIFY(m_runtime.isValid());
         QString error;
         QVERIFY2(m_x.start(false, &error), qPrintable(error));
-        QVERIFY(pactl({QStringLiteral("set-sink-mute"), kSpeakers, QStringLiteral("0")}).ok);
+        m_music = std::make_unique<OtherAppStream>(QStringLiteral("Music"));
+        QVERIFY(m_music->start(kSpeakers));
         m_childOutput.clear();
         QFile::remove(m_runtime.filePath(QStringLiteral("flushed")));
     }
@@ -119,7 +121,7 @@ private slots:
             m_child.waitForFinished(5000);
         }
         m_x.stop();
-        pactl({QStringLiteral("set-sink-mute"), kSpeakers, QStringLiteral("0")});
+        m_music.reset();
     }
 
     void terminationSignalRestoresEverything_data() {
@@ -136,14 +138,15 @@ private slots:
         const QList<KeySym> before = keymapOf(m_x.displayName());
         QVERIFY(!before.isEmpty());
         QVERIFY(startChild());
-        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(true));
+        QCOMPARE(m_music->muted(), std::optional<bool>(true));
         QVERIFY2(keymapOf(m_x.displayName()) != before, "the child remapped no spare key");
 
         QCOMPARE(::kill(static_cast<pid_t>(m_child.processId()), signal), 0);
         QVERIFY(m_child.waitForFinished(20000));
         QCOMPARE(m_child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_child.exitCode(), 0);
-        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(false));
+        QCOMPARE(m_music->muted(), std::optional<bool>(false));
+        QVERIFY(!QFile::exists(m_runtime.filePath(QStringLiteral("quillvane/muted-streams.json"))));
         QCOMPARE(keymapOf(m_x.displayName()), before);
         QVERIFY(childFlushed());
         const QString log = childLog();
@@ -162,7 +165,7 @@ private slots:
         QFETCH(Loss, loss);
         const QList<KeySym> before = keymapOf(m_x.displayName());
         QVERIFY(startChild());
-        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(true));
+        QCOMPARE(m_music->muted(), std::optional<bool>(true));
 
         switch (loss) {
         case Loss::ToolkitConnection:
@@ -178,7 +181,8 @@ private slots:
         QVERIFY(m_child.waitForFinished(20000));
         QCOMPARE(m_child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_child.exitCode(), 1);
-        QCOMPARE(sinkMuted(kSpeakers), std::optional<bool>(false));
+        QCOMPARE(m_music->muted(), std::optional<bool>(false));
+        QVERIFY(!QFile::exists(m_runtime.filePath(QStringLiteral("quillvane/muted-streams.json"))));
         QVERIFY(childFlushed());
         const QString log = childLog();
         QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));

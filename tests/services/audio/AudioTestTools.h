@@ -1,11 +1,16 @@
 #pragma once
-// Helpers for the audio tests: pactl, speech clips made with flite and sox, and a strict WAV reader.
+// Helpers for the audio tests: pactl, another application's playback stream, speech clips made with flite
+// and sox, and a strict WAV reader.
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <QtEndian>
 
 #include <cmath>
@@ -57,6 +62,81 @@ inline std::optional<bool> sinkMuted(const QString& sink = QStringLiteral("@DEFA
         return false;
     return std::nullopt;
 }
+
+// The server's playback streams (sink inputs), from `pactl -f json list sink-inputs`; empty on failure.
+inline QJsonArray sinkInputs() {
+    const CommandResult result = pactl({QStringLiteral("-f"), QStringLiteral("json"), QStringLiteral("list"),
+                                        QStringLiteral("sink-inputs")});
+    return result.ok ? QJsonDocument::fromJson(result.output.toUtf8()).array() : QJsonArray();
+}
+
+// Another application playing into a sink: a pacat process (its own pid, its own client name) streaming a
+// raw 44.1 kHz mono 16-bit file, by default endless silence from /dev/zero. Stopped when destroyed.
+class OtherAppStream {
+public:
+    explicit OtherAppStream(QString name = QStringLiteral("Bystander")) : m_name(std::move(name)) {}
+    ~OtherAppStream() { stop(); }
+    OtherAppStream(const OtherAppStream&) = delete;
+    OtherAppStream& operator=(const OtherAppStream&) = delete;
+
+    // Starts it and waits until the server lists its stream.
+    bool start(const QString& sink = QStringLiteral("speakers"),
+               const QString& rawFile = QStringLiteral("/dev/zero")) {
+        m_process.start(QStringLiteral("pacat"),
+                        {QStringLiteral("--playback"), QStringLiteral("-d"), sink,
+                         QStringLiteral("--client-name=") + m_name, QStringLiteral("--format=s16le"),
+                         QStringLiteral("--rate=44100"), QStringLiteral("--channels=1"), rawFile});
+        if (!m_process.waitForStarted(10000))
+            return false;
+        for (int i = 0; i < 200 && m_process.state() == QProcess::Running; ++i) {
+            if (const auto found = entry()) {
+                m_index = quint32(found->value(QStringLiteral("index")).toInteger());
+                return true;
+            }
+            QThread::msleep(25);
+        }
+        return false;
+    }
+
+    void stop() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    qint64 pid() const { return m_process.processId(); }
+    quint32 index() const { return m_index; }
+
+    // Whether the server has the stream muted; none when it lists no stream of this process.
+    std::optional<bool> muted() const {
+        const auto found = entry();
+        return found ? std::optional(found->value(QStringLiteral("mute")).toBool()) : std::nullopt;
+    }
+
+    bool setMuted(bool muted) {
+        return pactl({QStringLiteral("set-sink-input-mute"), QString::number(m_index),
+                      muted ? QStringLiteral("1") : QStringLiteral("0")})
+            .ok;
+    }
+
+private:
+    std::optional<QJsonObject> entry() const {
+        const QString pid = QString::number(m_process.processId());
+        for (const QJsonValue& value : sinkInputs()) {
+            const QJsonObject object = value.toObject();
+            if (object.value(QStringLiteral("properties"))
+                    .toObject()
+                    .value(QStringLiteral("application.process.id")) == pid)
+                return object;
+        }
+        return std::nullopt;
+    }
+
+    QString m_name;
+    QProcess m_process;
+    quint32 m_index = 0;
+};
 
 // Speech spoken by flite's "slt" voice, converted to 16 kHz mono 16-bit PCM.
 inline bool makeSpeech(const QString& text, const QString& rawPath, const QString& path, QString* error) {

@@ -1,5 +1,6 @@
-// The audio services' pure parts (meter math, WAV header, device order and status sentence) and their
-// behaviour when no audio server answers. Runs without the test session: PULSE_SERVER points nowhere.
+// The audio services' pure parts (meter math, WAV header, device order and status sentence), their
+// behaviour when no audio server answers, and the media control's decisions on a scripted sound server.
+// Runs without the test session: PULSE_SERVER points nowhere.
 
 #include "AudioCaptureService.h"
 #include "AudioInputDeviceStore.h"
@@ -9,12 +10,17 @@
 #include "AudioTestTools.h"
 #include "DesktopStateGuard.h"
 #include "MediaControlService.h"
+#include "MutedStreamsRecord.h"
 #include "OutputMuteControl.h"
 #include "RunTask.h"
 #include "WavFileWriter.h"
 #include <QAudioSource>
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -80,34 +86,68 @@ public:
     QString lastErrorText() const override { return QStringLiteral("Connection refused"); }
 };
 
-// An output mute switch as the test scripts it: which requests fail, and every mute change asked of it
-// ("speakers=1"). Used on the service's worker thread; read after the service has flushed.
+// The sound server's playback streams as the test scripts them: which requests fail, and every mute change
+// asked of it ("7=1": stream 7 muted). Used on the service's worker thread; read after the service has
+// flushed.
 struct MuteScript {
-    bool defaultFails = false;
-    bool readFails = false;
+    bool listFails = false;
     bool muteFails = false;
     bool unmuteFails = false;
+    QList<PlaybackStream> streams;
     QStringList changes;
 };
 
 class ScriptedOutput : public OutputMuteControl {
 public:
     explicit ScriptedOutput(std::shared_ptr<MuteScript> script) : m_script(std::move(script)) {}
-    std::optional<QString> defaultOutputId() override {
-        return m_script->defaultFails ? std::nullopt : std::optional(QStringLiteral("speakers"));
+    std::optional<QList<PlaybackStream>> playbackStreams() override {
+        return m_script->listFails ? std::nullopt : std::optional(m_script->streams);
     }
-    std::optional<bool> isMuted(const QString&) override {
-        return m_script->readFails ? std::nullopt : std::optional(false);
-    }
-    bool setMuted(const QString& id, bool muted) override {
-        m_script->changes << id + (muted ? "=1" : "=0");
-        return !(muted ? m_script->muteFails : m_script->unmuteFails);
+    Result setStreamMuted(quint32 index, bool muted) override {
+        m_script->changes << QString::number(index) + (muted ? "=1" : "=0");
+        const auto stream = std::find_if(m_script->streams.begin(), m_script->streams.end(),
+                                         [index](const PlaybackStream& s) { return s.index == index; });
+        if (stream == m_script->streams.end())
+            return Result::NoSuchStream;
+        if (muted ? m_script->muteFails : m_script->unmuteFails)
+            return Result::Failed;
+        stream->muted = muted;
+        return Result::Done;
     }
     QString lastErrorText() const override { return QStringLiteral("Timeout"); }
 
 private:
     std::shared_ptr<MuteScript> m_script;
 };
+
+MediaControlService::OutputFactory scripted(const std::shared_ptr<MuteScript>& script) {
+    return [script] { return std::make_unique<ScriptedOutput>(script); };
+}
+
+const qint64 kOwnPid = QCoreApplication::applicationPid();
+
+// The pid of a process that has ended.
+qint64 endedProcess() {
+    const CommandResult shell = run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
+    return shell.output.toLongLong();
+}
+
+void writeRecord(const QByteArray& bytes) {
+    QFile file(MutedStreamsRecord().path());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray recordOf(qint64 writerPid, quint64 writerStart, const QList<PlaybackStream>& streams) {
+    QJsonArray list;
+    for (const PlaybackStream& stream : streams)
+        list.append(
+            QJsonObject{{"index", qint64(stream.index)}, {"pid", stream.ownerPid}, {"app", stream.appName}});
+    return QJsonDocument(
+               QJsonObject{{"writer", QJsonObject{{"pid", writerPid}, {"started", qint64(writerStart)}}},
+                           {"streams", list}})
+        .toJson();
+}
 } // namespace
 
 class TestAudioUnits : public QObject {
@@ -372,20 +412,24 @@ private slots:
         QCOMPARE(g_lines[1], QStringLiteral("Unable to read system mute state"));
     }
 
-    // A failing request at each step: the output is unmuted only after a mute of ours went through, at
-    // most once, and the exit guard never keeps a mute that is not (or no longer) ours.
+    // A failing request at each step: streams are unmuted only after a mute of ours went through; an
+    // unmute that fails is tried again by the next restore and the exit, and what still fails then is
+    // left in the record for the next start. The exit guard never keeps a mute that is not ours.
     void muteFailuresLeaveNothingBehind_data() {
         QTest::addColumn<QString>("failing");
         QTest::addColumn<QStringList>("changes");
         QTest::addColumn<QString>("logged");
         QTest::addColumn<bool>("heldWhileMuted");
-        QTest::newRow("default output")
-            << "default" << QStringList{} << "Unable to read system mute state" << false;
-        QTest::newRow("mute state") << "read" << QStringList{} << "Unable to read system mute state" << false;
-        QTest::newRow("mute") << "mute" << QStringList{"speakers=1"}
-                              << "Failed to set system mute state to true" << false;
-        QTest::newRow("unmute") << "unmute" << QStringList{"speakers=1", "speakers=0"}
-                                << "Failed to set system mute state to false" << true;
+        QTest::addColumn<bool>("heldAfterRestores");
+        QTest::addColumn<bool>("recordLeft");
+        QTest::newRow("stream list") << "list" << QStringList{} << "Unable to read system mute state" << false
+                                     << false << false;
+        QTest::newRow("mute") << "mute" << QStringList{"7=1"}
+                              << "Failed to set system mute state to true: 1 playback stream (Music)" << false
+                              << false << false;
+        QTest::newRow("unmute") << "unmute" << QStringList{"7=1", "7=0", "7=0", "7=0"}
+                                << "Failed to set system mute state to false: 1 playback stream (Music)"
+                                << true << true << true;
     }
 
     void muteFailuresLeaveNothingBehind() {
@@ -393,28 +437,162 @@ private slots:
         QFETCH(QStringList, changes);
         QFETCH(QString, logged);
         QFETCH(bool, heldWhileMuted);
+        QFETCH(bool, heldAfterRestores);
+        QFETCH(bool, recordLeft);
         auto script = std::make_shared<MuteScript>();
-        script->defaultFails = failing == "default";
-        script->readFails = failing == "read";
+        script->streams = {{7, 4242, "Music", false}};
+        script->listFails = failing == "list";
         script->muteFails = failing == "mute";
         script->unmuteFails = failing == "unmute";
+        const auto heldNow = [] {
+            return DesktopStateGuard::instance().held().contains(QStringLiteral("output mute"));
+        };
         auto previous = qInstallMessageHandler(collect);
         g_lines.clear();
         {
-            MediaControlService service([script] { return std::make_unique<ScriptedOutput>(script); });
+            MediaControlService service(scripted(script));
             service.muteIfNeeded();
             service.flush();
-            QCOMPARE(DesktopStateGuard::instance().held().contains(QStringLiteral("output mute")),
-                     heldWhileMuted);
+            QCOMPARE(heldNow(), heldWhileMuted);
+            QCOMPARE(QFile::exists(MutedStreamsRecord().path()), heldWhileMuted);
             service.restoreMuteStateIfNeeded();
             service.restoreMuteStateIfNeeded();
             service.flush();
-            QVERIFY(!DesktopStateGuard::instance().held().contains(QStringLiteral("output mute")));
+            QCOMPARE(heldNow(), heldAfterRestores);
         }
         qInstallMessageHandler(previous);
-        QCOMPARE(script->changes, changes); // the destruction's restore sent nothing more either
+        QCOMPARE(script->changes, changes);
+        QVERIFY(!heldNow());
+        QCOMPARE(QFile::exists(MutedStreamsRecord().path()), recordLeft);
+        QVERIFY(MutedStreamsRecord().remove());
         QVERIFY2(g_lines.contains(logged), qPrintable(g_lines.join('\n')));
         QVERIFY(g_lines.contains(QStringLiteral("Audio mute PulseAudio request failed: Timeout")));
+    }
+
+    // Only other processes' streams that play unmuted are muted: never ours (the cues), never the sound
+    // server's own (no owner), never one the user muted. A stream that ended meanwhile is not an error.
+    void onlyOtherApplicationsPlayingStreamsAreMuted() {
+        auto script = std::make_shared<MuteScript>();
+        script->streams = {{1, kOwnPid, "Quillvane", false},
+                           {2, 0, "Loopback", false},
+                           {3, 4242, "Muted by the user", true},
+                           {4, 4343, "Music", false},
+                           {5, 4444, "Video", false}};
+        auto previous = qInstallMessageHandler(collect);
+        g_lines.clear();
+        MediaControlService service(scripted(script));
+        service.muteIfNeeded();
+        service.flush();
+        QCOMPARE(script->changes, (QStringList{"4=1", "5=1"}));
+        script->streams.removeLast(); // the video ends
+        service.restoreMuteStateIfNeeded();
+        service.flush();
+        qInstallMessageHandler(previous);
+        QCOMPARE(script->changes, (QStringList{"4=1", "5=1", "4=0"}));
+        QCOMPARE(script->streams[2].muted, true);
+        QCOMPARE(g_lines, (QStringList{"Muted system audio for dictation: 2 playback streams (Music, Video); "
+                                       "left alone, muted already: 1 playback stream (Muted by the user)",
+                                       "Restored system audio after dictation: 1 playback stream (Music); "
+                                       "ended meanwhile: 1 playback stream (Video)"}));
+        QVERIFY(!QFile::exists(MutedStreamsRecord().path()));
+    }
+
+    // The next start unmutes what a dead run recorded, where the same stream (index, owner and name) still
+    // plays muted; a record of a process still running, this one included, is left alone.
+    void leftoverMutesAreRestoredOnlyForADeadWriter_data() {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("an ended process") << "ended" << true;
+        QTest::newRow("this pid, started at another time") << "reused pid" << true;
+        QTest::newRow("this process") << "self" << false;
+    }
+
+    void leftoverMutesAreRestoredOnlyForADeadWriter() {
+        QFETCH(QString, writer);
+        QFETCH(bool, restored);
+        const QList<PlaybackStream> recorded = {{7, 4242, "Music", true},
+                                                {8, 4343, "Gone", true},
+                                                {9, 4444, "Swapped", true},
+                                                {10, 4545, "Unmuted by the user", true}};
+        QString error;
+        QVERIFY(MutedStreamsRecord().write(recorded, &error));
+        const auto mine = MutedStreamsRecord().read(&error);
+        QVERIFY2(mine, qPrintable(error));
+        QCOMPARE(mine->writerPid, kOwnPid);
+        QVERIFY(mine->writerStart > 0);
+        QCOMPARE(mine->streams, recorded);
+        if (writer == "ended")
+            writeRecord(recordOf(endedProcess(), 0, recorded));
+        else if (writer == "reused pid")
+            writeRecord(recordOf(kOwnPid, mine->writerStart + 1, recorded));
+
+        auto script = std::make_shared<MuteScript>();
+        script->streams = {
+            {7, 4242, "Music", true}, {9, 5555, "Swapped", true}, {10, 4545, "Unmuted by the user", false}};
+        auto previous = qInstallMessageHandler(collect);
+        g_lines.clear();
+        {
+            MediaControlService service(scripted(script));
+            service.restoreLeftoverMutes();
+            service.flush();
+        }
+        qInstallMessageHandler(previous);
+        if (restored) {
+            QCOMPARE(script->changes, QStringList{"7=0"});
+            QVERIFY(!QFile::exists(MutedStreamsRecord().path()));
+            QCOMPARE(g_lines,
+                     QStringList{"Restored system audio left muted by an earlier run: 2 playback streams "
+                                 "(Music, Unmuted by the user); ended meanwhile: 2 playback streams "
+                                 "(Gone, Swapped)"});
+        } else {
+            QVERIFY(script->changes.isEmpty());
+            QVERIFY(QFile::exists(MutedStreamsRecord().path()));
+            QVERIFY(MutedStreamsRecord().remove());
+        }
+    }
+
+    // A record that cannot be read or makes no sense is logged and deleted, and nothing is asked of the
+    // sound server.
+    void unreadableRecordsAreIgnored_data() {
+        QTest::addColumn<QByteArray>("contents");
+        // A record around `streams`, written with ' for ".
+        const auto record = [](QByteArray streams) {
+            return QByteArray("{'writer': {'pid': 1234567, 'started': 0}, 'streams': " + streams + "}")
+                .replace('\'', '"');
+        };
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("binary") << QByteArray("\x01\x02\xff\xfe", 4);
+        QTest::newRow("cut short") << record("[{'index': 7").chopped(1);
+        QTest::newRow("a list") << QByteArray("[]");
+        QTest::newRow("no writer") << QByteArray("{'streams': []}").replace('\'', '"');
+        QTest::newRow("streams not a list") << record("{}");
+        QTest::newRow("no owner") << record("[{'index': 7, 'app': 'A'}]");
+        QTest::newRow("negative index") << record("[{'index': -1, 'pid': 42, 'app': 'A'}]");
+        QTest::newRow("index too large") << record("[{'index': 4294967296, 'pid': 42, 'app': 'A'}]");
+        QTest::newRow("fractional index") << record("[{'index': 7.5, 'pid': 42, 'app': 'A'}]");
+        QTest::newRow("name not text") << record("[{'index': 7, 'pid': 42, 'app': 3}]");
+        QTest::newRow("too large") << record("[{'index': 7, 'pid': 42, 'app': '" + QByteArray(70000, 'x') +
+                                             "'}]");
+    }
+
+    void unreadableRecordsAreIgnored() {
+        QFETCH(QByteArray, contents);
+        writeRecord(contents);
+        auto script = std::make_shared<MuteScript>();
+        script->streams = {{7, 42, "A", true}};
+        auto previous = qInstallMessageHandler(collect);
+        g_lines.clear();
+        {
+            MediaControlService service(scripted(script));
+            service.restoreLeftoverMutes();
+            service.flush();
+        }
+        qInstallMessageHandler(previous);
+        QVERIFY(script->changes.isEmpty());
+        QVERIFY(!QFile::exists(MutedStreamsRecord().path()));
+        QCOMPARE(g_lines.size(), 1);
+        QVERIFY2(g_lines[0].startsWith("Ignoring an unreadable record of muted streams: "),
+                 qPrintable(g_lines[0]));
     }
 };
 

@@ -10,12 +10,13 @@
 #include <QtTest>
 
 namespace {
-// One frontmost window with a class hint; no titles.
+// One frontmost window with a class hint and a title.
 class OneWindow : public FrontmostWindowSource {
 public:
     FrontmostWindow front;
+    QString title = QStringLiteral("Inbox");
     std::optional<FrontmostWindow> frontmostWindow() override { return front; }
-    std::optional<QString> windowTitle(quint64) override { return QStringLiteral("Inbox"); }
+    std::optional<QString> windowTitle(quint64) override { return title; }
     std::optional<quint64> mainWindow(quint64) override { return std::nullopt; }
     QList<quint64> windowsOfProcess(qint64) override { return {}; }
 };
@@ -167,6 +168,40 @@ private slots:
         // A neutral title: the category comes from the application alone.
         QCOMPARE(service.detectCategory(name, windowClass, QStringLiteral("Untitled")),
                  std::optional<QString>(category));
+    }
+
+    // A long title is cut to 200 user-perceived characters, never inside one, and only the cut title is seen
+    // afterwards (the category and the description are made from it).
+    void longTitleIsCapped_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        const QString a199(199, QLatin1Char('a'));
+        const QString a200(200, QLatin1Char('a'));
+        const QString accent = QString::fromUtf8("e\u0301\u0323"); // e, acute, dot below: one character
+        const QString emoji = QString::fromUtf8("\U0001F600");     // a surrogate pair
+        const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+        QTest::newRow("200 stay") << a200 << a200;
+        QTest::newRow("201 cut") << a200 + "b" << a200;
+        QTest::newRow("kilobytes cut") << a199 + QString(5000, QLatin1Char('x')) << a199 + "x";
+        QTest::newRow("combining sequence kept whole") << a199 + accent + "zz" << a199 + accent;
+        QTest::newRow("surrogate pair kept whole") << a199 + emoji + emoji << a199 + emoji;
+        QTest::newRow("emoji sequence kept whole") << a199 + family + "z" << a199 + family;
+        QTest::newRow("counted after trimming") << "   " + a200 + "b" << a200;
+        QTest::newRow("no blank left at the cut") << a199 + "    tail" << a199;
+        QTest::newRow("terminal word past the cut") << a200 + " terminal" << a200;
+    }
+    void longTitleIsCapped() {
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        auto windows = std::make_shared<OneWindow>();
+        windows->front.windowId = 5;
+        windows->front.windowClass = QStringLiteral("Obscure");
+        windows->title = title;
+        ActiveAppContextService service(windows);
+        const ActiveAppContext context = service.currentContext();
+        QCOMPARE(context.windowTitle, expected);
+        QCOMPARE(context.category, std::nullopt);
+        QCOMPARE(context.debugDescription, "Obscure (GENERAL) - " + expected);
     }
 };
 

@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QWidget>
 
 #include "X11Display.h"
 #include <X11/XKBlib.h>
@@ -101,6 +102,41 @@ private slots:
         QCOMPARE(context.windowTitle, QString::fromUtf8("Daily journal – draft"));
         QCOMPARE(context.category, std::optional<QString>("notes"));
         QCOMPARE(context.debugDescription, QString::fromUtf8("Obsidian (NOTES) - Daily journal – draft"));
+        QCOMPARE(context.windowId, std::optional<quint64>(m_windows->frontmostWindow()->windowId));
+        QCOMPARE(context.processId, std::optional<qint64>(target.pid()));
+    }
+
+    // A retry brings the window the recording was made for back in front of another program's window and
+    // pastes there; a closed window, a window id now naming another program's window, and our own window
+    // are never targets.
+    void bringsTheRecordedWindowBack() {
+        TargetProcess letter(INSERTION_TARGET_PATH);
+        QVERIFY(letter.start({"--title", "Letter"}));
+        QVERIFY(waitUntilFrontmost(*m_windows, letter));
+        const quint64 letterWindow = m_windows->frontmostWindow()->windowId;
+        TargetProcess other(INSERTION_TARGET_PATH);
+        QVERIFY(other.start({"--title", "Other"}));
+        QVERIFY(waitUntilFrontmost(*m_windows, other));
+
+        TextInsertionService service(KeySynthesizer::system(), m_windows);
+        QCOMPARE(runTask(service.bringToFront(letterWindow, letter.pid())), WindowRaise::Raised);
+        QCOMPARE(m_windows->frontmostWindow()->windowId, letterWindow);
+        runTask(service.pasteText(QStringLiteral("into the letter")));
+        QTRY_COMPARE_WITH_TIMEOUT(letter.text(), QStringLiteral("into the letter"), 20000);
+        QCOMPARE(other.text(), QString());
+
+        QCOMPARE(runTask(service.bringToFront(letterWindow, other.pid())), WindowRaise::Closed);
+        letter.stop();
+        QCOMPARE(runTask(service.bringToFront(letterWindow, letter.pid())), WindowRaise::Closed);
+
+        QWidget ours;
+        ours.setWindowTitle(QStringLiteral("Quillvane"));
+        ours.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ours));
+        QCOMPARE(runTask(service.bringToFront(quint64(ours.winId()), std::nullopt)), WindowRaise::Ours);
+        ours.close();
+        other.stop();
+        QTRY_VERIFY(!ClipboardRestorer::instance().hasPendingRestore());
     }
 
     void noActiveWindowGivesUnknowns() {

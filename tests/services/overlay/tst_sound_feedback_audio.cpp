@@ -1,17 +1,24 @@
 // The cue sounds are heard: each cue, played on the session's PulseAudio server, reaches the monitor of
-// the default sink ("speakers"), recorded with parec, above silence and at the cue's own pitch.
+// the default sink ("speakers"), recorded with parec, above silence and at the cue's own pitch; the start
+// cue is heard even though the other applications are muted right after it, as a dictation starts.
 
 #include "AudioTestMain.h"
+#include "MediaControlService.h"
 #include "SoundFeedbackService.h"
+#include "WavWriter.h"
+
+#include "../audio/AudioTestTools.h"
 
 #include <QApplication>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "Scheduler.h"
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 namespace {
@@ -69,6 +76,32 @@ public:
             }
         }
         return crossings ? double(crossings) * kRate / double(last - *first) : 0.0;
+    }
+
+    // RMS of [from, to), of full scale.
+    double rms(std::size_t from, std::size_t to) const {
+        to = std::min(to, m_samples.size());
+        double sum = 0;
+        for (std::size_t i = from; i < to; ++i)
+            sum += double(m_samples[i]) * m_samples[i];
+        return to > from ? std::sqrt(sum / double(to - from)) / 32768.0 : 0.0;
+    }
+
+    // The amplitude (of full scale) of the tone at `frequency` in [from, from + count): a Hann-windowed
+    // Goertzel filter, deaf to tones a few hundred hertz away.
+    double toneLevel(std::size_t from, std::size_t count, double frequency) const {
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequency / kRate);
+        double previous = 0, beforePrevious = 0, windowSum = 0;
+        for (std::size_t i = 0; i < count && from + i < m_samples.size(); ++i) {
+            const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(count - 1));
+            windowSum += w;
+            const double value = w * m_samples[from + i] / 32768.0 + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = value;
+        }
+        const double power =
+            previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+        return windowSum > 0 ? 2 * std::sqrt(std::max(power, 0.0)) / windowSum : 0.0;
     }
 
 private:
@@ -151,6 +184,59 @@ private slots:
         qInfo("peak %.3f, first note %.1f Hz", m_monitor.peak(mark, m_monitor.size()), measured);
         QVERIFY2(std::abs(measured - pitch) < 0.05 * pitch, qPrintable(QString::number(measured)));
         QVERIFY(m_monitor.peak(mark, m_monitor.size()) < 0.5); // soft
+    }
+
+    // As a dictation starts: the start cue, then at once the mute of the other applications. Another
+    // application's tone (150 Hz) falls silent on the speakers and stays so; the cue, of this process, is
+    // heard after that point.
+    void theStartCueIsHeardOverTheMute() {
+        constexpr double kBystanderPitch = 150.0;
+        constexpr std::size_t kWindow = kRate / 50; // 20 ms
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString tone = dir.filePath(QStringLiteral("bystander.raw"));
+        {
+            const std::vector<std::int16_t> samples = testwav::sineTone(kBystanderPitch, 20.0, kRate, 0.3);
+            QFile file(tone);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(reinterpret_cast<const char*>(samples.data()), qint64(samples.size() * 2));
+        }
+        SoundFeedbackService sounds;
+        QTRY_VERIFY_WITH_TIMEOUT(sounds.hasStartFile(), 10000);
+        MediaControlService media;
+        audiotest::OtherAppStream bystander;
+        QVERIFY(bystander.start(QStringLiteral("speakers"), tone));
+        const auto bystanderHeard = [this](std::size_t from) {
+            return m_monitor.toneLevel(from, kWindow, kBystanderPitch) > 0.05;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(m_monitor.size() > kWindow && bystanderHeard(m_monitor.size() - kWindow),
+                                 15000);
+
+        const std::size_t mark = m_monitor.size();
+        sounds.playStartSound();
+        media.muteIfNeeded();
+        media.flush();
+        QCOMPARE(bystander.muted(), std::optional<bool>(true));
+        const std::size_t flushed = m_monitor.size();
+        QTRY_VERIFY_WITH_TIMEOUT(m_monitor.size() > flushed + kRate * 3 / 2, 15000);
+
+        // The last stretch where the bystander is heard; silent from its end to the end of the capture
+        // (at least a second).
+        std::size_t silentFrom = mark;
+        for (std::size_t at = mark; at + kWindow <= m_monitor.size(); at += kWindow / 2)
+            if (bystanderHeard(at))
+                silentFrom = at + kWindow;
+        QVERIFY2(silentFrom + kRate < m_monitor.size(), "the other application was not silenced");
+        double loudest = 0;
+        for (std::size_t at = silentFrom; at + kWindow <= m_monitor.size(); at += kWindow / 2)
+            loudest = std::max(loudest, m_monitor.rms(at, at + kWindow));
+        qInfo("bystander silent %.0f ms after the mark; the cue's loudest 20 ms after that: RMS %.3f",
+              double(silentFrom - mark) * 1000 / kRate, loudest);
+        QVERIFY2(loudest > 0.02, "the start cue was not heard after the mute");
+
+        media.restoreMuteStateIfNeeded();
+        media.flush();
+        QCOMPARE(bystander.muted(), std::optional<bool>(false));
     }
 
 private:
