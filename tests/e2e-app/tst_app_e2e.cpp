@@ -141,13 +141,19 @@ class TestAppEndToEnd : public QObject {
         return true;
     }
 
-    // Holds Right Ctrl while the clip plays into the virtual microphone.
+    // Holds Right Ctrl while the clip plays into the virtual microphone. The user speaks once the
+    // recording is under way: by then the app has muted the other applications' playback, which the
+    // clip's stream into the microphone feed would otherwise be part of.
     bool dictate(const QString& speech, qsizetype from) {
         m_keys.press(XK_Control_R);
-        if (!QTest::qWaitFor([&] { return logHas(QStringLiteral("Dictation recording active"), from); },
-                             10000)) {
+        const auto started = [&] {
+            return logHas(QStringLiteral("Dictation recording active"), from) &&
+                   (logHas(QStringLiteral("No other application is playing sound"), from) ||
+                    logHas(QStringLiteral("Muted system audio for dictation"), from));
+        };
+        if (!QTest::qWaitFor(started, 10000)) {
             m_keys.release(XK_Control_R);
-            qWarning("the recording did not start");
+            qWarning("the recording did not start: %s", logSince(from).constData());
             return false;
         }
         const audiotest::CommandResult played =
@@ -214,7 +220,7 @@ private slots:
 
         const qsizetype from = logMark();
         QVERIFY(dictate(m_speech, from));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_target.text().isEmpty(), 60000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!m_target.text().isEmpty(), logSince(from).constData(), 30000);
         QCOMPARE(words(m_target.text()), words(kSentence));
         QVERIFY2(logHas("Recording start requested mode=transcription output=paste", from),
                  logSince(from).constData());
@@ -246,7 +252,7 @@ private slots:
         m_target.clearKeys();
         qsizetype from = logMark();
         QVERIFY(dictate(m_secondSpeech, from));
-        QTRY_VERIFY2_WITH_TIMEOUT(logHas("request failed", from), logSince(from).constData(), 60000);
+        QTRY_VERIFY2_WITH_TIMEOUT(logHas("request failed", from), logSince(from).constData(), 30000);
         QVERIFY2(logHas("Recording start requested mode=transcription output=paste", from),
                  logSince(from).constData());
         QTest::qWait(1000);
@@ -274,6 +280,7 @@ private slots:
 
         QTRY_VERIFY2_WITH_TIMEOUT(!m_target.text().isEmpty(), logSince(from).constData(), 30000);
         QCOMPARE(words(m_target.text()), words(kSecondSentence));
+        QVERIFY(m_target.isActive()); // brought back to the front for the paste
         QVERIFY2(!logHas("request failed", from), logSince(from).constData());
         QTRY_COMPARE_WITH_TIMEOUT(m_target.clipboard().text.value_or(QString()), kUserClipboard, 10000);
 
