@@ -120,11 +120,13 @@ void MediaControlWorker::mute() {
         AppLogger::info(QStringLiteral("Unable to read system mute state"));
         return;
     }
-    // Other processes' streams only: ours carry the cues, and a stream without an owner is the sound
-    // server's own (a loopback). Streams muted by us already keep our mute; the user's stay alone.
+    // Other processes' streams on the speakers only: ours carry the cues, a stream without an owner is the
+    // sound server's own (a loopback), and one into another sink may be what feeds the microphone. Streams
+    // muted by us already keep our mute; the user's stay alone.
     QList<PlaybackStream> toMute, mutedByUser;
     for (const PlaybackStream& stream : *streams) {
-        if (stream.ownerPid <= 0 || stream.ownerPid == m_ownPid || containsStream(m_muted, stream))
+        if (stream.ownerPid <= 0 || stream.ownerPid == m_ownPid || !stream.toDefaultOutput ||
+            containsStream(m_muted, stream))
             continue;
         (stream.muted ? mutedByUser : toMute) << stream;
     }
