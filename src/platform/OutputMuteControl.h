@@ -13,6 +13,9 @@ struct PlaybackStream {
     qint64 ownerPid = 0; // the process that plays it; 0 when the server names none (its own loopbacks)
     QString appName;     // the application's name as it told the server; may be empty
     bool muted = false;
+    // It plays on the default output (the speakers), not into another sink (a virtual device that feeds a
+    // microphone, a recorder, a loopback).
+    bool toDefaultOutput = true;
 
     bool operator==(const PlaybackStream&) const = default;
 };

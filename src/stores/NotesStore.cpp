@@ -66,7 +66,10 @@ NoteEntry NotesStore::createNote(const QString& title, const QString& body, cons
     const NoteEntry note{QUuid::createUuid(), title, body, timestamp};
     m_notes.prepend(note);
     emit notesChanged();
-    AppLogger::info(QStringLiteral("Note created id=%1 title=%2").arg(Text::uuidText(note.id), title));
+    // A title is the user's words (a voice note's are its first words): only its length is logged.
+    AppLogger::info(QStringLiteral("Note created id=%1 title_chars=%2")
+                        .arg(Text::uuidText(note.id))
+                        .arg(Text::graphemeCount(title)));
     save();
     return note;
 }
@@ -128,7 +131,9 @@ void NotesStore::deleteNote(const QUuid& id) {
     const QString title = it->title;
     m_notes.erase(it);
     emit notesChanged();
-    AppLogger::info(QStringLiteral("Note deleted id=%1 title=%2").arg(Text::uuidText(id), title));
+    AppLogger::info(QStringLiteral("Note deleted id=%1 title_chars=%2")
+                        .arg(Text::uuidText(id))
+                        .arg(Text::graphemeCount(title)));
     save();
 }
 

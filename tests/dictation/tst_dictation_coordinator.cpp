@@ -506,18 +506,26 @@ private slots:
         QVERIFY(log.entriesStartingWith("INFO Prompt/context prepared").isEmpty());
     }
 
-    // AI Mode always routes to the fast model at the stop, so a prompt prepared for it is only reused when
-    // the model matches; otherwise the stop composes again.
-    void aiModePromptPreparedWhileSpeakingIsReusedForTheFastTier() {
+    // AI Mode always routes to the fast model: the prompt prepared while the user speaks is the one the
+    // stop uses, whatever tier is chosen (it is not composed a second time).
+    void aiModePromptPreparedWhileSpeakingIsReused_data() {
+        QTest::addColumn<QString>("tier");
+        QTest::newRow("balanced (the default)") << "tidewell";
+        QTest::newRow("fast") << "zephyrix";
+        QTest::newRow("most capable") << "keystoner";
+    }
+    void aiModePromptPreparedWhileSpeakingIsReused() {
+        QFETCH(QString, tier);
         RuntimeLogCapture log;
         Harness h;
-        h.settings.prompts.transcriptionModel = QStringLiteral("zephyrix");
+        h.settings.prompts.transcriptionModel = tier;
         h.shortcuts.press(HotkeyIntent::SmartEdit);
         h.runScheduled();
         h.shortcuts.release(HotkeyIntent::SmartEdit);
         QCOMPARE(h.context.reads, 1);
-        QVERIFY(log.entries().contains(
-            QStringLiteral("INFO Reusing prepared prompt/context for model=whisper-large-v3-turbo")));
+        QVERIFY2(log.entries().contains(
+                     QStringLiteral("INFO Reusing prepared prompt/context for model=whisper-large-v3-turbo")),
+                 qPrintable(log.entries().join('\n')));
         QVERIFY(!h.pipeline.runs.first().request.promptResult.prompt.isEmpty());
     }
 

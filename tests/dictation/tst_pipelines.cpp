@@ -178,6 +178,11 @@ private slots:
         QCOMPARE(r.session->totalWords(), wordsBefore + 4); // the answer's snapshot was adopted
         QCOMPARE(log.entriesStartingWith("INFO Transcript paste succeeded").size(), 1);
         QCOMPARE(latencyField("transcription_pipeline", "postprocess_ms") >= 0, true);
+        // The log names the application, never the window's title nor the words.
+        const QString logText = log.entries().join('\n');
+        QVERIFY(logText.contains(QStringLiteral("context=Kate (CODE)")));
+        QVERIFY(!logText.contains(r.context.context.windowTitle));
+        QVERIFY(!logText.contains(QStringLiteral("Kenobi")));
     }
 
     void emailContextUsesTheCombinedCall() {

@@ -30,7 +30,23 @@ struct SinkInputsAnswer {
     bool done = false;
     bool failed = false;
     QList<PlaybackStream> streams;
+    QList<quint32> sinks; // the sink of each stream
 };
+
+struct SinkIndexAnswer {
+    bool done = false;
+    std::optional<quint32> index;
+};
+
+void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    auto* answer = static_cast<SinkIndexAnswer*>(userdata);
+    if (eol != 0) {
+        answer->done = true;
+        return;
+    }
+    if (info)
+        answer->index = info->index;
+}
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     auto* answer = static_cast<ServerInfoAnswer*>(userdata);
@@ -71,6 +87,7 @@ void onSinkInputInfo(pa_context*, const pa_sink_input_info* info, int eol, void*
     if (const char* name = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME))
         stream.appName = QString::fromUtf8(name);
     answer->streams.append(stream);
+    answer->sinks.append(info->sink);
 }
 
 } // namespace
@@ -229,6 +246,18 @@ std::optional<QList<PlaybackStream>> PulseClient::sinkInputs() {
     if (answer.failed) {
         failFromContext(QStringLiteral("Could not list the playback streams"));
         return std::nullopt;
+    }
+    // Which streams play on the default output: a stream into another sink may be feeding a microphone.
+    const std::optional<QString> defaultSink = defaultSinkName();
+    SinkIndexAnswer sink;
+    const QByteArray sinkName = defaultSink.value_or(QString()).toUtf8();
+    if (!defaultSink || defaultSink->isEmpty() ||
+        !run(pa_context_get_sink_info_by_name(m_context, sinkName.constData(), onSinkInfo, &sink)) ||
+        !sink.index) {
+        return std::nullopt;
+    }
+    for (qsizetype i = 0; i < answer.streams.size(); ++i) {
+        answer.streams[i].toDefaultOutput = answer.sinks[i] == *sink.index;
     }
     return answer.streams;
 }

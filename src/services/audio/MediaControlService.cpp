@@ -85,6 +85,10 @@ private:
     bool m_closed = false;          // after restoreForExit(): mutes do nothing
     DesktopStateGuard::Hold m_hold; // held while m_muted is not empty
     QList<PlaybackStream> m_muted;  // the streams this service muted and has not unmuted yet
+    // The newest stream there was at the last mute: a muted stream newer than it, of an application whose
+    // stream we muted and which ended, took our mute over (sound servers remember a stream's mute for the
+    // application's next one).
+    std::optional<quint32> m_newestAtMute;
 };
 
 OutputMuteControl& MediaControlWorker::output() {
@@ -120,11 +124,14 @@ void MediaControlWorker::mute() {
         AppLogger::info(QStringLiteral("Unable to read system mute state"));
         return;
     }
-    // Other processes' streams only: ours carry the cues, and a stream without an owner is the sound
-    // server's own (a loopback). Streams muted by us already keep our mute; the user's stay alone.
+    // Other processes' streams on the speakers only: ours carry the cues, a stream without an owner is the
+    // sound server's own (a loopback), and one into another sink may be what feeds the microphone. Streams
+    // muted by us already keep our mute; the user's stay alone.
     QList<PlaybackStream> toMute, mutedByUser;
     for (const PlaybackStream& stream : *streams) {
-        if (stream.ownerPid <= 0 || stream.ownerPid == m_ownPid || containsStream(m_muted, stream))
+        m_newestAtMute = std::max(m_newestAtMute.value_or(0), stream.index);
+        if (stream.ownerPid <= 0 || stream.ownerPid == m_ownPid || !stream.toDefaultOutput ||
+            containsStream(m_muted, stream))
             continue;
         (stream.muted ? mutedByUser : toMute) << stream;
     }
@@ -180,14 +187,26 @@ MediaControlWorker::Unmuted MediaControlWorker::unmute(const QList<PlaybackStrea
         outcome.failed = streams;
         return outcome;
     }
+    QList<PlaybackStream> toUnmute;
     for (const PlaybackStream& stream : streams) {
         const auto now = std::find_if(current->begin(), current->end(),
                                       [&stream](const PlaybackStream& s) { return sameStream(s, stream); });
         if (now == current->end()) {
             outcome.ended << stream;
+            // The application's newer streams that started muted inherited our mute: they are given back too.
+            for (const PlaybackStream& successor : *current) {
+                if (m_newestAtMute && successor.index > *m_newestAtMute && successor.muted &&
+                    successor.ownerPid == stream.ownerPid && successor.appName == stream.appName &&
+                    !containsStream(toUnmute, successor) && !containsStream(streams, successor)) {
+                    toUnmute << successor;
+                }
+            }
             continue;
         }
-        if (!now->muted) { // unmuted by the user meanwhile
+        toUnmute << *now;
+    }
+    for (const PlaybackStream& stream : toUnmute) {
+        if (!stream.muted) { // unmuted by the user meanwhile
             outcome.restored << stream;
             continue;
         }

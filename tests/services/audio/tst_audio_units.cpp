@@ -497,6 +497,31 @@ private slots:
         QVERIFY(!QFile::exists(MutedStreamsRecord().path()));
     }
 
+    // Sound servers remember a stream's mute for the application's next stream: when a stream we muted
+    // ends and the same program starts another one while we dictate, that one starts muted and is given
+    // back with the rest. Streams of other programs, and ones that were there before, are not touched;
+    // a stream into another output than the speakers is never muted.
+    void aMuteTakenOverByTheNextStreamIsGivenBack() {
+        auto script = std::make_shared<MuteScript>();
+        script->streams = {
+            {3, 4242, "Podcast", true}, {4, 4343, "Browser", false}, {5, 4444, "Player", false}};
+        PlaybackStream feed{6, 4545, "Mic feed", false};
+        feed.toDefaultOutput = false;
+        script->streams << feed;
+        MediaControlService service(scripted(script));
+        service.muteIfNeeded();
+        service.flush();
+        QCOMPARE(script->changes, (QStringList{"4=1", "5=1"}));
+        script->streams.removeAt(1);                                 // the browser's video ends...
+        script->streams << PlaybackStream{9, 4343, "Browser", true}; // ...and the next starts muted
+        script->streams << PlaybackStream{10, 4646, "Other", true};  // another program's, muted by its user
+        service.restoreMuteStateIfNeeded();
+        service.flush();
+        QCOMPARE(script->changes, (QStringList{"4=1", "5=1", "9=0", "5=0"}));
+        QCOMPARE(script->streams[0].muted, true); // the podcast the user had muted
+        QCOMPARE(script->streams.last().muted, true);
+    }
+
     // The next start unmutes what a dead run recorded, where the same stream (index, owner and name) still
     // plays muted; a record of a process still running, this one included, is left alone.
     void leftoverMutesAreRestoredOnlyForADeadWriter_data() {

@@ -72,17 +72,21 @@ private slots:
         QFile::remove(recordPath());
     }
 
-    // Every other application's stream, on any output, is muted and unmuted; meanwhile the record names
-    // them in a file only we may read.
+    // Every other application's stream on the speakers is muted and unmuted; one playing into another sink
+    // (here the one that feeds the microphone) is left alone. Meanwhile the record names the muted streams
+    // in a file only we may read.
     void mutesOtherApplicationsAndRestoresThem() {
-        OtherAppStream music(QStringLiteral("Music")), call(QStringLiteral("Call"));
+        OtherAppStream music(QStringLiteral("Music")), call(QStringLiteral("Call")),
+            feed(QStringLiteral("Feed"));
         QVERIFY(music.start(kSpeakers));
-        QVERIFY(call.start(kMicFeed));
+        QVERIFY(call.start(kSpeakers));
+        QVERIFY(feed.start(kMicFeed));
         MediaControlService service;
         service.muteIfNeeded();
         service.flush();
         QCOMPARE(music.muted(), kMuted);
         QCOMPARE(call.muted(), kMuted);
+        QCOMPARE(feed.muted(), kUnmuted);
         QCOMPARE(sinkMuted(kSpeakers), kUnmuted);
         QVERIFY2(g_lines.contains(QStringLiteral("Muted system audio for dictation: 2 playback streams "
                                                  "(Music, Call)")),
@@ -95,6 +99,7 @@ private slots:
         service.flush();
         QCOMPARE(music.muted(), kUnmuted);
         QCOMPARE(call.muted(), kUnmuted);
+        QCOMPARE(feed.muted(), kUnmuted);
         QVERIFY(!QFile::exists(recordPath()));
         QVERIFY2(g_lines.contains(QStringLiteral("Restored system audio after dictation: 2 playback streams "
                                                  "(Music, Call)")),
