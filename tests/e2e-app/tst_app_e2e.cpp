@@ -142,8 +142,7 @@ class TestAppEndToEnd : public QObject {
     }
 
     // Holds Right Ctrl while the clip plays into the virtual microphone. The user speaks once the
-    // recording is under way: by then the app has muted the other applications' playback, which the
-    // clip's stream into the microphone feed would otherwise be part of.
+    // recording is under way, when the app has dealt with the other applications' playback.
     bool dictate(const QString& speech, qsizetype from) {
         m_keys.press(XK_Control_R);
         const auto started = [&] {
