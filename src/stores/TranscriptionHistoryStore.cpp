@@ -47,8 +47,10 @@ void TranscriptionHistoryStore::addEntry(const QString& text, const std::optiona
     }
     emit entriesChanged();
     if (!provider || provider->toLower() != QLatin1String("silence")) {
+        // The context reads "Application (CATEGORY) - Window title": the title stays out of the log.
         AppLogger::info(QStringLiteral("History entry added provider=%1 context=%2 chars=%3")
-                            .arg(provider.value_or(QStringLiteral("unknown")), appContext,
+                            .arg(provider.value_or(QStringLiteral("unknown")),
+                                 appContext.section(QStringLiteral(" - "), 0, 0),
                                  QString::number(Text::graphemeCount(text))));
     }
     save();

@@ -51,7 +51,7 @@ private slots:
             TranscriptionHistoryStore store(m_fixture.folder());
             QSignalSpy changed(&store, &TranscriptionHistoryStore::entriesChanged);
             store.addEntry(QStringLiteral("Hello \"world\" 🎉"), QStringLiteral("backend"),
-                           QStringLiteral("Mail"), 3.25);
+                           QStringLiteral("Mail (COMMUNICATION) - Re the offer"), 3.25);
             m_fixture.clock().advance(1500ms);
             store.addEntry(QString(), std::nullopt, QStringLiteral("AI Mode"), 0.1);
             QCOMPARE(changed.count(), 2);
@@ -59,9 +59,10 @@ private slots:
         }
         QCOMPARE(entries.at(0).text, QString()); // newest first
         QCOMPARE(entries.at(0).timestamp, kStart.addMSecs(1500));
-        QCOMPARE(takeLog(),
-                 QStringList({"INFO History entry added provider=backend context=Mail chars=15",
-                              "INFO History entry added provider=unknown context=AI Mode chars=0"}));
+        QCOMPARE(
+            takeLog(),
+            QStringList({"INFO History entry added provider=backend context=Mail (COMMUNICATION) chars=15",
+                         "INFO History entry added provider=unknown context=AI Mode chars=0"}));
 
         const QByteArray text = readFile(m_fixture.path(kFile));
         QVERIFY(!text.contains('\n') && !text.contains(": "));
