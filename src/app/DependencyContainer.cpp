@@ -81,9 +81,9 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
     m_notesFlush = OrderlyExit::addFlush([notes = m_notesStore.get()] { notes->flush(); });
     m_backendClient = std::make_unique<BackendClient>(m_appSettings->backendBaseURL());
     m_sessionCoordinator = std::make_unique<SessionCoordinator>(*m_backendClient, *m_secureStore);
-    m_configSyncCoordinator =
-        std::make_unique<ConfigSyncCoordinator>(*m_backendClient, *m_appSettings, *m_sessionCoordinator,
-                                                *m_promptSettingsStore, *m_knowledgeBaseStore, scheduler);
+    m_configSyncCoordinator = std::make_unique<ConfigSyncCoordinator>(
+        *m_backendClient, *m_appSettings, *m_sessionCoordinator, *m_promptSettingsStore,
+        *m_knowledgeBaseStore, scheduler, m_platform.dataFolder);
     m_audioCaptureService = std::make_unique<AudioCaptureService>(audioInputs);
     m_audioInputDeviceStore = std::make_unique<AudioInputDeviceStore>(audioInputs);
     m_globalHotkeyService = std::make_unique<GlobalHotkeyService>();
@@ -272,6 +272,7 @@ QCoro::Task<> DependencyContainer::bootstrap() {
 
 QCoro::Task<> DependencyContainer::handleAppDidBecomeActive() {
     m_permissionsCoordinator->refresh();
+    m_configSyncCoordinator->retryIfPending(); // a sync that failed (offline at start-up) runs again
     if (!m_sessionCoordinator->activeSessionToken() ||
         !m_sessionCoordinator->shouldRefreshOnForeground(kForegroundRefreshMaxAge)) {
         co_return;

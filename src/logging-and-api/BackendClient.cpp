@@ -248,6 +248,7 @@ QCoro::Task<Response> BackendClient::postJSON(QString path, Request body) {
     const Answer answer = co_await send(request, "POST", bytes);
     Response response = decodeResponse<Response>(answer);
     logCompletion(QStringLiteral("POST"), path, start);
+    emit requestSucceeded();
     co_return response;
 }
 
@@ -258,6 +259,7 @@ template <class Response> QCoro::Task<Response> BackendClient::get(QString path,
     const Answer answer = co_await send(request, "GET", {});
     Response response = decodeResponse<Response>(answer);
     logCompletion(QStringLiteral("GET"), path, start);
+    emit requestSucceeded();
     co_return response;
 }
 
@@ -278,6 +280,7 @@ QCoro::Task<Response> BackendClient::upload(QString path, QByteArray audioData, 
     const Answer answer = co_await send(request, "POST", built.body);
     Response response = decodeResponse<Response>(answer);
     logCompletion(QStringLiteral("POST"), path, start);
+    emit requestSucceeded();
     co_return response;
 }
 

@@ -97,6 +97,11 @@ public:
     // Whole milliseconds of a monotonic duration, halves rounded away from zero.
     static qint64 elapsedMilliseconds(std::chrono::nanoseconds elapsed);
 
+signals:
+    // A request got a 2xx answer that decoded, whichever endpoint it went to: the backend is reachable.
+    // Emitted before the caller's coroutine resumes with the answer.
+    void requestSucceeded();
+
 private:
     struct Answer {
         std::optional<int> statusCode; // absent when the answer was not HTTP

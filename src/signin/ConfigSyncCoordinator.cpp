@@ -63,17 +63,40 @@ private:
     QPointer<ConfigSyncCoordinator> m_owner;
 };
 
+// Counts one pull from the moment it is asked for until it ends, however it ends.
+class ConfigSyncCoordinator::PullUnderway {
+public:
+    explicit PullUnderway(ConfigSyncCoordinator& owner) : m_owner(&owner) { ++owner.m_pullsUnderway; }
+    PullUnderway(const PullUnderway&) = delete;
+    PullUnderway& operator=(const PullUnderway&) = delete;
+    ~PullUnderway() {
+        if (m_owner) {
+            --m_owner->m_pullsUnderway;
+        }
+    }
+
+private:
+    QPointer<ConfigSyncCoordinator> m_owner;
+};
+
 ConfigSyncCoordinator::ConfigSyncCoordinator(BackendClient& backendClient, AppSettings& appSettings,
                                              SessionCoordinator& sessionCoordinator,
                                              PromptSettingsStore& promptSettingsStore,
                                              KnowledgeBaseStore& knowledgeBaseStore, Scheduler& scheduler,
-                                             QObject* parent)
+                                             const QString& dataFolder, QObject* parent)
     : QObject(parent), m_backendClient(backendClient), m_appSettings(appSettings),
       m_sessionCoordinator(sessionCoordinator), m_promptSettingsStore(promptSettingsStore),
-      m_knowledgeBaseStore(knowledgeBaseStore), m_scheduler(scheduler) {}
+      m_knowledgeBaseStore(knowledgeBaseStore), m_scheduler(scheduler), m_pendingEdits(dataFolder) {
+    m_pendingEdits.rebase(localState());
+    // Direct: whether a pull is under way is read at the moment the answer arrives, so the answers of the
+    // retried pull itself never ask for another one.
+    connect(&m_backendClient, &BackendClient::requestSucceeded, this,
+            &ConfigSyncCoordinator::backendRequestSucceeded);
+}
 
 ConfigSyncCoordinator::~ConfigSyncCoordinator() {
     m_scheduledPush.cancel();
+    m_retryTimer.cancel();
 }
 
 ConfigSyncCoordinator::TurnAwaiter ConfigSyncCoordinator::nextTurn() {
@@ -91,6 +114,23 @@ void ConfigSyncCoordinator::releaseTurn() {
     // the finishing coroutine.
     QMetaObject::invokeMethod(
         this, [next] { next.resume(); }, Qt::QueuedConnection);
+}
+
+bool ConfigSyncCoordinator::pulledInThisSession() const {
+    return m_pulledGeneration == m_sessionCoordinator.sessionGeneration();
+}
+
+PendingConfigEdits::State ConfigSyncCoordinator::localState() const {
+    PendingConfigEdits::State state;
+    state.settings =
+        mergedSettings(m_appSettings.cloudSettingsPayload(), m_promptSettingsStore.cloudSettingsPayload());
+    for (const KnowledgeSnippet& snippet : m_knowledgeBaseStore.snippets()) {
+        state.snippets.append({snippet.id, snippet.title});
+    }
+    for (const DictionaryTerm& term : m_knowledgeBaseStore.dictionaryTerms()) {
+        state.dictionary.append({term.id, term.term});
+    }
+    return state;
 }
 
 std::optional<QString> ConfigSyncCoordinator::usableToken() const {
@@ -120,16 +160,17 @@ CloudConfigDTO ConfigSyncCoordinator::localConfig() const {
 }
 
 QCoro::Task<> ConfigSyncCoordinator::pullAndMerge() {
+    PullUnderway underway(*this);
     QPointer<ConfigSyncCoordinator> self(this);
     co_await nextTurn();
     if (!self) {
         co_return;
     }
     Turn turn(*this);
-    co_await pullAndMergeInTurn();
+    co_await pullAndMergeInTurn(kSyncFailedPrefix);
 }
 
-QCoro::Task<> ConfigSyncCoordinator::pullAndMergeInTurn() {
+QCoro::Task<> ConfigSyncCoordinator::pullAndMergeInTurn(QString failurePrefix) {
     const std::optional<QString> token = usableToken();
     if (!token) {
         setStatusText(kNeedsSessionText);
@@ -138,6 +179,7 @@ QCoro::Task<> ConfigSyncCoordinator::pullAndMergeInTurn() {
     setStatusText(kSyncingText);
     AppLogger::info(QStringLiteral("Knowledge base sync pull requested"));
 
+    const quint64 generation = m_sessionCoordinator.sessionGeneration();
     QPointer<ConfigSyncCoordinator> self(this);
     try {
         const ConfigResponseDTO response = co_await m_backendClient.getUserConfig(token, std::nullopt);
@@ -151,21 +193,57 @@ QCoro::Task<> ConfigSyncCoordinator::pullAndMergeInTurn() {
 
         QString status = kUploadedText;
         if (!settings.empty() || !snippets.isEmpty() || !dictionary.isEmpty()) {
-            // All three always run: each store takes its own part.
-            const bool settingsChanged = m_appSettings.applyRemoteSettings(settings);
-            const bool promptChanged = m_promptSettingsStore.applyRemoteSettings(settings);
-            const bool knowledgeChanged = m_knowledgeBaseStore.mergeRemote(snippets, dictionary);
-            status = (settingsChanged || promptChanged || knowledgeChanged) ? kUpdatedText : kCompleteText;
+            status = mergeRemote(settings, snippets, dictionary) ? kUpdatedText : kCompleteText;
         }
         // The cloud's entries are part of the local state now: a push can no longer delete them.
-        m_pulledToken = token;
+        m_pulledGeneration = generation;
         co_await pushLocalConfig(status);
+        if (self) {
+            stopRetrying();
+        }
     } catch (...) {
         if (self) {
             reportFailure(std::current_exception(), QStringLiteral("Knowledge base sync pull failed: "),
-                          kSyncFailedPrefix);
+                          failurePrefix);
+            syncFailed();
         }
     }
+}
+
+bool ConfigSyncCoordinator::mergeRemote(const JSONValue::Object& settings, const QList<SnippetDTO>& snippets,
+                                        const QList<DictionaryEntryDTO>& dictionary) {
+    // A change the stores made without telling (no change callback set) is still the user's.
+    m_pendingEdits.observe(localState());
+    const JSONValue::Object kept = AppSettings::withoutCloudKeys(settings, m_pendingEdits.editedSettings());
+    QList<SnippetDTO> keptSnippets;
+    for (const SnippetDTO& snippet : snippets) {
+        if (!m_pendingEdits.isDeletedSnippet(snippet.title)) {
+            keptSnippets.append(snippet);
+        }
+    }
+    QList<DictionaryEntryDTO> keptDictionary;
+    for (const DictionaryEntryDTO& entry : dictionary) {
+        if (!m_pendingEdits.isDeletedTerm(entry.term)) {
+            keptDictionary.append(entry);
+        }
+    }
+    if (!m_pendingEdits.isEmpty()) {
+        AppLogger::info(
+            QStringLiteral("Knowledge base sync keeps local edits settings=%1 deleted_snippets=%2 "
+                           "deleted_terms=%3")
+                .arg(settings.size() - kept.size())
+                .arg(snippets.size() - keptSnippets.size())
+                .arg(dictionary.size() - keptDictionary.size()));
+    }
+
+    // All three always run: each store takes its own part. Their change callbacks are not the user's.
+    m_applyingRemote = true;
+    const bool settingsChanged = m_appSettings.applyRemoteSettings(kept);
+    const bool promptChanged = m_promptSettingsStore.applyRemoteSettings(kept);
+    const bool knowledgeChanged = m_knowledgeBaseStore.mergeRemote(keptSnippets, keptDictionary);
+    m_applyingRemote = false;
+    m_pendingEdits.rebase(localState());
+    return settingsChanged || promptChanged || knowledgeChanged;
 }
 
 QCoro::Task<ConfigResponseDTO> ConfigSyncCoordinator::pushLocalConfig(QString status) {
@@ -174,6 +252,8 @@ QCoro::Task<ConfigResponseDTO> ConfigSyncCoordinator::pushLocalConfig(QString st
         setStatusText(kNeedsSessionText);
         throw BackendClientError::httpError(401, QStringLiteral("No session token"));
     }
+    m_pendingEdits.observe(localState());
+    const PendingConfigEdits::Ticket carried = m_pendingEdits.ticket();
     ConfigEnvelopeDTO envelope;
     envelope.session_token = token;
     envelope.config = localConfig();
@@ -184,12 +264,18 @@ QCoro::Task<ConfigResponseDTO> ConfigSyncCoordinator::pushLocalConfig(QString st
     QPointer<ConfigSyncCoordinator> self(this);
     ConfigResponseDTO response = co_await m_backendClient.updateUserConfig(std::move(envelope));
     if (self) {
+        // The cloud holds these changes now.
+        m_pendingEdits.settle(carried);
         setStatusText(status);
     }
     co_return response;
 }
 
 void ConfigSyncCoordinator::schedulePush() {
+    if (m_applyingRemote) {
+        return; // the merge's own push follows it
+    }
+    m_pendingEdits.observe(localState());
     m_scheduledPush.cancel();
     QPointer<ConfigSyncCoordinator> self(this);
     m_scheduledPush = m_scheduler.singleShot(kPushDebounce, [self] {
@@ -214,10 +300,10 @@ QCoro::Task<> ConfigSyncCoordinator::runScheduledPush() {
     m_pushWaiting = false;
     Turn turn(*this);
 
-    const std::optional<QString> token = usableToken();
-    if (token && m_pulledToken != token) {
+    if (usableToken() && !pulledInThisSession()) {
         AppLogger::info(QStringLiteral("Knowledge base sync push needs a pull first; pulling and merging"));
-        co_await pullAndMergeInTurn();
+        PullUnderway underway(*this);
+        co_await pullAndMergeInTurn(kSaveFailedPrefix);
         co_return;
     }
     try {
@@ -226,8 +312,58 @@ QCoro::Task<> ConfigSyncCoordinator::runScheduledPush() {
         if (self) {
             reportFailure(std::current_exception(), QStringLiteral("Knowledge base sync push failed: "),
                           kSaveFailedPrefix);
+            syncFailed();
         }
     }
+}
+
+void ConfigSyncCoordinator::retryIfPending() {
+    if (!m_retryPending || m_pullsUnderway > 0) {
+        return;
+    }
+    if (!usableToken()) {
+        stopRetrying(); // signed out: the next sign-in pulls anyway
+        return;
+    }
+    AppLogger::info(QStringLiteral("Knowledge base sync retrying after a failure"));
+    QCoro::Task<> task = pullAndMerge();
+    Q_UNUSED(task); // runs on by itself
+}
+
+void ConfigSyncCoordinator::backendRequestSucceeded() {
+    // Only after a failure: a successful answer while nothing failed (one that rotates the session token,
+    // say) asks for nothing.
+    if (!m_retryPending || m_pullsUnderway > 0) {
+        return;
+    }
+    // The retry starts after the answer has reached its own caller.
+    QMetaObject::invokeMethod(this, &ConfigSyncCoordinator::retryIfPending, Qt::QueuedConnection);
+}
+
+void ConfigSyncCoordinator::syncFailed() {
+    if (!usableToken()) {
+        return; // nothing to retry until someone signs in, and signing in pulls
+    }
+    m_retryPending = true;
+    ++m_failuresInARow;
+    m_retryTimer.cancel();
+    if (m_failuresInARow > kTimedRetries) {
+        return;
+    }
+    const std::chrono::milliseconds delay =
+        std::min<std::chrono::milliseconds>(kRetryDelayFirst * (1 << (m_failuresInARow - 1)), kRetryDelayMax);
+    QPointer<ConfigSyncCoordinator> self(this);
+    m_retryTimer = m_scheduler.singleShot(delay, [self] {
+        if (self) {
+            self->retryIfPending();
+        }
+    });
+}
+
+void ConfigSyncCoordinator::stopRetrying() {
+    m_retryPending = false;
+    m_failuresInARow = 0;
+    m_retryTimer.cancel();
 }
 
 void ConfigSyncCoordinator::reportFailure(std::exception_ptr error, const QString& logPrefix,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "APIModels.h"
+#include "PendingConfigEdits.h"
 #include "Scheduler.h"
 
 #include <QObject>
@@ -24,11 +25,18 @@ class SessionCoordinator;
 // configuration: pulls and merges the cloud copy (after start-up and each sign-in), pushes the whole local
 // configuration back after every pull, and pushes again one second after the last local change.
 //
-// Two rules keep the cloud copy safe:
-// - Until a pull has succeeded for the current session token, a scheduled push pulls and merges first
-//   (and pushes after the merge): a push of the local state alone would delete what other devices added.
+// Rules that keep the user's data safe:
+// - What the user changed since the cloud last took it (edited settings keys, deleted snippets and
+//   dictionary terms; see PendingConfigEdits) survives a merge: the cloud's value of an edited key is not
+//   applied and a deleted entry is not brought back. A successful push settles those changes.
+// - Until a pull has succeeded in the current session (a rotated token is the same session), a scheduled
+//   push pulls and merges first (and pushes after the merge): a push of the local state alone would delete
+//   what other devices added.
 // - Pulls and pushes run one at a time, in the order they were asked for; a scheduled push that finds
 //   another one already waiting its turn is folded into it (that one sends the state of its own moment).
+// - After a failed pull or push the sync is retried: when the application becomes active
+//   (retryIfPending()), when any later backend request succeeds, and on a back-off timer that stops after a
+//   few attempts. With nothing failed, no timer runs.
 //
 // Tokens are credentials: no log line of this class carries one. Main thread only; nothing throws.
 class ConfigSyncCoordinator final : public QObject {
@@ -37,6 +45,11 @@ class ConfigSyncCoordinator final : public QObject {
 
 public:
     static constexpr std::chrono::milliseconds kPushDebounce{1000};
+    // Timed retries after a failed sync: the first this long after the failure, each later one twice as
+    // long after the one before, at most kRetryDelayMax; none after kTimedRetries failures in a row.
+    static constexpr std::chrono::milliseconds kRetryDelayFirst{5000};
+    static constexpr std::chrono::milliseconds kRetryDelayMax{300000};
+    static constexpr int kTimedRetries = 8;
 
     static inline const QString kIdleText = QStringLiteral("Knowledge Base sync idle.");
     static inline const QString kNeedsSessionText =
@@ -49,11 +62,12 @@ public:
     static inline const QString kSyncFailedPrefix = QStringLiteral("Knowledge Base sync failed: ");
     static inline const QString kSaveFailedPrefix = QStringLiteral("Knowledge Base save failed: ");
 
-    // Keeps references to every collaborator; all must outlive the coordinator. No I/O.
+    // Keeps references to every collaborator; all must outlive the coordinator. Reads the pending edits an
+    // earlier run left in `dataFolder` (empty: the app's data folder).
     ConfigSyncCoordinator(BackendClient& backendClient, AppSettings& appSettings,
                           SessionCoordinator& sessionCoordinator, PromptSettingsStore& promptSettingsStore,
                           KnowledgeBaseStore& knowledgeBaseStore, Scheduler& scheduler = Scheduler::current(),
-                          QObject* parent = nullptr);
+                          const QString& dataFolder = {}, QObject* parent = nullptr);
     ~ConfigSyncCoordinator() override;
 
     const QString& statusText() const { return m_statusText; }
@@ -62,8 +76,15 @@ public:
 
     // Pulls the cloud configuration, merges it into the stores and pushes the merged state back.
     QCoro::Task<> pullAndMerge();
-    // Pushes the local configuration one second after the last call (a newer call restarts the wait).
+    // Records what the user changed and pushes the local configuration one second after the last call
+    // (a newer call restarts the wait). The stores' change callbacks call it.
     void schedulePush();
+    // Pulls and merges now when a failed pull or push waits for its retry and no pull is under way;
+    // otherwise does nothing. Called when the application becomes active.
+    void retryIfPending();
+    // Whether a pull or push failed and no pull has succeeded since.
+    bool retryPending() const { return m_retryPending; }
+    const PendingConfigEdits& pendingEdits() const { return m_pendingEdits; }
 
     // The configuration a push sends now: the settings of both stores (the prompt settings win on a shared
     // key), the snippets and the dictionary.
@@ -79,13 +100,23 @@ signals:
 private:
     class TurnAwaiter;
     class Turn;
+    class PullUnderway;
 
     TurnAwaiter nextTurn();
     void releaseTurn();
     std::optional<QString> usableToken() const;
+    bool pulledInThisSession() const;
+    PendingConfigEdits::State localState() const;
     QCoro::Task<> runScheduledPush();
-    // The pull and merge, with its status texts; the caller holds the turn.
-    QCoro::Task<> pullAndMergeInTurn();
+    // The pull and merge, with its status texts (a failure shown with `failurePrefix`); the caller holds
+    // the turn.
+    QCoro::Task<> pullAndMergeInTurn(QString failurePrefix);
+    // Merges the cloud copy into the stores, leaving the pending edits alone; true when anything changed.
+    bool mergeRemote(const JSONValue::Object& settings, const QList<SnippetDTO>& snippets,
+                     const QList<DictionaryEntryDTO>& dictionary);
+    void backendRequestSucceeded();
+    void syncFailed();
+    void stopRetrying();
     // Throws the 401 "No session token" error without a usable token, else the backend's error.
     QCoro::Task<ConfigResponseDTO> pushLocalConfig(QString status);
     void reportFailure(std::exception_ptr error, const QString& logPrefix, const QString& statusPrefix);
@@ -100,8 +131,16 @@ private:
 
     QString m_statusText = kIdleText;
     TimerHandle m_scheduledPush;
-    // The session token for which a pull last succeeded.
-    std::optional<QString> m_pulledToken;
+    PendingConfigEdits m_pendingEdits;
+    // True while a merge writes the cloud's values into the stores: their change callbacks are not edits.
+    bool m_applyingRemote = false;
+    // The session generation in which a pull last succeeded.
+    std::optional<quint64> m_pulledGeneration;
+    // Pulls asked for (waiting for their turn or running) and not finished.
+    int m_pullsUnderway = 0;
+    bool m_retryPending = false;
+    int m_failuresInARow = 0;
+    TimerHandle m_retryTimer;
     bool m_busy = false;
     bool m_pushWaiting = false;
     std::deque<std::coroutine_handle<>> m_waiters;

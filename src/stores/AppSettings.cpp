@@ -509,3 +509,18 @@ JSONValue::Object AppSettings::cloudSettingsPayload() const {
     });
     return payload;
 }
+
+JSONValue::Object AppSettings::withoutCloudKeys(const JSONValue::Object& settings,
+                                                const QSet<QString>& keys) {
+    const QString style = QLatin1String(kVerbatimModeStyle.name);
+    const QString flag = QLatin1String(kVerbatimModeEnabled.name);
+    const bool verbatimLeftOut = keys.contains(style) || keys.contains(flag);
+    JSONValue::Object result;
+    for (const auto& [key, value] : settings) {
+        if (keys.contains(key) || (verbatimLeftOut && (key == style || key == flag))) {
+            continue;
+        }
+        result.emplace(key, value);
+    }
+    return result;
+}

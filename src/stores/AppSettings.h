@@ -5,6 +5,7 @@
 #include "UserDefaults.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 
@@ -128,6 +129,9 @@ public:
     bool applyRemoteSettings(const JSONValue::Object& settings);
     // The twelve synced settings as they currently are.
     JSONValue::Object cloudSettingsPayload() const;
+    // `settings` without the entries of `keys`. The verbatim style and the earlier on/off flag carry one
+    // setting: leaving out either leaves out both, so the flag cannot stand in for a style left out.
+    static JSONValue::Object withoutCloudKeys(const JSONValue::Object& settings, const QSet<QString>& keys);
 
     // The stored form of a shortcut: key code 0 is modifier-only when Fn is part of it; the Fn key with
     // Fn becomes the Fn-only shortcut. Id and modifiers never change.

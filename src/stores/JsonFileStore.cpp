@@ -105,6 +105,12 @@ bool JsonFileStore::save(const std::function<QJsonValue()>& encode) {
     if (!file.open(QIODevice::WriteOnly)) {
         return fail(file.errorString());
     }
+    // The new file replaces the old one whole, so its mode is set here, on the file being written.
+    if (m_ownerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(why);
+    }
     if (file.write(text) != text.size()) {
         const QString why = file.errorString();
         file.cancelWriting();

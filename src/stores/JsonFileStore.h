@@ -27,6 +27,10 @@ public:
     // The file's full path, fixed at construction. Empty when no folder could be had at all.
     const QString& filePath() const { return m_filePath; }
 
+    // Every later save writes the file readable and writable by its owner only (mode 0600), before
+    // any of its content is written.
+    void restrictToOwner() { m_ownerOnly = true; }
+
     // Reads the file and hands its JSON to `decode`, which throws (DecodingError or another
     // std::exception) for content it rejects. A missing file returns false without a word. A file that
     // cannot be read, parsed or decoded is logged at error level, set aside, and returns false.
@@ -49,4 +53,5 @@ private:
     QString m_subject;
     QString m_filePath;
     bool m_savesRefused = false;
+    bool m_ownerOnly = false;
 };

@@ -356,6 +356,23 @@ private slots:
         QCOMPARE(requests("POST", "/api/session"), 0);
     }
 
+    void activationRetriesAFailedStartUpPull() {
+        storeToken(QString::fromStdString(m_backend.openSession()));
+        m_backend.setMissing("/api/user/config", 404); // started at login before the network was up
+        runTask(container().bootstrap());
+        ConfigSyncCoordinator& sync = container().configSyncCoordinator();
+        QVERIFY2(sync.statusText().startsWith(ConfigSyncCoordinator::kSyncFailedPrefix),
+                 qPrintable(sync.statusText()));
+        m_backend.reset();
+
+        runTask(container().handleAppDidBecomeActive()); // within 45 s: no session refresh
+        QTRY_COMPARE(sync.statusText(), ConfigSyncCoordinator::kUploadedText);
+        QCOMPARE(requests("GET", "/api/user/config"), 1);
+        QCOMPARE(requests("POST", "/api/session"), 0);
+        runTask(container().handleAppDidBecomeActive()); // nothing failed: nothing to retry
+        QCOMPARE(requests("GET", "/api/user/config"), 1);
+    }
+
     // ---- Sign-in attempts ----------------------------------------------------------------------------
 
     void newAttemptSupersedesTheWaitingOne() {
