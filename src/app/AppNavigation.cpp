@@ -8,18 +8,23 @@ AppNavigation& AppNavigation::instance() {
     return *navigation;
 }
 
-void AppNavigation::showSettings() {
+void AppNavigation::showDashboard() {
     AppNavigation& self = instance();
-    if (self.m_provider) {
-        if (QWidget* window = self.m_provider()) {
-            if (window->isMinimized()) {
-                window->showNormal();
-            } else {
-                window->show();
-            }
-            window->raise();
-            window->activateWindow();
-        }
+    if (!self.m_provider) {
+        return;
     }
-    emit self.settingsRequested();
+    if (QWidget* window = self.m_provider()) {
+        if (window->isMinimized()) {
+            window->showNormal();
+        } else {
+            window->show();
+        }
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+void AppNavigation::showSettings() {
+    showDashboard();
+    emit instance().settingsRequested();
 }

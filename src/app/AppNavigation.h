@@ -18,7 +18,9 @@ public:
     // Returns the dashboard window, creating it when needed; set by the application.
     void setDashboardProvider(std::function<QWidget*()> provider) { m_provider = std::move(provider); }
 
-    // Shows (or re-creates) the dashboard, raises and activates it, then emits settingsRequested.
+    // Shows (or re-creates) the dashboard, restored when minimized, raised and activated.
+    static void showDashboard();
+    // showDashboard(), then emits settingsRequested.
     static void showSettings();
 
 signals:

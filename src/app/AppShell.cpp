@@ -7,6 +7,7 @@
 #include "BrandAssets.h"
 #include "DashboardWindow.h"
 #include "DependencyContainer.h"
+#include "DictationCoordinator.h"
 #include "PermissionsOnboardingDialog.h"
 #include "Scheduler.h"
 #include "TrayPanel.h"
@@ -29,6 +30,14 @@ AppShell::AppShell(DependencyContainer& container, AppUpdater& updater, Options 
     connect(&m_container.audioCaptureService(), &AudioCaptureService::isRecordingChanged, this, [this] {
         m_panel->sync();
         syncTrayIcon();
+    });
+    // A recording refused for want of a session (a shortcut, the mouse trigger or the tray panel) asks the
+    // user to sign in: the dashboard comes up with that prompt over it, in front of the other windows.
+    DictationCoordinator& dictation = m_container.dictationCoordinator();
+    connect(&dictation, &DictationCoordinator::upgradePromptChanged, this, [&dictation] {
+        if (dictation.upgradePrompt()) {
+            AppNavigation::showDashboard();
+        }
     });
     ensureTray();
 }
@@ -71,10 +80,7 @@ void AppShell::ensureTray() {
                     reason == QSystemTrayIcon::DoubleClick) {
                     showPanel();
                 } else if (reason == QSystemTrayIcon::MiddleClick) {
-                    DashboardWindow* window = dashboard();
-                    window->show();
-                    window->raise();
-                    window->activateWindow();
+                    AppNavigation::showDashboard();
                 }
             });
     syncTrayIcon();

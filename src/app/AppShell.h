@@ -16,7 +16,8 @@ class TrayPanel;
 
 // The application's windows around the one container: the dashboard window (shown at start unless asked
 // not to; closing hides it while a tray icon exists; the permissions onboarding shows inside it), the
-// tray icon whose popup is the tray panel, and the settings navigation.
+// tray icon whose popup is the tray panel, and the settings navigation. A recording refused because nobody
+// is signed in brings the dashboard up (shown, raised) with its sign-in prompt.
 // Starts the container's bootstrap once the window is up. Main thread only.
 class AppShell final : public QObject {
     Q_OBJECT

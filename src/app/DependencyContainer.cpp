@@ -170,6 +170,14 @@ void DependencyContainer::installWiring() {
     m_promptSettingsStore->onChange = schedulePush;
     m_knowledgeBaseStore->onChange = schedulePush;
 
+    // A session the backend refused ends like a sign-out (the coordinator has already removed the saved
+    // token), so the sidebar offers the sign-in buttons again and says why.
+    connect(m_sessionCoordinator.get(), &SessionCoordinator::sessionRejected, this, [this] {
+        AppLogger::info(QStringLiteral("Signed out after the backend refused the session"));
+        m_configSyncCoordinator->showIdle();
+        m_authStore->endRejectedSession(AuthStore::kSessionEndedNotice);
+    });
+
     if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         // Queued: the refresh starts after the notification has been delivered, never inside it.
         connect(
@@ -345,8 +353,10 @@ QCoro::Task<> DependencyContainer::runAuthAttempt(QUuid attempt, Provider provid
         }
     } catch (...) {
         if (self && shouldCompleteAuthAttempt(attempt)) {
-            const QString message = row.label + QStringLiteral(" sign-in failed: ") +
-                                    SessionCoordinator::describe(std::current_exception());
+            // Some provider errors already begin with these words; the user reads them once.
+            const QString prefix = row.label + QStringLiteral(" sign-in failed: ");
+            const QString description = SessionCoordinator::describe(std::current_exception());
+            const QString message = description.startsWith(prefix) ? description : prefix + description;
             AppLogger::error(message);
             m_authStore->fail(message);
         }

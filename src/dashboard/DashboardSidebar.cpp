@@ -7,12 +7,15 @@
 #include "DashboardLook.h"
 #include "DashboardServices.h"
 #include "DashboardState.h"
+#include "ElidedLabel.h"
 #include "SessionCoordinator.h"
 #include "SymbolIcons.h"
 
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using namespace DashboardPalette;
@@ -20,8 +23,8 @@ using namespace DashboardPalette;
 NavRow::NavRow(AppSection section, QWidget* parent) : QAbstractButton(parent), m_section(section) {
     setObjectName(QStringLiteral("navRow_") + AppSections::toRaw(section));
     setText(AppSections::title(section));
-    setMinimumHeight(50);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // 50 high; down to the compact height when the column is short (the account card keeps its room).
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
     setCursor(Qt::PointingHandCursor);
     setFont(DashboardFonts::font(14, QFont::Medium));
 }
@@ -40,7 +43,8 @@ QColor NavRow::foregroundColor() const {
 void NavRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF band(0, (height() - 42) / 2.0, width(), 42);
+    const qreal bandHeight = qMin<qreal>(42, height() - 4);
+    const QRectF band(0, (height() - bandHeight) / 2.0, width(), bandHeight);
     if (m_selected) {
         QPainterPath path;
         path.addRoundedRect(band, 9, 9);
@@ -117,7 +121,7 @@ DashboardSidebar::DashboardSidebar(DashboardState& state, DashboardServices& ser
     column->setSpacing(18);
     column->addWidget(makeHeader());
 
-    auto* list = new QWidget(this);
+    auto* list = new QWidget();
     auto* rows = new QVBoxLayout(list);
     rows->setContentsMargins(12, 0, 12, 0);
     rows->setSpacing(0);
@@ -127,14 +131,34 @@ DashboardSidebar::DashboardSidebar(DashboardState& state, DashboardServices& ser
         rows->addWidget(row);
         m_rows << row;
     }
-    column->addWidget(list);
+    // The account card always keeps its whole height (the sign-in buttons and what they say): in a short
+    // window the rows get compact first, then the list scrolls.
+    m_sectionList = new QScrollArea(this);
+    m_sectionList->setObjectName(QStringLiteral("sectionList"));
+    m_sectionList->setFrameShape(QFrame::NoFrame);
+    m_sectionList->setWidgetResizable(true);
+    m_sectionList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_sectionList->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    m_sectionList->setMinimumHeight(2 * NavRow::kCompactHeight);
+    m_sectionList->setWidget(list);
+    // A thin light handle on the dark column, no arrows and no track.
+    m_sectionList->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 60); border-radius: "
+                       "3px; min-height: 24px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_sectionList, m_sectionList->viewport(), list}) {
+        widget->setAutoFillBackground(false); // the column's own background shows through
+    }
+    column->addWidget(m_sectionList);
     column->addStretch(1);
     column->addWidget(makeAccountCard());
 
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardSidebar::syncSelection);
     AuthStore& auth = m_services.authStore;
     for (auto signal : {&AuthStore::providerChanged, &AuthStore::emailChanged, &AuthStore::displayNameChanged,
-                        &AuthStore::isAuthenticatingChanged}) {
+                        &AuthStore::isAuthenticatingChanged, &AuthStore::signInNoticeChanged}) {
         connect(&auth, signal, this, &DashboardSidebar::syncAccount);
     }
     SessionCoordinator& session = m_services.sessionCoordinator;
@@ -229,6 +253,11 @@ QWidget* DashboardSidebar::makeAccountCard() {
     block->addWidget(m_google, 0, Qt::AlignLeft);
     block->addWidget(m_microsoft, 0, Qt::AlignLeft);
     block->addWidget(m_microsoftNote);
+    m_signInNotice = new ElidedLabel(kSignInNoticeMaxLines, m_signInBlock);
+    m_signInNotice->setObjectName(QStringLiteral("signInNotice"));
+    m_signInNotice->setFont(DashboardFonts::font(12));
+    m_signInNotice->setColor(sidebarPrimaryText());
+    block->addWidget(m_signInNotice);
     DashboardAccountActions& account = m_services.account;
     connect(m_apple, &QPushButton::clicked, this, [&account] { account.signInWithApple(); });
     connect(m_google, &QPushButton::clicked, this, [&account] { account.signInWithGoogle(); });
@@ -240,6 +269,9 @@ QWidget* DashboardSidebar::makeAccountCard() {
 void DashboardSidebar::syncSelection() {
     for (NavRow* row : m_rows) {
         row->setSelected(m_state.selectedSection() == row->section());
+        if (row->isSelected()) {
+            m_sectionList->ensureWidgetVisible(row, 0, 0);
+        }
     }
 }
 
@@ -263,6 +295,11 @@ void DashboardSidebar::syncAccount() {
     const bool microsoft = m_services.account.microsoftSignInAvailable();
     m_microsoft->setEnabled(microsoft);
     m_microsoftNote->setVisible(!microsoft);
+    const QString& notice = m_services.authStore.signInNotice();
+    m_signInNotice->setText(notice);
+    m_signInNotice->setToolTip(notice);
+    m_signInNotice->setAccessibleName(notice);
+    m_signInNotice->setVisible(!notice.isEmpty());
     for (QPushButton* button : std::initializer_list<QPushButton*>{m_apple, m_google, m_microsoft}) {
         button->updateGeometry();
     }

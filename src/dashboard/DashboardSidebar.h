@@ -10,7 +10,9 @@
 
 class AppleSignInButton;
 class DashboardState;
+class ElidedLabel;
 class QLabel;
+class QScrollArea;
 class SymbolView;
 struct DashboardServices;
 
@@ -24,7 +26,11 @@ public:
     void setSelected(bool selected);
     bool isSelected() const { return m_selected; }
     QColor foregroundColor() const;
-    QSize sizeHint() const override { return {180, 50}; }
+    // 50 high, as low as the compact height where the column is short.
+    static constexpr int kHeight = 50;
+    static constexpr int kCompactHeight = 36;
+    QSize sizeHint() const override { return {180, kHeight}; }
+    QSize minimumSizeHint() const override { return {120, kCompactHeight}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -53,11 +59,16 @@ private:
 };
 
 // The dark left column: the mark and name, the seven section rows, and the account card with either the
-// sign-in buttons or "Sign Out". It follows the identity, the session and the dictation shortcut as they
-// change, and selecting a row sets the state's selected section.
+// sign-in buttons or "Sign Out". Under the sign-in buttons, the sign-in notice: how the running attempt is
+// doing, why the last one failed, or that the session ended. The card always has its whole height; in a
+// short window the section rows get compact and then scroll. It follows the identity, the session and the
+// dictation shortcut as they change, and selecting a row sets the state's selected section.
 class DashboardSidebar : public QWidget {
     Q_OBJECT
 public:
+    // A longer notice is cut (with "…"); its whole text is the tooltip.
+    static constexpr int kSignInNoticeMaxLines = 5;
+
     DashboardSidebar(DashboardState& state, DashboardServices& services, QWidget* parent = nullptr);
 
     // Signs out: the saved session, then the sync status, then the identity.
@@ -74,6 +85,7 @@ private:
 
     DashboardState& m_state;
     DashboardServices& m_services;
+    QScrollArea* m_sectionList = nullptr;
     QList<NavRow*> m_rows;
     QLabel* m_accountLabel = nullptr;
     QLabel* m_emailLine = nullptr;
@@ -85,4 +97,5 @@ private:
     SidebarButton* m_google = nullptr;
     SidebarButton* m_microsoft = nullptr;
     QLabel* m_microsoftNote = nullptr;
+    ElidedLabel* m_signInNotice = nullptr;
 };

@@ -28,6 +28,7 @@ void AuthStore::beginAuth(const QString& providerLabel) {
     setIsAuthenticating(true);
     setActiveProviderLabel(providerLabel);
     setStatusText(QStringLiteral("Opening ") + providerLabel + QStringLiteral(" sign-in..."));
+    setSignInNotice(m_statusText);
 }
 
 void AuthStore::completeAuth(const QString& provider, const std::optional<QString>& email,
@@ -41,24 +42,40 @@ void AuthStore::completeAuth(const QString& provider, const std::optional<QStrin
     setIsAuthenticating(false);
     setActiveProviderLabel(std::nullopt);
     setStatusText(email ? *email : name ? *name : QStringLiteral("Signed in with ") + capitalized(provider));
+    setSignInNotice(QString());
 }
 
 void AuthStore::fail(const QString& message) {
     setIsAuthenticating(false);
     setActiveProviderLabel(std::nullopt);
     setStatusText(message);
+    setSignInNotice(message);
 }
 
 void AuthStore::signOut() {
+    forgetIdentity();
+    setIsAuthenticating(false);
+    setActiveProviderLabel(std::nullopt);
+    setStatusText(QStringLiteral("Signed out"));
+    setSignInNotice(QString());
+}
+
+void AuthStore::endRejectedSession(const QString& notice) {
+    forgetIdentity();
+    if (m_isAuthenticating) {
+        return; // the attempt's progress stays what the buttons say; its outcome replaces it
+    }
+    setStatusText(QStringLiteral("Signed out"));
+    setSignInNotice(notice);
+}
+
+void AuthStore::forgetIdentity() {
     setProvider(std::nullopt);
     setEmail(std::nullopt);
     setDisplayName(std::nullopt);
     m_defaults.remove(kProviderKey);
     m_defaults.remove(kEmailKey);
     m_defaults.remove(kDisplayNameKey);
-    setIsAuthenticating(false);
-    setActiveProviderLabel(std::nullopt);
-    setStatusText(QStringLiteral("Signed out"));
 }
 
 QString AuthStore::capitalized(const QString& text) {
@@ -105,4 +122,8 @@ void AuthStore::setStatusText(const QString& value) {
 
 void AuthStore::setActiveProviderLabel(const std::optional<QString>& value) {
     assign(this, m_activeProviderLabel, value, &AuthStore::activeProviderLabelChanged);
+}
+
+void AuthStore::setSignInNotice(const QString& value) {
+    assign(this, m_signInNotice, value, &AuthStore::signInNoticeChanged);
 }

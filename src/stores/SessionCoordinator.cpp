@@ -19,6 +19,18 @@ const QString kClientPlatform = QStringLiteral("linux");
 const QString kSignedInSentence = QStringLiteral("Signed in and backend session active.");
 const QString kActiveSentence = QStringLiteral("Backend session active.");
 
+// The backend refused the token itself (not a failure on its side or on the way there).
+bool isSessionRefusal(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BackendClientError& e) {
+        return e.kind() == BackendClientError::Kind::HttpError &&
+               (e.statusCode() == 401 || e.statusCode() == 403);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool sameProfile(const std::optional<UserProfileDTO>& a, const std::optional<UserProfileDTO>& b) {
     if (a.has_value() != b.has_value()) {
         return false;
@@ -86,10 +98,12 @@ QCoro::Task<> SessionCoordinator::refreshSession(bool forceRefresh) {
     QPointer<SessionCoordinator> self(this);
     std::optional<SessionResponseDTO> answer;
     QString failure;
+    bool refused = false;
     try {
         answer = co_await m_backendClient.establishSession(std::move(request));
     } catch (...) {
         failure = describe(std::current_exception());
+        refused = isSessionRefusal(std::current_exception());
     }
     if (!self) {
         co_return;
@@ -101,7 +115,12 @@ QCoro::Task<> SessionCoordinator::refreshSession(bool forceRefresh) {
     if (!answer) {
         const QString sentence = QStringLiteral("Session refresh failed: ") + failure;
         AppLogger::error(sentence);
-        setStatusText(sentence);
+        if (refused) {
+            // The saved token will never work again: keeping it would show a session that does not exist.
+            invalidateSessionDueToAuthenticationFailure(sentence);
+        } else {
+            setStatusText(sentence);
+        }
         co_return;
     }
     adopt(*answer, QStringLiteral("Session refresh succeeded"), kActiveSentence);
@@ -189,26 +208,25 @@ void SessionCoordinator::adopt(const SessionResponseDTO& answer, const QString& 
 }
 
 void SessionCoordinator::invalidateSessionDueToAuthenticationFailure(const QString& message) {
-    forgetSession(true);
+    forgetSession();
     AppLogger::error(QStringLiteral("Backend session invalidated after authentication failure: ") + message);
     setStatusText(message);
+    emit sessionRejected();
 }
 
 void SessionCoordinator::clearSavedSession() {
-    forgetSession(false);
+    forgetSession();
     AppLogger::info(QStringLiteral("Saved session token cleared"));
     setStatusText(QStringLiteral("Saved session cleared."));
 }
 
-void SessionCoordinator::forgetSession(bool keepProfile) {
+void SessionCoordinator::forgetSession() {
     ++m_generation; // answers to requests sent before this point are stale from now on
     m_secureStore.deleteSessionToken();
     setActiveSessionToken(std::nullopt);
     setTotalWords(0);
     setTotalMinutes(0.0);
-    if (!keepProfile) {
-        setProfile(std::nullopt);
-    }
+    setProfile(std::nullopt);
     m_lastRefreshAt.reset();
 }
 

@@ -54,7 +54,8 @@ public:
 
     // Loads the saved token; with one, publishes it and refreshes the session (awaited).
     QCoro::Task<> bootstrapFromSecureStore();
-    // Posts the current token to the backend and adopts the answer. A failure keeps the session.
+    // Posts the current token to the backend and adopts the answer. A failure keeps the session, except
+    // the backend's refusal of the token (401 or 403), which ends it as an authentication failure does.
     QCoro::Task<> refreshSession(bool forceRefresh);
     // Exchange an identity token of the provider for a session: true when the backend answered (and the
     // answer was adopted).
@@ -68,7 +69,8 @@ public:
     // when that request was sent), a snapshot from before a sign-out or invalidation is discarded.
     void applySessionSnapshot(const SessionResponseDTO& snapshot,
                               std::optional<quint64> requestGeneration = std::nullopt);
-    // Forgets the session after the backend rejected the token (the profile stays); shows `message`.
+    // Forgets the session after the backend rejected the token, as a sign-out does (token, figures and
+    // profile); shows `message` and announces sessionRejected().
     void invalidateSessionDueToAuthenticationFailure(const QString& message);
     // Forgets the session and the profile on the user's sign-out.
     void clearSavedSession();
@@ -85,6 +87,9 @@ signals:
     void totalMinutesChanged();
     void activeSessionTokenChanged();
     void profileChanged();
+    // The backend refused the session and it was forgotten (the saved token is gone): whoever shows the
+    // signed-in identity forgets it too.
+    void sessionRejected();
 
 private:
     struct Provider;
@@ -96,7 +101,7 @@ private:
                                        std::optional<QString> email, std::optional<QString> name,
                                        std::optional<QString> picture);
     void adopt(const SessionResponseDTO& answer, const QString& logLead, const QString& successSentence);
-    void forgetSession(bool keepProfile);
+    void forgetSession();
     void logDiscarded(const QString& source, const QString& failure) const;
 
     void setStatusText(const QString& value);

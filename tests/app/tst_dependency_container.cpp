@@ -348,6 +348,48 @@ private slots:
         m_buttonCallback(2, false);
     }
 
+    // The backend refuses the saved session, at start-up or on a later refresh: it ends as a sign-out
+    // does (saved token, identity, sync status) and the identity store says why.
+    void refusedSessionEndsLikeASignOut_data() {
+        QTest::addColumn<bool>("atStartUp");
+        QTest::newRow("start-up refresh") << true;
+        QTest::newRow("foreground refresh") << false;
+    }
+    void refusedSessionEndsLikeASignOut() {
+        QFETCH(bool, atStartUp);
+        storeToken(atStartUp ? QStringLiteral("unknown-token")
+                             : QString::fromStdString(m_backend.openSession()));
+        m_defaults->setString(AuthStore::kProviderKey, QStringLiteral("apple"));
+        m_defaults->setString(AuthStore::kDisplayNameKey, QStringLiteral("Ada"));
+        m_container.reset();
+        build();
+        RuntimeLogCapture log;
+        runTask(container().bootstrap());
+        if (!atStartUp) {
+            QVERIFY(container().sessionCoordinator().activeSessionToken());
+            m_backend.scriptNext("/api/session", {401, R"({"error":"invalid session"})"});
+            m_clock.advance(45s);
+            runTask(container().handleAppDidBecomeActive());
+        }
+        QVERIFY(!container().sessionCoordinator().activeSessionToken());
+        QVERIFY(m_secrets->items.empty());
+        QVERIFY(!container().authStore().provider() && !container().authStore().displayName());
+        QVERIFY(!m_defaults->contains(AuthStore::kProviderKey));
+        QCOMPARE(container().authStore().signInNotice(), AuthStore::kSessionEndedNotice);
+        QCOMPARE(container().configSyncCoordinator().statusText(), ConfigSyncCoordinator::kIdleText);
+        QCOMPARE(requests("GET", "/api/user/config"), atStartUp ? 0 : 1);
+        QCOMPARE(log.entriesStartingWith(QStringLiteral("INFO Signed out after the backend refused")).size(),
+                 1);
+
+        // A failure that is not a refusal keeps the session.
+        storeToken(QString::fromStdString(m_backend.openSession()));
+        runTask(container().sessionCoordinator().bootstrapFromSecureStore());
+        m_backend.scriptNext("/api/session", {503, R"({"error":"down"})"});
+        runTask(container().sessionCoordinator().refreshSession(true));
+        QVERIFY(container().sessionCoordinator().activeSessionToken());
+        QVERIFY(!m_secrets->items.empty());
+    }
+
     void activationWithoutSessionOnlyRereadsPermissions() {
         runTask(container().bootstrap());
         const int reads = m_permissionReads;
@@ -419,18 +461,26 @@ private slots:
     }
 
     void providerErrorsOfTheCurrentAttemptAreShown_data() {
-        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("status");
-        QTest::newRow("cancelled") << true << "Apple sign-in cancelled. Try again.";
-        QTest::newRow("failed") << false << "Apple sign-in failed: Apple sign-in did not finish in time.";
+        QTest::newRow("cancelled") << "cancelled"
+                                   << "Apple sign-in cancelled. Try again.";
+        QTest::newRow("failed") << "timed out"
+                                << "Apple sign-in failed: Apple sign-in did not finish in time.";
+        // The provider's own sentence already starts with the prefix: it is not said twice.
+        QTest::newRow("refused by the user") << "denied"
+                                             << "Apple sign-in failed: The user cancelled the sign-in.";
     }
 
     void providerErrorsOfTheCurrentAttemptAreShown() {
-        QFETCH(bool, cancelled);
+        QFETCH(QString, error);
         QFETCH(QString, status);
         container().signInWithApple();
-        m_apple.fail(cancelled ? std::make_exception_ptr(SignInCancelled())
-                               : std::make_exception_ptr(AppleOAuthError::authCancelled()));
+        m_apple.fail(error == "cancelled" ? std::make_exception_ptr(SignInCancelled())
+                     : error == "timed out"
+                         ? std::make_exception_ptr(AppleOAuthError::authCancelled())
+                         : std::make_exception_ptr(AppleOAuthError::callbackFailed(
+                               QStringLiteral("Apple sign-in failed: The user cancelled the sign-in."))));
         QTRY_COMPARE(container().authStore().statusText(), status);
         QVERIFY(!container().authStore().isAuthenticating());
         QVERIFY(!container().hasActiveAuthAttempt());

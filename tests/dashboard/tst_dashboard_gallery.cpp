@@ -90,6 +90,18 @@ private slots:
         save(view, QStringLiteral("dashboard-signed-in-narrow"));
     }
 
+    // The smallest view: a long sign-in failure under the buttons, cut to the notice's lines.
+    void signInFailedSmallest() {
+        DashboardRig rig;
+        rig.account.microsoftAvailable = false;
+        rig.auth.beginAuth(QStringLiteral("Google"));
+        rig.auth.fail(QStringLiteral(
+            "Google sign-in failed: port 53682 is in use by another program, so the browser could not hand "
+            "the sign-in back. Close the other program and try again."));
+        DashboardView& view = rig.makeView({720, 480});
+        save(view, QStringLiteral("dashboard-sign-in-failed-smallest"));
+    }
+
     void promptOpen() {
         DashboardRig rig;
         fillHistory(rig);

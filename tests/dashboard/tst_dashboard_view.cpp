@@ -6,6 +6,7 @@
 #include "DashboardLook.h"
 #include "DashboardSidebar.h"
 #include "DashboardState.h"
+#include "ElidedLabel.h"
 #include "FitToWidth.h"
 #include "HomePage.h"
 #include "PresentationHost.h"
@@ -46,6 +47,11 @@ QStringList visibleTexts(QWidget* root, const QString& name) {
         }
     }
     return texts;
+}
+
+// The smallest the view gets inside the window.
+QSize minimumViewSize() {
+    return {720, 480};
 }
 
 void click(QWidget* widget, QPoint at = {-1, -1}) {
@@ -409,6 +415,58 @@ private slots:
         QCOMPARE(labelText(rig, QStringLiteral("accountLabel")), QStringLiteral("Not signed in"));
         QVERIFY(shown(rig, QStringLiteral("signInBlock")));
         QVERIFY(!shown(rig, QStringLiteral("defaultTriggerGroup")));
+    }
+
+    // Under the sign-in buttons: the attempt's progress, then its failure, verbatim and within the column;
+    // nothing once signed in; why the session ended after the backend refused it.
+    void signInNoticeUnderTheButtons() {
+        DashboardRig rig;
+        rig.account.microsoftAvailable = false;
+        DashboardView& view = rig.makeView(minimumViewSize());
+        view.show();
+        auto* notice = rig.find<ElidedLabel>(QStringLiteral("signInNotice"));
+        QVERIFY(notice && !notice->isVisibleTo(&view)); // nothing tried yet
+
+        rig.auth.beginAuth(QStringLiteral("Google"));
+        QVERIFY(notice->isVisibleTo(&view));
+        QCOMPARE(notice->text(), QStringLiteral("Opening Google sign-in..."));
+
+        const QString failure = QStringLiteral(
+            "Google sign-in failed: <b>port</b> 127.0.0.1:53682 is in use by another program, so the browser "
+            "could not hand the sign-in back. Close the other program (it may be a second Quillvane) and try "
+            "again; if that does not help, restart the computer and sign in before opening anything else.");
+        rig.auth.fail(failure);
+        QCOMPARE(notice->text(), failure); // markup stays text
+        QCOMPARE(notice->toolTip(), failure);
+        QApplication::processEvents();
+        auto* sidebar = view.sidebar();
+        const QRect area(notice->mapTo(sidebar, QPoint(0, 0)), notice->size());
+        QVERIFY2(sidebar->rect().contains(area), qPrintable(QStringLiteral("notice at %1,%2 %3x%4")
+                                                                .arg(area.x())
+                                                                .arg(area.y())
+                                                                .arg(area.width())
+                                                                .arg(area.height())));
+        const QStringList lines = notice->displayedLines(notice->width());
+        QCOMPARE(lines.size(), DashboardSidebar::kSignInNoticeMaxLines);
+        QVERIFY(notice->isElided(notice->width()));
+        QVERIFY2(
+            lines.join(QLatin1Char(' ')).startsWith(QStringLiteral("Google sign-in failed: <b>port</b>")),
+            qPrintable(lines.join(QLatin1Char('|'))));
+        const QFontMetrics metrics(notice->font());
+        for (const QString& line : lines) {
+            QVERIFY2(metrics.horizontalAdvance(line) <= notice->width(), qPrintable(line));
+        }
+
+        rig.signIn(QStringLiteral("google"), QStringLiteral("Ada"), std::nullopt);
+        QVERIFY(!shown(rig, QStringLiteral("signInBlock")));
+        QCOMPARE(rig.auth.signInNotice(), QString());
+
+        rig.session.invalidateSessionDueToAuthenticationFailure(QStringLiteral("Session refresh failed."));
+        rig.auth.endRejectedSession(AuthStore::kSessionEndedNotice);
+        QVERIFY(shown(rig, QStringLiteral("signInBlock")));
+        QCOMPARE(labelText(rig, QStringLiteral("accountLabel")), QStringLiteral("Not signed in"));
+        QCOMPARE(notice->text(), AuthStore::kSessionEndedNotice);
+        QVERIFY(notice->isVisibleTo(&view));
     }
 
     // The container publishes nothing: the sidebar and the home page follow the stores themselves.

@@ -1,9 +1,11 @@
-// The auth store's sentences and its identity in the user defaults.
+// The auth store's sentences (its status and the sign-in notice) and its identity in the user defaults.
 #include "AuthStore.h"
 
 #include <QSignalSpy>
+
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 
 using OptionalText = std::optional<QString>;
 
@@ -159,6 +161,62 @@ private slots:
         for (const char* key :
              {"quillvane.auth.provider", "quillvane.auth.email", "quillvane.auth.display_name"})
             QVERIFY2(!m_defaults->contains(key), key);
+    }
+
+    // What the sign-in buttons say under them, step by step through attempts and endings.
+    void signInNoticeFollowsAttemptsAndEndings() {
+        AuthStore auth(*m_defaults);
+        QCOMPARE(auth.signInNotice(), QString()); // nothing tried yet
+        QSignalSpy changed(&auth, &AuthStore::signInNoticeChanged);
+
+        const QList<std::pair<std::function<void()>, QString>> steps{
+            {[&] { auth.beginAuth("Google"); }, "Opening Google sign-in..."},
+            {[&] { auth.fail("Google sign-in failed: The browser did not answer."); },
+             "Google sign-in failed: The browser did not answer."},
+            {[&] { auth.beginAuth("Apple"); }, "Opening Apple sign-in..."},
+            {[&] { auth.completeAuth("apple", std::nullopt, std::nullopt); }, ""},
+            {[&] { auth.endRejectedSession(AuthStore::kSessionEndedNotice); },
+             AuthStore::kSessionEndedNotice},
+            {[&] { auth.beginAuth("Apple"); }, "Opening Apple sign-in..."},
+            {[&] { auth.fail("Apple sign-in cancelled. Try again."); },
+             "Apple sign-in cancelled. Try again."},
+            {[&] { auth.signOut(); }, ""}, // the user's own sign-out needs no explanation
+        };
+        for (const auto& [step, notice] : steps) {
+            step();
+            QCOMPARE(auth.signInNotice(), notice);
+        }
+        QCOMPARE(changed.count(), steps.size());
+    }
+
+    void rejectedSessionForgetsTheIdentity_data() {
+        QTest::addColumn<bool>("attemptRunning");
+        QTest::newRow("no attempt") << false;
+        QTest::newRow("attempt running") << true;
+    }
+    void rejectedSessionForgetsTheIdentity() {
+        QFETCH(bool, attemptRunning);
+        AuthStore auth(*m_defaults);
+        auth.completeAuth("google", QStringLiteral("ada@example.com"), QStringLiteral("Ada L"));
+        if (attemptRunning) {
+            auth.beginAuth("Microsoft");
+        }
+        auth.endRejectedSession(AuthStore::kSessionEndedNotice);
+
+        QCOMPARE(auth.provider(), OptionalText());
+        QCOMPARE(auth.email(), OptionalText());
+        QCOMPARE(auth.displayName(), OptionalText());
+        reopenDefaults();
+        for (const char* key :
+             {"quillvane.auth.provider", "quillvane.auth.email", "quillvane.auth.display_name"})
+            QVERIFY2(!m_defaults->contains(key), key);
+        // A running attempt goes on: its progress stays what the user sees until its own outcome.
+        QCOMPARE(auth.isAuthenticating(), attemptRunning);
+        QCOMPARE(auth.activeProviderLabel(), attemptRunning ? OptionalText("Microsoft") : OptionalText());
+        const QString notice =
+            attemptRunning ? "Opening Microsoft sign-in..." : AuthStore::kSessionEndedNotice;
+        QCOMPARE(auth.signInNotice(), notice);
+        QCOMPARE(auth.statusText(), attemptRunning ? notice : QStringLiteral("Signed out"));
     }
 
     void restoreClearsFieldsWhoseKeysAreGone() {

@@ -1,6 +1,7 @@
 // The session coordinator against the stand-in backend, with an in-memory secret backend and a manual
-// clock: bootstrap, refresh, the three sign-in exchanges, snapshots, sign-out and invalidation, the
-// foreground age rule, and the two guards (late answers after a sign-out, empty tokens).
+// clock: bootstrap, refresh (a refused token ends the session), the three sign-in exchanges, snapshots,
+// sign-out and invalidation, the foreground age rule, and the two guards (late answers after a sign-out,
+// empty tokens).
 #include "BackendClient.h"
 #include "Clock.h"
 #include "FakeSecretBackend.h"
@@ -193,18 +194,22 @@ private slots:
         QCOMPARE(m_session->shouldRefreshOnForeground(45), false);
     }
 
-    void bootstrapWithRejectedTokenKeepsIt() {
-        saveToken("expired-token");
+    void bootstrapWithRefusedTokenEndsTheSession() {
+        saveToken("expired-token"); // the stand-in knows no such session: 401 "invalid session"
+        QSignalSpy rejected(m_session.get(), &SessionCoordinator::sessionRejected);
         runTask(m_session->bootstrapFromSecureStore());
 
-        QCOMPARE(m_session->activeSessionToken(), OptionalText("expired-token"));
-        QCOMPARE(savedToken(), OptionalText("expired-token"));
+        QCOMPARE(m_session->activeSessionToken(), OptionalText());
+        QCOMPARE(savedToken(), OptionalText());
+        QCOMPARE(rejected.count(), 1);
         QVERIFY(!m_session->lastRefreshAt());
         const QString status = m_session->statusText();
         QVERIFY2(status.startsWith("Session refresh failed: Backend error 401: "), qPrintable(status));
         QVERIFY2(status.contains("invalid session"), qPrintable(status));
         QVERIFY(RuntimeLogCapture::entries().contains("ERROR " + status));
-        QCOMPARE(m_session->shouldRefreshOnForeground(45), true); // never refreshed in this run
+        QVERIFY(RuntimeLogCapture::entries().contains(
+            "ERROR Backend session invalidated after authentication failure: " + status));
+        QCOMPARE(m_session->shouldRefreshOnForeground(45), false); // nothing left to refresh
     }
 
     // ---- Refresh ----
@@ -258,8 +263,9 @@ private slots:
         QTest::addColumn<QString>("description");
 
         QTest::newRow("server error") << 500 << std::string("boom") << "Backend error 500: boom";
-        QTest::newRow("rejected") << 401 << std::string("invalid session")
-                                  << "Backend error 401: invalid session";
+        // Only a refusal of the token ends the session; a bad request says nothing about it.
+        QTest::newRow("bad request") << 400 << std::string("force_refresh must be a boolean")
+                                     << "Backend error 400: force_refresh must be a boolean";
         QTest::newRow("undecodable") << 200 << std::string("{\"total_words\":\"many\"}")
                                      << "Failed to decode backend response.";
         QTest::newRow("no connection") << 0 << std::string() << QString();
@@ -282,7 +288,9 @@ private slots:
             m_backend.scriptNext(kSessionPath.toStdString(), {status, body});
         }
         m_clock.advance(5s);
+        QSignalSpy rejected(m_session.get(), &SessionCoordinator::sessionRejected);
         runTask(m_session->refreshSession(false));
+        QCOMPARE(rejected.count(), 0);
 
         const QString sentence = m_session->statusText();
         QVERIFY2(sentence.startsWith("Session refresh failed: ") && sentence.size() > 24,
@@ -299,6 +307,32 @@ private slots:
     }
 
     // ---- Sign-in exchanges ----
+
+    void refreshRefusalEndsTheSession_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<std::string>("body");
+        QTest::newRow("401") << 401 << std::string(R"({"error":"invalid session"})");
+        QTest::newRow("403") << 403 << std::string(R"({"error":"account disabled"})");
+    }
+    void refreshRefusalEndsTheSession() {
+        QFETCH(int, status);
+        QFETCH(std::string, body);
+        startSession(7);
+        QSignalSpy rejected(m_session.get(), &SessionCoordinator::sessionRejected);
+        m_backend.scriptNext(kSessionPath.toStdString(), {status, body});
+        runTask(m_session->refreshSession(true));
+
+        // Ended as a sign-out ends it: token, saved item, figures and profile.
+        QCOMPARE(rejected.count(), 1);
+        QCOMPARE(m_session->activeSessionToken(), OptionalText());
+        QVERIFY(m_secrets->items.empty());
+        QCOMPARE(m_session->totalWords(), qint64(0));
+        QVERIFY(!m_session->profile());
+        QVERIFY(!m_session->lastRefreshAt());
+        QVERIFY2(m_session->statusText().startsWith(
+                     QStringLiteral("Session refresh failed: Backend error %1").arg(status)),
+                 qPrintable(m_session->statusText()));
+    }
 
     void exchangeOpensASession_data() {
         QTest::addColumn<QString>("provider");
@@ -415,6 +449,7 @@ private slots:
         QFETCH(bool, signOut);
         startSession(9);
         QSignalSpy tokenChanged(m_session.get(), &SessionCoordinator::activeSessionTokenChanged);
+        QSignalSpy rejected(m_session.get(), &SessionCoordinator::sessionRejected);
 
         if (signOut)
             m_session->clearSavedSession();
@@ -428,12 +463,12 @@ private slots:
         QCOMPARE(m_session->totalMinutes(), 0.0);
         QVERIFY(!m_session->lastRefreshAt());
         QCOMPARE(m_session->shouldRefreshOnForeground(45), false);
+        QVERIFY(!m_session->profile()); // nobody is shown as signed in any more
+        QCOMPARE(rejected.count(), signOut ? 0 : 1);
         if (signOut) {
-            QVERIFY(!m_session->profile());
             QCOMPARE(m_session->statusText(), QStringLiteral("Saved session cleared."));
             QVERIFY(RuntimeLogCapture::entries().contains("INFO Saved session token cleared"));
         } else {
-            QVERIFY(m_session->profile()); // still shown after an invalidation
             QCOMPARE(m_session->statusText(), QStringLiteral("Your session expired. Sign in again."));
             QVERIFY(RuntimeLogCapture::entries().contains(
                 "ERROR Backend session invalidated after authentication "
@@ -481,7 +516,7 @@ private slots:
         QTest::addColumn<bool>("signOut");
         for (const bool signOut : {true, false}) {
             const char* end = signOut ? "after sign-out" : "after invalidation";
-            for (const char* op : {"refresh", "refresh-failing", "google", "apple"})
+            for (const char* op : {"refresh", "refresh-failing", "refresh-refused", "google", "apple"})
                 QTest::addRow("%s %s", op, end) << QString::fromLatin1(op) << signOut;
         }
     }
@@ -491,6 +526,9 @@ private slots:
         startSession();
         if (operation == "refresh-failing")
             m_backend.scriptNext(kSessionPath.toStdString(), {500, "boom"});
+        if (operation == "refresh-refused") // a refusal of the ended session must not end a newer one
+            m_backend.scriptNext(kSessionPath.toStdString(), {401, "invalid session"});
+        QSignalSpy rejected(m_session.get(), &SessionCoordinator::sessionRejected);
         // Hold the answer back so that it surely lands after the session ended.
         m_backend.setDelay(kSessionPath.toStdString(), 100ms);
 
@@ -521,6 +559,7 @@ private slots:
         QCOMPARE(m_session->totalWords(), qint64(0));
         QVERIFY(!m_session->lastRefreshAt());
         QCOMPARE(m_session->statusText(), endedStatus);
+        QCOMPARE(rejected.count(), signOut ? 0 : 1); // only the explicit invalidation
         const QString source = isRefresh ? QStringLiteral("refresh") : operation;
         const QStringList discarded = RuntimeLogCapture::entriesStartingWith(
             "INFO Discarded session answer from before sign-out or invalidation");
