@@ -405,7 +405,8 @@ private slots:
         QTest::addColumn<bool>("cancelled");
         QTest::addColumn<QString>("status");
         QTest::newRow("cancelled") << true << "Apple sign-in cancelled. Try again.";
-        QTest::newRow("failed") << false << "Apple sign-in failed: Apple sign-in did not finish in time.";
+        QTest::newRow("failed")
+            << false << "Apple sign-in failed: It took too long to hear back from the browser. Try again.";
     }
 
     void providerErrorsOfTheCurrentAttemptAreShown() {
