@@ -35,6 +35,8 @@ QCoro::Task<AppleAuthResult> AppleOAuthService::signIn(BackendClient& backendCli
         (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
         throw AppleOAuthError::invalidStartURL();
     }
+    // Only the browser that went through Apple comes back with this state.
+    server->expectState(start.state);
     AppLogger::info(QStringLiteral("Opening Apple OAuth web flow"));
     m_openUrl(authURL);
 
@@ -44,12 +46,9 @@ QCoro::Task<AppleAuthResult> AppleOAuthService::signIn(BackendClient& backendCli
     if (!callback) {
         throw AppleOAuthError::authCancelled();
     }
-    if (!callback->state || *callback->state != start.state) {
-        throw AppleOAuthError::callbackFailed(QStringLiteral("Apple sign-in returned an unexpected state."));
-    }
+    // The listener hands over only a callback that carries start.state.
     if (callback->hasError()) {
-        throw AppleOAuthError::callbackFailed(QStringLiteral("Apple sign-in failed: ") +
-                                              callback->errorDescription.value_or(*callback->error));
+        throw AppleOAuthError::refused(*callback);
     }
     if (!callback->idToken || callback->idToken->isEmpty()) {
         throw AppleOAuthError::idTokenMissing();

@@ -25,6 +25,10 @@ public:
     enum class Kind { CallbackFailed, BackendNotConfigured, InvalidStartURL, AuthCancelled, IdTokenMissing };
 
     static AppleOAuthError callbackFailed(const QString& message) { return {Kind::CallbackFailed, message}; }
+    // Apple sent the browser back with an error.
+    static AppleOAuthError refused(const OAuthCallback& callback) {
+        return callbackFailed(OAuthSupport::refusedMessage(QStringLiteral("Apple"), callback));
+    }
     static AppleOAuthError backendNotConfigured() {
         return {Kind::BackendNotConfigured, QStringLiteral("Apple web sign-in is not configured yet.")};
     }
@@ -32,9 +36,8 @@ public:
         return {Kind::InvalidStartURL,
                 QStringLiteral("Apple sign-in returned an invalid authorization URL.")};
     }
-    static AppleOAuthError authCancelled() {
-        return {Kind::AuthCancelled, QStringLiteral("Apple sign-in did not finish in time.")};
-    }
+    // The browser did not come back before the wait ran out.
+    static AppleOAuthError authCancelled() { return {Kind::AuthCancelled, OAuthSupport::timedOutMessage()}; }
     static AppleOAuthError idTokenMissing() {
         return {Kind::IdTokenMissing, QStringLiteral("Apple sign-in completed without an identity token.")};
     }

@@ -84,20 +84,27 @@ bool isFormContentType(const QByteArray& value) {
 } // namespace
 
 CallbackProfile CallbackProfile::apple() {
-    return {std::nullopt, true, page("Apple sign-in completed. You can return to the app."),
+    return {std::nullopt,
+            true,
+            &OAuthCallback::idToken,
+            page("Apple sign-in completed. You can return to the app."),
             page("Apple sign-in did not complete. You can return to the app and try again."),
             QStringLiteral("Apple OAuth callback listener")};
 }
 
 CallbackProfile CallbackProfile::google() {
-    return {QStringLiteral("/oauth/google/callback"), false,
+    return {QStringLiteral("/oauth/google/callback"),
+            false,
+            &OAuthCallback::code,
             page("Google sign-in completed. You can return to the app."),
             page("Google sign-in did not complete. You can return to the app and try again."),
             QStringLiteral("OAuth callback listener")};
 }
 
 CallbackProfile CallbackProfile::microsoft(const QString& redirectPath) {
-    return {redirectPath.isEmpty() ? QStringLiteral("/") : redirectPath, false,
+    return {redirectPath.isEmpty() ? QStringLiteral("/") : redirectPath,
+            false,
+            &OAuthCallback::code,
             page("Microsoft sign-in completed. You can return to Quillvane."),
             page("Microsoft sign-in did not complete. You can return to Quillvane and try again."),
             QStringLiteral("Microsoft OAuth callback listener")};
@@ -193,24 +200,34 @@ OAuthCallback fieldsOf(const QList<std::pair<QString, std::optional<QString>>>& 
     return fields;
 }
 
-CallbackVerdict interpret(const CallbackHttpRequest& request, const CallbackProfile& profile) {
+CallbackVerdict interpret(const CallbackHttpRequest& request, const CallbackProfile& profile,
+                          const QString& expectedState) {
     const qsizetype question = request.target.indexOf('?');
     const QByteArray path = question < 0 ? request.target : request.target.left(question);
     const QByteArray query = question < 0 ? QByteArray() : request.target.mid(question + 1);
     CallbackVerdict verdict;
     if (profile.path && QString::fromUtf8(path) != *profile.path) {
         verdict.httpStatus = 404;
-        verdict.page = QByteArrayLiteral("Not Found");
+        verdict.page = QByteArray(notFoundPage);
         return verdict;
     }
     const bool form = profile.acceptsFormPost && request.method == "POST";
     const OAuthCallback fields = fieldsOf(form ? parseFormEncoded(request.body) : parseQuery(query));
     if (!fields.isCallback()) {
         verdict.httpStatus = 404;
-        verdict.page = QByteArrayLiteral("Not Found");
+        verdict.page = QByteArray(notFoundPage);
         return verdict;
     }
-    verdict.page = fields.hasError() ? profile.errorPage : profile.successPage;
+    // The state is the secret that only this attempt and the provider know: without it the request may
+    // come from any local process or web page, and must not end (or steer) the sign-in.
+    if (expectedState.isEmpty() || fields.state != expectedState) {
+        verdict.httpStatus = 400;
+        verdict.page = QByteArray(foreignStatePage);
+        return verdict;
+    }
+    const std::optional<QString>& credential = fields.*profile.credential;
+    const bool carriesCredential = credential && !credential->isEmpty();
+    verdict.page = fields.hasError() || !carriesCredential ? profile.errorPage : profile.successPage;
     verdict.callback = fields;
     return verdict;
 }

@@ -16,8 +16,10 @@ struct CallbackProfile {
     std::optional<QString> path;
     // POST requests carry the fields as an application/x-www-form-urlencoded body (Apple's form_post).
     bool acceptsFormPost = false;
+    // The field that a successful answer carries: the code, or Apple's identity token.
+    std::optional<QString> OAuthCallback::*credential = &OAuthCallback::code;
     QByteArray successPage;
-    QByteArray errorPage;
+    QByteArray errorPage; // the provider answered with an error, or without the credential
     // "<prefix> ready on port <n>" is logged when the listener is up.
     QString readyLogPrefix;
 
@@ -52,6 +54,10 @@ struct CallbackVerdict {
     std::optional<OAuthCallback> callback; // set when the request is the provider's redirect
 };
 
+// The answers to requests that are not this attempt's callback.
+inline constexpr char notFoundPage[] = "Not Found";
+inline constexpr char foreignStatePage[] = "This request does not belong to the sign-in in progress.";
+
 namespace CallbackRequestParser {
 
 constexpr qsizetype maxRequestBytes = 64 * 1024;
@@ -59,8 +65,12 @@ constexpr qsizetype maxRequestBytes = 64 * 1024;
 // Reads the head up to the blank line and then Content-Length bytes of body.
 CallbackReadResult read(const QByteArray& received);
 
-// Whether `request` is the callback of `profile`, the fields it carries, and the answer to send.
-CallbackVerdict interpret(const CallbackHttpRequest& request, const CallbackProfile& profile);
+// Whether `request` is the callback of `profile` for the attempt whose state is `expectedState`, the
+// fields it carries, and the answer to send. Only a request on the profile's path whose "state" equals
+// `expectedState` exactly is the callback; any other request (another path, no callback fields: 404; no
+// state or another one: 400) is answered and changes nothing. An empty `expectedState` matches nothing.
+CallbackVerdict interpret(const CallbackHttpRequest& request, const CallbackProfile& profile,
+                          const QString& expectedState);
 
 // "a=1&b" → [("a","1"), ("b", absent)]. In a query a "+" stays a "+"; in a form body it is a blank and a
 // pair without "=" has the empty value. A malformed percent escape, or one that decodes to bytes that are

@@ -122,6 +122,7 @@ QCoro::Task<GoogleAuthResult> GoogleOAuthService::signIn(SignInCancelToken cance
     if (!authorization.isValid()) {
         throw GoogleOAuthError::invalidClientSecretFile();
     }
+    server->expectState(state);
     AppLogger::info(QStringLiteral("Opening Google OAuth flow"));
     m_openUrl(authorization);
 
@@ -129,16 +130,11 @@ QCoro::Task<GoogleAuthResult> GoogleOAuthService::signIn(SignInCancelToken cance
         co_await server->waitForCallback(m_options.callbackTimeout, cancel);
     server->stop();
     if (!callback) {
-        throw GoogleOAuthError::authCodeMissing();
+        throw GoogleOAuthError::timedOut();
     }
-    if (!callback->state || *callback->state != state) {
-        AppLogger::error(QStringLiteral("Google sign-in returned an unexpected state."));
-        throw GoogleOAuthError::authCodeMissing();
-    }
+    // The listener hands over only a callback that carries this attempt's state.
     if (callback->hasError()) {
-        AppLogger::error(QStringLiteral("Google sign-in failed: ") +
-                         callback->errorDescription.value_or(*callback->error));
-        throw GoogleOAuthError::authCodeMissing();
+        throw GoogleOAuthError::authorizationFailed(*callback);
     }
     if (!callback->code) {
         throw GoogleOAuthError::authCodeMissing();

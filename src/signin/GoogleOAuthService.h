@@ -41,7 +41,9 @@ public:
         InvalidClientSecretFile,
         CallbackListenerFailed,
         AuthCodeMissing,
-        IdTokenMissing
+        IdTokenMissing,
+        AuthorizationFailed,
+        TimedOut
     };
 
     static GoogleOAuthError tokenExchangeFailed(const QString& message) {
@@ -65,6 +67,12 @@ public:
     static GoogleOAuthError idTokenMissing() {
         return {Kind::IdTokenMissing, QStringLiteral("Google did not return an ID token.")};
     }
+    // Google sent the browser back with an error (the user cancelled, consent was refused).
+    static GoogleOAuthError authorizationFailed(const OAuthCallback& callback) {
+        return {Kind::AuthorizationFailed, OAuthSupport::refusedMessage(QStringLiteral("Google"), callback)};
+    }
+    // The browser did not come back before the wait ran out.
+    static GoogleOAuthError timedOut() { return {Kind::TimedOut, OAuthSupport::timedOutMessage()}; }
 
     Kind kind() const { return m_kind; }
 

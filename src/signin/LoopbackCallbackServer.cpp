@@ -5,6 +5,8 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace {
 
 const char* reasonPhrase(int status) {
@@ -37,13 +39,17 @@ LoopbackCallbackServer::~LoopbackCallbackServer() {
 bool LoopbackCallbackServer::listen(const QHostAddress& address, quint16 port) {
     if (!address.isLoopback()) {
         m_errorString = QStringLiteral("%1 is not a loopback address").arg(address.toString());
+        m_serverError = QAbstractSocket::UnsupportedSocketOperationError;
         return false;
     }
     stop();
     auto* server = new QTcpServer(this);
-    server->setMaxPendingConnections(maxConnections);
+    // Connections are taken off the queue as soon as they come; a deep backlog only keeps a burst of
+    // connects from being refused by the kernel before that.
+    server->setListenBacklogSize(maxOpenConnections * 2);
     if (!server->listen(address, port)) {
         m_errorString = server->errorString();
+        m_serverError = server->serverError();
         server->deleteLater();
         return false;
     }
@@ -67,6 +73,7 @@ QHostAddress LoopbackCallbackServer::address() const {
 }
 
 void LoopbackCallbackServer::stop() {
+    m_reading.clear();
     if (m_server) {
         m_server->close();
         for (QTcpSocket* socket : m_server->findChildren<QTcpSocket*>()) {
@@ -94,12 +101,9 @@ void LoopbackCallbackServer::stop() {
 
 void LoopbackCallbackServer::acceptConnections() {
     while (m_server && m_server->hasPendingConnections()) {
+        makeRoomForOneMore();
         QTcpSocket* socket = m_server->nextPendingConnection();
-        if (m_server->findChildren<QTcpSocket*>().size() > maxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
+        m_reading.emplace_back(socket);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         // A connection that sends nothing, or too little, is dropped after a while without an answer.
@@ -113,6 +117,30 @@ void LoopbackCallbackServer::acceptConnections() {
             });
         connect(socket, &QObject::destroyed, [timer]() mutable { timer.cancel(); });
         readFrom(socket);
+    }
+}
+
+void LoopbackCallbackServer::makeRoomForOneMore() {
+    std::erase_if(m_reading, [](const QPointer<QTcpSocket>& socket) {
+        return !socket || socket->property(answeredProperty).toBool();
+    });
+    while (m_reading.size() >= size_t(maxOpenConnections)) {
+        // A connection that has sent nothing yet (an idle or preconnected socket) goes first; the browser
+        // opens a new one when it needs to. Only when every one has sent part of a request does the oldest
+        // go.
+        auto victim =
+            std::find_if(m_reading.begin(), m_reading.end(), [](const QPointer<QTcpSocket>& socket) {
+                return socket->property(receivedProperty).toByteArray().isEmpty() &&
+                       socket->bytesAvailable() == 0;
+            });
+        if (victim == m_reading.end()) {
+            victim = m_reading.begin();
+        }
+        QTcpSocket* socket = *victim;
+        m_reading.erase(victim);
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
     }
 }
 
@@ -140,8 +168,14 @@ void LoopbackCallbackServer::readFrom(QTcpSocket* socket) {
     case Status::Complete:
         break;
     }
-    const CallbackVerdict verdict = CallbackRequestParser::interpret(read.request, m_profile);
+    const CallbackVerdict verdict =
+        CallbackRequestParser::interpret(read.request, m_profile, m_expectedState);
     answer(socket, verdict.httpStatus, verdict.page);
+    if (verdict.httpStatus == 400 && !m_foreignRequestLogged) {
+        m_foreignRequestLogged = true; // once: a flood of them must not flood the log
+        AppLogger::info(m_profile.readyLogPrefix +
+                        QStringLiteral(" refused a request without this sign-in's state; still waiting"));
+    }
     if (verdict.callback) {
         deliver(*verdict.callback);
     }

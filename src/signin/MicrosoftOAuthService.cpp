@@ -79,7 +79,8 @@ QCoro::Task<MicrosoftAuthResult> MicrosoftOAuthService::signIn(SignInCancelToken
     if (!server->listen(*loopbackAddressOf(redirect.host()), quint16(redirect.port()))) {
         AppLogger::error(QStringLiteral("Microsoft OAuth callback listener could not listen on port ") +
                          QString::number(redirect.port()) + QStringLiteral(": ") + server->errorString());
-        throw MicrosoftOAuthError::authCodeMissing();
+        throw MicrosoftOAuthError::listenerFailed(quint16(redirect.port()), server->serverError(),
+                                                  server->errorString());
     }
     // A cancelled attempt lets go of its port at once, so that the next attempt can listen on it.
     const auto stopOnCancel = cancel.onCancel([listener = server.get()] { listener->stop(); });
@@ -90,7 +91,7 @@ QCoro::Task<MicrosoftAuthResult> MicrosoftOAuthService::signIn(SignInCancelToken
 
     QUrl authorization = endpoint(tenantID, QStringLiteral("/oauth2/v2.0/authorize"));
     if (!authorization.isValid()) {
-        throw MicrosoftOAuthError::authCodeMissing();
+        throw MicrosoftOAuthError::invalidTenant();
     }
     authorization.setQuery(QString::fromLatin1(OAuthSupport::formEncode({
                                {QStringLiteral("client_id"), clientID},
@@ -104,17 +105,19 @@ QCoro::Task<MicrosoftAuthResult> MicrosoftOAuthService::signIn(SignInCancelToken
                                {QStringLiteral("state"), state},
                            })),
                            QUrl::StrictMode);
+    server->expectState(state);
     AppLogger::info(QStringLiteral("Opening Microsoft OAuth flow"));
     m_openUrl(authorization);
 
     const std::optional<OAuthCallback> callback =
         co_await server->waitForCallback(m_options.callbackTimeout, cancel);
     server->stop();
-    if (!callback || !callback->state || *callback->state != state) {
-        throw MicrosoftOAuthError::authCodeMissing();
+    if (!callback) {
+        throw MicrosoftOAuthError::timedOut();
     }
+    // The listener hands over only a callback that carries this attempt's state.
     if (callback->hasError()) {
-        throw MicrosoftOAuthError::authorizationFailed(callback->errorDescription.value_or(*callback->error));
+        throw MicrosoftOAuthError::authorizationFailed(*callback);
     }
     if (!callback->code) {
         throw MicrosoftOAuthError::authCodeMissing();
@@ -136,7 +139,7 @@ MicrosoftOAuthService::exchangeCodeForToken(QString code, QString redirectURI, Q
                                             SignInCancelToken cancel) {
     const QUrl url = endpoint(tenantID, QStringLiteral("/oauth2/v2.0/token"));
     if (!url.isValid()) {
-        throw MicrosoftOAuthError::tokenExchangeFailed(QStringLiteral("invalid token address"));
+        throw MicrosoftOAuthError::invalidTenant();
     }
     const QList<std::pair<QString, QString>> fields{
         {QStringLiteral("client_id"), clientID},

@@ -27,7 +27,10 @@ public:
         InvalidRedirectURI,
         AuthCodeMissing,
         IdTokenMissing,
-        AuthorizationFailed
+        AuthorizationFailed,
+        ListenerFailed,
+        TimedOut,
+        InvalidTenant
     };
 
     static MicrosoftOAuthError tokenExchangeFailed(const QString& message) {
@@ -47,8 +50,20 @@ public:
         return {Kind::IdTokenMissing, QStringLiteral("Microsoft did not return an ID token.")};
     }
     // The provider sent the browser back with an error (the user cancelled, consent was refused).
-    static MicrosoftOAuthError authorizationFailed(const QString& message) {
-        return {Kind::AuthorizationFailed, QStringLiteral("Microsoft sign-in failed: ") + message};
+    static MicrosoftOAuthError authorizationFailed(const OAuthCallback& callback) {
+        return {Kind::AuthorizationFailed,
+                OAuthSupport::refusedMessage(QStringLiteral("Microsoft"), callback)};
+    }
+    // The redirect address's port could not be bound (another program holds it, typically).
+    static MicrosoftOAuthError listenerFailed(quint16 port, QAbstractSocket::SocketError error,
+                                              const QString& reason) {
+        return {Kind::ListenerFailed, OAuthSupport::listenFailedMessage(port, error, reason)};
+    }
+    // The browser did not come back before the wait ran out.
+    static MicrosoftOAuthError timedOut() { return {Kind::TimedOut, OAuthSupport::timedOutMessage()}; }
+    // The tenant makes no usable endpoint address.
+    static MicrosoftOAuthError invalidTenant() {
+        return {Kind::InvalidTenant, QStringLiteral("MICROSOFT_TENANT_ID is invalid.")};
     }
 
     Kind kind() const { return m_kind; }

@@ -123,4 +123,25 @@ std::optional<QString> tokenFailure(const HttpAnswer& answer) {
     return text;
 }
 
+QString timedOutMessage() {
+    return QStringLiteral("It took too long to hear back from the browser. Try again.");
+}
+
+QString refusedMessage(const QString& provider, const OAuthCallback& callback) {
+    const QString description = callback.errorDescription.value_or(QString()).trimmed();
+    const QString reason = description.isEmpty() ? callback.error.value_or(QString()) : description;
+    return provider + QStringLiteral(" refused the sign-in: ") + reason;
+}
+
+QString listenFailedMessage(quint16 port, QAbstractSocket::SocketError error, const QString& reason) {
+    if (error == QAbstractSocket::AddressInUseError) {
+        return QStringLiteral("Port %1 is already used by another program, so Quillvane cannot receive the "
+                              "browser's answer. Close that program and try again.")
+            .arg(port);
+    }
+    return QStringLiteral("Quillvane could not listen on port %1 for the browser's answer: %2")
+        .arg(port)
+        .arg(reason);
+}
+
 } // namespace OAuthSupport

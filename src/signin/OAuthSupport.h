@@ -1,7 +1,9 @@
 #pragma once
 
+#include "OAuthCallback.h"
 #include "SignInCancellation.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -57,5 +59,15 @@ QCoro::Task<HttpAnswer> postForm(QNetworkAccessManager& network, QUrl url,
 // Why a token endpoint's answer is not a token: "invalid response" when it was not HTTP, the body as
 // UTF-8 text (or "HTTP <status>" when it is not UTF-8) for a status outside 200–299; none for a success.
 std::optional<QString> tokenFailure(const HttpAnswer& answer);
+
+// The texts of the failures every provider shares. The sign-in status shows an error's text after
+// "<Provider> sign-in failed: ", so none of them begins with that.
+// No callback before the wait ran out.
+QString timedOutMessage();
+// The provider sent the browser back with an error: "<provider> refused the sign-in: " and its
+// error_description, or its error code when it gave no description.
+QString refusedMessage(const QString& provider, const OAuthCallback& callback);
+// The listener could not bind `port`; AddressInUseError names the other program's hold on it.
+QString listenFailedMessage(quint16 port, QAbstractSocket::SocketError error, const QString& reason);
 
 } // namespace OAuthSupport

@@ -465,8 +465,9 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::newRow("cancelled") << "cancelled"
                                    << "Apple sign-in cancelled. Try again.";
-        QTest::newRow("failed") << "timed out"
-                                << "Apple sign-in failed: Apple sign-in did not finish in time.";
+        QTest::newRow("failed")
+            << "timed out"
+            << "Apple sign-in failed: It took too long to hear back from the browser. Try again.";
         // The provider's own sentence already starts with the prefix: it is not said twice.
         QTest::newRow("refused by the user") << "denied"
                                              << "Apple sign-in failed: The user cancelled the sign-in.";

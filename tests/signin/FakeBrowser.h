@@ -22,6 +22,8 @@ public:
     std::function<void(QUrl&)> tamper;
     // Opens nothing: the user never finishes.
     bool idle = false;
+    // Runs just before the browser calls the loopback listener (another process getting there first).
+    std::function<void(const QUrl&)> beforeCallback;
 
     QList<QUrl> opened;
     QList<QUrl> visited;
@@ -64,6 +66,9 @@ private:
         visited << url;
         if (url.host() == QLatin1String("127.0.0.1") && url.port() > 0 && url.path().contains("callback")) {
             checkListeners(quint16(url.port()));
+            if (beforeCallback) {
+                beforeCallback(url);
+            }
         }
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);

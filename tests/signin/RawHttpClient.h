@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QList>
+#include <QTcpSocket>
+#include <QTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,13 +14,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <thread>
+#include <vector>
 
-// A client on a thread of its own that writes a request in the given pieces (with a pause between them, so
-// each arrives as its own TCP segment) and reads the answer until the server closes. The main thread stays
-// free to run the listener's event loop.
+// Clients of the loopback listener. A client on a thread of its own writes a request in the given pieces
+// (with a pause between them, so each arrives as its own TCP segment) and reads the answer until the server
+// closes. The main thread stays free to run the listener's event loop.
 namespace RawHttpClient {
 
 struct Exchange {
@@ -63,6 +71,53 @@ inline std::future<Exchange> send(quint16 port, QList<QByteArray> pieces,
         ::close(fd);
         return exchange;
     });
+}
+
+// Runs this thread's event loop (the listener's) until the client is done.
+inline Exchange finish(std::future<Exchange>& future) {
+    QElapsedTimer timer;
+    timer.start();
+    while (future.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready &&
+           timer.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return future.get();
+}
+
+// Connections opened from this thread and kept open (idle, or with `partial` written once connected),
+// returned once the listener has had time to accept them and read what they sent.
+inline std::vector<std::unique_ptr<QTcpSocket>> holdOpen(quint16 port, int count, const QByteArray& partial) {
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < count; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        sockets.push_back(std::move(socket));
+    }
+    const auto connecting = [&] {
+        return std::any_of(sockets.begin(), sockets.end(), [](const auto& socket) {
+            return socket->state() == QAbstractSocket::ConnectingState ||
+                   socket->state() == QAbstractSocket::HostLookupState;
+        });
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (connecting() && timer.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    for (const auto& socket : sockets) {
+        if (!partial.isEmpty() && socket->state() == QAbstractSocket::ConnectedState) {
+            socket->write(partial);
+            socket->flush();
+        }
+    }
+    QTest::qWait(200);
+    return sockets;
+}
+
+inline int stillConnected(const std::vector<std::unique_ptr<QTcpSocket>>& sockets) {
+    return int(std::count_if(sockets.begin(), sockets.end(), [](const auto& socket) {
+        return socket->state() == QAbstractSocket::ConnectedState;
+    }));
 }
 
 inline int statusOf(const QByteArray& answer) {

@@ -1,6 +1,8 @@
 // The loopback listener on real sockets: requests written in pieces, bodies in later segments, requests
-// that are not the callback, the first callback kept for the waiter, the wait's time-out and cancellation.
+// that are not the callback (stray, forged, idle or half-sent) leaving the wait to the genuine callback,
+// the first callback kept for the waiter, the read deadline, the wait's time-out and cancellation.
 #include "LoopbackCallbackServer.h"
+#include "ManualTime.h"
 #include "RawHttpClient.h"
 #include "RunTask.h"
 
@@ -9,24 +11,12 @@
 
 using namespace std::chrono_literals;
 using RawHttpClient::bodyOf;
+using RawHttpClient::finish;
+using RawHttpClient::holdOpen;
 using RawHttpClient::statusOf;
+using RawHttpClient::stillConnected;
 
 namespace {
-
-struct Exchange {
-    QList<QByteArray> pieces;
-    int status; // 0: no answer
-};
-
-// Runs the event loop until the client is done.
-RawHttpClient::Exchange finish(std::future<RawHttpClient::Exchange>& future) {
-    QElapsedTimer timer;
-    timer.start();
-    while (future.wait_for(0ms) != std::future_status::ready && timer.elapsed() < 20000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return future.get();
-}
 
 QByteArray form(const QByteArray& body) {
     return "POST /apple/callback HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
@@ -59,6 +49,7 @@ private slots:
         LoopbackCallbackServer second(CallbackProfile::microsoft("/cb"));
         QVERIFY(!second.listen(QHostAddress::LocalHost, first.port()));
         QVERIFY(!second.errorString().isEmpty());
+        QCOMPARE(second.serverError(), QAbstractSocket::AddressInUseError);
         QVERIFY(!second.isListening());
     }
 
@@ -102,6 +93,7 @@ private slots:
 
         LoopbackCallbackServer server(CallbackProfile::apple());
         QVERIFY(server.listen());
+        server.expectState("s");
         auto client = RawHttpClient::send(server.port(), pieces);
         const RawHttpClient::Exchange exchange = finish(client);
         QVERIFY(exchange.connected);
@@ -126,6 +118,7 @@ private slots:
     void keepsTheFirstCallbackUntilTaken() {
         LoopbackCallbackServer server(CallbackProfile::google());
         QVERIFY(server.listen());
+        server.expectState("s");
         auto empty = RawHttpClient::send(server.port(), {}, 0ms, false);
         QVERIFY(finish(empty).connected);
         auto preconnect = RawHttpClient::send(server.port(), {}, 0ms, true);
@@ -136,8 +129,8 @@ private slots:
         const auto firstAnswer = finish(first).answer;
         QCOMPARE(statusOf(firstAnswer), 200);
         QVERIFY(bodyOf(firstAnswer).contains("Google sign-in completed"));
-        auto second =
-            RawHttpClient::send(server.port(), {"GET /oauth/google/callback?code=two HTTP/1.1\r\n\r\n"});
+        auto second = RawHttpClient::send(server.port(),
+                                          {"GET /oauth/google/callback?code=two&state=s HTTP/1.1\r\n\r\n"});
         QCOMPARE(statusOf(finish(second).answer), 200);
 
         const auto result = runTask(server.waitForCallback(5s, SignInCancelToken()));
@@ -154,9 +147,108 @@ private slots:
         QVERIFY(dropped.answer.isEmpty());
     }
 
+    // Whatever reaches the port before the browser does (another local process, a web page, idle or
+    // half-sent connections) is answered or dropped, and the genuine callback that follows still ends
+    // the wait with its own code.
+    void strayRequestsLeaveTheWaitToTheCallback_data() {
+        QTest::addColumn<QByteArray>("stray"); // the bytes sent; empty: a bare connection
+        QTest::addColumn<int>("count");        // connections opened
+        QTest::addColumn<bool>("held");        // kept open while the callback comes
+        QTest::addColumn<int>("status");       // the stray's answer; 0: none
+
+        const QByteArray path = "/oauth/microsoft/callback";
+        const auto request = [](const QByteArray& target) { return "GET " + target + " HTTP/1.1\r\n\r\n"; };
+        QTest::newRow("another state") << request(path + "?code=evil&state=forged") << 1 << false << 400;
+        QTest::newRow("no state") << request(path + "?code=evil") << 1 << false << 400;
+        QTest::newRow("forged refusal")
+            << request(path + "?error=access_denied&error_description=Denied&state=forged") << 1 << false
+            << 400;
+        QTest::newRow("the state on another path")
+            << request("/other?code=evil&state=s") << 1 << false << 404;
+        QTest::newRow("page icon") << request("/favicon.ico") << 1 << false << 404;
+        QTest::newRow("the fields in a form body")
+            << QByteArray("POST " + path +
+                          " HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                          "Content-Length: 21\r\n\r\ncode=evil&state=s&x=1")
+            << 1 << false << 404;
+        QTest::newRow("closed without a request") << QByteArray() << 1 << false << 0;
+        QTest::newRow("16 idle connections") << QByteArray() << 16 << true << 0;
+        QTest::newRow("200 idle connections") << QByteArray() << 200 << true << 0;
+        QTest::newRow("a half-sent request") << QByteArray("GET " + path + "?code=evil&st") << 1 << true << 0;
+        QTest::newRow("as many half-sent requests as may be open")
+            << QByteArray("GET " + path + "?code=evil&st") << LoopbackCallbackServer::maxOpenConnections
+            << true << 0;
+    }
+    void strayRequestsLeaveTheWaitToTheCallback() {
+        QFETCH(QByteArray, stray);
+        QFETCH(int, count);
+        QFETCH(bool, held);
+        QFETCH(int, status);
+
+        LoopbackCallbackServer server(CallbackProfile::microsoft("/oauth/microsoft/callback"));
+        QVERIFY(server.listen());
+        server.expectState("s");
+        std::vector<std::unique_ptr<QTcpSocket>> open;
+        if (held) {
+            open = holdOpen(server.port(), count, stray);
+        } else {
+            auto client = RawHttpClient::send(
+                server.port(), stray.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{stray}, 0ms,
+                !stray.isEmpty());
+            const RawHttpClient::Exchange exchange = finish(client);
+            QVERIFY(exchange.connected);
+            QCOMPARE(statusOf(exchange.answer), status);
+            if (status == 400) {
+                QCOMPARE(bodyOf(exchange.answer), QByteArray(foreignStatePage));
+            }
+        }
+
+        auto genuine = RawHttpClient::send(
+            server.port(), {"GET /oauth/microsoft/callback?code=genuine&state=s HTTP/1.1\r\n\r\n"});
+        const RawHttpClient::Exchange exchange = finish(genuine);
+        QVERIFY(exchange.connected);
+        QCOMPARE(statusOf(exchange.answer), 200);
+        QCOMPARE(bodyOf(exchange.answer), CallbackProfile::microsoft("/").successPage);
+        const auto result = runTask(server.waitForCallback(5s, SignInCancelToken()));
+        QVERIFY(result);
+        QCOMPARE(result->code, std::optional<QString>("genuine"));
+        if (held) {
+            // The newcomer is never the one turned away: the oldest connections made room for it, and no
+            // more of them than needed.
+            QTRY_COMPARE(stillConnected(open),
+                         std::min(count, LoopbackCallbackServer::maxOpenConnections - 1));
+        }
+    }
+
+    // A connection that sends nothing, or never finishes its request, is closed unanswered at the read
+    // deadline, and the listener goes on serving.
+    void silentConnectionsAreDroppedAtTheReadDeadline() {
+        ManualTime time;
+        LoopbackCallbackServer server(CallbackProfile::google());
+        QVERIFY(server.listen());
+        server.expectState("s");
+        auto idle = holdOpen(server.port(), 1, {});
+        auto halfSent = holdOpen(server.port(), 1, "GET /oauth/google/callback?code=c&state=s HTTP/1.1\r\n");
+
+        time.scheduler.advance(LoopbackCallbackServer::readTimeout - 1s);
+        QTest::qWait(100);
+        QCOMPARE(stillConnected(idle) + stillConnected(halfSent), 2);
+        time.scheduler.advance(2s);
+        QTRY_COMPARE(stillConnected(idle) + stillConnected(halfSent), 0);
+        QCOMPARE(idle.front()->readAll() + halfSent.front()->readAll(), QByteArray());
+
+        auto genuine = RawHttpClient::send(server.port(),
+                                           {"GET /oauth/google/callback?code=c&state=s HTTP/1.1\r\n\r\n"});
+        QCOMPARE(statusOf(finish(genuine).answer), 200);
+        const auto result = runTask(server.waitForCallback(5s, SignInCancelToken()));
+        QVERIFY(result);
+        QCOMPARE(result->code, std::optional<QString>("c"));
+    }
+
     void errorCallbackGetsTheErrorPage() {
         LoopbackCallbackServer server(CallbackProfile::microsoft("/oauth/microsoft/callback"));
         QVERIFY(server.listen());
+        server.expectState("s");
         auto client = RawHttpClient::send(
             server.port(), {"GET /oauth/microsoft/callback?error=access_denied&state=s HTTP/1.1\r\n\r\n"});
         const QByteArray answer = finish(client).answer;

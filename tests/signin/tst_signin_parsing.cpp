@@ -119,80 +119,91 @@ private slots:
         QCOMPARE(result.request.target, QByteArray("/cb?code=1"));
     }
 
-    // Which requests end the wait, with which fields, per provider.
+    // Which requests end the wait, with which fields and which page, per provider. The attempt's state is
+    // "s" unless the row says otherwise; a request that is not the callback gets its status and changes
+    // nothing.
     void interpretsRequestsPerProvider_data() {
         QTest::addColumn<QString>("provider");
         QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("expectedState");
         QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("isCallback");
-        QTest::addColumn<Fields>("fields");
+        QTest::addColumn<QByteArray>("page"); // "success", "error", or the refusal's text
+        QTest::addColumn<Fields>("fields");   // of the callback; none when it is not one
 
-        const QString absent = QStringLiteral("<absent>");
-        QTest::newRow("apple GET any path") << "apple" << get("/whatever?state=s&id_token=t%2Bx+y") << 200
-                                            << true << Fields{{"state", "s"}, {"id_token", "t+x+y"}};
-        QTest::newRow("apple POST form: plus is blank, escapes decoded")
-            << "apple" << post("/", "state=s&user=%7B%7D&id_token=a+b%20c") << 200 << true
-            << Fields{{"state", "s"}, {"user", "{}"}, {"id_token", "a b c"}};
-        QTest::newRow("apple POST: the query is not read")
-            << "apple" << post("/?state=q", "id_token=t") << 200 << true << Fields{{"id_token", "t"}};
-        QTest::newRow("apple form pairs without '=' and with two")
-            << "apple" << post("/", "state&=v&error=a=b") << 200 << true
-            << Fields{{"state", ""}, {"error", "a=b"}};
-        QTest::newRow("apple malformed escape kept with its plus")
-            << "apple" << post("/", "state=s&user=%zz+1%") << 200 << true
-            << Fields{{"state", "s"}, {"user", "%zz+1%"}};
-        QTest::newRow("apple escape that is not UTF-8 kept as sent")
-            << "apple" << get("/?state=%FF%FE") << 200 << true << Fields{{"state", "%FF%FE"}};
-        QTest::newRow("apple duplicate keys: last wins")
-            << "apple" << post("/", "state=a&state=b") << 200 << true << Fields{{"state", "b"}};
-        QTest::newRow("apple error gets the error page")
-            << "apple" << get("/?state=s&error=user_cancelled") << 200 << true
-            << Fields{{"state", "s"}, {"error", "user_cancelled"}};
-        QTest::newRow("apple page icon") << "apple" << get("/favicon.ico") << 404 << false << Fields{};
-        QTest::newRow("apple fields it does not know")
-            << "apple" << get("/?foo=1&scope=x") << 404 << false << Fields{};
-        QTest::newRow("apple empty form body") << "apple" << post("/", "") << 404 << false << Fields{};
+        const auto row = [](const char* name, const char* provider, const QByteArray& request, int status,
+                            const QByteArray& page, const Fields& fields = {}, const QString& state = "s") {
+            QTest::newRow(name) << QString::fromLatin1(provider) << request << state << status << page
+                                << fields;
+        };
+        const QByteArray notFound(notFoundPage);
+        const QByteArray foreign(foreignStatePage);
 
-        QTest::newRow("google callback")
-            << "google" << get("/oauth/google/callback?code=4%2F0Ab&scope=x&state=s") << 200 << true
-            << Fields{{"code", "4/0Ab"}, {"state", "s"}};
-        QTest::newRow("google other path")
-            << "google" << get("/favicon.ico?code=1") << 404 << false << Fields{};
-        QTest::newRow("google path prefix is not the path")
-            << "google" << get("/oauth/google/callbackx?code=1") << 404 << false << Fields{};
-        QTest::newRow("google code without '='")
-            << "google" << get("/oauth/google/callback?code&x=1") << 404 << false << Fields{};
-        QTest::newRow("google code without '=' beside state")
-            << "google" << get("/oauth/google/callback?code&state=s") << 200 << true
-            << Fields{{"state", "s"}};
-        QTest::newRow("google empty code")
-            << "google" << get("/oauth/google/callback?code=") << 200 << true << Fields{{"code", ""}};
-        QTest::newRow("google POST reads the query, not a form")
-            << "google" << post("/oauth/google/callback?code=q", "code=f") << 200 << true
-            << Fields{{"code", "q"}};
-        QTest::newRow("google query duplicates: last wins")
-            << "google" << get("/oauth/google/callback?code=a&code=b") << 200 << true
-            << Fields{{"code", "b"}};
+        row("apple GET any path", "apple", get("/whatever?state=s&id_token=t%2Bx+y"), 200, "success",
+            {{"state", "s"}, {"id_token", "t+x+y"}});
+        row("apple POST form: plus is blank, escapes decoded", "apple",
+            post("/", "state=s&user=%7B%7D&id_token=a+b%20c"), 200, "success",
+            {{"state", "s"}, {"user", "{}"}, {"id_token", "a b c"}});
+        row("apple POST: the query is not read", "apple", post("/?state=q", "state=s&id_token=t"), 200,
+            "success", {{"state", "s"}, {"id_token", "t"}});
+        row("apple form pairs without '=' and with two", "apple", post("/", "user&=v&error=a=b&state=s"), 200,
+            "error", {{"state", "s"}, {"user", ""}, {"error", "a=b"}});
+        row("apple malformed escape kept with its plus", "apple", post("/", "state=s&user=%zz+1%"), 200,
+            "error", {{"state", "s"}, {"user", "%zz+1%"}});
+        row("apple escape that is not UTF-8 kept as sent", "apple", get("/?state=s&id_token=%FF%FE"), 200,
+            "success", {{"state", "s"}, {"id_token", "%FF%FE"}});
+        row("apple duplicate keys: last wins", "apple", post("/", "state=a&state=s&id_token=t"), 200,
+            "success", {{"state", "s"}, {"id_token", "t"}});
+        row("apple error gets the error page", "apple", get("/?state=s&error=user_cancelled"), 200, "error",
+            {{"state", "s"}, {"error", "user_cancelled"}});
+        row("apple empty token gets the error page", "apple", get("/?state=s&id_token="), 200, "error",
+            {{"state", "s"}, {"id_token", ""}});
+        row("apple page icon", "apple", get("/favicon.ico"), 404, notFound);
+        row("apple fields it does not know", "apple", get("/?foo=1&scope=x"), 404, notFound);
+        row("apple empty form body", "apple", post("/", ""), 404, notFound);
+        row("apple token without state", "apple", get("/?id_token=t"), 400, foreign);
+        row("apple state differing in case", "apple", get("/?state=S&id_token=t"), 400, foreign);
+        row("apple forged state in a form", "apple", post("/", "state=s2&id_token=t"), 400, foreign);
+        row("apple before the state is known", "apple", get("/?state=&id_token=t"), 400, foreign, {}, "");
 
-        QTest::newRow("microsoft callback, plus stays")
-            << "microsoft" << get("/oauth/microsoft/callback?code=a+b%2Bc&state=xyz") << 200 << true
-            << Fields{{"code", "a+b+c"}, {"state", "xyz"}};
-        QTest::newRow("microsoft cancel redirect")
-            << "microsoft"
-            << get("/oauth/microsoft/"
-                   "callback?error=access_denied&error_description=The+user+cancelled.&state=s")
-            << 200 << true
-            << Fields{
-                   {"error", "access_denied"}, {"error_description", "The+user+cancelled."}, {"state", "s"}};
-        QTest::newRow("microsoft page icon")
-            << "microsoft" << get("/favicon.ico") << 404 << false << Fields{};
-        Q_UNUSED(absent);
+        row("google callback", "google", get("/oauth/google/callback?code=4%2F0Ab&scope=x&state=s"), 200,
+            "success", {{"code", "4/0Ab"}, {"state", "s"}});
+        row("google other path", "google", get("/favicon.ico?code=1&state=s"), 404, notFound);
+        row("google path prefix is not the path", "google", get("/oauth/google/callbackx?code=1&state=s"),
+            404, notFound);
+        row("google code without '='", "google", get("/oauth/google/callback?code&x=1"), 404, notFound);
+        row("google code without '=' beside state", "google", get("/oauth/google/callback?code&state=s"), 200,
+            "error", {{"state", "s"}});
+        row("google empty code", "google", get("/oauth/google/callback?code=&state=s"), 200, "error",
+            {{"code", ""}, {"state", "s"}});
+        row("google POST reads the query, not a form", "google",
+            post("/oauth/google/callback?code=q&state=s", "code=f"), 200, "success",
+            {{"code", "q"}, {"state", "s"}});
+        row("google query duplicates: last wins", "google",
+            get("/oauth/google/callback?code=a&code=b&state=s"), 200, "success",
+            {{"code", "b"}, {"state", "s"}});
+        row("google code without state", "google", get("/oauth/google/callback?code=c"), 400, foreign);
+        row("google code with another state", "google", get("/oauth/google/callback?code=c&state=x"), 400,
+            foreign);
+
+        row("microsoft callback, plus stays", "microsoft",
+            get("/oauth/microsoft/callback?code=a+b%2Bc&state=s"), 200, "success",
+            {{"code", "a+b+c"}, {"state", "s"}});
+        row("microsoft cancel redirect", "microsoft",
+            get("/oauth/microsoft/"
+                "callback?error=access_denied&error_description=The+user+cancelled.&state=s"),
+            200, "error",
+            {{"error", "access_denied"}, {"error_description", "The+user+cancelled."}, {"state", "s"}});
+        row("microsoft forged refusal", "microsoft",
+            get("/oauth/microsoft/callback?error=access_denied&state=x"), 400, foreign);
+        row("microsoft right state on another path", "microsoft", get("/?code=c&state=s"), 404, notFound);
+        row("microsoft page icon", "microsoft", get("/favicon.ico"), 404, notFound);
     }
     void interpretsRequestsPerProvider() {
         QFETCH(QString, provider);
         QFETCH(QByteArray, request);
+        QFETCH(QString, expectedState);
         QFETCH(int, status);
-        QFETCH(bool, isCallback);
+        QFETCH(QByteArray, page);
         QFETCH(Fields, fields);
 
         const CallbackProfile profile = provider == "apple" ? CallbackProfile::apple()
@@ -201,12 +212,15 @@ private slots:
                                             : CallbackProfile::microsoft("/oauth/microsoft/callback");
         const CallbackReadResult read = CallbackRequestParser::read(request);
         QCOMPARE(read.status, Status::Complete);
-        const CallbackVerdict verdict = CallbackRequestParser::interpret(read.request, profile);
+        const CallbackVerdict verdict =
+            CallbackRequestParser::interpret(read.request, profile, expectedState);
         QCOMPARE(verdict.httpStatus, status);
-        QCOMPARE(verdict.callback.has_value(), isCallback);
+        QCOMPARE(verdict.callback.has_value(), status == 200);
+        QCOMPARE(verdict.page, page == "success" ? profile.successPage
+                               : page == "error" ? profile.errorPage
+                                                 : page);
         if (verdict.callback) {
             QCOMPARE(present(*verdict.callback), fields);
-            QCOMPARE(verdict.page, verdict.callback->hasError() ? profile.errorPage : profile.successPage);
         }
     }
 
