@@ -315,8 +315,9 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("notice");
         // The stand-in's Apple page plays the user's refusal; the real flow runs against it.
-        QTest::newRow("identity provider denies") << "appleSignInButton"
-                                                  << "Apple sign-in failed: The user cancelled the sign-in.";
+        QTest::newRow("identity provider denies")
+            << "appleSignInButton"
+            << "Apple sign-in failed: Apple refused the sign-in: The user cancelled the sign-in.";
         // The provider signs the user in, the backend refuses the session exchange.
         QTest::newRow("backend refuses the exchange")
             << "googleSignInButton"
