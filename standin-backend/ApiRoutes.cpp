@@ -3,8 +3,8 @@
 #include "BackendState.h"
 #include "RecordReader.h"
 #include "SpeechRecognizer.h"
-#include "StandinRewrite.h"
 #include "StandinIdentityProvider.h"
+#include "StandinRewrite.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -215,10 +215,14 @@ HttpResponse transcribe(BackendState& state, const Incoming& in, bool refine) {
             throw kInvalidSession;
         scripted = state.transcriptLocked();
     }
-    // A scripted transcript stands in for recognition; otherwise the speech is recognised (outside the
-    // state's lock: it takes a while).
+    const std::optional<QString> mode = formField(fields, "refinement_mode");
+    const std::optional<QString> selection = refine ? formField(fields, "selected_text") : std::nullopt;
+    // A scripted transcript stands in for recognition, answered as it is; otherwise the speech is
+    // recognised (outside the state's lock: it takes a while) and formatted as a service would. With a
+    // selection to rewrite the speech is an AI Mode instruction, heard against the instruction grammar.
     double seconds = 0;
     QString rawText;
+    std::optional<SpeechRecognizer::Instruction> instruction;
     if (!scripted.empty()) {
         seconds = clipSeconds(in.rec.file->content);
         rawText = qs(scripted);
@@ -226,13 +230,18 @@ HttpResponse transcribe(BackendState& state, const Incoming& in, bool refine) {
         const std::vector<std::int16_t> samples = pcm16kMonoSamples(in.rec.file->content);
         seconds = double(samples.size()) / SpeechRecognizer::sampleRate;
         try {
-            rawText = qs(SpeechRecognizer::shared().recognize(samples));
+            SpeechRecognizer& recognizer = SpeechRecognizer::shared();
+            if (selection && !selection->isEmpty()) {
+                instruction = recognizer.recognizeInstruction(samples);
+                rawText = formatTranscript(qs(instruction->text));
+            } else {
+                rawText = formatTranscript(qs(recognizer.recognize(samples)));
+            }
         } catch (const std::runtime_error& e) {
             throw HttpError{500, std::string("speech recognition is unavailable: ") + e.what()};
         }
     }
-    const std::optional<QString> mode = formField(fields, "refinement_mode");
-    const QString text = refine ? refineText(rawText, mode, formField(fields, "selected_text")) : rawText;
+    const QString text = refine ? refineText(rawText, mode, selection) : rawText;
     const qint64 words = countWords(text);
 
     std::lock_guard lock(state.mutex);
@@ -257,6 +266,15 @@ HttpResponse transcribe(BackendState& state, const Incoming& in, bool refine) {
     QJsonObject metadata;
     metadata.insert(QStringLiteral("model"),
                     model != fields.end() ? qs(model->second) : QStringLiteral("standin-default"));
+    if (instruction) {
+        // How the instruction was heard, for whoever wonders why a rewrite did or did not happen.
+        metadata.insert(QStringLiteral("instruction_phrase"), qs(instruction->phrase));
+        if (!instruction->phrase.empty()) {
+            metadata.insert(QStringLiteral("instruction_confidence"), instruction->confidence);
+        }
+        metadata.insert(QStringLiteral("instruction_heard_as"),
+                        instruction->fromGrammar ? QStringLiteral("grammar") : QStringLiteral("dictation"));
+    }
     o.insert(QStringLiteral("provider_metadata"), metadata);
     if (refine)
         o.insert(QStringLiteral("refinement_mode"), mode.value_or(QStringLiteral("standin")));

@@ -90,8 +90,19 @@ std::vector<std::int16_t> pcm16kMonoSamples(std::string_view wav) {
     reject(haveFormat ? "it has no data chunk" : "it has no format chunk");
 }
 
+// The instructions StandinRewrite applies, with the lead-ins people say before them.
+constexpr const char* kInstructionGrammar = R"(#JSGF V1.0;
+grammar instructions;
+public <instruction> = [please] [<lead>] <rewrite> [please];
+<lead> = make it | make this | make that | change it to | turn it into | convert it to | put it in;
+<rewrite> = upper case | all caps | capitals | capital letters | lower case | small letters | title case
+          | capitalize each word | capitalize every word;
+)";
+constexpr const char* kInstructionSearch = "instructions";
+
 struct SpeechRecognizer::Decoder {
     ps_decoder_t* ps = nullptr;
+    std::string dictationSearch; // the language model's search, the decoder's first
     ~Decoder() {
         if (ps) {
             ps_free(ps);
@@ -134,15 +145,26 @@ void SpeechRecognizer::loadLocked() {
     if (!decoder->ps) {
         throw std::runtime_error("the speech model in " + dir + " could not be loaded");
     }
+    decoder->dictationSearch = ps_get_search(decoder->ps);
+    if (ps_set_jsgf_string(decoder->ps, kInstructionSearch, kInstructionGrammar) < 0) {
+        throw std::runtime_error("the instruction grammar could not be loaded with the speech model in " +
+                                 dir);
+    }
     m_decoder = std::move(decoder);
 }
 
-std::string SpeechRecognizer::recognize(const std::vector<std::int16_t>& samples) {
-    std::lock_guard lock(m_mutex);
-    loadLocked();
+struct SpeechRecognizer::Decoding {
+    std::string words;             // blank-separated, fillers and silences left out
+    int32 pathScore = 0;           // of the best path
+    std::int64_t wordAcoustic = 0; // acoustic score of the words' segments
+    std::int64_t wordFrames = 0;
+};
+
+SpeechRecognizer::Decoding SpeechRecognizer::decodeLocked(const std::string& search,
+                                                          const std::vector<std::int16_t>& samples) {
     ps_decoder_t* ps = m_decoder->ps;
-    if (samples.empty()) {
-        return {};
+    if (ps_set_search(ps, search.c_str()) < 0) {
+        throw std::runtime_error("the speech decoder has no search \"" + search + "\"");
     }
     if (ps_start_utt(ps) < 0) {
         throw std::runtime_error("the speech decoder could not start an utterance");
@@ -152,19 +174,57 @@ std::string SpeechRecognizer::recognize(const std::vector<std::int16_t>& samples
     if (processed < 0) {
         throw std::runtime_error("the speech decoder could not process the audio");
     }
+    Decoding out;
+    ps_get_hyp(ps, &out.pathScore);
     // The segment list drops fillers more reliably than the hypothesis string.
-    std::string text;
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
         const char* word = ps_seg_word(seg);
         const std::string clean = cleanWord(word ? word : "");
-        if (!clean.empty()) {
-            if (!text.empty()) {
-                text += ' ';
-            }
-            text += clean;
+        if (clean.empty()) {
+            continue;
         }
+        if (!out.words.empty()) {
+            out.words += ' ';
+        }
+        out.words += clean;
+        int32 acoustic = 0, language = 0, backoff = 0;
+        int first = 0, last = 0;
+        ps_seg_prob(seg, &acoustic, &language, &backoff);
+        ps_seg_frames(seg, &first, &last);
+        out.wordAcoustic += acoustic;
+        out.wordFrames += last - first + 1;
     }
-    return text;
+    return out;
+}
+
+std::string SpeechRecognizer::recognize(const std::vector<std::int16_t>& samples) {
+    std::lock_guard lock(m_mutex);
+    loadLocked();
+    if (samples.empty()) {
+        return {};
+    }
+    return decodeLocked(m_decoder->dictationSearch, samples).words;
+}
+
+SpeechRecognizer::Instruction
+SpeechRecognizer::recognizeInstruction(const std::vector<std::int16_t>& samples) {
+    std::lock_guard lock(m_mutex);
+    loadLocked();
+    Instruction out;
+    if (samples.empty()) {
+        return out;
+    }
+    const Decoding grammar = decodeLocked(kInstructionSearch, samples);
+    const Decoding dictation = decodeLocked(m_decoder->dictationSearch, samples);
+    out.phrase = grammar.words;
+    if (!out.phrase.empty() && grammar.wordFrames > 0) {
+        out.confidence =
+            double(std::int64_t(grammar.pathScore) - dictation.pathScore + grammar.wordAcoustic) /
+            double(grammar.wordFrames);
+        out.fromGrammar = out.confidence >= instructionThreshold;
+    }
+    out.text = out.fromGrammar ? out.phrase : dictation.words;
+    return out;
 }
 
 } // namespace standin

@@ -1,7 +1,9 @@
 // The whole path on the real services of the test session: Right Ctrl held through XTest on Xvfb while
 // flite's speech plays into the virtual microphone, then released; the stand-in backend recognises the
 // speech, and the text is pasted into a Qt window of another process. Afterwards the history holds the
-// text, the overlay is hidden and the clipboard holds what the user had on it before.
+// text, the overlay is hidden and the clipboard holds what the user had on it before. AI Mode the same way
+// (Left Ctrl and Right Ctrl held): text selected in that window, a spoken instruction, and the selection
+// replaced by its rewrite.
 
 #include "AudioTestMain.h"
 
@@ -118,7 +120,10 @@ private slots:
         QCOMPARE(m_secureStore->readSessionToken(), m_session->activeSessionToken());
 
         m_recorder = std::make_unique<AudioCaptureService>();
-        m_hotkeys = std::make_unique<GlobalHotkeyService>(); // dictation on Right Ctrl held alone
+        // Dictation on Right Ctrl held alone, AI Mode on Left Ctrl and Right Ctrl held.
+        m_hotkeys = std::make_unique<GlobalHotkeyService>();
+        m_hotkeys->setHotkeys({{HotkeyIntent::Dictation, AppSettings::defaultHotkey()},
+                               {HotkeyIntent::SmartEdit, AppSettings::defaultSmartEditHotkey()}});
         m_overlay = std::make_unique<RecordingOverlayController>();
         m_sounds = std::make_unique<SoundFeedbackService>();
         m_media = std::make_unique<MediaControlService>();
@@ -154,12 +159,7 @@ private slots:
     void spokenSentenceLandsInTheFrontmostWindow() {
         m_keys.press(XK_Control_R);
         QTRY_VERIFY_WITH_TIMEOUT(m_recorder->isRecording(), 10000);
-        const audiotest::CommandResult played =
-            audiotest::run(QStringLiteral("paplay"), {QStringLiteral("-d"), m_sink, m_speechPath});
-        QVERIFY2(played.ok, qPrintable(played.errors));
-        // Let the clip's end travel through the server into the file.
-        const qint64 atEnd = m_recorder->framesWritten();
-        QTRY_VERIFY_WITH_TIMEOUT(m_recorder->framesWritten() >= atEnd + kRate / 2, 20000);
+        QVERIFY(playIntoTheMicrophone(m_speechPath));
         m_keys.release(XK_Control_R);
 
         QTRY_COMPARE_WITH_TIMEOUT(m_coordinator->statusText(),
@@ -181,6 +181,69 @@ private slots:
         QVERIFY(upload.has_value());
         QVERIFY(upload->file.has_value());
         QCOMPARE(m_session->totalWords(), qint64(words(kSentence).size()));
+    }
+
+    void spokenInstructionRewritesTheSelection_data() {
+        QTest::addColumn<QString>("instruction");
+        QTest::addColumn<QString>("selection");
+        QTest::addColumn<QString>("rewritten");
+        QTest::newRow("upper case") << "make it upper case"
+                                    << "draft text for the team"
+                                    << "DRAFT TEXT FOR THE TEAM";
+        QTest::newRow("lower case") << "lower case"
+                                    << "Quarterly REPORT Draft"
+                                    << "quarterly report draft";
+    }
+    void spokenInstructionRewritesTheSelection() {
+        QFETCH(QString, instruction);
+        QFETCH(QString, selection);
+        QFETCH(QString, rewritten);
+        const QString speech = m_dir.filePath(QStringLiteral("instruction.wav"));
+        QString error;
+        QVERIFY2(audiotest::makeSpeech(instruction, m_dir.filePath(QStringLiteral("instruction-raw.wav")),
+                                       speech, &error),
+                 qPrintable(error));
+        QCOMPARE(m_target.setText(selection), QByteArray("done"));
+        QCOMPARE(m_target.select(0, int(selection.size())), QByteArray("done"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_target.text(), selection, 5000);
+
+        m_keys.press(XK_Control_L);
+        m_keys.press(XK_Control_R);
+        QTRY_VERIFY_WITH_TIMEOUT(m_recorder->isRecording(), 10000);
+        QVERIFY(playIntoTheMicrophone(speech));
+        m_keys.release(XK_Control_R);
+        m_keys.release(XK_Control_L);
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_coordinator->statusText(),
+                                  QStringLiteral("AI Mode applied and pasted into the active app."), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_target.text(), rewritten, 10000);
+        QCOMPARE(m_history->entries().first().text, rewritten);
+        QCOMPARE(m_coordinator->lastErrorMessage(), std::nullopt);
+
+        // The combined call carried the selection as AI Mode does.
+        const auto request = m_standin.lastRequest("/api/transcription/refine");
+        QVERIFY(request.has_value());
+        QCOMPARE(QString::fromStdString(request->formFields.at("selected_text")), selection);
+        QCOMPARE(QString::fromStdString(request->formFields.at("refinement_mode")),
+                 QStringLiteral("generic"));
+
+        // Reading the selection and pasting borrowed the clipboard; it is the user's again.
+        std::optional<QString> clipboard;
+        QTRY_VERIFY_WITH_TIMEOUT((clipboard = m_target.clipboard().text) == kUserClipboard, 5000);
+    }
+
+private:
+    // Plays the clip into the virtual microphone while recording, and lets its end travel through the
+    // server into the recording.
+    bool playIntoTheMicrophone(const QString& path) {
+        const audiotest::CommandResult played =
+            audiotest::run(QStringLiteral("paplay"), {QStringLiteral("-d"), m_sink, path});
+        if (!played.ok) {
+            qWarning("paplay failed: %s", qPrintable(played.errors));
+            return false;
+        }
+        const qint64 atEnd = m_recorder->framesWritten();
+        return QTest::qWaitFor([&] { return m_recorder->framesWritten() >= atEnd + kRate / 2; }, 20000);
     }
 };
 

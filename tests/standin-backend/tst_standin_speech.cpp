@@ -1,9 +1,11 @@
 // The stand-in backend's speech recognition and its predictable rewrites: spoken sentences come back as
-// text on both transcription endpoints, audio in another format is refused with a reason, the format and
-// refine endpoints rewrite as documented, and concurrent requests share the one decoder.
+// formatted text on both transcription endpoints, a spoken AI Mode instruction rewrites the selection, audio
+// in another format is refused with a reason, the format and refine endpoints rewrite as documented, and
+// concurrent requests share the one decoder.
 
 #include "FliteSpeech.h"
 #include "StandinBackend.h"
+#include "StandinRewrite.h"
 
 #include <httplib.h>
 
@@ -110,13 +112,61 @@ private slots:
     void initTestCase() { QVERIFY(backend.start() > 0); }
     void cleanup() { backend.reset(); }
 
+    // The recogniser's words formatted as a service's transcript: sentence case, "I", and a final mark.
+    void formatsRecognisedWords_data() {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const char* words, const char* expected) {
+            QTest::newRow(name) << QString::fromUtf8(words) << QString::fromUtf8(expected);
+        };
+        row("nothing", "", "");
+        row("blanks", "   ", "");
+        row("statement", "hello world", "Hello world.");
+        row("blanks collapsed", "  we   need more time ", "We need more time.");
+        row("the pronoun", "i think i can", "I think I can.");
+        row("its contractions", "i'm sure i'll know what i've got if i'd seen it",
+            "I'm sure I'll know what I've got if I'd seen it.");
+        row("words starting with i stay", "it is in the inbox if it's ideal",
+            "It is in the inbox if it's ideal.");
+        row("numbers as spoken", "twenty five people came at three", "Twenty five people came at three.");
+        row("question word", "what time is it", "What time is it?");
+        row("question word alone", "why", "Why?");
+        row("question word then a verb", "where is the station", "Where is the station?");
+        row("question word then a subject opens a clause", "when you get there call me",
+            "When you get there call me.");
+        row("auxiliary", "is this ready", "Is this ready?");
+        row("auxiliary then the pronoun", "can i help", "Can I help?");
+        row("negated auxiliary", "doesn't it work", "Doesn't it work?");
+        row("do with a subject", "do you have a minute", "Do you have a minute?");
+        row("do as a command", "do it now", "Do it now.");
+        row("have as a command", "have a look", "Have a look.");
+        row("don't as a command", "don't forget the milk", "Don't forget the milk.");
+        row("don't with a subject", "don't you think so", "Don't you think so?");
+        row("have with a subject", "have you seen it", "Have you seen it?");
+        row("question word later", "tell me what you think", "Tell me what you think.");
+        row("a mark already there stays", "stop!", "Stop!");
+    }
+    void formatsRecognisedWords() {
+        QFETCH(QString, words);
+        QFETCH(QString, expected);
+        QCOMPARE(standin::formatTranscript(words), expected);
+    }
+
     void recognisesSpokenSentences_data() {
         QTest::addColumn<QString>("sentence");
-        QTest::newRow("two words") << "hello world";
-        QTest::newRow("a sentence") << "we need more time to finish the project";
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("two words") << "hello world"
+                                   << "Hello world.";
+        QTest::newRow("a sentence") << "we need more time to finish the project"
+                                    << "We need more time to finish the project.";
+        QTest::newRow("the pronoun") << "i think we should go"
+                                     << "I think we should go.";
+        QTest::newRow("a question") << "do you have a minute"
+                                    << "Do you have a minute?";
     }
     void recognisesSpokenSentences() {
         QFETCH(QString, sentence);
+        QFETCH(QString, expected);
         const std::string clip = speech(sentence);
         const std::string token = backend.openSession();
         const std::string type = "multipart/form-data; boundary=" + kBoundary;
@@ -124,22 +174,102 @@ private slots:
         const Reply plain = post("/api/transcription", multipart({{"session_token", token}}, clip), type);
         QCOMPARE(plain.status, 200);
         const qint64 words = sentence.split(' ').size();
-        QCOMPARE(plain.json().value("text").toString(), sentence);
+        QCOMPARE(plain.json().value("text").toString(), expected);
         QCOMPARE(plain.json().value("words").toInteger(), words);
         QCOMPARE(plain.json().value("session").toObject().value("total_words").toInteger(), words);
         QVERIFY(plain.json().value("session").toObject().value("total_minutes").toDouble() > 0);
 
-        // The combined call in e-mail mode: the same words, tidied; the plain transcript beside them.
+        // The combined call in e-mail mode: the same text, already tidy; the transcript beside it.
         const Reply refined =
             post("/api/transcription/refine",
                  multipart({{"session_token", token}, {"refinement_mode", "email"}}, clip), type);
         QCOMPARE(refined.status, 200);
-        QString tidied = sentence + '.';
-        tidied[0] = tidied[0].toUpper();
-        QCOMPARE(refined.json().value("text").toString(), tidied);
-        QCOMPARE(refined.json().value("transcript_text").toString(), sentence);
+        QCOMPARE(refined.json().value("text").toString(), expected);
+        QCOMPARE(refined.json().value("transcript_text").toString(), expected);
         QCOMPARE(refined.json().value("refinement_mode").toString(), QStringLiteral("email"));
         QCOMPARE(refined.json().value("session").toObject().value("total_words").toInteger(), 2 * words);
+    }
+
+    // AI Mode: with a selection, the spoken instruction is heard against the grammar of the instructions
+    // the stand-in applies; speech outside it falls back to free dictation and leaves the selection as it is.
+    void spokenInstructionsRewriteTheSelection_data() {
+        QTest::addColumn<QString>("sentence");
+        QTest::addColumn<QString>("selection");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("transcript");
+        QTest::addColumn<QString>("heardAs");
+        QTest::newRow("make it upper case") << "make it upper case"
+                                            << "draft text for the team"
+                                            << "DRAFT TEXT FOR THE TEAM"
+                                            << "Make it upper case."
+                                            << "grammar";
+        QTest::newRow("lower case") << "lower case"
+                                    << "LOUD NEWS"
+                                    << "loud news"
+                                    << "Lower case."
+                                    << "grammar";
+        QTest::newRow("all caps") << "make it all caps"
+                                  << "quiet"
+                                  << "QUIET"
+                                  << "Make it all caps."
+                                  << "grammar";
+        QTest::newRow("change it to lower case") << "change it to lower case"
+                                                 << "Mixed Case"
+                                                 << "mixed case"
+                                                 << "Change it to lower case."
+                                                 << "grammar";
+        QTest::newRow("capitalize each word") << "capitalize each word"
+                                              << "the quick brown fox"
+                                              << "The Quick Brown Fox"
+                                              << "Capitalize each word."
+                                              << "grammar";
+        QTest::newRow("title case") << "make it title case"
+                                    << "a tale of TWO cities"
+                                    << "A Tale Of Two Cities"
+                                    << "Make it title case."
+                                    << "grammar";
+        // Sentences that sound close to a phrase of the grammar, and one far from all of them.
+        QTest::newRow("near miss") << "turn this into a list"
+                                   << "draft text"
+                                   << "draft text"
+                                   << "Turn this into a list."
+                                   << "dictation";
+        QTest::newRow("another near miss") << "put it in italics"
+                                           << "draft text"
+                                           << "draft text"
+                                           << "Put it in italics."
+                                           << "dictation";
+        QTest::newRow("dictation") << "we need more time to finish the project"
+                                   << "draft text"
+                                   << "draft text"
+                                   << "We need more time to finish the project."
+                                   << "dictation";
+    }
+    void spokenInstructionsRewriteTheSelection() {
+        QFETCH(QString, sentence);
+        QFETCH(QString, selection);
+        QFETCH(QString, expected);
+        QFETCH(QString, transcript);
+        QFETCH(QString, heardAs);
+        const std::string clip = speech(sentence);
+        const Reply r =
+            transcribe("/api/transcription/refine",
+                       {{"refinement_mode", "generic"}, {"selected_text", selection.toStdString()}}, clip);
+        QCOMPARE(r.status, 200);
+        const QJsonObject metadata = r.json().value("provider_metadata").toObject();
+        const QString heard = QStringLiteral("heard as %1, phrase \"%2\", confidence %3")
+                                  .arg(metadata.value("instruction_heard_as").toString(),
+                                       metadata.value("instruction_phrase").toString())
+                                  .arg(metadata.value("instruction_confidence").toDouble());
+        QVERIFY2(metadata.value("instruction_heard_as").toString() == heardAs, qPrintable(heard));
+        QCOMPARE(r.json().value("transcript_text").toString(), transcript);
+        QCOMPARE(r.json().value("text").toString(), expected);
+        qInfo("%s: %s", qPrintable(sentence), qPrintable(heard));
+
+        // Without a selection the speech is plain dictation: the grammar is not consulted.
+        const Reply plain = transcribe("/api/transcription/refine", {{"refinement_mode", "generic"}}, clip);
+        QCOMPARE(plain.status, 200);
+        QVERIFY(!plain.json().value("provider_metadata").toObject().contains("instruction_heard_as"));
     }
 
     void silenceIsNoWords() {
@@ -197,6 +327,13 @@ private slots:
                                     << QJsonValue("draft text") << "DRAFT TEXT";
         QTest::newRow("lower case") << std::string("/api/format/generic") << "Lower Case please"
                                     << QJsonValue("LOUD") << "loud";
+        QTest::newRow("all caps") << std::string("/api/format/generic") << "Make it all caps."
+                                  << QJsonValue("quiet words") << "QUIET WORDS";
+        QTest::newRow("small letters")
+            << std::string("/api/format/generic") << "small letters" << QJsonValue("Big NEWS") << "big news";
+        QTest::newRow("title case") << std::string("/api/format/generic") << "capitalize every word"
+                                    << QJsonValue("the fox's TAIL, o'neil and 3d art")
+                                    << "The Fox's Tail, O'neil And 3d Art";
         QTest::newRow("other instruction echoes the selection")
             << std::string("/api/format/generic") << "make it formal" << QJsonValue("hey") << "hey";
         QTest::newRow("no selection: the instruction tidied")
@@ -241,7 +378,7 @@ private slots:
         for (auto& reply : replies) {
             const Reply r = reply.get();
             QCOMPARE(r.status, 200);
-            QCOMPARE(r.json().value("text").toString(), QStringLiteral("hello world"));
+            QCOMPARE(r.json().value("text").toString(), QStringLiteral("Hello world."));
         }
     }
 };
