@@ -66,46 +66,39 @@ bool RunReport::isCurrent() const {
     return m_coordinator.isCurrentRun(m_runId);
 }
 
-void RunReport::setStatusText(const QString& text) {
+template <class Value>
+void RunReport::ifCurrent(void (DictationCoordinator::*setter)(const Value&), const Value& value) {
     if (isCurrent()) {
-        m_coordinator.setStatusText(text);
+        (m_coordinator.*setter)(value);
     }
+}
+
+void RunReport::setStatusText(const QString& text) {
+    ifCurrent(&DictationCoordinator::setStatusText, text);
 }
 
 void RunReport::setLastRecordingSummary(const std::optional<QString>& summary) {
-    if (isCurrent()) {
-        m_coordinator.setLastRecordingSummary(summary);
-    }
+    ifCurrent(&DictationCoordinator::setLastRecordingSummary, summary);
 }
 
 void RunReport::setLastTranscript(const std::optional<QString>& transcript) {
-    if (isCurrent()) {
-        m_coordinator.setLastTranscript(transcript);
-    }
+    ifCurrent(&DictationCoordinator::setLastTranscript, transcript);
 }
 
 void RunReport::setLastProvider(const std::optional<QString>& provider) {
-    if (isCurrent()) {
-        m_coordinator.setLastProvider(provider);
-    }
+    ifCurrent(&DictationCoordinator::setLastProvider, provider);
 }
 
 void RunReport::setLastPromptDebug(const std::optional<QString>& debug) {
-    if (isCurrent()) {
-        m_coordinator.setLastPromptDebug(debug);
-    }
+    ifCurrent(&DictationCoordinator::setLastPromptDebug, debug);
 }
 
 void RunReport::setLastErrorMessage(const std::optional<QString>& message) {
-    if (isCurrent()) {
-        m_coordinator.setLastErrorMessage(message);
-    }
+    ifCurrent(&DictationCoordinator::setLastErrorMessage, message);
 }
 
 void RunReport::publishFailure(const QString& message) {
-    if (isCurrent()) {
-        m_coordinator.publishFailure(message);
-    }
+    ifCurrent(&DictationCoordinator::publishFailure, message);
 }
 
 void RunReport::hideOverlay() {
@@ -165,7 +158,6 @@ bool DictationCoordinator::isRecordingOrStarting() const {
 }
 
 bool DictationCoordinator::canRetryLastSubmission() const {
-    // (The slot holds only a recording whose text did not reach the user.)
     return m_retryableSubmission.has_value() && !isRecordingOrStarting();
 }
 

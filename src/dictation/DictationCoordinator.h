@@ -41,6 +41,10 @@ public:
     void handleSilentTranscription();
 
 private:
+    // Calls the coordinator's `setter` with `value` while this run is the newest.
+    template <class Value>
+    void ifCurrent(void (DictationCoordinator::*setter)(const Value&), const Value& value);
+
     DictationCoordinator& m_coordinator;
     quint64 m_runId;
 };

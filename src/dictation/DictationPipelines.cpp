@@ -204,8 +204,7 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
                 audioData, recording, promptResult, sessionToken, transcriptionLabel, QStringLiteral("email"),
                 std::nullopt, std::nullopt);
             backendMs = since(backendStamp);
-            outputText =
-                Text::trimmed(answer.text).isEmpty() ? QString() : coordinator.prepareOutputText(answer.text);
+            outputText = coordinator.prepareOutputText(answer.text);
             AppLogger::info(
                 QStringLiteral("Combined transcription/email refinement applied in single backend call"));
             session = answer.session;
@@ -235,15 +234,14 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
             answer.text, context, sessionToken, request.mode, services.settings,
             [&backend](FormatEmailRequestDTO body) { return backend.formatEmail(std::move(body)); });
         postprocessMs = since(postprocessStamp);
-        outputText =
-            Text::trimmed(processed).isEmpty() ? QString() : coordinator.prepareOutputText(processed);
+        outputText = coordinator.prepareOutputText(processed);
         session = answer.session;
         provider = answer.provider;
         words = answer.words;
     }
 
     submission.applySessionSnapshot(session);
-    if (outputText.isEmpty()) {
+    if (Text::trimmed(outputText).isEmpty()) {
         nothingRecognised(request, coordinator, out);
         co_return;
     }
