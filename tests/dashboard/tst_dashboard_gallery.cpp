@@ -30,6 +30,8 @@ void fillHistory(DashboardRig& rig) {
          QStringLiteral("Keystoner Deck")},
         {QStringLiteral("Thanks, that works for me."), QStringLiteral("Zephyrix")},
     };
+    // From the evening before: the card shows two days.
+    rig.dictation.time.clock.setNow(QDateTime(QDate(2025, 12, 31), QTime(21, 0), Qt::UTC));
     for (int i = 0; i < 14; ++i) {
         const auto& [text, provider] = samples[i % samples.size()];
         rig.dictation.time.clock.advance(std::chrono::minutes(37));
@@ -88,6 +90,36 @@ private slots:
         fillHistory(rig);
         DashboardView& view = rig.makeView({760, 1100});
         save(view, QStringLiteral("dashboard-signed-in-narrow"));
+    }
+
+    // Each page at the window's smallest and default sizes, with some content.
+    void pages_data() {
+        QTest::addColumn<int>("section");
+        QTest::addColumn<QSize>("size");
+        for (const AppSection section : {AppSection::Home, AppSection::Dictionary, AppSection::Snippets,
+                                         AppSection::Notes, AppSection::Settings, AppSection::Tutorials}) {
+            for (const auto& [name, size] :
+                 {std::pair{"smallest", QSize(720, 480)}, std::pair{"default", QSize(960, 640)}}) {
+                const QString row = AppSections::toRaw(section) + QLatin1Char('-') + QLatin1String(name);
+                QTest::newRow(qPrintable(row)) << int(section) << size;
+            }
+        }
+    }
+    void pages() {
+        QFETCH(int, section);
+        QFETCH(QSize, size);
+        DashboardRig rig;
+        fillHistory(rig);
+        for (const char* term : {"Quillvane", "Kubernetes", "PostgreSQL", "Nguyen"}) {
+            rig.knowledgeBase.createDictionaryTerm(QString::fromLatin1(term),
+                                                   QStringLiteral("Spelled as written"));
+        }
+        rig.knowledgeBase.createSnippet(QStringLiteral("my address"),
+                                        QStringLiteral("1 Main St, Springfield"));
+        rig.knowledgeBase.createSnippet(QStringLiteral("sign off"), QStringLiteral("Best regards,\nAda"));
+        DashboardView& view = rig.makeView(size);
+        view.state().setSelectedSection(AppSection(section));
+        save(view, QStringLiteral("page-%1").arg(QString::fromLatin1(QTest::currentDataTag())));
     }
 
     void promptOpen() {
