@@ -132,7 +132,9 @@ private slots:
             titles.removeAt(pick);
             QCOMPARE(listed(), titles.size());
             const QList<QWidget*> after = rows(page.get());
-            QVERIFY2(after == before, "the rows of the entries left were rebuilt");
+            // (std::equal: Qt 6.4's QList == hands memcmp a null pointer for two empty lists.)
+            QVERIFY2(after.size() == before.size() && std::equal(after.begin(), after.end(), before.begin()),
+                     "the rows of the entries left were rebuilt");
             QStringList shownTitles;
             for (QWidget* row : after) {
                 shownTitles << texts(row, QStringLiteral("rowTitle"));
