@@ -119,7 +119,24 @@ private slots:
         rig.knowledgeBase.createSnippet(QStringLiteral("sign off"), QStringLiteral("Best regards,\nAda"));
         DashboardView& view = rig.makeView(size);
         view.state().setSelectedSection(AppSection(section));
-        save(view, QStringLiteral("page-%1").arg(QString::fromLatin1(QTest::currentDataTag())));
+        const QString name = QStringLiteral("page-%1").arg(QString::fromLatin1(QTest::currentDataTag()));
+        save(view, name);
+        // The whole page at that width, past the window's bottom edge too.
+        const QImage page = view.currentPage()->grab().toImage();
+        QVERIFY(page.save(QDir(galleryFolder()).filePath(name + QStringLiteral("-whole.png"))));
+    }
+
+    // A row just copied: "Copied" beside its button.
+    void copiedRow() {
+        DashboardRig rig;
+        fillHistory(rig);
+        DashboardView& view = rig.makeView({960, 640});
+        view.show();
+        QApplication::processEvents();
+        QWidget* row = view.findChildren<QWidget*>(QStringLiteral("historyRow")).value(0);
+        QVERIFY(row);
+        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(row->width() / 2, row->height() - 4));
+        save(*view.currentPage(), QStringLiteral("history-copied"));
     }
 
     void promptOpen() {
