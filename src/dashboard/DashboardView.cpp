@@ -17,6 +17,7 @@
 #include "PromptSettingsStore.h"
 #include "SettingsPage.h"
 #include "TutorialsPage.h"
+#include "WheelScrollsPage.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -83,6 +84,7 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
         QWidget* page = nullptr;
         if (section == AppSection::Home) {
             m_home = new HomePage(m_state, m_services);
+            wheelScrollsPage(m_home);
             page = m_home;
         } else {
             page = new QWidget();
@@ -148,6 +150,7 @@ QWidget* DashboardView::currentPage() const {
 void DashboardView::setPage(AppSection section, QWidget* page, bool scrolls) {
     const int index = int(AppSections::all().indexOf(section));
     QWidget* old = m_pages->widget(index);
+    wheelScrollsPage(page);
     m_pages->insertWidget(index, scrolls ? scrolling(page) : page);
     m_pages->removeWidget(old);
     old->deleteLater();

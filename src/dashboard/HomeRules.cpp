@@ -140,4 +140,21 @@ QString historyTime(const QDateTime& timestamp) {
     return QLocale().toString(timestamp.toLocalTime(), QStringLiteral("hh:mm AP"));
 }
 
+QDate historyDay(const QDateTime& moment, const QTimeZone& zone) {
+    return (zone.isValid() ? moment.toTimeZone(zone) : moment.toLocalTime()).date();
+}
+
+QString historyDayHeading(const QDateTime& timestamp, const QDateTime& now, const QTimeZone& zone) {
+    const QDate day = historyDay(timestamp, zone);
+    const QDate today = historyDay(now, zone);
+    if (day == today) {
+        return QStringLiteral("Today");
+    }
+    if (day == today.addDays(-1)) {
+        return QStringLiteral("Yesterday");
+    }
+    return QLocale().toString(day, day.year() == today.year() ? QStringLiteral("dddd, d MMMM")
+                                                              : QStringLiteral("dddd, d MMMM yyyy"));
+}
+
 } // namespace HomeRules

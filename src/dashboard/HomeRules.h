@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QTimeZone>
 
 #include <optional>
 
@@ -37,4 +38,11 @@ QString relativeTime(const QDateTime& moment, const QDateTime& now);
 QString historyMeta(const TranscriptionHistoryEntry& entry, const QDateTime& now);
 // The clock time of an entry in local time, "hh:mm AM".
 QString historyTime(const QDateTime& timestamp);
+// The calendar day a moment falls on in `zone` (the history groups its entries by it).
+QDate historyDay(const QDateTime& moment, const QTimeZone& zone = QTimeZone::systemTimeZone());
+// The heading of the entries of `timestamp`'s day, seen from `now`, both in `zone`: "Today", "Yesterday",
+// else the weekday and date in the default locale's names ("Monday, 7 December"), with the year when it is
+// not now's year ("Wednesday, 31 December 2025").
+QString historyDayHeading(const QDateTime& timestamp, const QDateTime& now,
+                          const QTimeZone& zone = QTimeZone::systemTimeZone());
 } // namespace HomeRules

@@ -6,8 +6,10 @@
 #include "KnowledgeRules.h"
 #include "PageBits.h"
 #include "TextUtilities.h"
+#include "WidgetLifetime.h"
 
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -56,12 +58,33 @@ private:
     QColor m_a, m_b;
 };
 
-// A list row: a tap on its blank space activates it; its buttons do only their own action.
+// A list row: a tap on its blank space activates it; its buttons do only their own action. A row is kept
+// for as long as its entry is listed and shows the entry's current texts.
 class RowWidget : public QWidget {
 public:
     std::function<void()> activated;
 
     explicit RowWidget(QWidget* parent) : QWidget(parent) { setCursor(Qt::PointingHandCursor); }
+
+    const KnowledgeRow& row() const { return m_row; }
+    QLabel* title = nullptr;
+    QLabel* subtitle = nullptr;
+    QWidget* divider = nullptr;
+
+    void setRow(const KnowledgeRow& row, bool withDivider) {
+        m_row = row;
+        setProperty("entryId", row.id);
+        if (title->text() != row.title) {
+            title->setText(row.title);
+        }
+        // One line: the first line of the text, cut at the row's width.
+        const QString firstLine = row.subtitle.section(QLatin1Char('\n'), 0, 0);
+        if (subtitle->text() != firstLine) {
+            subtitle->setText(firstLine);
+        }
+        subtitle->setVisible(!row.subtitle.isEmpty());
+        divider->setVisible(withDivider);
+    }
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
@@ -69,6 +92,9 @@ protected:
             activated();
         }
     }
+
+private:
+    KnowledgeRow m_row;
 };
 
 QToolButton* iconButton(const QString& objectName, const QString& symbol, const QString& tip,
@@ -334,61 +360,71 @@ void KnowledgePage::reload() {
 }
 
 void KnowledgePage::rebuildRows(const QList<KnowledgeRow>& rows) {
+    // Rows of entries still listed are kept and updated; a removed entry's row goes after the current
+    // event, since the click on its own trash button may be what removed it.
     m_rows = rows;
     while (QLayoutItem* item = m_rowsLayout->takeAt(0)) {
-        delete item->widget();
         delete item;
     }
+    QHash<QUuid, QWidget*> previous;
+    std::swap(previous, m_rowWidgets);
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        const KnowledgeRow row = rows.at(i);
-        auto* box = new RowWidget(m_rowsBox);
-        box->setObjectName(QStringLiteral("row"));
-        box->setProperty("entryId", row.id);
-        box->activated = [this, row] { openEditor(row); };
-        auto* boxColumn = new QVBoxLayout(box);
-        boxColumn->setContentsMargins(0, 0, 0, 0);
-        boxColumn->setSpacing(0);
-        auto* line = new QHBoxLayout();
-        line->setContentsMargins(18, 16, 18, 16);
-        line->setSpacing(16);
-        auto* texts = new QVBoxLayout();
-        texts->setSpacing(5);
-        auto* title = PageBits::label(row.title, PageBits::font(15, QFont::Medium), PageBits::titleColor);
-        title->setObjectName(QStringLiteral("rowTitle"));
-        title->setAttribute(Qt::WA_TransparentForMouseEvents);
-        texts->addWidget(title);
-        if (!row.subtitle.isEmpty()) {
-            // One line: the first line of the text, cut at the row's width.
-            auto* subtitle = PageBits::label(row.subtitle.section(QLatin1Char('\n'), 0, 0),
-                                             PageBits::font(13), PageBits::mutedColor);
-            subtitle->setObjectName(QStringLiteral("rowSubtitle"));
-            subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);
-            subtitle->setMinimumWidth(1);
-            subtitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-            texts->addWidget(subtitle);
+        const KnowledgeRow& row = rows.at(i);
+        auto* box = static_cast<RowWidget*>(previous.take(row.id));
+        if (!box) {
+            box = static_cast<RowWidget*>(makeRow());
         }
-        line->addLayout(texts, 1);
-        line->addSpacing(8);
-        auto* edit =
-            iconButton(QStringLiteral("editButton"), QStringLiteral("pencil"), QStringLiteral("Edit"), box);
-        connect(edit, &QToolButton::clicked, this, [this, row] { openEditor(row); });
-        line->addWidget(edit);
-        line->addSpacing(14 - line->spacing());
-        auto* remove = iconButton(QStringLiteral("deleteButton"), QStringLiteral("trash"),
-                                  QStringLiteral("Delete"), box);
-        const QUuid id = row.id;
-        connect(remove, &QToolButton::clicked, this, [this, id] { m_config.remove(id); });
-        line->addWidget(remove);
-        boxColumn->addLayout(line);
-        if (i < rows.size() - 1) {
-            auto* divider = new QFrame(box);
-            divider->setObjectName(QStringLiteral("divider"));
-            divider->setFixedHeight(1);
-            divider->setStyleSheet(QStringLiteral("background: rgba(0,0,0,0.08); margin-left: 18px;"));
-            boxColumn->addWidget(divider);
-        }
+        box->setRow(row, i < rows.size() - 1);
         m_rowsLayout->addWidget(box);
+        box->show();
+        m_rowWidgets.insert(row.id, box);
     }
+    for (QWidget* gone : std::as_const(previous)) {
+        discardLater(gone);
+    }
+}
+
+QWidget* KnowledgePage::makeRow() {
+    auto* box = new RowWidget(m_rowsBox);
+    box->setObjectName(QStringLiteral("row"));
+    box->activated = [this, box] { openEditor(box->row()); };
+    auto* boxColumn = new QVBoxLayout(box);
+    boxColumn->setContentsMargins(0, 0, 0, 0);
+    boxColumn->setSpacing(0);
+    auto* line = new QHBoxLayout();
+    line->setContentsMargins(18, 16, 18, 16);
+    line->setSpacing(16);
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(5);
+    box->title = PageBits::label(QString(), PageBits::font(15, QFont::Medium), PageBits::titleColor);
+    box->title->setObjectName(QStringLiteral("rowTitle"));
+    box->title->setAttribute(Qt::WA_TransparentForMouseEvents);
+    texts->addWidget(box->title);
+    box->subtitle = PageBits::label(QString(), PageBits::font(13), PageBits::mutedColor);
+    box->subtitle->setObjectName(QStringLiteral("rowSubtitle"));
+    box->subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);
+    box->subtitle->setMinimumWidth(1);
+    box->subtitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    texts->addWidget(box->subtitle);
+    line->addLayout(texts, 1);
+    line->addSpacing(8);
+    auto* edit =
+        iconButton(QStringLiteral("editButton"), QStringLiteral("pencil"), QStringLiteral("Edit"), box);
+    connect(edit, &QToolButton::clicked, this, [this, box] { openEditor(box->row()); });
+    line->addWidget(edit);
+    line->addSpacing(14 - line->spacing());
+    auto* remove =
+        iconButton(QStringLiteral("deleteButton"), QStringLiteral("trash"), QStringLiteral("Delete"), box);
+    connect(remove, &QToolButton::clicked, this, [this, box] { m_config.remove(box->row().id); });
+    line->addWidget(remove);
+    boxColumn->addLayout(line);
+    auto* divider = new QFrame(box);
+    divider->setObjectName(QStringLiteral("divider"));
+    divider->setFixedHeight(1);
+    divider->setStyleSheet(QStringLiteral("background: rgba(0,0,0,0.08); margin-left: 18px;"));
+    boxColumn->addWidget(divider);
+    box->divider = divider;
+    return box;
 }
 
 void KnowledgePage::openNewEditor() {

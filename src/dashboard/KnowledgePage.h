@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QHash>
 #include <QList>
 #include <QScrollArea>
 #include <QString>
@@ -74,6 +75,7 @@ private:
     QWidget* buildHero();
     void syncEditor();
     void rebuildRows(const QList<KnowledgeRow>& rows);
+    QWidget* makeRow();
 
     KnowledgePageConfig m_config;
     KnowledgeDraft& m_draft;
@@ -88,4 +90,5 @@ private:
     QWidget* m_emptyState = nullptr;
     QWidget* m_rowsBox = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
+    QHash<QUuid, QWidget*> m_rowWidgets; // the row of each listed entry
 };

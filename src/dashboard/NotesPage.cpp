@@ -7,6 +7,7 @@
 #include "NotesStore.h"
 #include "PageBits.h"
 #include "VoiceNoteControl.h"
+#include "WidgetLifetime.h"
 
 #include <QBoxLayout>
 #include <QFrame>
@@ -238,9 +239,11 @@ void NotesPage::syncRows() {
         kept.insert(note.id, row);
         order.append(note.id);
     }
+    // A deleted note's row goes after the current event: it may be the row whose event led here.
     for (auto it = m_rows.begin(); it != m_rows.end(); ++it) {
         if (!kept.contains(it.key())) {
-            delete it.value();
+            m_rowsLayout->removeWidget(it.value());
+            discardLater(it.value());
         }
     }
     if (order != m_order) {

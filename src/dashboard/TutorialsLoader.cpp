@@ -40,8 +40,9 @@ QCoro::Task<> TutorialsLoader::loadTutorials() {
         self->m_state.setTutorialsStatusText(TutorialsRules::loadedStatus(count));
         AppLogger::info(QStringLiteral("Loaded tutorials count=") + QString::number(count));
     } else {
-        self->m_state.setTutorials({});
-        self->m_state.setTutorialsStatusText(TutorialsRules::kFallbackStatus);
+        // A good list from an earlier load stays: a failed Reload only says it could not be refreshed.
+        self->m_state.setTutorialsStatusText(
+            TutorialsRules::failedStatus(!self->m_state.tutorials().isEmpty()));
         AppLogger::error(QStringLiteral("Failed to load tutorials: ") + failure);
     }
 }

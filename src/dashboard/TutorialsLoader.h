@@ -23,7 +23,7 @@ public:
     TutorialsLoader(DashboardState& state, Fetch fetch, Opener open, QObject* parent = nullptr);
 
     // Shows "Loading tutorials...", fetches, then stores the list and its status sentence, or on any
-    // failure an empty list and the fallback sentence. Never throws. Callers may drop the task.
+    // failure keeps the list there is and says the load failed. Never throws. Callers may drop the task.
     QCoro::Task<> loadTutorials();
     // Opens the link in the browser when it is an http or https URL; anything else is only logged.
     void openTutorialURL(const QString& text);

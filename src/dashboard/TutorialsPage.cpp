@@ -4,14 +4,24 @@
 #include "DashboardLook.h"
 #include "DashboardServices.h"
 #include "DashboardState.h"
+#include "Scheduler.h"
 #include "TutorialsRules.h"
+#include "WidgetLifetime.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <memory>
+
 using namespace DashboardPalette;
+
+namespace {
+// How long "Copy Link" reads "Copied" after a copy.
+constexpr std::chrono::milliseconds kCopiedFor{1500};
+} // namespace
 
 TutorialsPage::TutorialsPage(DashboardState& state, const DashboardServices& services, QWidget* parent)
     : TutorialsPage(state, services.loadTutorials, services.openURL, parent) {}
@@ -37,9 +47,6 @@ TutorialsPage::TutorialsPage(DashboardState& state, TutorialsLoader::Fetch fetch
     m_status->setObjectName(QStringLiteral("tutorialsStatus"));
     m_status->setWordWrap(true);
     card->contentLayout()->addWidget(m_status);
-    m_empty = makeLabel(TutorialsRules::kEmptyListText, DashboardFonts::font(13), mutedColor(), card);
-    m_empty->setObjectName(QStringLiteral("tutorialsEmpty"));
-    card->contentLayout()->addWidget(m_empty);
     m_rows = new QWidget(card);
     m_rows->setObjectName(QStringLiteral("tutorialsRows"));
     m_rowsLayout = new QVBoxLayout(m_rows);
@@ -71,10 +78,7 @@ void TutorialsPage::syncStatus() {
 
 void TutorialsPage::rebuildRows() {
     while (QLayoutItem* item = m_rowsLayout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
+        discardLater(item->widget());
         delete item;
     }
     const QList<TutorialItemDTO>& tutorials = m_state.tutorials();
@@ -86,7 +90,6 @@ void TutorialsPage::rebuildRows() {
             m_rowsLayout->addWidget(divider);
         }
     }
-    m_empty->setVisible(tutorials.isEmpty());
     m_rows->setVisible(!tutorials.isEmpty());
 }
 
@@ -114,7 +117,19 @@ QWidget* TutorialsPage::makeRow(const TutorialItemDTO& tutorial) {
     buttons->addWidget(watch, 0, Qt::AlignVCenter);
     auto* copy = new DashboardSecondaryButton(QStringLiteral("Copy Link"), accentColor(), row);
     copy->setObjectName(QStringLiteral("tutorialCopyButton"));
-    connect(copy, &QPushButton::clicked, this, [url] { copyToClipboard(url); });
+    auto reset = std::make_shared<TimerHandle>();
+    connect(copy, &QPushButton::clicked, this, [copy, url, reset] {
+        copyToClipboard(url);
+        // The button says "Copied" for a moment (a new copy starts the moment again); the row may be gone
+        // by the time it ends.
+        copy->setText(QStringLiteral("Copied"));
+        reset->cancel();
+        *reset = Scheduler::current().singleShot(kCopiedFor, [button = QPointer<QPushButton>(copy)] {
+            if (button) {
+                button->setText(QStringLiteral("Copy Link"));
+            }
+        });
+    });
     buttons->addWidget(copy, 0, Qt::AlignVCenter);
     buttons->addStretch(1);
     column->addLayout(buttons);

@@ -9,9 +9,9 @@ class QLabel;
 class QVBoxLayout;
 struct DashboardServices;
 
-// The Tutorials page: a Reload button in the header and one card with the status sentence and the
-// tutorials of the dashboard state, each with "Watch on YouTube" and "Copy Link". Shown with an empty
-// list, it loads.
+// The Tutorials page: a Reload button in the header and one card with the status sentence (the one
+// sentence of the card's state) over the tutorials of the dashboard state, each with "Watch on YouTube"
+// and "Copy Link". Shown with an empty list, it loads.
 class TutorialsPage : public QWidget {
     Q_OBJECT
 public:
@@ -32,7 +32,6 @@ private:
     DashboardState& m_state;
     TutorialsLoader* m_loader;
     QLabel* m_status;
-    QLabel* m_empty;
     QWidget* m_rows;
     QVBoxLayout* m_rowsLayout;
 };

@@ -4,9 +4,13 @@ namespace TutorialsRules {
 
 QString loadedStatus(qsizetype count) {
     if (count == 0) {
-        return kNoneConfiguredStatus;
+        return kEmptyListStatus;
     }
     return QStringLiteral("Loaded ") + QString::number(count) + QStringLiteral(" tutorials.");
+}
+
+QString failedStatus(bool listShown) {
+    return listShown ? kRefreshFailedStatus : kLoadFailedStatus;
 }
 
 std::optional<QUrl> openableURL(const QString& text) {

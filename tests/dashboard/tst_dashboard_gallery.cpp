@@ -30,6 +30,8 @@ void fillHistory(DashboardRig& rig) {
          QStringLiteral("Keystoner Deck")},
         {QStringLiteral("Thanks, that works for me."), QStringLiteral("Zephyrix")},
     };
+    // From the evening before: the card shows two days.
+    rig.dictation.time.clock.setNow(QDateTime(QDate(2025, 12, 31), QTime(21, 0), Qt::UTC));
     for (int i = 0; i < 14; ++i) {
         const auto& [text, provider] = samples[i % samples.size()];
         rig.dictation.time.clock.advance(std::chrono::minutes(37));
@@ -100,6 +102,53 @@ private slots:
             "the sign-in back. Close the other program and try again."));
         DashboardView& view = rig.makeView({720, 480});
         save(view, QStringLiteral("dashboard-sign-in-failed-smallest"));
+    }
+
+    // Each page at the window's smallest and default sizes, with some content.
+    void pages_data() {
+        QTest::addColumn<int>("section");
+        QTest::addColumn<QSize>("size");
+        for (const AppSection section : {AppSection::Home, AppSection::Dictionary, AppSection::Snippets,
+                                         AppSection::Notes, AppSection::Settings, AppSection::Tutorials}) {
+            for (const auto& [name, size] :
+                 {std::pair{"smallest", QSize(720, 480)}, std::pair{"default", QSize(960, 640)}}) {
+                const QString row = AppSections::toRaw(section) + QLatin1Char('-') + QLatin1String(name);
+                QTest::newRow(qPrintable(row)) << int(section) << size;
+            }
+        }
+    }
+    void pages() {
+        QFETCH(int, section);
+        QFETCH(QSize, size);
+        DashboardRig rig;
+        fillHistory(rig);
+        for (const char* term : {"Quillvane", "Kubernetes", "PostgreSQL", "Nguyen"}) {
+            rig.knowledgeBase.createDictionaryTerm(QString::fromLatin1(term),
+                                                   QStringLiteral("Spelled as written"));
+        }
+        rig.knowledgeBase.createSnippet(QStringLiteral("my address"),
+                                        QStringLiteral("1 Main St, Springfield"));
+        rig.knowledgeBase.createSnippet(QStringLiteral("sign off"), QStringLiteral("Best regards,\nAda"));
+        DashboardView& view = rig.makeView(size);
+        view.state().setSelectedSection(AppSection(section));
+        const QString name = QStringLiteral("page-%1").arg(QString::fromLatin1(QTest::currentDataTag()));
+        save(view, name);
+        // The whole page at that width, past the window's bottom edge too.
+        const QImage page = view.currentPage()->grab().toImage();
+        QVERIFY(page.save(QDir(galleryFolder()).filePath(name + QStringLiteral("-whole.png"))));
+    }
+
+    // A row just copied: "Copied" beside its button.
+    void copiedRow() {
+        DashboardRig rig;
+        fillHistory(rig);
+        DashboardView& view = rig.makeView({960, 640});
+        view.show();
+        QApplication::processEvents();
+        QWidget* row = view.findChildren<QWidget*>(QStringLiteral("historyRow")).value(0);
+        QVERIFY(row);
+        QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(row->width() / 2, row->height() - 4));
+        save(*view.currentPage(), QStringLiteral("history-copied"));
     }
 
     void promptOpen() {

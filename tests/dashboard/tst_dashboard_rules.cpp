@@ -254,6 +254,49 @@ private slots:
         QCOMPARE(HomeRules::historyMeta(entry, now), meta);
     }
 
+    // The day headings of the history, by the calendar day in the given zone.
+    void dayHeadings_data() {
+        QTest::addColumn<QDateTime>("timestamp");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<int>("zoneOffsetHours");
+        QTest::addColumn<QString>("heading");
+        const auto utc = [](int y, int m, int d, int h, int min, int sec = 0) {
+            return QDateTime(QDate(y, m, d), QTime(h, min, sec), Qt::UTC);
+        };
+        const QDateTime justAfterMidnight = utc(2026, 12, 7, 0, 0, 30);
+        QTest::newRow("same moment") << justAfterMidnight << justAfterMidnight << 0 << "Today";
+        QTest::newRow("midnight itself") << utc(2026, 12, 7, 0, 0) << justAfterMidnight << 0 << "Today";
+        QTest::newRow("a second before midnight")
+            << utc(2026, 12, 6, 23, 59, 59) << justAfterMidnight << 0 << "Yesterday";
+        QTest::newRow("start of yesterday")
+            << utc(2026, 12, 6, 0, 0) << utc(2026, 12, 7, 23, 59, 59) << 0 << "Yesterday";
+        QTest::newRow("end of the day before")
+            << utc(2026, 12, 5, 23, 59, 59) << utc(2026, 12, 7, 0, 0) << 0 << "Saturday, 5 December";
+        QTest::newRow("last week") << utc(2026, 11, 30, 12, 0) << justAfterMidnight << 0
+                                   << "Monday, 30 November";
+        QTest::newRow("new year's eve, seen on new year's day")
+            << utc(2025, 12, 31, 23, 0) << utc(2026, 1, 1, 8, 0) << 0 << "Yesterday";
+        QTest::newRow("a different year")
+            << utc(2025, 12, 30, 10, 0) << utc(2026, 1, 1, 8, 0) << 0 << "Tuesday, 30 December 2025";
+        QTest::newRow("a later date (clock set back)")
+            << utc(2026, 12, 9, 10, 0) << justAfterMidnight << 0 << "Wednesday, 9 December";
+        // The day is the local one: 23:30 UTC is already the next morning five hours east, and the
+        // previous evening five hours west.
+        QTest::newRow("east of UTC") << utc(2026, 12, 6, 23, 30) << utc(2026, 12, 7, 9, 0) << 5 << "Today";
+        QTest::newRow("west of UTC") << utc(2026, 12, 7, 3, 0) << utc(2026, 12, 7, 18, 0) << -5
+                                     << "Yesterday";
+    }
+    void dayHeadings() {
+        QFETCH(QDateTime, timestamp);
+        QFETCH(QDateTime, now);
+        QFETCH(int, zoneOffsetHours);
+        QFETCH(QString, heading);
+        const QTimeZone zone(zoneOffsetHours * 3600);
+        QCOMPARE(HomeRules::historyDayHeading(timestamp, now, zone), heading);
+        QCOMPARE(HomeRules::historyDay(timestamp, zone) == HomeRules::historyDay(now, zone),
+                 heading == QLatin1String("Today"));
+    }
+
     void clockTimeIsTwelveHourLocal() {
         // The test runs in UTC with en_US (see main).
         QCOMPARE(HomeRules::historyTime(QDateTime(QDate(2026, 3, 4), QTime(15, 7), Qt::UTC)),

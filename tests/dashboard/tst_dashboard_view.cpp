@@ -555,7 +555,7 @@ private slots:
         DashboardView& view = rig.makeView();
         QVERIFY(shown(rig, QStringLiteral("historyEmpty")));
         QVERIFY(!shown(rig, QStringLiteral("historyList")));
-        QCOMPARE(labelText(rig, QStringLiteral("historyHeading")), QStringLiteral("TODAY"));
+        QCOMPARE(visibleTexts(&view, QStringLiteral("historyHeading")), QStringList{"TODAY"});
 
         for (int i = 1; i <= 13; ++i) {
             rig.history.addEntry(QStringLiteral("entry %1").arg(i), QStringLiteral("Tidewell"),
@@ -565,24 +565,113 @@ private slots:
         QCOMPARE(
             list->findChildren<QWidget*>(QStringLiteral("historyRow"), Qt::FindDirectChildrenOnly).size(),
             12);
-        QCOMPARE(
-            list->findChildren<QWidget*>(QStringLiteral("historyDivider"), Qt::FindDirectChildrenOnly).size(),
-            11);
         QVERIFY(!shown(rig, QStringLiteral("historyEmpty")));
         view.show();
+        QCOMPARE(visibleTexts(&view, QStringLiteral("historyHeading")), QStringList{"TODAY"});
         QStringList texts; // in the order shown
+        int dividers = 0;
         for (int i = 0; i < list->layout()->count(); ++i) {
-            if (QWidget* row = list->layout()->itemAt(i)->widget();
-                row->objectName() == QLatin1String("historyRow")) {
-                texts << visibleTexts(row, QStringLiteral("historyText"));
-            }
+            QWidget* row = list->layout()->itemAt(i)->widget();
+            QCOMPARE(row->objectName(), QStringLiteral("historyRow"));
+            texts << visibleTexts(row, QStringLiteral("historyText"));
+            dividers += row->findChild<QWidget*>(QStringLiteral("historyDivider"))->isVisibleTo(row);
         }
         QCOMPARE(texts.size(), 12);
         QCOMPARE(texts.first(), QStringLiteral("entry 13"));
         QCOMPARE(texts.last(), QStringLiteral("entry 2"));
+        QCOMPARE(dividers, 11);
         QVERIFY(visibleTexts(list, QStringLiteral("historyMeta"))
                     .first()
                     .startsWith(QStringLiteral("Tidewell \u2022 Kate \u2022 ")));
+    }
+
+    // One heading per day, newest day first, each over its own entries; the last row of a day has no
+    // divider. Past midnight the headings move on by themselves while the card is shown.
+    void historyGroupsByDay() {
+        DashboardRig rig;
+        ManualClock& clock = rig.dictation.time.clock;
+        const auto add = [&](QDate day, QTime time, const QString& text) {
+            clock.setNow(QDateTime(day, time, Qt::UTC));
+            rig.history.addEntry(text, std::nullopt, QStringLiteral("Kate"), 1);
+        };
+        add(QDate(2025, 12, 30), QTime(10, 0), QStringLiteral("last year"));
+        add(QDate(2026, 12, 5), QTime(23, 59, 59), QStringLiteral("saturday"));
+        add(QDate(2026, 12, 6), QTime(0, 0), QStringLiteral("sunday early"));
+        add(QDate(2026, 12, 6), QTime(23, 59, 59), QStringLiteral("sunday late"));
+        add(QDate(2026, 12, 7), QTime(0, 0), QStringLiteral("monday"));
+        clock.setNow(QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC));
+        DashboardView& view = rig.makeView();
+        view.show();
+        QCoreApplication::processEvents();
+
+        const auto days = [&] {
+            QList<QStringList> result; // each day top to bottom: its heading, then its texts
+            QLayout* dayLayout = rig.find<QWidget>(QStringLiteral("historyDays"))->layout();
+            for (int d = 0; d < dayLayout->count(); ++d) {
+                QWidget* day = dayLayout->itemAt(d)->widget();
+                QStringList texts = visibleTexts(day, QStringLiteral("historyHeading"));
+                if (!day->isVisibleTo(&view)) {
+                    texts << QStringLiteral("<hidden>");
+                }
+                QWidget* list = day->findChild<QWidget*>(QStringLiteral("historyList"));
+                for (int i = 0; i < list->layout()->count(); ++i) {
+                    QWidget* row = list->layout()->itemAt(i)->widget();
+                    texts << visibleTexts(row, QStringLiteral("historyText"));
+                    const bool last = i + 1 == list->layout()->count();
+                    if (row->findChild<QWidget*>(QStringLiteral("historyDivider"))->isVisibleTo(row) ==
+                        last) {
+                        texts << QStringLiteral("<divider wrong>");
+                    }
+                }
+                result << texts;
+            }
+            return result;
+        };
+        QCOMPARE(days(), (QList<QStringList>{{"TODAY", "monday"},
+                                             {"YESTERDAY", "sunday late", "sunday early"},
+                                             {"SATURDAY, 5 DECEMBER", "saturday"},
+                                             {"TUESDAY, 30 DECEMBER 2025", "last year"}}));
+
+        // Midnight passes while the page is shown: the next minute's refresh moves the headings on.
+        clock.setNow(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 30), Qt::UTC));
+        rig.dictation.time.scheduler.advance(std::chrono::minutes(1));
+        QCOMPARE(days(), (QList<QStringList>{{"YESTERDAY", "monday"},
+                                             {"SUNDAY, 6 DECEMBER", "sunday late", "sunday early"},
+                                             {"SATURDAY, 5 DECEMBER", "saturday"},
+                                             {"TUESDAY, 30 DECEMBER 2025", "last year"}}));
+    }
+
+    // The "... ago" times move on once a minute while the card is shown; hidden (another page, or the
+    // window closed) the card schedules nothing, and shown again it is up to date at once.
+    void historyTimesMoveOnOnlyWhileShown() {
+        DashboardRig rig;
+        ManualScheduler& scheduler = rig.dictation.time.scheduler;
+        rig.history.addEntry(QStringLiteral("one"), std::nullopt, QStringLiteral("Kate"), 1);
+        DashboardView& view = rig.makeView();
+        const int atRest = scheduler.pendingCount();
+        const auto meta = [&] { return visibleTexts(&view, QStringLiteral("historyMeta")).value(0); };
+        view.show();
+        QCOMPARE(scheduler.pendingCount(), atRest + 1);
+        QCOMPARE(meta(), QStringLiteral("Quillvane \u2022 Kate \u2022 0 sec. ago"));
+        scheduler.advance(std::chrono::seconds(59));
+        QCOMPARE(meta(), QStringLiteral("Quillvane \u2022 Kate \u2022 0 sec. ago"));
+        scheduler.advance(std::chrono::seconds(1));
+        QCOMPARE(meta(), QStringLiteral("Quillvane \u2022 Kate \u2022 1 min. ago"));
+        scheduler.advance(std::chrono::hours(3));
+        QCOMPARE(meta(), QStringLiteral("Quillvane \u2022 Kate \u2022 3 hr. ago"));
+
+        view.state().setSelectedSection(AppSection::Settings);
+        QCOMPARE(scheduler.pendingCount(), atRest);
+        view.state().setSelectedSection(AppSection::Home);
+        QCOMPARE(scheduler.pendingCount(), atRest + 1);
+
+        view.hide();
+        QCOMPARE(scheduler.pendingCount(), atRest);
+        scheduler.advance(std::chrono::hours(2));
+        QCOMPARE(meta(), QStringLiteral("Quillvane \u2022 Kate \u2022 3 hr. ago"));
+        view.show();
+        QCOMPARE(meta(), QStringLiteral("Quillvane \u2022 Kate \u2022 5 hr. ago"));
+        QCOMPARE(scheduler.pendingCount(), atRest + 1);
     }
 
     void rowAndButtonEachCopyOnce() {
@@ -614,6 +703,40 @@ private slots:
         QCOMPARE(log.entriesStartingWith(QStringLiteral("INFO Copied text to clipboard")),
                  (QStringList{"INFO Copied text to clipboard chars=13",
                               "INFO Copied text to clipboard chars=13"}));
+    }
+
+    // A copy says "Copied" beside the row's button for a moment; a second copy starts the moment again.
+    void copyIsConfirmedForAMoment() {
+        DashboardRig rig;
+        ManualScheduler& scheduler = rig.dictation.time.scheduler;
+        rig.history.addEntry(QStringLiteral("first"), std::nullopt, QStringLiteral("Kate"), 1);
+        rig.history.addEntry(QStringLiteral("second"), std::nullopt, QStringLiteral("Kate"), 1);
+        DashboardView& view = rig.makeView();
+        view.show();
+        const auto rowsShown = view.findChildren<QWidget*>(QStringLiteral("historyRow"));
+        QCOMPARE(rowsShown.size(), 2);
+        QWidget* row = rowsShown[0]->y() < rowsShown[1]->y() ? rowsShown[0] : rowsShown[1];
+        QWidget* other = row == rowsShown[0] ? rowsShown[1] : rowsShown[0];
+        const auto confirmation = [](QWidget* root) {
+            QStringList texts;
+            for (QLabel* label : root->findChildren<QLabel*>(QStringLiteral("historyCopied"))) {
+                if (label->isVisibleTo(root)) {
+                    texts << label->text() + QLatin1Char('/') + label->accessibleName();
+                }
+            }
+            return texts;
+        };
+        QVERIFY(confirmation(row).isEmpty());
+        click(row, QPoint(row->width() / 2, row->height() - 4));
+        QCOMPARE(confirmation(row), QStringList{"Copied/Copied"});
+        QVERIFY(confirmation(other).isEmpty());
+        scheduler.advance(std::chrono::milliseconds(1000));
+        QCOMPARE(confirmation(row), QStringList{"Copied/Copied"});
+        click(row, QPoint(row->width() / 2, row->height() - 4));
+        scheduler.advance(std::chrono::milliseconds(1000));
+        QCOMPARE(confirmation(row), QStringList{"Copied/Copied"});
+        scheduler.advance(std::chrono::milliseconds(500));
+        QVERIFY(confirmation(row).isEmpty());
     }
 
     void hoverShowsTheCopyLabel() {

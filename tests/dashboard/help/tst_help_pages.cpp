@@ -4,11 +4,13 @@
 #include "GuidePage.h"
 #include "GuideRules.h"
 #include "HelpFixtures.h"
+#include "ManualTime.h"
 #include "RuntimeLogCapture.h"
 #include "StandinBackend.h"
 #include "TutorialsRules.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
@@ -49,8 +51,16 @@ struct TutorialsRig {
         QCoreApplication::processEvents();
     }
     QString status() const { return page->findChild<QLabel*>(QStringLiteral("tutorialsStatus"))->text(); }
-    bool emptyTextShown() const {
-        return page->findChild<QLabel*>(QStringLiteral("tutorialsEmpty"))->isVisibleTo(page.get());
+    // The sentences the card shows besides its rows: the card is in one state at a time, so one.
+    QStringList cardSentences() const {
+        QStringList texts;
+        QWidget* card = page->findChild<QWidget*>(QStringLiteral("tutorialsCard"));
+        for (QLabel* label : visibleChildren<QLabel>(*card, QString())) {
+            if (!page->findChild<QWidget*>(QStringLiteral("tutorialsRows"))->isAncestorOf(label)) {
+                texts << label->text();
+            }
+        }
+        return texts;
     }
     QStringList titles() const { return labelTexts(*page, QStringLiteral("tutorialTitle")); }
     qsizetype dividers() const {
@@ -181,17 +191,17 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("logLine");
-        QTest::newRow("none") << 0 << QString() << "No tutorials configured."
+        QTest::newRow("none") << 0 << QString() << "No tutorials are available right now."
                               << "INFO Loaded tutorials count=0";
         QTest::newRow("one") << 1 << QString() << "Loaded 1 tutorials."
                              << "INFO Loaded tutorials count=1";
         QTest::newRow("three") << 3 << QString() << "Loaded 3 tutorials."
                                << "INFO Loaded tutorials count=3";
-        QTest::newRow("http error") << -1 << "http" << TutorialsRules::kFallbackStatus
+        QTest::newRow("http error") << -1 << "http" << TutorialsRules::kLoadFailedStatus
                                     << "ERROR Failed to load tutorials: Backend error 500: boom";
-        QTest::newRow("transport error") << -1 << "transport" << TutorialsRules::kFallbackStatus
+        QTest::newRow("transport error") << -1 << "transport" << TutorialsRules::kLoadFailedStatus
                                          << "ERROR Failed to load tutorials: Connection refused";
-        QTest::newRow("no backend") << -1 << "none" << TutorialsRules::kFallbackStatus
+        QTest::newRow("no backend") << -1 << "none" << TutorialsRules::kLoadFailedStatus
                                     << "ERROR Failed to load tutorials: The backend is not reachable.";
     }
     void loadOutcomes() {
@@ -204,8 +214,7 @@ private slots:
         rig.show();
         if (error != "none") {
             QCOMPARE(rig.fetches.gates.size(), 1);
-            QCOMPARE(rig.status(), QStringLiteral("Loading tutorials..."));
-            QVERIFY(rig.emptyTextShown());
+            QCOMPARE(rig.cardSentences(), QStringList{"Loading tutorials..."});
             if (error == "http") {
                 rig.fetches.gates[0]->fail(
                     std::make_exception_ptr(BackendClientError::httpError(500, QStringLiteral("boom"))));
@@ -217,16 +226,11 @@ private slots:
             }
             QCoreApplication::processEvents();
         }
-        QCOMPARE(rig.status(), status);
+        QCOMPARE(rig.cardSentences(), QStringList{status});
         QCOMPARE(rig.state->tutorialsStatusText(), status);
         QCOMPARE(TutorialsRig::loadLines(), QStringList{logLine});
         const int rows = qMax(count, 0);
         QCOMPARE(rig.state->tutorials().size(), rows);
-        QCOMPARE(rig.emptyTextShown(), rows == 0);
-        if (rows == 0) {
-            QCOMPARE(rig.page->findChild<QLabel*>(QStringLiteral("tutorialsEmpty"))->text(),
-                     QStringLiteral("No tutorials are available right now."));
-        }
         QStringList titles;
         for (const TutorialItemDTO& item : tutorials(rows)) {
             titles << item.title;
@@ -249,21 +253,23 @@ private slots:
         }
     }
 
-    // After a failure Reload can bring the list; a failed Reload empties a list shown before.
+    // After a failure Reload can bring the list; a failed Reload keeps the list shown before and says
+    // it could not be refreshed.
     void reloadAfterFailureAndFailingReload() {
         TutorialsRig rig;
         rig.make();
         rig.show();
         rig.fetches.gates[0]->fail(std::make_exception_ptr(BackendClientError::decodingFailed()));
         QCoreApplication::processEvents();
-        QCOMPARE(rig.status(), TutorialsRules::kFallbackStatus);
+        QCOMPARE(rig.cardSentences(), QStringList{TutorialsRules::kLoadFailedStatus});
+        QVERIFY(!rig.status().contains(QLatin1String("fallback")));
 
         rig.reload();
         QCOMPARE(rig.fetches.gates.size(), 2);
         QCOMPARE(rig.status(), QStringLiteral("Loading tutorials..."));
         rig.fetches.gates[1]->finish(tutorials(3));
         QCoreApplication::processEvents();
-        QCOMPARE(rig.status(), QStringLiteral("Loaded 3 tutorials."));
+        QCOMPARE(rig.cardSentences(), QStringList{"Loaded 3 tutorials."});
         QCOMPARE(rig.titles().size(), 3);
 
         rig.reload();
@@ -271,13 +277,47 @@ private slots:
         QCOMPARE(rig.titles().size(), 3);
         rig.fetches.gates[2]->fail(std::make_exception_ptr(BackendClientError::invalidBaseURL()));
         QCoreApplication::processEvents();
-        QCOMPARE(rig.status(), TutorialsRules::kFallbackStatus);
+        QCOMPARE(rig.cardSentences(), QStringList{TutorialsRules::kRefreshFailedStatus});
+        QCOMPARE(rig.titles(), (QStringList{"Title t0", "Title t1", "Title t2"}));
+        QCOMPARE(rig.state->tutorials().size(), 3);
+        QCOMPARE(rig.dividers(), 2);
+
+        // A later good answer replaces the list; an empty one empties it.
+        rig.reload();
+        rig.fetches.gates[3]->finish({});
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.cardSentences(), QStringList{"No tutorials are available right now."});
         QVERIFY(rig.titles().isEmpty());
-        QVERIFY(rig.emptyTextShown());
         QCOMPARE(TutorialsRig::loadLines(),
                  (QStringList{"ERROR Failed to load tutorials: Failed to decode backend response.",
                               "INFO Loaded tutorials count=3",
-                              "ERROR Failed to load tutorials: Backend URL is invalid."}));
+                              "ERROR Failed to load tutorials: Backend URL is invalid.",
+                              "INFO Loaded tutorials count=0"}));
+    }
+
+    // "Copy Link" copies the link as it is and reads "Copied" for a moment.
+    void copyLinkIsConfirmedForAMoment() {
+        ManualTime time;
+        TutorialsRig rig;
+        rig.state->setTutorials({tutorial(QStringLiteral("a"), QStringLiteral("not a link"))});
+        rig.make();
+        rig.show();
+        QPushButton* copy =
+            visibleChildren<QPushButton>(*rig.page, QStringLiteral("tutorialCopyButton")).at(0);
+        copy->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("not a link"));
+        QCOMPARE(copy->text(), QStringLiteral("Copied"));
+        time.scheduler.advance(std::chrono::milliseconds(1000));
+        copy->click();
+        time.scheduler.advance(std::chrono::milliseconds(1000));
+        QCOMPARE(copy->text(), QStringLiteral("Copied"));
+        time.scheduler.advance(std::chrono::milliseconds(500));
+        QCOMPARE(copy->text(), QStringLiteral("Copy Link"));
+        // A row gone before its moment ends is left alone.
+        copy->click();
+        rig.state->setTutorials({});
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        time.scheduler.advance(std::chrono::seconds(2));
     }
 
     // The page's first load and a Reload overlap: whichever finishes last, only the Reload's outcome
@@ -425,8 +465,8 @@ private slots:
 
         backend.scriptNext("/api/tutorials", {503, "maintenance", "text/plain"});
         rig.reload();
-        QTRY_COMPARE(rig.status(), TutorialsRules::kFallbackStatus);
-        QVERIFY(rig.titles().isEmpty());
+        QTRY_COMPARE(rig.status(), TutorialsRules::kRefreshFailedStatus);
+        QCOMPARE(rig.titles().size(), 3);
         QCOMPARE(TutorialsRig::loadLines(),
                  (QStringList{"INFO Loaded tutorials count=3",
                               "ERROR Failed to load tutorials: Backend error 503: maintenance"}));
@@ -441,8 +481,8 @@ private slots:
         {
             TutorialsRig failed; // no backend: the shown page's load fails at once
             failed.make(TutorialsLoader::Fetch{});
-            savePicture(*failed.page, QStringLiteral("tutorials-fallback"));
-            QCOMPARE(failed.status(), TutorialsRules::kFallbackStatus);
+            savePicture(*failed.page, QStringLiteral("tutorials-failed"));
+            QCOMPARE(failed.status(), TutorialsRules::kLoadFailedStatus);
         }
 
         TutorialsRig rig;

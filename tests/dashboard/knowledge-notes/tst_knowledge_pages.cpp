@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,6 +29,11 @@ QStringList texts(const QWidget* root, const QString& name) {
 
 QList<QWidget*> rows(const QWidget* page) {
     return widgetsTopToBottom(page, QStringLiteral("row"));
+}
+
+bool shown(const QWidget* root, const QString& name) {
+    const QWidget* widget = root->findChild<QWidget*>(name);
+    return widget && widget->isVisibleTo(root);
 }
 
 } // namespace
@@ -79,10 +85,69 @@ private slots:
         QCOMPARE(list.size(), 6);
         // Every row but the last has a divider; only the row with a note has a subtitle, cut to one line.
         for (int i = 0; i < list.size(); ++i) {
-            QCOMPARE(list[i]->findChild<QWidget*>(QStringLiteral("divider")) != nullptr, i < list.size() - 1);
+            QCOMPARE(shown(list[i], QStringLiteral("divider")), i < list.size() - 1);
         }
+        QVERIFY(shown(list[1], QStringLiteral("rowSubtitle")));
         QCOMPARE(texts(list[1], QStringLiteral("rowSubtitle")), QStringList({"a note"}));
-        QVERIFY(texts(list[0], QStringLiteral("rowSubtitle")).isEmpty());
+        QVERIFY(!shown(list[0], QStringLiteral("rowSubtitle")));
+    }
+
+    // The trash buttons delete their own entries one by one down to the empty list. The row being
+    // deleted holds the button that is still handling the click: the row goes only once the click is
+    // over (deleted inside it, Qt reads the freed button on its way out of the click). The rows of the
+    // entries left are kept as they were, not rebuilt.
+    void trashButtonsDeleteTheirOwnRows_data() {
+        QTest::addColumn<bool>("dictionary");
+        QTest::addColumn<int>("count");
+        QTest::newRow("dictionary, three") << true << 3;
+        QTest::newRow("snippets, three") << false << 3;
+        QTest::newRow("dictionary, many") << true << 60;
+    }
+    void trashButtonsDeleteTheirOwnRows() {
+        QFETCH(bool, dictionary);
+        QFETCH(int, count);
+        for (int i = 0; i < count; ++i) {
+            const QString key = QStringLiteral("entry %1").arg(i, 3, 10, QLatin1Char('0'));
+            dictionary ? (void)m_store->createDictionaryTerm(key, QStringLiteral("note"))
+                       : (void)m_store->createSnippet(key, QStringLiteral("value"));
+        }
+        std::unique_ptr<KnowledgePage> page(makePage(dictionary));
+        const auto listed = [&] {
+            return dictionary ? m_store->dictionaryTerms().size() : m_store->snippets().size();
+        };
+        QStringList titles = texts(page.get(), QStringLiteral("rowTitle"));
+        titles.sort();
+        while (!titles.isEmpty()) {
+            QList<QWidget*> before = rows(page.get());
+            QCOMPARE(before.size(), titles.size());
+            // From the middle of the list, so rows stay on both sides.
+            const qsizetype pick = before.size() / 2;
+            QWidget* gone = before.takeAt(pick);
+            auto* trash = gone->findChild<QToolButton*>(QStringLiteral("deleteButton"));
+            const QPointer<QToolButton> alive(trash);
+            QTest::mouseClick(trash, Qt::LeftButton);
+            // Still there when the click is over, gone once the event loop has run.
+            QVERIFY2(alive, "the trash button was deleted while it handled its own click");
+            QVERIFY(!alive->isVisibleTo(page.get()));
+            titles.removeAt(pick);
+            QCOMPARE(listed(), titles.size());
+            const QList<QWidget*> after = rows(page.get());
+            // (std::equal: Qt 6.4's QList == hands memcmp a null pointer for two empty lists.)
+            QVERIFY2(after.size() == before.size() && std::equal(after.begin(), after.end(), before.begin()),
+                     "the rows of the entries left were rebuilt");
+            QStringList shownTitles;
+            for (QWidget* row : after) {
+                shownTitles << texts(row, QStringLiteral("rowTitle"));
+            }
+            QCOMPARE(shownTitles, titles);
+            if (!after.isEmpty()) {
+                QVERIFY(!shown(after.last(), QStringLiteral("divider")));
+            }
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(!alive);
+        }
+        QCOMPARE(listed(), 0);
+        QVERIFY(page->findChild<QWidget*>(QStringLiteral("emptyState"))->isVisible());
     }
 
     void rowActions() {

@@ -103,6 +103,7 @@ private slots:
         QCOMPARE(rowTitles(page.get()), QStringList({"New Note", "Old"}));
         const QStringList created_lines = log.lines().filter(QStringLiteral("Note created id="));
         QCOMPARE(created_lines.size(), 1);
+        // The title stays out of the log; only its length is there.
         QVERIFY(created_lines.first().endsWith(QStringLiteral(" title_chars=8")));
         QCOMPARE(page->findChild<QLineEdit*>(QStringLiteral("noteTitleField"))->text(),
                  QStringLiteral("New Note"));

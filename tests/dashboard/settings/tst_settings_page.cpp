@@ -5,11 +5,19 @@
 #include "SettingsPage.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpontaneKeyEvent>
+#include <QStackedWidget>
+#include <QWheelEvent>
 #include <QWindow>
 #include <QSignalSpy>
 #include <QTest>
@@ -54,6 +62,26 @@ struct PageRig : DashboardRig {
     template <class T> T* child(const QString& name) const { return page->findChild<T*>(name); }
     SettingsRow* row(const QString& title) const { return child<SettingsRow>(title); }
 };
+
+// What a control shows: the chosen item, the knob's position or the text.
+QVariant controlValue(QWidget* control) {
+    if (auto* combo = qobject_cast<QComboBox*>(control))
+        return combo->currentIndex();
+    if (auto* slider = qobject_cast<QAbstractSlider*>(control))
+        return slider->value();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(control))
+        return spin->text();
+    return {};
+}
+
+// One notch of the mouse wheel over the middle of `target`, delivered as the window system delivers it.
+void wheel(QWidget* target, int delta) {
+    const QPointF local = QRectF(target->rect()).center();
+    QWheelEvent event(local, target->mapToGlobal(local), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    QApplication::instance()->notify(target, &event);
+}
 
 void savePicture(QWidget* widget, const QString& name) {
     QDir().mkpath(SETTINGS_GALLERY_DIR);
@@ -322,6 +350,56 @@ private slots:
         QCOMPARE(rig.page->findChild<QLabel*>("helpBubbleText")->text(), *rig.row("Verbatim Mode")->helpText());
         rig.state.setActiveSettingsHelpID(std::nullopt);
         QVERIFY(!bubble->isVisible());
+    }
+
+    // The wheel over any drop-down or slider of the page scrolls the page and changes no setting, in the
+    // default window and in the smallest one (where the controls sit below their texts).
+    void wheelScrollsThePage_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default window") << QSize(960, 640);
+        QTest::newRow("smallest window") << QSize(720, 480);
+    }
+    void wheelScrollsThePage() {
+        QFETCH(QSize, size);
+        DashboardRig rig;
+        rig.audioInputs.refresh(std::nullopt); // the system default and one microphone
+        DashboardView& view = rig.makeView(size);
+        view.state().setSelectedSection(AppSection::Settings);
+        view.show();
+        QCoreApplication::processEvents();
+        auto* area = qobject_cast<QScrollArea*>(view.pages()->currentWidget());
+        QVERIFY(area);
+        QScrollBar* bar = area->verticalScrollBar();
+        QList<QWidget*> controls;
+        QStringList names;
+        for (QWidget* widget : area->widget()->findChildren<QWidget*>()) {
+            if (!controlValue(widget).isValid() || qobject_cast<QScrollBar*>(widget) ||
+                !widget->isVisibleTo(area->widget()))
+                continue;
+            controls << widget;
+            names << widget->objectName();
+        }
+        for (const char* name :
+             {"microphonePicker", "domainPicker", "middleMousePicker", "typingDelayPicker", "silenceSlider"})
+            QVERIFY2(names.contains(QLatin1String(name)), name);
+        const auto stored = [&] {
+            QFile file(rig.defaults.filePath());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        for (QWidget* control : controls) {
+            area->ensureWidgetVisible(control);
+            QCoreApplication::processEvents();
+            const QByteArray before = stored();
+            const QVariant value = controlValue(control);
+            const int scrolled = bar->value();
+            QVERIFY(bar->maximum() > 0);
+            // Towards the end of the page unless it is there already.
+            wheel(control, scrolled < bar->maximum() ? -120 : 120);
+            QCOMPARE(controlValue(control), value);
+            QCOMPARE(stored(), before);
+            QVERIFY2(bar->value() != scrolled, qPrintable(control->objectName()));
+        }
+        QCOMPARE(rig.appSettings.selectedInputDeviceUID(), std::nullopt);
     }
 
     // The control sits beside the text in a wide page and below it in a narrow one; PNGs of both for people.
