@@ -57,6 +57,17 @@ DashboardWindow* AppShell::dashboard() {
     return m_dashboard;
 }
 
+void AppShell::showDashboard() {
+    DashboardWindow* window = dashboard();
+    if (window->isMinimized()) {
+        window->showNormal();
+    } else {
+        window->show();
+    }
+    window->raise();
+    window->activateWindow();
+}
+
 void AppShell::ensureTray() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         AppLogger::info(
@@ -71,10 +82,7 @@ void AppShell::ensureTray() {
                     reason == QSystemTrayIcon::DoubleClick) {
                     showPanel();
                 } else if (reason == QSystemTrayIcon::MiddleClick) {
-                    DashboardWindow* window = dashboard();
-                    window->show();
-                    window->raise();
-                    window->activateWindow();
+                    showDashboard();
                 }
             });
     syncTrayIcon();
