@@ -66,6 +66,10 @@ DashboardWindow* AppShell::dashboard() {
     return m_dashboard;
 }
 
+void AppShell::showDashboard() {
+    AppNavigation::showDashboard();
+}
+
 void AppShell::ensureTray() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         AppLogger::info(

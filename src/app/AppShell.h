@@ -38,6 +38,8 @@ public:
 
     DashboardWindow* dashboard();
     bool hasTray() const;
+    // Shows the dashboard window (building it when needed), restored if minimized, raised and activated.
+    void showDashboard();
 
 private:
     void ensureTray();

@@ -1,14 +1,13 @@
 #include "LaunchAtLoginManager.h"
 
 #include "AppLogger.h"
+#include "AtomicFile.h"
 #include "UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
-#include <QTextStream>
 
 namespace {
 
@@ -114,24 +113,14 @@ bool LaunchAtLoginManager::registerEntry(QString& error) const {
         error = QStringLiteral("cannot create the autostart folder %1").arg(folder);
         return false;
     }
-    QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QTextStream out(&file);
-    out << "[Desktop Entry]\n"
-        << "Type=Application\n"
-        << "Name=Quillvane\n"
-        << "Comment=Push-to-talk dictation\n"
-        << "Exec=" << quotedProgram(m_program) << "\n"
-        << "Icon=quillvane\n"
-        << "Terminal=false\n"
-        << "X-GNOME-Autostart-enabled=true\n";
-    out.flush();
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Quillvane\n"
+                                         "Comment=Push-to-talk dictation\n"
+                                         "Exec=%1\n"
+                                         "Icon=quillvane\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(quotedProgram(m_program));
+    return AtomicFile::replace(entryPath(), entry.toUtf8(), &error);
 }

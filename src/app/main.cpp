@@ -12,12 +12,15 @@
 #include "EnvLoader.h"
 #include "LaunchAtLoginManager.h"
 #include "OrderlyExit.h"
+#include "SingleInstance.h"
 #include "UserDefaults.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QPixmap>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("quillvane"));
@@ -40,6 +43,15 @@ int main(int argc, char** argv) {
     parser.addOption(screenshot);
     parser.process(application);
 
+    // One instance per user: a later start brings the running one's window up and ends.
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Role::Second) {
+        const bool shown = instance.askRunningInstanceToShow();
+        std::fprintf(stderr, shown ? "Quillvane is already running; showed its window\n"
+                                   : "Quillvane is already running but did not answer\n");
+        return shown ? 0 : 1;
+    }
+
     if (const auto icon = BrandAssets::appIcon()) {
         QApplication::setWindowIcon(QIcon(QPixmap::fromImage(*icon)));
     }
@@ -56,9 +68,11 @@ int main(int argc, char** argv) {
         AppShell shell(
             container, updater,
             {!parser.isSet(hidden), parser.value(screenshot), [&launchAtLogin] { launchAtLogin.refresh(); }});
+        instance.onShowRequested = [&shell] { shell.showDashboard(); };
         // The exit path is wired once the bootstrap has started the audio backend (see OrderlyExit).
         shell.start([] { OrderlyExit::install(); });
         status = QApplication::exec();
+        instance.onShowRequested = nullptr;
     } // services put their state back and drop their holds
     OrderlyExit::leave(status);
 }

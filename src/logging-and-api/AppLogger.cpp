@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "IsoDate.h"
 #include "RuntimeDirectory.h"
+#include "SupportLog.h"
 #include "TextUtilities.h"
 
 #include <QByteArray>
@@ -212,6 +213,12 @@ void append(const QString& level, const QString& message) {
     const QString line = AppLogger::formatLine(level, message, Clock::current().now());
     FileWriter::instance().submit(line.toUtf8());
 }
+
+// The helpers below the logger (support/) report their errors here once the logger is linked in.
+[[maybe_unused]] const bool g_supportLogInstalled = [] {
+    SupportLog::setErrorSink([](const QString& message) { AppLogger::error(message); });
+    return true;
+}();
 
 } // namespace
 

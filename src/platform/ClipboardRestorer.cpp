@@ -1,6 +1,7 @@
 #include "ClipboardRestorer.h"
 
 #include "Clock.h"
+#include "X11ClipboardHandOff.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -43,6 +44,15 @@ ClipboardSnapshot ClipboardRestorer::takeUserClipboard() {
 
 void ClipboardRestorer::restoreNow(const ClipboardSnapshot& snapshot) {
     snapshot.restore(m_clipboard);
+    handOverUserContent();
+}
+
+void ClipboardRestorer::handOverUserContent() {
+    // We own the user's content now, and it would end with us (a crash included): the desktop's clipboard
+    // manager keeps a copy. On the way out the exit path does that itself, once, after every undo.
+    if (!DesktopStateGuard::instance().isLeaving()) {
+        X11ClipboardHandOff::requestSave();
+    }
 }
 
 void ClipboardRestorer::restoreAfterPaste(ClipboardSnapshot previous, ClipboardPayload* payload) {
@@ -85,6 +95,7 @@ void ClipboardRestorer::finishPending(bool restore) {
     m_pending.reset();
     if (restore) {
         pending.snapshot.restore(m_clipboard);
+        handOverUserContent();
     }
     emit pendingRestoreFinished(restore);
 }

@@ -22,6 +22,9 @@ class QClipboard;
 //
 // While a restore waits, the next copy or paste takes its snapshot over (`takeUserClipboard`), so the
 // user's own content is what comes back in the end, never our earlier text.
+//
+// Once the user's content is back, we own it: the desktop's clipboard manager, when one runs, is asked to
+// keep it at once (X11ClipboardHandOff), so that it survives us.
 class ClipboardRestorer : public QObject {
     Q_OBJECT
 
@@ -66,6 +69,7 @@ private:
 
     void checkPending();
     void finishPending(bool restore);
+    void handOverUserContent();
 
     QClipboard& m_clipboard;
     std::optional<Pending> m_pending;

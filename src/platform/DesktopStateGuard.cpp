@@ -76,6 +76,7 @@ void DesktopStateGuard::undoWithoutDisplay() {
 }
 
 void DesktopStateGuard::undo(bool includeDisplay) {
+    markLeaving();
     for (const Needs group : {Needs::Nothing, Needs::Display}) {
         if (group == Needs::Display && !includeDisplay) {
             return;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -23,6 +24,10 @@
 // Undo actions that need no X connection run first (they still work when the X server is gone), each
 // group newest first. Each undo runs at most once: it is taken off the list before it runs, so an undo
 // may take or drop holds itself.
+//
+// Asking for the undo means the process is on its way out: the guard says so (isLeaving()) from then on,
+// before any undo runs, so that work still under way (a typing coroutine resumed by a timer the exit path
+// let through) stops instead of changing the desktop again after its state was put back.
 class DesktopStateGuard {
 public:
     enum class Needs {
@@ -65,6 +70,10 @@ public:
     // What is held now, oldest first.
     QStringList held() const;
 
+    // True from the first undoAll()/undoWithoutDisplay() on (or markLeaving()). Any thread.
+    bool isLeaving() const { return m_leaving.load(); }
+    void markLeaving() { m_leaving.store(true); }
+
     // Runs every undo still registered. Undo actions that need the display must run on the thread that
     // owns the X connections and the clipboard (the main thread).
     void undoAll();
@@ -86,4 +95,5 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries; // oldest first
     std::uint64_t m_nextId = 1;
+    std::atomic<bool> m_leaving{false};
 };

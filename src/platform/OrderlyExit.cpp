@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QThread>
 
+#include "X11ClipboardHandOff.h"
 #include "X11Display.h" // after Qt: Xlib's macros clash with Qt's names
 
 #include <atomic>
@@ -47,7 +48,8 @@ void runFlushes() {
     }
 }
 
-[[noreturn]] void finish(int status, bool displayUsable) {
+// `viaLeave`: the application's own way out, after its event loop ended (not an exit() from anywhere).
+[[noreturn]] void finish(int status, bool displayUsable, bool viaLeave) {
     // A second call comes from inside the first one's undo actions or flushes (the X I/O error handler
     // when the display died under an undo, an exit() in a library): what is still under way is given up,
     // the rest of the way out is the same. What needs no X has run first in any case.
@@ -61,6 +63,11 @@ void runFlushes() {
     }
     if (!g_flushing.exchange(true)) {
         runFlushes();
+        // The clipboard we own (the user's content put back after a paste, or text copied in our windows)
+        // would end with us: the desktop's clipboard manager takes it first, when one runs.
+        if (viaLeave && displayUsable && onMainThread()) {
+            X11ClipboardHandOff::handOverBeforeExit();
+        }
     }
     AppLogger::flush();
     std::fflush(nullptr);
@@ -69,7 +76,7 @@ void runFlushes() {
 
 void onDisplayLost() {
     AppLogger::error(QStringLiteral("Lost the connection to the X server; quitting"));
-    finish(1, false);
+    finish(1, false, false);
 }
 
 // Someone called exit() (or main returned) without going through leave().
@@ -79,7 +86,7 @@ void onStrayExit(int status, void*) {
     }
     AppLogger::error(QStringLiteral("Exiting outside the orderly exit path status=") +
                      QString::number(status));
-    finish(status, true);
+    finish(status, true, false);
 }
 
 } // namespace
@@ -111,9 +118,9 @@ void OrderlyExit::removeFlush(int id) {
 }
 
 void OrderlyExit::leave(int status) {
-    finish(status, true);
+    finish(status, true, true);
 }
 
 void OrderlyExit::leaveWithoutDisplay(int status) {
-    finish(status, false);
+    finish(status, false, true);
 }

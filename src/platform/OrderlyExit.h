@@ -39,7 +39,9 @@ public:
     static void removeFlush(int id);
 
     // Puts back the desktop state still held (on the main thread all of it, elsewhere what needs no X),
-    // runs the flushes, flushes the runtime log and stdio, and ends the process with `status`.
+    // runs the flushes, hands the clipboard we own to the desktop's clipboard manager (main thread, after
+    // the event loop ended: it serves the manager's requests for up to X11ClipboardHandOff::exitWaitLimit),
+    // flushes the runtime log and stdio, and ends the process with `status`.
     [[noreturn]] static void leave(int status);
 
     // As leave(), when the X connection is gone: only what needs no X is put back.

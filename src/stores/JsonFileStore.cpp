@@ -2,6 +2,7 @@
 
 #include "AppLogger.h"
 #include "AppPaths.h"
+#include "AtomicFile.h"
 #include "Clock.h"
 #include "IsoDate.h"
 #include "JsonDecoding.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <exception>
 
@@ -101,23 +101,10 @@ bool JsonFileStore::save(const std::function<QJsonValue()>& encode) {
     } catch (const std::exception& error) {
         return fail(describe(error));
     }
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return fail(file.errorString());
-    }
-    // The new file replaces the old one whole, so its mode is set here, on the file being written.
-    if (m_ownerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (file.write(text) != text.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit()) {
-        return fail(file.errorString());
+    QString why;
+    const auto mode = m_ownerOnly ? AtomicFile::OwnerOnly : AtomicFile::KeepMode;
+    if (!AtomicFile::replace(m_filePath, text, &why, mode)) {
+        return fail(why); // the file keeps its previous content
     }
     return true;
 }

@@ -1,5 +1,8 @@
 #include "UserDefaults.h"
 
+#include "AtomicFile.h"
+#include "SupportLog.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -44,12 +47,21 @@ bool readJson(QIODevice& device, QSettings::SettingsMap& map) {
     return true;
 }
 
+// What became of the last write QSettings asked for on this thread: UserDefaults::write() cannot learn it
+// from QSettings::status(), which keeps the first error for good.
+enum class WriteOutcome { NotAttempted, Written, Failed };
+thread_local WriteOutcome t_writeOutcome = WriteOutcome::NotAttempted;
+
 bool writeJson(QIODevice& device, const QSettings::SettingsMap& map) {
     QJsonObject object;
     for (auto it = map.begin(); it != map.end(); ++it) {
         object.insert(it.key(), QJsonValue::fromVariant(it.value()));
     }
-    return device.write(QJsonDocument(object).toJson(QJsonDocument::Indented)) >= 0;
+    // Flushed and checked here: a false return keeps QSettings from committing a short file over the old.
+    const bool written =
+        AtomicFile::writeThrough(device, QJsonDocument(object).toJson(QJsonDocument::Indented));
+    t_writeOutcome = written ? WriteOutcome::Written : WriteOutcome::Failed;
+    return written;
 }
 
 QSettings::Format jsonFormat() {
@@ -69,10 +81,11 @@ UserDefaults::UserDefaults(const QString& filePath)
             QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
         m_settings.reset();
         if (QFile::rename(filePath, aside)) {
-            qWarning("Settings file %s could not be read; kept it as %s", qUtf8Printable(filePath),
-                     qUtf8Printable(aside));
+            SupportLog::error(
+                QStringLiteral("Settings file %1 could not be read; kept it as %2").arg(filePath, aside));
         } else {
-            qWarning("Settings file %s could not be read nor set aside", qUtf8Printable(filePath));
+            SupportLog::error(
+                QStringLiteral("Settings file %1 could not be read nor set aside").arg(filePath));
         }
         m_settings = std::make_unique<QSettings>(filePath, jsonFormat());
         m_settings->setFallbacksEnabled(false);
@@ -147,32 +160,45 @@ std::optional<QByteArray> UserDefaults::dataValue(const QString& key) const {
     return text->toUtf8();
 }
 
-void UserDefaults::write(const QString& key, const QVariant& value) {
+bool UserDefaults::write(const QString& key, const QVariant& value) {
     m_settings->setValue(key, value);
+    return sync();
+}
+
+bool UserDefaults::sync() {
+    // After a change QSettings always writes the whole file, unless it cannot lock or open it.
+    t_writeOutcome = WriteOutcome::NotAttempted;
     m_settings->sync();
-}
-
-void UserDefaults::setBool(const QString& key, bool value) {
-    write(key, value);
-}
-void UserDefaults::setInteger(const QString& key, qint64 value) {
-    write(key, value);
-}
-
-void UserDefaults::setDouble(const QString& key, double value) {
-    if (std::isfinite(value)) {
-        write(key, value);
+    if (t_writeOutcome == WriteOutcome::Written) {
+        return true;
     }
+    const QString why = t_writeOutcome == WriteOutcome::Failed
+                            ? AtomicFile::lastWriteError()
+                            : QStringLiteral("%1 could not be locked or opened for writing").arg(filePath());
+    // The change stays in memory and goes out with the next write that succeeds.
+    SupportLog::error(QStringLiteral("Failed to save settings: ") + why);
+    return false;
 }
 
-void UserDefaults::setString(const QString& key, const QString& value) {
-    write(key, value);
+bool UserDefaults::setBool(const QString& key, bool value) {
+    return write(key, value);
 }
-void UserDefaults::setData(const QString& key, const QByteArray& value) {
-    write(key, QString::fromUtf8(value));
+bool UserDefaults::setInteger(const QString& key, qint64 value) {
+    return write(key, value);
 }
 
-void UserDefaults::remove(const QString& key) {
+bool UserDefaults::setDouble(const QString& key, double value) {
+    return std::isfinite(value) && write(key, value);
+}
+
+bool UserDefaults::setString(const QString& key, const QString& value) {
+    return write(key, value);
+}
+bool UserDefaults::setData(const QString& key, const QByteArray& value) {
+    return write(key, QString::fromUtf8(value));
+}
+
+bool UserDefaults::remove(const QString& key) {
     m_settings->remove(key);
-    m_settings->sync();
+    return sync();
 }

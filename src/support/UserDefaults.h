@@ -13,6 +13,9 @@ class QSettings;
 // format, so a stored bool reads back as a bool and a number as a number: readers can tell a value of
 // the wrong type from a missing one. Every write reaches the file at once.
 //
+// A write that does not reach the disk (a full disk) leaves the file as it was, is logged ("Failed to save
+// settings: …") and returns false; the value is still seen in memory and is written with the next change.
+//
 // Stored kinds: bool, integer (qint64), double, string, and data (bytes, kept as UTF-8 text: the
 // structured settings store their JSON text here).
 class UserDefaults {
@@ -38,16 +41,18 @@ public:
     std::optional<QString> stringValue(const QString& key) const;
     std::optional<QByteArray> dataValue(const QString& key) const;
 
-    void setBool(const QString& key, bool value);
-    void setInteger(const QString& key, qint64 value);
-    void setDouble(const QString& key, double value); // a value that is not finite is not stored
-    void setString(const QString& key, const QString& value);
-    void setData(const QString& key, const QByteArray& value);
-    void remove(const QString& key);
+    // Each returns whether the file now holds the change.
+    bool setBool(const QString& key, bool value);
+    bool setInteger(const QString& key, qint64 value);
+    bool setDouble(const QString& key, double value); // a value that is not finite is not stored
+    bool setString(const QString& key, const QString& value);
+    bool setData(const QString& key, const QByteArray& value);
+    bool remove(const QString& key);
 
     QString filePath() const;
 
 private:
-    void write(const QString& key, const QVariant& value);
+    bool write(const QString& key, const QVariant& value);
+    bool sync();
     std::unique_ptr<QSettings> m_settings;
 };

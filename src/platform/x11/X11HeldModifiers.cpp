@@ -1,5 +1,7 @@
 #include "X11HeldModifiers.h"
 
+#include "DesktopStateGuard.h"
+
 #include "X11Display.h"
 
 #include <X11/XKBlib.h>
@@ -142,6 +144,11 @@ void X11HeldModifiers::release() {
 
 void X11HeldModifiers::restore() {
     if (m_depth == 0 || --m_depth > 0 || m_released.empty()) {
+        return;
+    }
+    if (DesktopStateGuard::instance().isLeaving()) {
+        // A key pressed again now would stay down: nobody is left to let it go.
+        m_released.clear();
         return;
     }
     Display* display = m_display.display();

@@ -13,7 +13,8 @@ class X11Display;
 // the logical state back by pressing again the keys still held, by one of the user's keyboards or by
 // XTest (another program's synthesized press) as before. A key pressed again for one of the user's
 // keyboards stays down in XTest's own device after that keyboard lets go; it is let go through XTest
-// as soon as a poll sees the keyboard release it, so no key stays stuck.
+// as soon as a poll sees the keyboard release it, so no key stays stuck. Once the process is leaving
+// (DesktopStateGuard::isLeaving()), restore() presses nothing again: no poll would let the keys go.
 //
 // Which device holds a key comes from XInput (per-device key state); without it nothing is pressed again.
 class X11HeldModifiers {

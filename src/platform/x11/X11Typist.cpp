@@ -1,6 +1,7 @@
 #include "X11Typist.h"
 
 #include "Clock.h"
+#include "DesktopStateGuard.h"
 #include "KeySynthesizer.h"
 #include "Scheduler.h"
 #include "X11Display.h"
@@ -217,6 +218,18 @@ void X11Typist::forgetLostSpares() {
     }
 }
 
+bool X11Typist::leaving() {
+    return DesktopStateGuard::instance().isLeaving();
+}
+
+void X11Typist::stopIfLeaving() {
+    // The exit path may have put the keyboard back while we waited: remapping or typing on would undo
+    // that, with nobody left to restore it.
+    if (leaving()) {
+        throw KeySynthesisError("typing stopped: the application is quitting");
+    }
+}
+
 void X11Typist::restoreKeymapNow() {
     m_restoreTimer.cancel();
     relockCapsLock();
@@ -287,6 +300,7 @@ std::vector<std::pair<unsigned int, KeySym>> X11Typist::ownedInUseOrder() const 
 }
 
 QCoro::Task<> X11Typist::type(QString text, std::chrono::milliseconds delay) {
+    stopIfLeaving();
     m_restoreTimer.cancel(); // keys still mapped by an earlier typing are used as they are, or reassigned
     Display* display = m_display.display();
     QList<char32_t> scalars;
@@ -297,10 +311,14 @@ QCoro::Task<> X11Typist::type(QString text, std::chrono::milliseconds delay) {
     Clock& clock = Clock::current();
 
     // However typing ends: Caps Lock locked again, the user's modifiers back, the spares' restore scheduled.
+    // On the way out the exit path has put all of that back already (restoreKeymapNow); X11HeldModifiers
+    // presses nothing again then.
     auto end = qScopeGuard([this] {
         relockCapsLock();
         m_heldModifiers.restore();
-        scheduleRestore();
+        if (!leaving()) {
+            scheduleRestore();
+        }
     });
     m_heldModifiers.release();
     keymapChanged(); // take in any change made before this typing
@@ -335,12 +353,14 @@ QCoro::Task<> X11Typist::type(QString text, std::chrono::milliseconds delay) {
                     const auto ready = m_lastStroke + keyReuseDelay;
                     if (const auto now = clock.monotonic(); now < ready) {
                         co_await scheduler.delay(std::chrono::ceil<std::chrono::milliseconds>(ready - now));
+                        stopIfLeaving();
                     }
                 }
                 if (!remap(run.remaps)) {
                     throw KeySynthesisError("the spare keys could not be remapped");
                 }
                 co_await scheduler.delay(remapSettleTime); // clients reload their keymap
+                stopIfLeaving();
             }
             for (std::size_t i = 0; i < run.strokes.size(); ++i) {
                 if (keymapChanged()) {
@@ -361,6 +381,7 @@ QCoro::Task<> X11Typist::type(QString text, std::chrono::milliseconds delay) {
                 markUsed(stroke.keycode);
                 fruitlessReplans = 0;
                 co_await scheduler.delay(std::max(delay, std::chrono::milliseconds(0)));
+                stopIfLeaving();
             }
             if (replanFrom) {
                 break;

@@ -72,13 +72,19 @@ public:
 
     // Puts the keyboard back at once, synchronously, without the event loop (the application quits, or
     // is being stopped): the spare keys that still carry our symbols are emptied, Caps Lock is locked
-    // again if a typing switched it off, and the keys held for the user are let go.
+    // again if a typing switched it off, and the keys held for the user are let go. Calling it again
+    // does nothing more.
+    //
+    // Once the desktop state guard says the process is leaving, a typing under way stops at its next
+    // step (it throws KeySynthesisError) without touching the keyboard again, and a new one does not start.
     void restoreKeymapNow();
 
     // The user's held modifiers, let go while we type (and, through the injector, for chords).
     X11HeldModifiers& heldModifiers() { return m_heldModifiers; }
 
 private:
+    static bool leaving();
+    static void stopIfLeaving();
     bool remap(const std::vector<std::pair<unsigned int, X11TypingLayout::KeySym>>& remaps);
     void markUsed(unsigned int keycode);
     void scheduleRestore();

@@ -1,5 +1,6 @@
 #include "MutedStreamsRecord.h"
 
+#include "AtomicFile.h"
 #include "RuntimeDirectory.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <csignal>
@@ -76,14 +76,7 @@ bool MutedStreamsRecord::write(const QList<PlaybackStream>& streams, QString* er
         QJsonDocument(QJsonObject{{QStringLiteral("writer"), writer}, {QStringLiteral("streams"), list}})
             .toJson(QJsonDocument::Compact);
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return AtomicFile::replace(m_path, bytes, error, AtomicFile::OwnerOnly);
 }
 
 std::optional<MutedStreamsRecord::Contents> MutedStreamsRecord::read(QString* error) const {

@@ -4,10 +4,17 @@
 // $XDG_RUNTIME_DIR, standing for the stores), prints
 //     ready <toolkit window id> <own-connection window id> <runtime log path>
 // and runs its event loop until something ends it.
+//
+// `exit_child typing` stands for the application in the middle of typing instead: the desktop's typist
+// (KeySynthesizer::system(), never destroyed, as in the application) types a long text of characters the
+// layout lacks, on real time; "ready" comes once the first spare keys are remapped. After its event loop
+// ends it goes on serving events for a moment, as the way out does while the clipboard manager fetches
+// the clipboard, before it leaves.
 
 #include "AppLogger.h"
 #include "Clock.h"
 #include "DesktopStateGuard.h"
+#include "KeySynthesizer.h"
 #include "ManualScheduler.h"
 #include "MediaControlService.h"
 #include "OrderlyExit.h"
@@ -18,7 +25,10 @@
 #include <QWidget>
 #include <qcoro/qcorotask.h>
 
+#include <QElapsedTimer>
+
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "X11Display.h"
@@ -33,6 +43,45 @@ QCoro::Task<> typeText(X11Typist& typist, QString text, bool& done, QString& fai
     }
     done = true;
 }
+
+QCoro::Task<> typeOnSystemKeys(QString text) {
+    try {
+        co_await KeySynthesizer::system()->typeText(text, std::chrono::milliseconds(4));
+    } catch (const std::exception& error) {
+        AppLogger::info(QStringLiteral("Typing ended: ") + QString::fromUtf8(error.what()));
+    }
+}
+
+// Characters no Latin layout has, many more than there are spare keys for at once.
+QString longForeignText() {
+    QString text;
+    for (int round = 0; round < 20; ++round) {
+        for (char32_t c = 0x2600; c < 0x2600 + 40; ++c) {
+            text += QString::fromUcs4(&c, 1);
+        }
+    }
+    return text;
+}
+
+[[noreturn]] void runTyping(QApplication& app, const QWidget& window) {
+    int status = 0;
+    {
+        OrderlyExit::install();
+        QCoro::Task<>* typing = new QCoro::Task<>(typeOnSystemKeys(longForeignText())); // as long as the app
+        Q_UNUSED(typing);
+        std::printf("ready %lu 0 %s\n", static_cast<unsigned long>(window.winId()),
+                    qPrintable(AppLogger::logFilePath()));
+        std::fflush(stdout);
+        status = app.exec();
+    }
+    QElapsedTimer serving;
+    serving.start();
+    while (serving.elapsed() < 500) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::ExcludeSocketNotifiers);
+    }
+    OrderlyExit::leave(status);
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -40,6 +89,10 @@ int main(int argc, char* argv[]) {
     QWidget window;
     window.resize(120, 80);
     window.show();
+
+    if (argc > 1 && std::strcmp(argv[1], "typing") == 0) {
+        runTyping(app, window);
+    }
 
     const std::unique_ptr<X11Display> display = X11Display::open();
     if (!display) {

@@ -38,8 +38,15 @@ private slots:
         auto clipboard = guard.hold(QStringLiteral("clipboard"), Needs::Display, record("clipboard"));
         auto source = guard.hold(QStringLiteral("source"), Needs::Nothing, record("source"));
         QCOMPARE(guard.held(), QStringList({"keys", "mute", "clipboard", "source"}));
+        // Work still under way learns that the process is leaving before anything is put back.
+        auto leaving = guard.hold(QStringLiteral("leaving"), Needs::Nothing,
+                                  [&ran, &guard] { ran << (guard.isLeaving() ? "leaving" : "staying"); });
+        ran.clear();
+        QVERIFY(!guard.isLeaving());
 
         guard.undoWithoutDisplay();
+        QVERIFY(guard.isLeaving());
+        QCOMPARE(ran.takeFirst(), QStringLiteral("leaving"));
         QCOMPARE(ran, QStringList({"source", "mute"}));
         QCOMPARE(guard.held(), QStringList({"keys", "clipboard"}));
         QVERIFY(!mute.isHeld());

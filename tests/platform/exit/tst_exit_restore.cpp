@@ -14,6 +14,7 @@
 
 #include <csignal>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
 using namespace audiotest;
@@ -35,6 +36,29 @@ QList<KeySym> keymapOf(const QByteArray& displayName) {
     XFree(syms);
     XCloseDisplay(display);
     return result;
+}
+
+// Whether Caps Lock is locked on the server; nothing when it cannot be asked.
+std::optional<bool> capsLockOf(const QByteArray& displayName) {
+    Display* display = XOpenDisplay(displayName.constData());
+    if (!display) {
+        return std::nullopt;
+    }
+    XkbStateRec state{};
+    const bool read = XkbGetState(display, XkbUseCoreKbd, &state) == Success;
+    XCloseDisplay(display);
+    return read ? std::optional<bool>((state.locked_mods & LockMask) != 0) : std::nullopt;
+}
+
+bool lockCapsLock(const QByteArray& displayName) {
+    Display* display = XOpenDisplay(displayName.constData());
+    if (!display) {
+        return false;
+    }
+    XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
 }
 
 // Asks the server to close the connection of the client that created `window`.
@@ -68,14 +92,14 @@ private:
     std::unique_ptr<OtherAppStream> m_music; // another application's stream, muted by the child
 
     // Starts the child and waits until it holds its desktop state.
-    bool startChild() {
+    bool startChild(const QStringList& arguments = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_x.displayName()));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
         m_child.setProcessEnvironment(environment);
         m_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_child.start(QStringLiteral(EXIT_CHILD_PATH), QStringList{});
+        m_child.start(QStringLiteral(EXIT_CHILD_PATH), arguments);
         if (!m_child.waitForStarted(20000)) {
             return false;
         }
@@ -152,6 +176,30 @@ private slots:
         const QString log = childLog();
         QVERIFY2(log.contains(QStringLiteral("Quitting on ") + name), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));
+    }
+
+    void terminationDuringTypingPutsTheKeyboardBack() {
+        // The typing goes on for seconds on characters the layout lacks, with Caps Lock on (switched off
+        // while typing). The exit path puts the keyboard back; the typing, resumed by its timers while the
+        // way out still serves events, must not remap the spare keys or switch Caps Lock off again.
+        QVERIFY(lockCapsLock(m_x.displayName()));
+        QCOMPARE(capsLockOf(m_x.displayName()), std::optional<bool>(true));
+        const QList<KeySym> before = keymapOf(m_x.displayName());
+        QVERIFY(startChild({QStringLiteral("typing")}));
+        QVERIFY2(keymapOf(m_x.displayName()) != before, "the child remapped no spare key");
+        QCOMPARE(capsLockOf(m_x.displayName()), std::optional<bool>(false));
+        QTest::qWait(300); // in the middle of the typing
+
+        QCOMPARE(::kill(static_cast<pid_t>(m_child.processId()), SIGTERM), 0);
+        QVERIFY(m_child.waitForFinished(20000));
+        QCOMPARE(m_child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_child.exitCode(), 0);
+        QCOMPARE(keymapOf(m_x.displayName()), before);
+        QCOMPARE(capsLockOf(m_x.displayName()), std::optional<bool>(true));
+        const QString log = childLog();
+        QVERIFY2(log.contains(QStringLiteral("Quitting on SIGTERM")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("Typing ended: typing stopped: the application is quitting")),
+                 qPrintable(log));
     }
 
     void losingTheXConnectionRestoresTheOutput_data() {
