@@ -53,7 +53,9 @@ bool AppShell::hasTray() const {
 
 DashboardWindow* AppShell::dashboard() {
     if (!m_dashboard) {
-        m_dashboard = new DashboardWindow(m_container, m_options.refreshLaunchAtLogin);
+        m_dashboard =
+            new DashboardWindow(m_container, DashboardWindow::Hooks{m_options.refreshLaunchAtLogin,
+                                                                    m_options.launchAtLogin, &m_updater});
         m_dashboard->setHideOnClose([this] { return hasTray(); });
         // The permissions onboarding shows inside the window: a hidden window comes up for it.
         connect(&m_container.permissionsCoordinator(), &PermissionsCoordinator::showOnboardingChanged,

@@ -27,6 +27,7 @@ public:
         bool showWindow = true;
         QString screenshotPath; // a PNG of the dashboard once start-up settled; empty: none
         std::function<void()> refreshLaunchAtLogin; // re-reads launch at login when the dashboard shows
+        LaunchAtLoginManager* launchAtLogin = nullptr; // the settings page's switch; none: no switch
     };
 
     AppShell(DependencyContainer& container, AppUpdater& updater, Options options, QObject* parent = nullptr);

@@ -2,11 +2,12 @@
 
 #include "AppNavigation.h"
 #include "AppUpdater.h"
+#include "BackendClient.h"
 #include "BrandAssets.h"
 #include "ContainerAccountActions.h"
+#include "DashboardAdapters.h"
 #include "DashboardState.h"
 #include "DashboardView.h"
-#include "BackendClient.h"
 #include "DependencyContainer.h"
 #include "PermissionsOnboardingDialog.h"
 
@@ -19,7 +20,11 @@
 
 DashboardWindow::DashboardWindow(DependencyContainer& container, std::function<void()> refreshLaunchAtLogin,
                                  QWidget* parent)
+    : DashboardWindow(container, Hooks{std::move(refreshLaunchAtLogin)}, parent) {}
+
+DashboardWindow::DashboardWindow(DependencyContainer& container, Hooks hooks, QWidget* parent)
     : QMainWindow(parent), m_account(std::make_unique<ContainerAccountActions>(container)),
+      m_syncFailures(std::make_unique<SyncCoordinatorFailures>(container.configSyncCoordinator())),
       m_hideOnClose([] { return true; }), m_quit([] { QCoreApplication::quit(); }) {
     setObjectName(QStringLiteral("dashboardWindow"));
     setWindowTitle(QStringLiteral("Quillvane"));
@@ -52,7 +57,7 @@ DashboardWindow::DashboardWindow(DependencyContainer& container, std::function<v
         container.authStore(), container.sessionCoordinator(), container.appSettings(),
         container.promptSettingsStore(), container.transcriptionHistoryStore(),
         container.knowledgeBaseStore(), container.notesStore(), container.dictationCoordinator(), permissions,
-        container.audioInputDeviceStore(), *m_account, std::move(refreshLaunchAtLogin),
+        container.audioInputDeviceStore(), *m_account, std::move(hooks.refreshLaunchAtLogin),
         // Shown inside the dashboard's presentation, as a page-sized card.
         [&permissions]() -> QWidget* { return new PermissionsOnboardingDialog(permissions); },
         BrandAssets::sidebarIcon()};
@@ -62,6 +67,14 @@ DashboardWindow::DashboardWindow(DependencyContainer& container, std::function<v
     };
     services.shortVersion = AppUpdater::versionText();
     services.buildNumber = QString::number(AppUpdater::buildConfiguration().buildNumber);
+    services.syncFailures = m_syncFailures.get();
+    if (hooks.launchAtLogin) {
+        m_launchAtLogin = std::make_unique<LaunchAtLoginSwitch>(*hooks.launchAtLogin);
+        services.launchAtLogin = m_launchAtLogin.get();
+    }
+    if (AppUpdater* updater = hooks.updater; updater && updater->isConfigured()) {
+        services.checkForUpdates = [updater] { updater->checkForUpdates(); };
+    }
     m_view = new DashboardView(std::move(services), this);
     setCentralWidget(m_view);
 

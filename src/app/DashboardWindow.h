@@ -6,9 +6,13 @@
 #include <functional>
 #include <memory>
 
+class AppUpdater;
 class ContainerAccountActions;
 class DashboardView;
 class DependencyContainer;
+class LaunchAtLoginManager;
+class LaunchAtLoginSwitch;
+class SyncCoordinatorFailures;
 
 // The dashboard window's frame (960×640, dark toolbar, the app icon) around the dashboard view built from
 // the container's stores and services; its sign-in buttons start the container's attempts. It answers
@@ -22,9 +26,20 @@ class DashboardWindow final : public QMainWindow {
 public:
     static constexpr QSize kDefaultSize{960, 640};
 
+    // What the window offers beside the container's services; each is optional.
+    struct Hooks {
+        // Re-reads the launch-at-login state each time the dashboard is shown.
+        std::function<void()> refreshLaunchAtLogin;
+        // The settings page's launch-at-login switch.
+        LaunchAtLoginManager* launchAtLogin = nullptr;
+        // "Check for Updates…" on the settings page, when it is configured.
+        AppUpdater* updater = nullptr;
+    };
+
     // `refreshLaunchAtLogin` re-reads the launch-at-login state each time the dashboard is shown.
     explicit DashboardWindow(DependencyContainer& container, std::function<void()> refreshLaunchAtLogin = {},
                              QWidget* parent = nullptr);
+    DashboardWindow(DependencyContainer& container, Hooks hooks, QWidget* parent = nullptr);
     ~DashboardWindow() override;
 
     // True: closing hides (the tray brings it back). False: closing quits.
@@ -44,6 +59,8 @@ protected:
 
 private:
     std::unique_ptr<ContainerAccountActions> m_account;
+    std::unique_ptr<SyncCoordinatorFailures> m_syncFailures;
+    std::unique_ptr<LaunchAtLoginSwitch> m_launchAtLogin;
     DashboardView* m_view = nullptr;
     std::function<bool()> m_hideOnClose;
     std::function<void()> m_quit;

@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
         ContainerPlatform platform;
         platform.refreshLaunchAtLogin = [&launchAtLogin] { launchAtLogin.refresh(); };
         DependencyContainer container(std::move(platform));
-        AppShell shell(
-            container, updater,
-            {!parser.isSet(hidden), parser.value(screenshot), [&launchAtLogin] { launchAtLogin.refresh(); }});
+        AppShell shell(container, updater,
+                       {!parser.isSet(hidden), parser.value(screenshot),
+                        [&launchAtLogin] { launchAtLogin.refresh(); }, &launchAtLogin});
         instance.onShowRequested = [&shell] { shell.showDashboard(); };
         // The exit path is wired once the bootstrap has started the audio backend (see OrderlyExit).
         shell.start([] { OrderlyExit::install(); });

@@ -12,8 +12,10 @@
 class AppSettings;
 class AudioInputDeviceStore;
 class AuthStore;
+class CloudSyncFailures;
 class DictationCoordinator;
 class KnowledgeBaseStore;
+class LaunchAtLoginControl;
 class NotesStore;
 class PermissionsCoordinator;
 class PromptSettingsStore;
@@ -65,4 +67,10 @@ struct DashboardServices {
     // The version this build shows ("1.4.2") and its build number ("57"); none: unknown.
     std::optional<QString> shortVersion = {};
     std::optional<QString> buildNumber = {};
+    // A failed cloud sync, shown on the dictionary, snippets and settings pages; none: never shown.
+    CloudSyncFailures* syncFailures = nullptr;
+    // The launch-at-login switch of the settings page; none: no switch.
+    LaunchAtLoginControl* launchAtLogin = nullptr;
+    // Runs the update check on demand; empty when this build does not check for updates.
+    std::function<void()> checkForUpdates = {};
 };

@@ -16,6 +16,7 @@
 #include "PresentationHost.h"
 #include "PromptSettingsStore.h"
 #include "SettingsPage.h"
+#include "SyncFailureNotice.h"
 #include "TutorialsPage.h"
 #include "WheelScrollsPage.h"
 
@@ -93,8 +94,12 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
         m_pages->addWidget(scrollsByDefault(section) ? scrolling(page) : page);
     }
 
-    setPage(AppSection::Dictionary, KnowledgePage::dictionary(m_services.knowledgeBaseStore, m_state), false);
-    setPage(AppSection::Snippets, KnowledgePage::snippets(m_services.knowledgeBaseStore, m_state), false);
+    KnowledgePage* dictionary = KnowledgePage::dictionary(m_services.knowledgeBaseStore, m_state);
+    dictionary->addNotice(new SyncFailureNotice(m_services.syncFailures));
+    setPage(AppSection::Dictionary, dictionary, false);
+    KnowledgePage* snippets = KnowledgePage::snippets(m_services.knowledgeBaseStore, m_state);
+    snippets->addNotice(new SyncFailureNotice(m_services.syncFailures));
+    setPage(AppSection::Snippets, snippets, false);
     setPage(AppSection::Notes,
             new NotesPage(m_services.notesStore,
                           *new CoordinatorVoiceNoteControl(m_services.dictationCoordinator, this), m_state),

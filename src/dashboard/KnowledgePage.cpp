@@ -468,6 +468,12 @@ void KnowledgePage::saveDraft() {
     m_draft.setShown(false);
 }
 
+void KnowledgePage::addNotice(QWidget* notice) {
+    if (auto* column = qobject_cast<QVBoxLayout*>(widget()->layout())) {
+        column->insertWidget(1, notice);
+    }
+}
+
 KnowledgePage* KnowledgePage::dictionary(KnowledgeBaseStore& store, DashboardState& state, QWidget* parent) {
     auto* draft = new KnowledgeDraft(state, KnowledgeDraft::Kind::Dictionary);
     KnowledgePageConfig config;

@@ -70,6 +70,9 @@ public:
     // Re-reads the rows and chips; run on every change of the store.
     void reload();
 
+    // Places `notice` at the top of the page, under its title.
+    void addNotice(QWidget* notice);
+
 private:
     QWidget* buildEditor();
     QWidget* buildHero();

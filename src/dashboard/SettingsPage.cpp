@@ -11,7 +11,9 @@
 #include "PermissionsCoordinator.h"
 #include "PromptSettingsStore.h"
 #include "ShortcutSettingsCard.h"
+#include "StartupSettingsCard.h"
 #include "SymbolIcons.h"
+#include "SyncFailureNotice.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -244,6 +246,7 @@ SettingsPage::SettingsPage(DashboardState& state, DashboardServices services, QW
     auto* header = new PageHeader(QStringLiteral("Settings"), nullptr);
     header->setObjectName(QStringLiteral("settingsHeader"));
     stack->addWidget(header);
+    stack->addWidget(new SyncFailureNotice(m_services.syncFailures));
     stack->addWidget(
         new SectionIntro(QStringLiteral("Tune Quillvane to the way you work"),
                          QStringLiteral("Adjust microphone, language, models, shortcuts, and output "
@@ -252,6 +255,7 @@ SettingsPage::SettingsPage(DashboardState& state, DashboardServices services, QW
     stack->addWidget(new ModelSettingsCard(m_state, m_services));
     stack->addWidget(new ShortcutSettingsCard(m_state, m_services));
     stack->addWidget(new OutputSettingsCard(m_state, m_services));
+    stack->addWidget(new StartupSettingsCard(m_state, m_services));
     stack->addWidget(new ResetSettingsCard(m_state, m_services));
     stack->addStretch(1);
 

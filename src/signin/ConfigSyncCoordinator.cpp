@@ -267,6 +267,7 @@ QCoro::Task<ConfigResponseDTO> ConfigSyncCoordinator::pushLocalConfig(QString st
         // The cloud holds these changes now.
         m_pendingEdits.settle(carried);
         setStatusText(status);
+        setFailure({}, {});
     }
     co_return response;
 }
@@ -371,10 +372,56 @@ void ConfigSyncCoordinator::reportFailure(std::exception_ptr error, const QStrin
     const QString description = SessionCoordinator::describe(error);
     AppLogger::error(logPrefix + description);
     setStatusText(statusPrefix + description);
+    setFailure(statusPrefix + description, adviceFor(error));
+}
+
+QString ConfigSyncCoordinator::adviceFor(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BackendTransportError& e) {
+        return e.timedOut() ? kTimedOutAdvice : kOfflineAdvice;
+    } catch (const BackendClientError& e) {
+        if (e.kind() == BackendClientError::Kind::InvalidBaseURL) {
+            return kAddressAdvice;
+        }
+        if (e.kind() == BackendClientError::Kind::HttpError) {
+            const qint64 status = e.statusCode();
+            if (status == 401 || status == 403) {
+                return kSignInAdvice;
+            }
+            if (status == 408 || status == 429 || status >= 500) {
+                return kServiceAdvice;
+            }
+        }
+        return kOtherAdvice;
+    } catch (...) {
+        return kOtherAdvice;
+    }
+}
+
+void ConfigSyncCoordinator::retryNow() {
+    if (m_pullsUnderway > 0 || !usableToken()) {
+        return;
+    }
+    AppLogger::info(QStringLiteral("Knowledge base sync retrying at the user's request"));
+    QCoro::Task<> task = pullAndMerge();
+    Q_UNUSED(task); // runs on by itself
 }
 
 void ConfigSyncCoordinator::showIdle() {
     setStatusText(kIdleText);
+    setFailure({}, {});
+}
+
+void ConfigSyncCoordinator::setFailure(const QString& text, const QString& advice) {
+    const bool retryable = !text.isEmpty() && advice != kSignInAdvice;
+    if (m_failureText == text && m_failureAdvice == advice && m_failureRetryable == retryable) {
+        return;
+    }
+    m_failureText = text;
+    m_failureAdvice = advice;
+    m_failureRetryable = retryable;
+    emit failureChanged();
 }
 
 void ConfigSyncCoordinator::setStatusText(const QString& text) {

@@ -38,10 +38,15 @@ class SessionCoordinator;
 //   (retryIfPending()), when any later backend request succeeds, and on a back-off timer that stops after a
 //   few attempts. With nothing failed, no timer runs.
 //
+// - A failed pull or push is also published as a failure (its status sentence and what the user can do
+//   about it) that stays until a later push succeeds or the user signs out, so a page can show it while
+//   the status moves on to "Syncing..." for a retry.
+//
 // Tokens are credentials: no log line of this class carries one. Main thread only; nothing throws.
 class ConfigSyncCoordinator final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    Q_PROPERTY(QString failureText READ failureText NOTIFY failureChanged)
 
 public:
     static constexpr std::chrono::milliseconds kPushDebounce{1000};
@@ -62,6 +67,25 @@ public:
     static inline const QString kSyncFailedPrefix = QStringLiteral("Knowledge Base sync failed: ");
     static inline const QString kSaveFailedPrefix = QStringLiteral("Knowledge Base save failed: ");
 
+    // What the user can do about a failed sync, by its cause.
+    static inline const QString kOfflineAdvice =
+        QStringLiteral("Check your internet connection. Your changes are kept on this computer and sync "
+                       "once Quillvane reaches the server again.");
+    static inline const QString kTimedOutAdvice =
+        QStringLiteral("The server took too long to answer. Your changes are kept on this computer; "
+                       "Quillvane tries again shortly.");
+    static inline const QString kSignInAdvice =
+        QStringLiteral("Sign in to sync. Your changes are kept on this computer until then.");
+    static inline const QString kServiceAdvice =
+        QStringLiteral("The sync service is not available right now. Your changes are kept on this "
+                       "computer; Quillvane tries again shortly.");
+    static inline const QString kAddressAdvice =
+        QStringLiteral("The server address Quillvane is set up with (QUILLVANE_BACKEND_URL) is not valid. "
+                       "Correct it and restart Quillvane.");
+    static inline const QString kOtherAdvice =
+        QStringLiteral("Your changes are kept on this computer. Quillvane tries again shortly, or choose "
+                       "Try Again.");
+
     // Keeps references to every collaborator; all must outlive the coordinator. Reads the pending edits an
     // earlier run left in `dataFolder` (empty: the app's data folder).
     ConfigSyncCoordinator(BackendClient& backendClient, AppSettings& appSettings,
@@ -71,8 +95,20 @@ public:
     ~ConfigSyncCoordinator() override;
 
     const QString& statusText() const { return m_statusText; }
-    // Puts the status back to kIdleText (signing out does this; the next sync writes its own texts).
+    // Puts the status back to kIdleText and forgets a failure (signing out does this; the next sync
+    // writes its own texts).
     void showIdle();
+
+    // The status sentence of the last failed pull or push ("Knowledge Base sync failed: ..."); empty when
+    // none failed since the last successful push.
+    const QString& failureText() const { return m_failureText; }
+    // What the user can do about that failure (one of the advice texts above); empty without a failure.
+    const QString& failureAdvice() const { return m_failureAdvice; }
+    // Whether trying again now can help: false when it failed for want of a session.
+    bool failureRetryable() const { return m_failureRetryable; }
+    static QString adviceFor(std::exception_ptr error);
+    // Pulls and merges now, when someone is signed in and no pull is under way (the user's "Try Again").
+    void retryNow();
 
     // Pulls the cloud configuration, merges it into the stores and pushes the merged state back.
     QCoro::Task<> pullAndMerge();
@@ -96,6 +132,7 @@ public:
 
 signals:
     void statusTextChanged();
+    void failureChanged();
 
 private:
     class TurnAwaiter;
@@ -121,6 +158,7 @@ private:
     QCoro::Task<ConfigResponseDTO> pushLocalConfig(QString status);
     void reportFailure(std::exception_ptr error, const QString& logPrefix, const QString& statusPrefix);
     void setStatusText(const QString& text);
+    void setFailure(const QString& text, const QString& advice);
 
     BackendClient& m_backendClient;
     AppSettings& m_appSettings;
@@ -130,6 +168,9 @@ private:
     Scheduler& m_scheduler;
 
     QString m_statusText = kIdleText;
+    QString m_failureText;
+    QString m_failureAdvice;
+    bool m_failureRetryable = false;
     TimerHandle m_scheduledPush;
     PendingConfigEdits m_pendingEdits;
     // True while a merge writes the cloud's values into the stores: their change callbacks are not edits.

@@ -20,6 +20,7 @@
 #include "DependencyContainer.h"
 #include "DictationCoordinator.h"
 #include "ElidedLabel.h"
+#include "LaunchAtLoginManager.h"
 #include "RunTask.h"
 #include "SecureStore.h"
 #include "SessionCoordinator.h"
@@ -28,6 +29,7 @@
 #include "UserDefaults.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -267,6 +269,64 @@ private slots:
         DashboardWindow window(container());
         window.view()->sidebar()->signOut();
         QCOMPARE(sync.statusText(), ConfigSyncCoordinator::kIdleText);
+    }
+
+    // A failed sync shows at the top of the dictionary, snippets and settings pages with what to do;
+    // "Try Again" runs the sync, and its success takes the notice away.
+    void failedSyncShowsOnThePagesUntilASyncSucceeds() {
+        m_secrets->items[{SecureStore::kDefaultService, SecureStore::kDefaultSessionTokenAccount}] =
+            QByteArray::fromStdString(m_backend.openSession());
+        runTask(container().sessionCoordinator().bootstrapFromSecureStore());
+        m_backend.scriptNext("/api/user/config", {503, R"({"detail":"maintenance"})"});
+        ConfigSyncCoordinator& sync = container().configSyncCoordinator();
+        runTask(sync.pullAndMerge());
+        QVERIFY(sync.statusText().startsWith(ConfigSyncCoordinator::kSyncFailedPrefix));
+
+        DashboardWindow window(container());
+        window.show();
+        QList<QWidget*> notices;
+        for (const QString section : {"dictionary", "snippets", "settings"}) {
+            window.selectSection(section);
+            QWidget* page = window.view()->currentPage();
+            auto* notice = page->findChild<QWidget*>(QStringLiteral("syncFailureNotice"));
+            QVERIFY2(notice && notice->isVisible(), qPrintable(section));
+            QCOMPARE(notice->findChild<QLabel*>(QStringLiteral("syncFailureText"))->text(),
+                     sync.statusText());
+            QCOMPARE(notice->findChild<QLabel*>(QStringLiteral("syncFailureAdvice"))->text(),
+                     ConfigSyncCoordinator::kServiceAdvice);
+            notices << notice;
+        }
+        auto* retry = notices.last()->findChild<QPushButton*>(QStringLiteral("syncRetryButton"));
+        QVERIFY(retry && retry->isVisible());
+        QTest::mouseClick(retry, Qt::LeftButton);
+        QTRY_COMPARE(sync.statusText(), ConfigSyncCoordinator::kUploadedText);
+        for (QWidget* notice : notices) {
+            QVERIFY(!notice->isVisibleTo(window.view()));
+        }
+    }
+
+    // The settings page offers the launch-at-login switch and, for a build that checks for updates,
+    // "Check for Updates…"; without them neither is there.
+    void settingsOfferLaunchAtLoginAndUpdateChecks() {
+        QTemporaryDir config;
+        LaunchAtLoginManager launch(*m_defaults, config.path(), QStringLiteral("/bin/sh"),
+                                    QStringLiteral("/bin/sh"));
+        AppUpdater updater(AppUpdater::Configuration{QStringLiteral("http://127.0.0.1:9/appcast.xml"),
+                                                     QStringLiteral("key"), 1});
+        DashboardWindow window(container(), DashboardWindow::Hooks{{}, &launch, &updater});
+        window.selectSection(QStringLiteral("settings"));
+        window.show();
+        auto* toggle = window.findChild<QCheckBox*>(QStringLiteral("launchAtLoginSwitch"));
+        QVERIFY(toggle && toggle->isVisible() && !toggle->isChecked());
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(launch.isEnabled());
+        QVERIFY(toggle->isChecked());
+        QVERIFY(QFile::exists(launch.entryPath()));
+        QVERIFY(window.findChild<QPushButton*>(QStringLiteral("checkForUpdatesButton")));
+
+        DashboardWindow plain(container());
+        QVERIFY(!plain.findChild<QCheckBox*>(QStringLiteral("launchAtLoginSwitch")));
+        QVERIFY(!plain.findChild<QPushButton*>(QStringLiteral("checkForUpdatesButton")));
     }
 
     // ---- Sign-in state ----

@@ -2,6 +2,7 @@
 // fonts, en_US, UTC, a fixed clock). Each picture is only checked for not being blank.
 
 #include "DashboardRig.h"
+#include "NoticeFakes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -134,6 +135,45 @@ private slots:
         const QString name = QStringLiteral("page-%1").arg(QString::fromLatin1(QTest::currentDataTag()));
         save(view, name);
         // The whole page at that width, past the window's bottom edge too.
+        const QImage page = view.currentPage()->grab().toImage();
+        QVERIFY(page.save(QDir(galleryFolder()).filePath(name + QStringLiteral("-whole.png"))));
+    }
+
+    // A failed cloud sync at the top of the dictionary and settings pages, the settings page also with
+    // launch at login registered from a build tree and "Check for Updates…".
+    void syncFailed_data() {
+        QTest::addColumn<int>("section");
+        QTest::addColumn<QSize>("size");
+        for (const AppSection section : {AppSection::Dictionary, AppSection::Settings}) {
+            for (const auto& [name, size] :
+                 {std::pair{"smallest", QSize(720, 480)}, std::pair{"default", QSize(960, 640)}}) {
+                const QString row = AppSections::toRaw(section) + QLatin1Char('-') + QLatin1String(name);
+                QTest::newRow(qPrintable(row)) << int(section) << size;
+            }
+        }
+    }
+    void syncFailed() {
+        QFETCH(int, section);
+        QFETCH(QSize, size);
+        DashboardRig rig;
+        FakeSyncFailures failures;
+        failures.text = QStringLiteral("Knowledge Base save failed: Connection refused");
+        failures.advice = QStringLiteral("Check your internet connection. Your changes are kept on this "
+                                         "computer and sync once Quillvane reaches the server again.");
+        FakeLaunchAtLogin launch;
+        launch.enabled = true;
+        launch.target = QStringLiteral("Starts /home/ada/src/quillvane/build/bin/quillvane, not an installed "
+                                       "copy of Quillvane.");
+        rig.services.syncFailures = &failures;
+        rig.services.launchAtLogin = &launch;
+        rig.services.checkForUpdates = [] {};
+        rig.knowledgeBase.createDictionaryTerm(QStringLiteral("Quillvane"),
+                                               QStringLiteral("Spelled as written"));
+        DashboardView& view = rig.makeView(size);
+        view.state().setSelectedSection(AppSection(section));
+        const QString name =
+            QStringLiteral("sync-failed-%1").arg(QString::fromLatin1(QTest::currentDataTag()));
+        save(view, name);
         const QImage page = view.currentPage()->grab().toImage();
         QVERIFY(page.save(QDir(galleryFolder()).filePath(name + QStringLiteral("-whole.png"))));
     }

@@ -24,6 +24,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+#include <stdexcept>
+#include <tuple>
+#include <vector>
+
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
@@ -367,6 +372,82 @@ private slots:
                                      QStringLiteral("Knowledge Base save failed: Backend error 401: No "
                                                     "session token")}));
         QVERIFY(m_backend.received().empty());
+    }
+
+    // What the user is told to do, by the cause of the failure.
+    void failureAdviceFollowsTheCause() {
+        using Make = std::function<std::exception_ptr()>;
+        const auto transport = [](bool timedOut) {
+            return std::make_exception_ptr(BackendTransportError(
+                timedOut ? QNetworkReply::OperationCanceledError : QNetworkReply::ConnectionRefusedError,
+                QStringLiteral("Connection refused"), timedOut));
+        };
+        const auto http = [](qint64 status) {
+            return std::make_exception_ptr(BackendClientError::httpError(status, QStringLiteral("x")));
+        };
+        const std::vector<std::tuple<const char*, Make, QString>> cases{
+            {"offline", [&] { return transport(false); }, ConfigSyncCoordinator::kOfflineAdvice},
+            {"timed out", [&] { return transport(true); }, ConfigSyncCoordinator::kTimedOutAdvice},
+            {"401", [&] { return http(401); }, ConfigSyncCoordinator::kSignInAdvice},
+            {"403", [&] { return http(403); }, ConfigSyncCoordinator::kSignInAdvice},
+            {"429", [&] { return http(429); }, ConfigSyncCoordinator::kServiceAdvice},
+            {"503", [&] { return http(503); }, ConfigSyncCoordinator::kServiceAdvice},
+            {"400", [&] { return http(400); }, ConfigSyncCoordinator::kOtherAdvice},
+            {"bad base URL", [] { return std::make_exception_ptr(BackendClientError::invalidBaseURL()); },
+             ConfigSyncCoordinator::kAddressAdvice},
+            {"undecodable answer",
+             [] { return std::make_exception_ptr(BackendClientError::decodingFailed()); },
+             ConfigSyncCoordinator::kOtherAdvice},
+            {"anything else", [] { return std::make_exception_ptr(std::runtime_error("boom")); },
+             ConfigSyncCoordinator::kOtherAdvice},
+        };
+        for (const auto& [name, make, advice] : cases) {
+            QVERIFY2(ConfigSyncCoordinator::adviceFor(make()) == advice, name);
+        }
+    }
+
+    // A failure stays published while the retry runs (the status says "Syncing..." then) and goes once a
+    // push succeeds; the session-less failure is not one "Try Again" can mend; signing out forgets it.
+    void failureLastsUntilASyncSucceeds() {
+        m_rig->signIn(m_token);
+        QSignalSpy failureChanges(&m_rig->sync, &ConfigSyncCoordinator::failureChanged);
+        m_backend.scriptNext(kConfigPath, {503, R"({"detail":"maintenance"})"});
+        runTask(m_rig->sync.pullAndMerge());
+        const QString failed = m_rig->sync.statusText();
+        QVERIFY2(failed.startsWith(ConfigSyncCoordinator::kSyncFailedPrefix), qPrintable(failed));
+        QCOMPARE(m_rig->sync.failureText(), failed);
+        QCOMPARE(m_rig->sync.failureAdvice(), ConfigSyncCoordinator::kServiceAdvice);
+        QVERIFY(m_rig->sync.failureRetryable());
+        QCOMPARE(failureChanges.size(), 1);
+
+        QStringList failureWhileSyncing;
+        auto watch = connect(&m_rig->sync, &ConfigSyncCoordinator::statusTextChanged, this, [&] {
+            if (m_rig->sync.statusText() == ConfigSyncCoordinator::kSyncingText) {
+                failureWhileSyncing << m_rig->sync.failureText();
+            }
+        });
+        m_rig->sync.retryNow();
+        m_rig->sync.retryNow(); // a second press while the first retry runs starts nothing
+        QTRY_VERIFY(m_rig->sync.failureText().isEmpty());
+        QCOMPARE(m_rig->sync.statusText(), ConfigSyncCoordinator::kUploadedText);
+        disconnect(watch);
+        QCOMPARE(failureWhileSyncing, QStringList{failed});
+        QCOMPARE(m_rig->sync.failureAdvice(), QString());
+        QCOMPARE(configRequests("GET"), 2);
+
+        // Signed out, an edit cannot be saved: signing in is what helps.
+        m_rig->session.clearSavedSession();
+        m_rig->sync.showIdle();
+        m_rig->knowledgeBase.createDictionaryTerm(QStringLiteral("Offline"), QString());
+        m_rig->scheduler.advance(1s);
+        QTRY_VERIFY(m_rig->sync.failureText().startsWith(ConfigSyncCoordinator::kSaveFailedPrefix));
+        QCOMPARE(m_rig->sync.failureAdvice(), ConfigSyncCoordinator::kSignInAdvice);
+        QVERIFY(!m_rig->sync.failureRetryable());
+        m_rig->sync.retryNow();
+        QTest::qWait(50);
+        QCOMPARE(configRequests("GET"), 2);
+        m_rig->sync.showIdle();
+        QCOMPARE(m_rig->sync.failureText(), QString());
     }
 
     void editAfterAFailedPullMergesBeforeItPushes() {
