@@ -82,6 +82,41 @@ QByteArray feedWithBuild(const QByteArray& build) {
            "<link>https://example.invalid/releases/2.0</link></item></channel></rss>";
 }
 
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> values) {
+        for (const auto& [name, value] : values) {
+            m_old.append({name, qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name))
+                                                                : std::nullopt});
+            qputenv(name, value.toLocal8Bit());
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : m_old) {
+            if (value) {
+                qputenv(name, *value);
+            } else {
+                qunsetenv(name);
+            }
+        }
+    }
+
+private:
+    QList<std::pair<const char*, std::optional<QByteArray>>> m_old;
+};
+
+// An executable file at `path`.
+void writeProgram(const QString& path) {
+    writeFile(path, "#!/bin/sh\n");
+    QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestShellServices : public QObject {
@@ -166,6 +201,126 @@ private slots:
         manager.refresh();
         QVERIFY(!QFile::exists(manager.entryPath()));
         QVERIFY(log.entries().isEmpty());
+    }
+
+    // The desktop's startup settings switch an entry off without removing it; either way reads as off.
+    void launchAtLogin_entrySwitchedOffByTheDesktop_data() {
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("Hidden=true") << QByteArray("[Desktop Entry]\nExec=/bin/sh\nHidden=true\n") << false;
+        QTest::newRow("X-GNOME-Autostart-enabled=false")
+            << QByteArray("[Desktop Entry]\nExec=/bin/sh\nX-GNOME-Autostart-enabled=false\n") << false;
+        QTest::newRow("spaced and capitalised")
+            << QByteArray("[Desktop Entry]\nExec=/bin/sh\nX-GNOME-Autostart-enabled = False\n") << false;
+        QTest::newRow("both say on")
+            << QByteArray("[Desktop Entry]\nExec=/bin/sh\nHidden=false\nX-GNOME-Autostart-enabled=true\n")
+            << true;
+        QTest::newRow("switched off in another group only")
+            << QByteArray(
+                   "[Desktop Entry]\nExec=/bin/sh\n[Desktop Action x]\nX-GNOME-Autostart-enabled=false\n")
+            << true;
+    }
+    void launchAtLogin_entrySwitchedOffByTheDesktop() {
+        QFETCH(QByteArray, entry);
+        QFETCH(bool, enabled);
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath("settings.json"));
+        defaults.setBool(LaunchAtLoginManager::kDefaultConfiguredKey, true);
+        LaunchAtLoginManager manager(defaults, dir.filePath("config"), "/bin/sh", "/bin/sh");
+        writeFile(manager.entryPath(), entry);
+        manager.refresh();
+        QCOMPARE(manager.isEnabled(), enabled);
+        QCOMPARE(manager.statusText(),
+                 enabled ? LaunchAtLoginManager::kEnabledText : LaunchAtLoginManager::kNotRegisteredText);
+        QCOMPARE(contentOf(manager.entryPath()), entry); // only read
+    }
+
+    // The installed program is the one the installed desktop entry starts.
+    void launchAtLogin_findsTheInstalledProgram_data() {
+        QTest::addColumn<QString>("exec"); // "-": no installed entry; {dir} stands for the temporary folder
+        QTest::addColumn<QString>("expected"); // empty: none
+        QTest::newRow("absolute, quoted, with arguments") << "\"{dir}/opt/Quill Vane/quillvane\" --hidden %U"
+                                                          << "{dir}/opt/Quill Vane/quillvane";
+        QTest::newRow("bare name through PATH") << "quillvane"
+                                                << "{dir}/bin/quillvane";
+        QTest::newRow("program gone") << "{dir}/opt/missing/quillvane"
+                                      << "";
+        QTest::newRow("no installed entry") << "-"
+                                            << "";
+    }
+    void launchAtLogin_findsTheInstalledProgram() {
+        QFETCH(QString, exec);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        exec.replace("{dir}", dir.path());
+        expected.replace("{dir}", dir.path());
+        writeProgram(dir.filePath("opt/Quill Vane/quillvane"));
+        writeProgram(dir.filePath("bin/quillvane"));
+        if (exec != "-") {
+            writeFile(dir.filePath("share/applications/quillvane.desktop"),
+                      "[Desktop Entry]\nType=Application\nName=Quillvane\nExec=" + exec.toUtf8() + "\n");
+        }
+        ScopedEnvironment environment{{"XDG_DATA_HOME", dir.filePath("home-data")},
+                                      {"XDG_DATA_DIRS", dir.filePath("share")},
+                                      {"PATH", dir.filePath("bin")}};
+        QCOMPARE(LaunchAtLoginManager::findInstalledProgram().value_or(QString()), expected);
+    }
+
+    // A program that is not installed (a build tree) does not register itself on its first run; the
+    // installed program's first run still does. The user's switch registers the running program and
+    // the row says where the entry points; switched off, the entry goes.
+    void launchAtLogin_buildTreeRegistersOnlyWhenTheUserSaysSo() {
+        QTemporaryDir dir;
+        const QString build = dir.filePath("src/build/bin/quillvane");
+        writeProgram(build);
+        ScopedEnvironment environment{{"XDG_DATA_HOME", dir.filePath("home-data")},
+                                      {"XDG_DATA_DIRS", dir.filePath("share")}};
+        UserDefaults defaults(dir.filePath("settings.json"));
+        LaunchAtLoginManager manager(defaults, dir.filePath("config"), {}, build);
+        QCOMPARE(manager.installedProgram(), std::nullopt);
+        RuntimeLogCapture log;
+        manager.refresh();
+        manager.refresh();
+        QVERIFY(!QFile::exists(manager.entryPath()));
+        QVERIFY(!manager.isEnabled());
+        QCOMPARE(manager.targetText(), QString());
+        QVERIFY(!defaults.contains(LaunchAtLoginManager::kDefaultConfiguredKey));
+        QCOMPARE(log.entriesStartingWith("INFO Launch at login left off: Quillvane is not installed").size(),
+                 1);
+
+        QSignalSpy targetChanges(&manager, &LaunchAtLoginManager::targetTextChanged);
+        manager.setEnabled(true);
+        QVERIFY(manager.isEnabled());
+        QCOMPARE(manager.entryProgram(), std::optional<QString>(build));
+        QCOMPARE(manager.targetText(), LaunchAtLoginManager::kOtherTargetText.arg(build));
+        QCOMPARE(targetChanges.size(), 1);
+        QCOMPARE(defaults.boolValue(LaunchAtLoginManager::kDefaultConfiguredKey), std::optional<bool>(true));
+
+        // The build tree goes away: the row says the entry starts nothing.
+        QVERIFY(QFile::remove(build));
+        manager.refresh();
+        QCOMPARE(manager.targetText(), LaunchAtLoginManager::kMissingTargetText.arg(build));
+
+        manager.setEnabled(false);
+        QVERIFY(!QFile::exists(manager.entryPath()));
+        QVERIFY(!manager.isEnabled());
+        QCOMPARE(manager.targetText(), QString());
+
+        // Installed later: its first run registers it (a fresh settings file, as on another computer).
+        const QString installed = dir.filePath("prefix/bin/quillvane");
+        writeProgram(installed);
+        writeFile(dir.filePath("share/applications/quillvane.desktop"),
+                  "[Desktop Entry]\nExec=" + installed.toUtf8() + "\n");
+        UserDefaults fresh(dir.filePath("fresh.json"));
+        LaunchAtLoginManager installedRun(fresh, dir.filePath("config"), {}, build);
+        installedRun.refresh();
+        QVERIFY(installedRun.isEnabled());
+        QCOMPARE(installedRun.entryProgram(), std::optional<QString>(installed));
+        QCOMPARE(installedRun.targetText(), QString());
+        // A switch turned on from the build tree registers the installed program too.
+        installedRun.setEnabled(false);
+        installedRun.setEnabled(true);
+        QCOMPARE(installedRun.entryProgram(), std::optional<QString>(installed));
     }
 
     void launchAtLogin_unreadableEntryIsUnavailable() {
