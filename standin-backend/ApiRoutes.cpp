@@ -181,6 +181,8 @@ HttpResponse handleSession(BackendState& state, const Incoming& in) {
     if (session) {
         token = utf8(*sessionToken);
     } else if (idToken && !idToken->isEmpty()) {
+        if (const std::string refusal = state.signInRefusalLocked(); !refusal.empty())
+            return HttpResponse::text(403, refusal);
         token = state.newSessionLocked(utf8(*idToken));
         session = state.findSessionLocked(token);
     } else if (sessionToken) {

@@ -77,6 +77,11 @@ void BackendState::setTranscript(const std::string& text) {
     m_transcript = text;
 }
 
+void BackendState::setSignInRefusal(const std::string& reason) {
+    std::lock_guard lock(mutex);
+    m_signInRefusal = reason;
+}
+
 void BackendState::evictLocked() {
     while (m_sessions.size() > m_sessionLimit)
         dropLocked(m_sessions.find(m_useOrder.front()));

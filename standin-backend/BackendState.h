@@ -54,6 +54,9 @@ public:
 
     std::string transcriptLocked() const { return m_transcript; }
     void setTranscript(const std::string& text);
+    // Non-empty: every sign-in (a session asked for with an identity token) is refused with this reason.
+    std::string signInRefusalLocked() const { return m_signInRefusal; }
+    void setSignInRefusal(const std::string& reason);
 
 private:
     void evictLocked();
@@ -64,6 +67,7 @@ private:
     std::list<std::string> m_useOrder; // least recently used first
     std::size_t m_sessionLimit = defaultSessionLimit;
     std::string m_transcript;
+    std::string m_signInRefusal;
     std::mt19937_64 m_random{std::random_device{}()};
 };
 

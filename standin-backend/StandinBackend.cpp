@@ -135,9 +135,14 @@ void StandinBackend::setTranscript(const std::string& text) {
     d->state.setTranscript(text);
 }
 
+void StandinBackend::refuseSignIns(const std::string& reason) {
+    d->state.setSignInRefusal(reason);
+}
+
 void StandinBackend::reset() {
     d->router.clearScripts();
     d->state.setTranscript(std::string());
+    d->state.setSignInRefusal(std::string());
     d->record.clear();
 }
 

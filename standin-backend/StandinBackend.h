@@ -48,7 +48,11 @@ public:
     // The text of the next transcription answers (both endpoints) until changed; empty restores the
     // placeholder that names the clip's length.
     void setTranscript(const std::string& text);
-    void reset(); // drops every script, delay, missing path and recorded request
+    // Refuses every sign-in (a session asked for with an identity token) with 403 and this reason as the
+    // body, as a backend refuses an account it does not admit; an empty reason admits them again. Open
+    // sessions stay usable.
+    void refuseSignIns(const std::string& reason);
+    void reset(); // drops every script, delay, missing path, sign-in refusal and recorded request
 
     // A fresh valid session token, as if an identity token had been exchanged.
     std::string openSession();

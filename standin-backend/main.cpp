@@ -24,12 +24,13 @@ void printUsage(std::FILE* to) {
     std::fprintf(
         to,
         "Usage: quillvane-standin-backend [--host 127.0.0.1] [--port N] [--record-limit N] "
-        "[--transcript TEXT] [--session-token TOKEN]\n"
+        "[--transcript TEXT] [--session-token TOKEN] [--refuse-sign-in REASON]\n"
         "Answers the desktop client's backend endpoints on a loopback address (default port %d).\n"
         "--record-limit: how many of the last requests are kept in memory (default %zu).\n"
         "--transcript: every transcription answers this text instead of recognising the speech.\n"
         "--session-token: for tests that restart the stand-in: accepts this session token, issued by "
-        "an earlier run, as an open session (repeatable).\n",
+        "an earlier run, as an open session (repeatable).\n"
+        "--refuse-sign-in: every sign-in is refused (403) with REASON; open sessions stay usable.\n",
         kDefaultPort, kDefaultRecordLimit);
 }
 
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     long recordLimit = static_cast<long>(kDefaultRecordLimit);
     std::string transcript;
     std::vector<std::string> sessionTokens;
+    std::string signInRefusal;
 
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -67,7 +69,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg != "--host" && arg != "--port" && arg != "--record-limit" && arg != "--transcript" &&
-            arg != "--session-token") {
+            arg != "--session-token" && arg != "--refuse-sign-in") {
             std::fprintf(stderr, "quillvane-standin-backend: unknown argument \"%s\"\n", argv[i]);
             printUsage(stderr);
             return 2;
@@ -83,6 +85,8 @@ int main(int argc, char** argv) {
             host = value;
         } else if (arg == "--transcript") {
             transcript = value;
+        } else if (arg == "--refuse-sign-in") {
+            signInRefusal = value;
         } else if (arg == "--session-token") {
             if (value.empty()) {
                 std::fprintf(stderr, "quillvane-standin-backend: --session-token needs a non-empty token\n");
@@ -123,6 +127,7 @@ int main(int argc, char** argv) {
     backend.setTranscript(transcript);
     for (const std::string& token : sessionTokens)
         backend.adoptSession(token);
+    backend.refuseSignIns(signInRefusal);
     try {
         backend.start(host, static_cast<int>(port));
     } catch (const std::exception& e) {

@@ -102,6 +102,18 @@ public:
         return found;
     }
 
+    // The accessible names of every showing object below `root`, empty names left out.
+    QStringList showingNames(const Object& root, int maximumObjects = 3000) {
+        QStringList names;
+        walkShowing(root, maximumObjects, [&](const Object& object) {
+            if (const QString name = this->name(object); !name.isEmpty()) {
+                names << name;
+            }
+            return true;
+        });
+        return names;
+    }
+
     // The showing object below `root` that has the keyboard focus.
     std::optional<Object> focused(const Object& root, int maximumObjects = 3000) {
         std::optional<Object> found;

@@ -128,6 +128,18 @@ private slots:
         QCOMPARE(post("/api/session", json({{"id_token", ""}})).status, 400);
     }
 
+    // A refused sign-in says why; sessions already open stay usable, and an empty reason admits again.
+    void signInsCanBeRefused() {
+        const std::string open = backend.openSession();
+        backend.refuseSignIns("This account is not admitted here.");
+        const Reply refused = post("/api/session", json({{"id_token", "idt-refused"}}));
+        QCOMPARE(refused.status, 403);
+        QCOMPARE(refused.body, std::string("This account is not admitted here."));
+        QCOMPARE(post("/api/session", json({{"session_token", QString::fromStdString(open)}})).status, 200);
+        backend.refuseSignIns({});
+        QCOMPARE(post("/api/session", json({{"id_token", "idt-refused"}})).status, 200);
+    }
+
     // Without a scripted transcript the speech is recognised: silence is no words, and audio that is not a
     // 16 kHz mono WAV is refused.
     void transcriptionRecognisesTheClip_data() {
