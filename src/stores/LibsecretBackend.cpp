@@ -7,6 +7,8 @@
 
 #include <QAbstractEventDispatcher>
 
+#include <memory>
+
 namespace {
 // Items are matched by the schema name too, so items of other programs with the same two attribute
 // names are never touched.
@@ -57,7 +59,7 @@ private:
 // where its outcome goes. Deleted when libsecret has answered; never touches the backend object, which
 // may be gone by then.
 struct OpenCall {
-    OpenCall(std::chrono::milliseconds limit) : limit(limit) {
+    explicit OpenCall(std::chrono::milliseconds limit) : limit(limit) {
         MainContextPump::callOpened();
         deadline = Scheduler::current().singleShot(limit, [this] {
             timedOut = true;
