@@ -72,7 +72,18 @@ QString SessionCoordinator::describe(std::exception_ptr error) {
 }
 
 QCoro::Task<> SessionCoordinator::bootstrapFromSecureStore() {
-    const std::optional<QString> token = m_secureStore.readSessionToken();
+    const quint64 savedTokenChanges = m_savedTokenChanges;
+    QPointer<SessionCoordinator> self(this);
+    const std::optional<QString> token = co_await m_secureStore.readSessionToken();
+    if (!self) {
+        co_return;
+    }
+    if (savedTokenChanges != m_savedTokenChanges) {
+        // The keyring answered late (an unlock prompt, a slow service) and a sign-in, an answer or a
+        // sign-out has replaced or removed the saved token meanwhile: what was read is older than that.
+        AppLogger::info(QStringLiteral("Ignored saved session token: the session changed while it loaded"));
+        co_return;
+    }
     // An empty token is no session: it would only be sent to the backend to be rejected.
     if (!token || token->isEmpty()) {
         AppLogger::info(QStringLiteral("No saved backend session token found"));
@@ -193,7 +204,9 @@ void SessionCoordinator::applySessionSnapshot(const SessionResponseDTO& snapshot
 void SessionCoordinator::adopt(const SessionResponseDTO& answer, const QString& logLead,
                                const QString& successSentence) {
     if (answer.session_token && !answer.session_token->isEmpty()) {
-        // The saved token first: it must never lag behind the one in use.
+        // The saved token first: its write is queued before anything can end the session, so a later
+        // sign-out's delete always runs after it. Writing the token saved already asks the keyring nothing.
+        ++m_savedTokenChanges;
         m_secureStore.writeSessionToken(*answer.session_token);
         setActiveSessionToken(answer.session_token);
     } else if (answer.session_token) {
@@ -222,6 +235,7 @@ void SessionCoordinator::clearSavedSession() {
 
 void SessionCoordinator::forgetSession() {
     ++m_generation; // answers to requests sent before this point are stale from now on
+    ++m_savedTokenChanges;
     m_secureStore.deleteSessionToken();
     setActiveSessionToken(std::nullopt);
     setTotalWords(0);

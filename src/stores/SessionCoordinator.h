@@ -52,7 +52,8 @@ public:
     // (a newer sign-in attempt supersedes an older one whose exchange is still in flight).
     void discardPendingAnswers() { ++m_generation; }
 
-    // Loads the saved token; with one, publishes it and refreshes the session (awaited).
+    // Loads the saved token; with one, publishes it and refreshes the session (awaited). A token that
+    // loads only after the session was adopted or ended meanwhile is ignored.
     QCoro::Task<> bootstrapFromSecureStore();
     // Posts the current token to the backend and adopts the answer. A failure keeps the session, except
     // the backend's refusal of the token (401 or 403), which ends it as an authentication failure does.
@@ -119,4 +120,5 @@ private:
     std::optional<UserProfileDTO> m_profile;
     std::optional<QDateTime> m_lastRefreshAt;
     quint64 m_generation = 0;
+    quint64 m_savedTokenChanges = 0; // writes and deletes of the saved token asked for so far
 };

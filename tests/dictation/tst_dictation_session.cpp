@@ -195,6 +195,7 @@ private slots:
         m_coordinator.reset();
         m_media->flush();
         m_secureStore->deleteSessionToken();
+        runTask(m_secureStore->settled());
     }
 
     void speechHeldOnRightCtrlReachesThePipeline() {

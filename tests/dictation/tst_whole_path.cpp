@@ -117,7 +117,7 @@ private slots:
         m_session = std::make_unique<SessionCoordinator>(*m_backend, *m_secureStore);
         QVERIFY(runTask(m_session->establishSessionWithGoogle(QStringLiteral("whole-path-id"), std::nullopt,
                                                               std::nullopt, std::nullopt)));
-        QCOMPARE(m_secureStore->readSessionToken(), m_session->activeSessionToken());
+        QCOMPARE(runTask(m_secureStore->readSessionToken()), m_session->activeSessionToken());
 
         m_recorder = std::make_unique<AudioCaptureService>();
         // Dictation on Right Ctrl held alone, AI Mode on Left Ctrl and Right Ctrl held.
@@ -152,6 +152,7 @@ private slots:
         m_coordinator.reset();
         m_media->flush();
         m_secureStore->deleteSessionToken();
+        runTask(m_secureStore->settled());
         m_target.stop();
         m_standin.stop();
     }

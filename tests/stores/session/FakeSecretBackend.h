@@ -4,12 +4,15 @@
 
 #include <QStringList>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
 
 // An in-memory secret backend: one item per (service, account), every call recorded, and each operation
-// can be told to fail with a status.
+// can be told to fail with a status. It answers before the call returns, unless `holdAnswers` is set:
+// then each call waits in `held` until released, and the items change only when it is.
 class FakeSecretBackend final : public SecretBackend {
 public:
     std::map<std::pair<QString, QString>, QByteArray> items;
@@ -17,39 +20,67 @@ public:
     std::optional<Status> replaceFailure;
     std::optional<Status> readFailure;
     std::optional<Status> removeFailure;
+    bool holdAnswers = false;
+    std::deque<std::function<void()>> held;
 
-    Status replace(const QString& service, const QString& account, const QByteArray& data) override {
+    void replace(const QString& service, const QString& account, const QByteArray& data,
+                 StatusCallback done) override {
         calls << QStringLiteral("replace");
-        if (replaceFailure) {
-            return *replaceFailure;
-        }
-        items[{service, account}] = data;
-        return Status::success();
+        answer([=, this] {
+            if (replaceFailure) {
+                done(*replaceFailure);
+                return;
+            }
+            items[{service, account}] = data;
+            done(Status::success());
+        });
     }
 
-    ReadResult read(const QString& service, const QString& account) override {
+    void read(const QString& service, const QString& account, ReadCallback done) override {
         calls << QStringLiteral("read");
-        if (readFailure) {
-            return {*readFailure, std::nullopt};
-        }
-        const auto it = items.find({service, account});
-        if (it == items.end()) {
-            return {Status::success(), std::nullopt};
-        }
-        return {Status::success(), it->second};
+        answer([=, this] {
+            if (readFailure) {
+                done({*readFailure, std::nullopt});
+                return;
+            }
+            done({Status::success(), item(service, account)});
+        });
     }
 
-    Status remove(const QString& service, const QString& account) override {
+    void remove(const QString& service, const QString& account, StatusCallback done) override {
         calls << QStringLiteral("remove");
-        if (removeFailure) {
-            return *removeFailure;
+        answer([=, this] {
+            if (removeFailure) {
+                done(*removeFailure);
+                return;
+            }
+            items.erase({service, account});
+            done(Status::success());
+        });
+    }
+
+    // Answers the oldest held call; false when none is held.
+    bool releaseOne() {
+        if (held.empty()) {
+            return false;
         }
-        items.erase({service, account});
-        return Status::success();
+        const std::function<void()> next = std::move(held.front());
+        held.pop_front();
+        next();
+        return true;
     }
 
     std::optional<QByteArray> item(const QString& service, const QString& account) const {
         const auto it = items.find({service, account});
         return it == items.end() ? std::nullopt : std::optional<QByteArray>(it->second);
+    }
+
+private:
+    void answer(std::function<void()> outcome) {
+        if (holdAnswers) {
+            held.push_back(std::move(outcome));
+        } else {
+            outcome();
+        }
     }
 };

@@ -4,6 +4,7 @@
 #include <libsecret/secret.h>
 
 #include "LibsecretBackend.h"
+#include "RunTask.h"
 #include "RuntimeLogCapture.h"
 #include "SecureStore.h"
 
@@ -24,6 +25,16 @@ const SecretSchema kAnySchema = {
         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
     },
 };
+
+// The outcome of one call of the backend, waited for in the event loop.
+SecretBackend::Status waitForStatus(const std::function<void(SecretBackend::StatusCallback)>& call) {
+    std::optional<SecretBackend::Status> status;
+    call([&status](const SecretBackend::Status& answer) { status = answer; });
+    if (!QTest::qWaitFor([&status] { return status.has_value(); }, 60000)) {
+        return {-1, QStringLiteral("no answer from the backend")};
+    }
+    return *status;
+}
 
 // The number of items of (kService, kAccount), or -1 with the error in `error`.
 int itemCount(QString* error) {
@@ -52,7 +63,8 @@ class TestSecureStoreKeyring : public QObject {
     SecureStore m_store{m_backend, kService, kAccount};
 
     void removeTestItems() {
-        const SecretBackend::Status status = m_backend->remove(kService, kAccount);
+        const SecretBackend::Status status =
+            waitForStatus([this](auto done) { m_backend->remove(kService, kAccount, std::move(done)); });
         QVERIFY2(status.ok(), qPrintable(QStringLiteral("Secret Service unreachable: status=%1 %2")
                                              .arg(status.code)
                                              .arg(status.reason)));
@@ -65,6 +77,8 @@ class TestSecureStoreKeyring : public QObject {
             qWarning("search failed: %s", qPrintable(error));
         return n;
     }
+
+    static std::optional<QString> read(SecureStore& store) { return runTask(store.readSessionToken()); }
 
 private slots:
     void initTestCase() {
@@ -84,8 +98,9 @@ private slots:
     void writingTwiceLeavesOneItem() {
         m_store.writeSessionToken("first-token");
         m_store.writeSessionToken("second-token");
+        runTask(m_store.settled());
         QCOMPARE(count(), 1);
-        QCOMPARE(m_store.readSessionToken(), std::optional<QString>("second-token"));
+        QCOMPARE(read(m_store), std::optional<QString>("second-token"));
         QCOMPARE(RuntimeLogCapture::entries(),
                  (QStringList{"INFO Stored session token in the Secret Service",
                               "INFO Stored session token in the Secret Service",
@@ -105,17 +120,20 @@ private slots:
         QFETCH(QString, token);
         QFETCH(QStringList, readLines);
         m_store.writeSessionToken(token);
+        runTask(m_store.settled());
         RuntimeLogCapture::clear();
-        const std::optional<QString> read = m_store.readSessionToken();
-        QVERIFY(read);
-        QCOMPARE(*read, token);
+        SecureStore fresh(m_backend, kService, kAccount); // reads from the service, whatever m_store knows
+        const std::optional<QString> loaded = read(fresh);
+        QVERIFY(loaded);
+        QCOMPARE(*loaded, token);
         QCOMPARE(RuntimeLogCapture::entries(), readLines);
     }
 
     void absentItemReadsSilentlyAndDeletes() {
-        QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
+        QCOMPARE(read(m_store), std::optional<QString>());
         QCOMPARE(RuntimeLogCapture::entries(), QStringList());
         m_store.deleteSessionToken();
+        runTask(m_store.settled());
         QCOMPARE(RuntimeLogCapture::entries(),
                  QStringList{"INFO Cleared session token from the Secret Service"});
     }
@@ -123,17 +141,20 @@ private slots:
     void deleteRemovesTheItem() {
         m_store.writeSessionToken("to-be-removed");
         m_store.deleteSessionToken();
+        runTask(m_store.settled());
         QCOMPARE(count(), 0);
-        QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
+        QCOMPARE(read(m_store), std::optional<QString>());
         QCOMPARE(RuntimeLogCapture::entries(),
                  (QStringList{"INFO Stored session token in the Secret Service",
                               "INFO Cleared session token from the Secret Service"}));
     }
 
     void bytesThatAreNotUtf8ReadAsAbsent() {
-        QVERIFY(m_backend->replace(kService, kAccount, QByteArray("\xff\xfe\x00x", 4)).ok());
+        QVERIFY(waitForStatus([this](auto done) {
+                    m_backend->replace(kService, kAccount, QByteArray("\xff\xfe\x00x", 4), std::move(done));
+                }).ok());
         QCOMPARE(count(), 1);
-        QCOMPARE(m_store.readSessionToken(), std::optional<QString>());
+        QCOMPARE(read(m_store), std::optional<QString>());
         QCOMPARE(RuntimeLogCapture::entries(), QStringList());
     }
 
@@ -142,9 +163,54 @@ private slots:
         other.writeSessionToken("other-token");
         m_store.writeSessionToken("mine");
         m_store.deleteSessionToken();
-        QCOMPARE(other.readSessionToken(), std::optional<QString>("other-token"));
+        runTask(m_store.settled());
+        QCOMPARE(read(other), std::optional<QString>("other-token"));
         other.deleteSessionToken();
-        QCOMPARE(other.readSessionToken(), std::optional<QString>());
+        QCOMPARE(read(other), std::optional<QString>());
+    }
+
+    // Each answer of the backend carries the token; the item is written only when it changes. Another
+    // program's change of the item shows whether the unchanged token reached the Secret Service again.
+    void unchangedTokenIsNotWrittenAgain() {
+        m_store.writeSessionToken("mine");
+        runTask(m_store.settled());
+        QVERIFY(waitForStatus([this](auto done) {
+                    m_backend->replace(kService, kAccount, "theirs", std::move(done));
+                }).ok());
+
+        m_store.writeSessionToken("mine");
+        runTask(m_store.settled());
+        SecureStore fresh(m_backend, kService, kAccount);
+        QCOMPARE(read(fresh), std::optional<QString>("theirs"));
+
+        m_store.writeSessionToken("changed");
+        runTask(m_store.settled());
+        QCOMPARE(read(fresh), std::optional<QString>("changed"));
+        QCOMPARE(count(), 1);
+        QCOMPARE(RuntimeLogCapture::entriesStartingWith("INFO Stored session token"),
+                 (QStringList{"INFO Stored session token in the Secret Service",
+                              "INFO Stored session token in the Secret Service"}));
+    }
+
+    // The Secret Service refuses a write (here: a collection that does not exist): the token stored
+    // before is still there, so the user stays signed in.
+    void failedWriteKeepsTheStoredToken() {
+        m_store.writeSessionToken("old-token");
+        runTask(m_store.settled());
+        SecureStore refusing(
+            std::make_shared<LibsecretBackend>(LibsecretBackend::kDefaultDeadline,
+                                               QStringLiteral("/org/freedesktop/secrets/collection/missing")),
+            kService, kAccount);
+        RuntimeLogCapture::clear();
+        refusing.writeSessionToken("new-token");
+        runTask(refusing.settled());
+
+        const QStringList lines = RuntimeLogCapture::entries();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith("ERROR Failed to store session token in the Secret Service status="),
+                 qPrintable(lines[0]));
+        QCOMPARE(count(), 1);
+        QCOMPARE(read(m_store), std::optional<QString>("old-token"));
     }
 };
 

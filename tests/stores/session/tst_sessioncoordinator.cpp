@@ -187,7 +187,7 @@ private slots:
         QCOMPARE(m_session->statusText(), QStringLiteral("Backend session active."));
         QCOMPARE(m_session->lastRefreshAt(), std::optional<QDateTime>(m_clock.now()));
         QCOMPARE(savedToken(), OptionalText(token));
-        QCOMPARE(keychainWrites(), 1); // an answer with a token rewrites the item, even when unchanged
+        QCOMPARE(keychainWrites(), 0); // the answer carried the token just read: nothing to write
         const QStringList lines = RuntimeLogCapture::entries();
         QVERIFY(lines.contains("INFO Loaded session token from secure store"));
         QVERIFY(lines.contains("INFO Session refresh succeeded words=0"));
@@ -210,6 +210,35 @@ private slots:
         QVERIFY(RuntimeLogCapture::entries().contains(
             "ERROR Backend session invalidated after authentication failure: " + status));
         QCOMPARE(m_session->shouldRefreshOnForeground(45), false); // nothing left to refresh
+    }
+
+    // A keyring that answers late (an unlock prompt): a session adopted or ended before the saved token
+    // loads is newer than that token, which must not come back.
+    void savedTokenLoadingLateIsIgnored_data() {
+        QTest::addColumn<bool>("signOut"); // false: an answer brings a session meanwhile
+        QTest::newRow("session adopted meanwhile") << false;
+        QTest::newRow("signed out meanwhile") << true;
+    }
+    void savedTokenLoadingLateIsIgnored() {
+        QFETCH(bool, signOut);
+        saveToken("saved-token");
+        m_secrets->holdAnswers = true;
+        QCoro::Task<> bootstrap = m_session->bootstrapFromSecureStore();
+        QVERIFY(!bootstrap.isReady());
+        if (signOut)
+            m_session->clearSavedSession();
+        else
+            m_session->applySessionSnapshot(snapshot(2, "fresh-token", true));
+        while (m_secrets->releaseOne()) {
+        }
+        runTask(std::move(bootstrap));
+
+        const OptionalText expected = signOut ? OptionalText() : OptionalText("fresh-token");
+        QCOMPARE(m_session->activeSessionToken(), expected);
+        QCOMPARE(savedToken(), expected);
+        QCOMPARE(sessionRequests(), 0); // the old token was never sent
+        QVERIFY(RuntimeLogCapture::entries().contains(
+            "INFO Ignored saved session token: the session changed while it loaded"));
     }
 
     // ---- Refresh ----
@@ -419,12 +448,12 @@ private slots:
     void snapshotsAreAdopted() {
         m_session->applySessionSnapshot(snapshot(3, "tok-a", true));
         m_session->applySessionSnapshot(snapshot(4, "tok-a", true));
-        QCOMPARE(keychainWrites(), 2); // rewritten every time, even unchanged
+        QCOMPARE(keychainWrites(), 1); // written once: the unchanged token is not written again
         QCOMPARE(m_session->activeSessionToken(), OptionalText("tok-a"));
 
         m_session->applySessionSnapshot(snapshot(5, std::nullopt, false));
         m_session->applySessionSnapshot(snapshot(6, "", false));
-        QCOMPARE(keychainWrites(), 2); // no token, and an empty one, leave the item alone
+        QCOMPARE(keychainWrites(), 1); // no token, and an empty one, leave the item alone
         QCOMPARE(savedToken(), OptionalText("tok-a"));
         QCOMPARE(m_session->activeSessionToken(), OptionalText("tok-a"));
         QCOMPARE(m_session->totalWords(), qint64(6));
