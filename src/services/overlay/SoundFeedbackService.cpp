@@ -8,9 +8,10 @@
 #include <QAudioSink>
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
-#include <QSoundEffect>
+#include <QtEndian>
 
 #include <chrono>
 
@@ -33,89 +34,162 @@ const ToneSequence kPopTone{{622.0}, 0.06, 0.0, 0.5};
 constexpr auto kStopAfterIdle = 500ms;
 } // namespace
 
-// A cue WAV, loaded once and played from its beginning on every play.
-class SoundFeedbackService::FileTonePlayer {
+// One cue: its samples kept in memory, played through a sink of its own that exists only while the cue
+// sounds. An idle sink of the Qt PulseAudio backend can keep a timer running; a released one costs nothing.
+class SoundFeedbackService::CuePlayer {
 public:
-    explicit FileTonePlayer(const QStringList& candidates) {
-        if (const auto url = findToneFile(candidates)) {
-            m_effect = std::make_unique<QSoundEffect>();
-            m_effect->setSource(*url); // loads at once, so a play costs nothing later
-        }
-    }
+    CuePlayer(Scheduler& scheduler, QByteArray samples, QAudioFormat format)
+        : m_scheduler(scheduler), m_samples(std::move(samples)), m_format(format) {}
 
-    // A file was found and did not fail to load.
-    bool hasPlayer() const { return m_effect && m_effect->status() != QSoundEffect::Error; }
-    bool isLoaded() const { return m_effect && m_effect->status() == QSoundEffect::Ready; }
+    ~CuePlayer() { release(); }
 
-    void play(double volume) {
-        m_effect->stop();
-        m_effect->setVolume(float(volume));
-        m_effect->play();
-    }
+    bool hasSamples() const { return !m_samples.isEmpty() && m_format.isValid(); }
+    // A sink is open: the cue sounds, or has just been handed over and is about to be released.
+    bool isActive() const { return m_sink != nullptr; }
 
-private:
-    std::unique_ptr<QSoundEffect> m_effect;
-};
-
-// A tone rendered once into memory and played through its own sink.
-class SoundFeedbackService::SynthTonePlayer {
-public:
-    SynthTonePlayer(Scheduler& scheduler, const ToneSequence& tone) : m_scheduler(scheduler) {
-        const std::vector<float> samples = ToneRenderer::render(tone);
-        m_bytes = QByteArray(reinterpret_cast<const char*>(samples.data()),
-                             qsizetype(samples.size() * sizeof(float)));
-        m_buffer.setBuffer(&m_bytes);
-        m_buffer.open(QIODevice::ReadOnly);
-
-        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull()) {
-            return;
-        }
-        QAudioFormat format;
-        format.setSampleRate(ToneRenderer::kSampleRate);
-        format.setChannelCount(1);
-        format.setSampleFormat(QAudioFormat::Float);
-        m_sink = std::make_unique<QAudioSink>(device, format);
-        QObject::connect(m_sink.get(), &QAudioSink::stateChanged, m_sink.get(), [this](QAudio::State state) {
-            if (state == QAudio::IdleState) {
-                m_stopTimer.cancel();
-                m_stopTimer = m_scheduler.singleShot(kStopAfterIdle, [this] { m_sink->stop(); });
-            }
-        });
-    }
-
-    ~SynthTonePlayer() { m_stopTimer.cancel(); }
-
-    // Plays the tone from its beginning, cutting off a previous play. False when there is no output.
+    // Plays the cue from its beginning, cutting off a previous play. False when there is no output.
     bool play(double volume) {
-        if (!m_sink) {
+        release();
+        if (!hasSamples()) {
             return false;
         }
-        m_stopTimer.cancel();
-        m_sink->stop();
-        m_buffer.seek(0);
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull()) {
+            return false;
+        }
+        m_buffer = std::make_unique<QBuffer>();
+        m_buffer->setBuffer(&m_samples);
+        m_buffer->open(QIODevice::ReadOnly);
+        m_sink = std::make_unique<QAudioSink>(device, m_format);
+        QObject::connect(m_sink.get(), &QAudioSink::stateChanged, m_sink.get(), [this](QAudio::State state) {
+            // Released from a timer, never from inside the sink's own signal.
+            if (state == QAudio::IdleState) {
+                releaseAfter(kStopAfterIdle);
+            } else if (state == QAudio::StoppedState) {
+                releaseAfter(0ms);
+            }
+        });
         m_sink->setVolume(volume);
-        m_sink->start(&m_buffer);
-        return m_sink->error() == QAudio::NoError && m_sink->state() != QAudio::StoppedState;
+        m_sink->start(m_buffer.get());
+        if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
+            release();
+            return false;
+        }
+        return true;
+    }
+
+    void release() {
+        m_releaseTimer.cancel();
+        if (m_sink) {
+            m_sink->disconnect();
+            m_sink->stop();
+            m_sink.reset();
+        }
+        m_buffer.reset();
     }
 
 private:
+    void releaseAfter(std::chrono::milliseconds delay) {
+        m_releaseTimer.cancel();
+        m_releaseTimer = m_scheduler.singleShot(delay, [this] { release(); });
+    }
+
     Scheduler& m_scheduler;
-    QByteArray m_bytes;
-    QBuffer m_buffer;
+    QByteArray m_samples;
+    QAudioFormat m_format;
+    std::unique_ptr<QBuffer> m_buffer;
     std::unique_ptr<QAudioSink> m_sink;
-    TimerHandle m_stopTimer;
+    TimerHandle m_releaseTimer;
 };
+
+namespace {
+
+// The samples and format of a PCM WAV file (16-bit integer or 32-bit float, any rate and channel count);
+// nothing when the bytes are not such a file.
+std::optional<std::pair<QByteArray, QAudioFormat>> decodeWav(const QByteArray& bytes) {
+    if (bytes.size() < 12 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE") {
+        return std::nullopt;
+    }
+    QAudioFormat format;
+    bool haveFormat = false;
+    qsizetype at = 12;
+    while (at + 8 <= bytes.size()) {
+        const QByteArray tag = bytes.mid(at, 4);
+        const qsizetype size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
+        const qsizetype body = at + 8;
+        if (size > bytes.size() - body) {
+            return std::nullopt;
+        }
+        if (tag == "fmt " && size >= 16) {
+            const char* fmt = bytes.constData() + body;
+            const quint16 encoding = qFromLittleEndian<quint16>(fmt);
+            const quint16 channels = qFromLittleEndian<quint16>(fmt + 2);
+            const quint32 rate = qFromLittleEndian<quint32>(fmt + 4);
+            const quint16 bits = qFromLittleEndian<quint16>(fmt + 14);
+            if (encoding == 1 && bits == 16) {
+                format.setSampleFormat(QAudioFormat::Int16);
+            } else if (encoding == 3 && bits == 32) {
+                format.setSampleFormat(QAudioFormat::Float);
+            } else {
+                return std::nullopt;
+            }
+            format.setChannelCount(channels);
+            format.setSampleRate(int(rate));
+            haveFormat = format.isValid();
+        } else if (tag == "data" && haveFormat) {
+            const qsizetype whole = size - size % format.bytesPerFrame();
+            if (whole <= 0) {
+                return std::nullopt;
+            }
+            return std::pair{bytes.mid(body, whole), format};
+        }
+        at = body + size + size % 2; // chunks are padded to an even size
+    }
+    return std::nullopt;
+}
+
+// The cue file at `url` (a resource or a local file), decoded; nothing when it cannot be read.
+std::optional<std::pair<QByteArray, QAudioFormat>> loadCueFile(const QUrl& url) {
+    QFile file(url.scheme() == QLatin1String("qrc") ? QLatin1Char(':') + url.path() : url.toLocalFile());
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return decodeWav(file.readAll());
+}
+
+std::unique_ptr<SoundFeedbackService::CuePlayer> filePlayer(Scheduler& scheduler,
+                                                            const QStringList& candidates) {
+    if (const auto url = SoundFeedbackService::findToneFile(candidates)) {
+        if (auto decoded = loadCueFile(*url)) {
+            return std::make_unique<SoundFeedbackService::CuePlayer>(scheduler, std::move(decoded->first),
+                                                                     decoded->second);
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<SoundFeedbackService::CuePlayer> tonePlayer(Scheduler& scheduler, const ToneSequence& tone) {
+    const std::vector<float> samples = ToneRenderer::render(tone);
+    QAudioFormat format;
+    format.setSampleRate(ToneRenderer::kSampleRate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Float);
+    return std::make_unique<SoundFeedbackService::CuePlayer>(
+        scheduler,
+        QByteArray(reinterpret_cast<const char*>(samples.data()), qsizetype(samples.size() * sizeof(float))),
+        format);
+}
+
+} // namespace
 
 SoundFeedbackService::SoundFeedbackService(Scheduler& scheduler, Configuration configuration, QObject* parent)
     : QObject(parent) {
     registerSoundResources();
-    m_startTonePlayer = std::make_unique<FileTonePlayer>(configuration.startCandidates);
-    m_completionTonePlayer = std::make_unique<FileTonePlayer>(configuration.completionCandidates);
-    m_completionFallbackPlayer =
-        std::make_unique<SynthTonePlayer>(scheduler, configuration.completionFallback);
-    m_tinkPlayer = std::make_unique<SynthTonePlayer>(scheduler, kTinkTone);
-    m_popPlayer = std::make_unique<SynthTonePlayer>(scheduler, kPopTone);
+    m_startTonePlayer = filePlayer(scheduler, configuration.startCandidates);
+    m_completionTonePlayer = filePlayer(scheduler, configuration.completionCandidates);
+    m_completionFallbackPlayer = tonePlayer(scheduler, configuration.completionFallback);
+    m_tinkPlayer = tonePlayer(scheduler, kTinkTone);
+    m_popPlayer = tonePlayer(scheduler, kPopTone);
 }
 
 SoundFeedbackService::SoundFeedbackService(QObject* parent)
@@ -142,15 +216,26 @@ std::optional<QUrl> SoundFeedbackService::findToneFile(const QStringList& candid
 }
 
 bool SoundFeedbackService::hasStartFile() const {
-    return m_startTonePlayer->isLoaded();
+    return m_startTonePlayer != nullptr;
 }
 
 bool SoundFeedbackService::hasCompletionFile() const {
-    return m_completionTonePlayer->isLoaded();
+    return m_completionTonePlayer != nullptr;
+}
+
+bool SoundFeedbackService::isPlaying() const {
+    for (const CuePlayer* player :
+         {m_startTonePlayer.get(), m_completionTonePlayer.get(), m_completionFallbackPlayer.get(),
+          m_tinkPlayer.get(), m_popPlayer.get()}) {
+        if (player && player->isActive()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void SoundFeedbackService::playStartSound() {
-    if (m_startTonePlayer->hasPlayer()) {
+    if (m_startTonePlayer) {
         m_startTonePlayer->play(kStartVolume);
         return;
     }
@@ -158,7 +243,7 @@ void SoundFeedbackService::playStartSound() {
 }
 
 void SoundFeedbackService::playCompletionSound() {
-    if (m_completionTonePlayer->hasPlayer()) {
+    if (m_completionTonePlayer) {
         m_completionTonePlayer->play(kCompletionVolume);
         return;
     }
@@ -172,9 +257,9 @@ void SoundFeedbackService::playNamedSound(const QString& name, double volume, do
 }
 
 void SoundFeedbackService::playNamedSoundNow(const QString& name, double volume, double fallbackVolume) {
-    SynthTonePlayer* named = name == QLatin1String("Tink")  ? m_tinkPlayer.get()
-                             : name == QLatin1String("Pop") ? m_popPlayer.get()
-                                                            : nullptr;
+    CuePlayer* named = name == QLatin1String("Tink")  ? m_tinkPlayer.get()
+                       : name == QLatin1String("Pop") ? m_popPlayer.get()
+                                                      : nullptr;
     if (named && named->play(volume)) {
         return;
     }

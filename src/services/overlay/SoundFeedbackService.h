@@ -21,6 +21,9 @@ class Scheduler;
 // completion cue a two-note tone rendered once at creation. Named sounds are short tones from the same
 // renderer; when a named sound cannot be played at all the desktop's beep sounds instead.
 //
+// Each cue's samples are decoded once; a play opens an output stream that is closed again shortly after the
+// sound has been handed over, so an idle app holds no stream.
+//
 // Main thread only. Nothing is reported: a missing or unreadable file leaves its cue to the fallbacks.
 class SoundFeedbackService : public QObject {
     Q_OBJECT
@@ -55,19 +58,22 @@ public:
     // candidate that names an existing file under the working directory, else nothing.
     static std::optional<QUrl> findToneFile(const QStringList& candidateRelativePaths);
 
-    // Whether the cue files were found and loaded (false until loading finishes or when it failed).
+    // Whether the cue files were found and decoded (at construction).
     bool hasStartFile() const;
     bool hasCompletionFile() const;
 
-private:
-    class FileTonePlayer;
-    class SynthTonePlayer;
+    // Whether any audio output stream is open: from a play until shortly after the sound has been handed
+    // to the server. Between cues nothing is open, so nothing wakes the process.
+    bool isPlaying() const;
 
+    class CuePlayer;
+
+private:
     void playNamedSoundNow(const QString& name, double volume, double fallbackVolume);
 
-    std::unique_ptr<FileTonePlayer> m_startTonePlayer;
-    std::unique_ptr<FileTonePlayer> m_completionTonePlayer;
-    std::unique_ptr<SynthTonePlayer> m_completionFallbackPlayer;
-    std::unique_ptr<SynthTonePlayer> m_tinkPlayer;
-    std::unique_ptr<SynthTonePlayer> m_popPlayer;
+    std::unique_ptr<CuePlayer> m_startTonePlayer;      // null without a usable file
+    std::unique_ptr<CuePlayer> m_completionTonePlayer; // null without a usable file
+    std::unique_ptr<CuePlayer> m_completionFallbackPlayer;
+    std::unique_ptr<CuePlayer> m_tinkPlayer;
+    std::unique_ptr<CuePlayer> m_popPlayer;
 };

@@ -1,6 +1,7 @@
 // The cue sounds are heard: each cue, played on the session's PulseAudio server, reaches the monitor of
 // the default sink ("speakers"), recorded with parec, above silence and at the cue's own pitch; the start
-// cue is heard even though the other applications are muted right after it, as a dictation starts.
+// cue is heard even though the other applications are muted right after it, as a dictation starts; and
+// once the cues have sounded no playback stream of this process is left on the server.
 
 #include "AudioTestMain.h"
 #include "MediaControlService.h"
@@ -10,6 +11,7 @@
 #include "../audio/AudioTestTools.h"
 
 #include <QApplication>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -237,6 +239,39 @@ private slots:
         media.restoreMuteStateIfNeeded();
         media.flush();
         QCOMPARE(bystander.muted(), std::optional<bool>(false));
+    }
+
+    // Cues cut off by the next one (quick dictations) and cues played out: shortly after the last one, no
+    // stream of ours is left on the server (an open one keeps the idle process waking up).
+    void noStreamIsLeftOpenAfterTheCues() {
+        SoundFeedbackService sounds;
+        QVERIFY(sounds.hasStartFile() && sounds.hasCompletionFile());
+        const auto ourStreams = [] {
+            int count = 0;
+            const QString pid = QString::number(QCoreApplication::applicationPid());
+            for (const QJsonValue stream : audiotest::sinkInputs())
+                if (stream[QLatin1String("properties")][QLatin1String("application.process.id")].toString() ==
+                    pid)
+                    ++count;
+            return count;
+        };
+        for (int i = 0; i < 5; ++i) {
+            sounds.playStartSound();
+            QTest::qWait(60);
+            sounds.playCompletionSound();
+            QTest::qWait(60);
+        }
+        sounds.playNamedSound(QStringLiteral("Pop"), 0.2, 0.2);
+        QTRY_VERIFY(sounds.isPlaying());
+        QTRY_VERIFY(ourStreams() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!sounds.isPlaying(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(ourStreams(), 0, 5000);
+
+        // A cue after that opens a stream again and is heard.
+        const std::size_t mark = m_monitor.size();
+        sounds.playCompletionSound();
+        QTRY_VERIFY_WITH_TIMEOUT(m_monitor.onset(mark, kHeard), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!sounds.isPlaying(), 5000);
     }
 
 private:
