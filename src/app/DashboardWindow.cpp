@@ -14,9 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLabel>
 #include <QPixmap>
-#include <QToolBar>
 
 DashboardWindow::DashboardWindow(DependencyContainer& container, std::function<void()> refreshLaunchAtLogin,
                                  QWidget* parent)
@@ -33,14 +31,7 @@ DashboardWindow::DashboardWindow(DependencyContainer& container, Hooks hooks, QW
         setWindowIcon(QIcon(QPixmap::fromImage(*icon)));
     }
 
-    auto* toolbar = new QToolBar(QStringLiteral("Quillvane"), this);
-    toolbar->setObjectName(QStringLiteral("dashboardToolbar"));
-    toolbar->setMovable(false);
-    toolbar->setStyleSheet(QStringLiteral("QToolBar { background: #1f2026; border: none; padding: 6px 12px; }"
-                                          "QToolBar QLabel { color: #f2f3f5; font-weight: 600; }"));
-    toolbar->addWidget(new QLabel(QStringLiteral("Quillvane"), toolbar));
-    addToolBar(Qt::TopToolBarArea, toolbar);
-
+    // No toolbar: the sidebar carries the name, and the window's actions live on the window itself.
     auto* settingsAction = new QAction(QStringLiteral("Settings..."), this);
     settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     settingsAction->setShortcutContext(Qt::ApplicationShortcut);

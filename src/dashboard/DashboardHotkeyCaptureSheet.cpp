@@ -58,7 +58,7 @@ DashboardHotkeyCaptureSheet::DashboardHotkeyCaptureSheet(
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(16);
 
-    QLabel* heading = makeLabel(title, DashboardFonts::font(20, QFont::Bold), titleColor(), this);
+    QLabel* heading = makeLabel(title, DashboardFonts::rounded(20, QFont::Bold), titleColor(), this);
     heading->setObjectName(QStringLiteral("captureTitle"));
     column->addWidget(heading);
 

@@ -5,6 +5,11 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+// The look's images (the drop-down chevron), compiled into this static library.
+static void initLookResources() {
+    Q_INIT_RESOURCE(look);
+}
+
 namespace {
 QColor rgb(double r, double g, double b, double a = 1.0) {
     return QColor::fromRgbF(r, g, b, a);
@@ -66,6 +71,9 @@ QColor sidebarSecondaryText() {
 }
 QColor sidebarDivider() {
     return white(0.12);
+}
+QColor destructiveColor() {
+    return QColor(0xD7, 0x2C, 0x20);
 }
 QColor white(double opacity) {
     return rgb(1, 1, 1, opacity);
@@ -136,6 +144,107 @@ QFont serif(double pixelSize, QFont::Weight weight) {
     return font(pixelSize, weight, Design::Serif);
 }
 } // namespace DashboardFonts
+
+namespace DashboardLook {
+QString styleSheet() {
+    // One rule set for every standard control inside the window. Only exact classes and marked containers
+    // are styled, so the dashboard's own painted widgets keep their fonts and sizes.
+    initLookResources();
+    return QStringLiteral(R"(
+QComboBox, QLineEdit {
+    background: white; color: #242429; border: 1px solid rgba(0, 0, 0, 34); border-radius: 8px;
+    selection-background-color: #2E63DB; selection-color: white;
+}
+QComboBox { padding: 5px 28px 5px 10px; min-height: 18px; }
+QLineEdit { padding: 6px 10px; }
+QComboBox:hover, QLineEdit:hover { border-color: rgba(46, 99, 219, 115); }
+QComboBox:focus, QComboBox:on, QLineEdit:focus { border-color: #2E63DB; }
+QComboBox:disabled, QLineEdit:disabled { color: #73737D; background: rgba(255, 255, 255, 150); }
+QComboBox::drop-down {
+    subcontrol-origin: padding; subcontrol-position: center right; width: 26px;
+    border: none; background: transparent;
+}
+QComboBox::down-arrow { image: url(:/dashboard/chevron.down.svg); width: 10px; height: 10px; }
+QComboBox QAbstractItemView {
+    background: white; color: #242429; border: 1px solid rgba(0, 0, 0, 34); outline: 0; padding: 4px;
+    selection-background-color: rgba(46, 99, 219, 30); selection-color: #242429;
+}
+QPlainTextEdit {
+    background: white; color: #242429; border: 1px solid rgba(0, 0, 0, 20); border-radius: 14px;
+    selection-background-color: #2E63DB; selection-color: white;
+}
+QPlainTextEdit:focus { border-color: rgba(46, 99, 219, 150); }
+
+.QPushButton {
+    background: white; color: #242429; border: 1px solid rgba(0, 0, 0, 34); border-radius: 8px;
+    padding: 6px 14px; font-weight: 600;
+}
+.QPushButton:hover { border-color: rgba(46, 99, 219, 115); }
+.QPushButton:pressed { background: rgba(46, 99, 219, 26); }
+.QPushButton:focus { border-color: #2E63DB; }
+.QPushButton:disabled { color: #73737D; background: rgba(255, 255, 255, 150); border-color: rgba(0, 0, 0, 15); }
+.QPushButton[destructive="true"] { color: #D72C20; }
+.QPushButton[destructive="true"]:hover, .QPushButton[destructive="true"]:focus { border-color: rgba(215, 44, 32, 140); }
+.QPushButton[destructive="true"]:pressed { background: rgba(215, 44, 32, 20); }
+.QPushButton[destructive="true"]:disabled { color: rgba(215, 44, 32, 110); }
+
+QWidget[dashboardSegments="true"] { background: rgba(0, 0, 0, 13); border-radius: 9px; }
+QWidget[dashboardSegments="true"] > QPushButton {
+    background: transparent; color: #4C4C57; border: 1px solid transparent; border-radius: 7px;
+    padding: 4px 6px; font-weight: 600;
+}
+QWidget[dashboardSegments="true"] > QPushButton:hover { background: rgba(0, 0, 0, 13); }
+QWidget[dashboardSegments="true"] > QPushButton:checked {
+    background: white; color: #2E63DB; border-color: rgba(0, 0, 0, 20);
+}
+QWidget[dashboardSegments="true"] > QPushButton:focus { border-color: #2E63DB; }
+
+QToolButton { background: transparent; border: 1px solid transparent; border-radius: 6px; padding: 4px; }
+QToolButton:hover { background: rgba(0, 0, 0, 15); }
+QToolButton:pressed { background: rgba(0, 0, 0, 26); }
+QToolButton:focus { border-color: #2E63DB; }
+
+QSlider::groove:horizontal { height: 4px; background: rgba(0, 0, 0, 26); border-radius: 2px; }
+QSlider::sub-page:horizontal { background: #2E63DB; border-radius: 2px; }
+QSlider::add-page:horizontal { background: rgba(0, 0, 0, 26); border-radius: 2px; }
+QSlider::handle:horizontal {
+    background: white; border: 1px solid rgba(0, 0, 0, 46); width: 16px; height: 16px; margin: -7px 0;
+    border-radius: 9px;
+}
+QSlider::handle:horizontal:hover { border-color: rgba(46, 99, 219, 140); }
+QSlider::handle:horizontal:focus { border: 2px solid #2E63DB; }
+QSlider::sub-page:horizontal:disabled { background: #73737D; }
+
+QScrollBar:vertical { background: transparent; width: 10px; margin: 0; }
+QScrollBar:horizontal { background: transparent; height: 10px; margin: 0; }
+QScrollBar::handle { background: rgba(0, 0, 0, 56); border-radius: 3px; margin: 2px; }
+QScrollBar::handle:hover, QScrollBar::handle:pressed { background: rgba(0, 0, 0, 92); }
+QScrollBar::handle:vertical { min-height: 32px; }
+QScrollBar::handle:horizontal { min-width: 32px; }
+QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; background: none; }
+QScrollBar::add-page, QScrollBar::sub-page { background: none; }
+
+)");
+}
+
+bool showsFocusRing(const QWidget* widget) {
+    return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void paintFocusRing(QPainter& painter, const QRectF& rect, double radius) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    QColor band = DashboardPalette::accentColor();
+    band.setAlphaF(0.75);
+    painter.setPen(QPen(band, 2));
+    painter.drawRoundedRect(rect.adjusted(1, 1, -1, -1), qMax(0.0, radius - 1), qMax(0.0, radius - 1));
+    painter.setPen(QPen(DashboardPalette::white(0.9), 1));
+    painter.drawRoundedRect(rect.adjusted(2.5, 2.5, -2.5, -2.5), qMax(0.0, radius - 2.5),
+                            qMax(0.0, radius - 2.5));
+    painter.restore();
+}
+} // namespace DashboardLook
 
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -231,7 +340,11 @@ void DashboardPrimaryButton::setDestructive(bool destructive) {
 }
 
 QSize DashboardPrimaryButton::sizeHint() const {
-    return dashboardButtonSize(this, text());
+    QSize size = dashboardButtonSize(this, text());
+    if (!icon().isNull()) {
+        size.rwidth() += iconSize().width() + kIconSpacing;
+    }
+    return size;
 }
 
 QColor DashboardPrimaryButton::labelColor() const {
@@ -243,7 +356,8 @@ void DashboardPrimaryButton::setTint(const QColor& tint) {
 }
 
 QColor DashboardPrimaryButton::fillColor() const {
-    QColor fill = m_tint.value_or(rgb(0.18, 0.39, 0.86, 1.0));
+    QColor fill =
+        m_tint.value_or(m_destructive ? DashboardPalette::destructiveColor() : rgb(0.18, 0.39, 0.86, 1.0));
     fill.setAlphaF(isDown() ? 0.84 : 1.0);
     return fill;
 }
@@ -257,7 +371,20 @@ void DashboardPrimaryButton::paintEvent(QPaintEvent*) {
     fillRounded(painter, rect(), 10, fillColor());
     painter.setPen(labelColor());
     painter.setFont(font());
-    painter.drawText(rect(), Qt::AlignCenter, text());
+    QRect label = rect();
+    if (!icon().isNull()) {
+        // The icon and the text as one group, centred.
+        const int textWidth = fontMetrics().horizontalAdvance(text());
+        const int groupWidth = iconSize().width() + kIconSpacing + textWidth;
+        const int left = (width() - groupWidth) / 2;
+        icon().paint(&painter, QRect(QPoint(left, (height() - iconSize().height()) / 2), iconSize()));
+        label = QRect(left + iconSize().width() + kIconSpacing, 0, textWidth + 1, height());
+    }
+    painter.drawText(label, Qt::AlignCenter, text());
+    if (DashboardLook::showsFocusRing(this)) {
+        painter.setOpacity(1.0);
+        DashboardLook::paintFocusRing(painter, rect(), 10);
+    }
 }
 
 DashboardSecondaryButton::DashboardSecondaryButton(const QString& text, const QColor& accent, QWidget* parent)
@@ -291,6 +418,10 @@ void DashboardSecondaryButton::paintEvent(QPaintEvent*) {
     painter.setPen(labelColor());
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
+    if (DashboardLook::showsFocusRing(this)) {
+        painter.setOpacity(1.0);
+        DashboardLook::paintFocusRing(painter, rect(), 10);
+    }
 }
 
 DashboardSwitch::DashboardSwitch(QWidget* parent) : QCheckBox(parent) {
@@ -314,10 +445,7 @@ void DashboardSwitch::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::white);
     painter.setPen(QPen(QColor(0, 0, 0, 25), 0.5));
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-    if (hasFocus()) {
-        painter.setPen(QPen(rgb(0.18, 0.39, 0.86, 0.5), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), radius + 0.25,
-                                radius + 0.25);
+    if (DashboardLook::showsFocusRing(this)) {
+        DashboardLook::paintFocusRing(painter, rect(), rect().height() / 2.0);
     }
 }

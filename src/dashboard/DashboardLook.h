@@ -11,6 +11,7 @@
 
 #include <optional>
 
+class QPainter;
 class QVBoxLayout;
 
 // The dashboard's one fixed light look, whatever the desktop theme: the named colours, the fonts of its
@@ -30,6 +31,8 @@ QColor accentColor();
 QColor sidebarPrimaryText();
 QColor sidebarSecondaryText();
 QColor sidebarDivider();
+// The fill of destructive buttons ("Reset", "Delete").
+QColor destructiveColor();
 // White or black at an opacity, as the painted pieces use them.
 QColor white(double opacity);
 QColor black(double opacity);
@@ -44,6 +47,20 @@ QFont font(double pixelSize, QFont::Weight weight = QFont::Normal, Design design
 QFont rounded(double pixelSize, QFont::Weight weight);
 QFont serif(double pixelSize, QFont::Weight weight);
 } // namespace DashboardFonts
+
+namespace DashboardLook {
+// The window's one style sheet: the standard controls (drop-downs, text fields, plain and segmented
+// buttons, icon buttons, sliders, scroll bars) in the dashboard's look. Applied once, to the window.
+QString styleSheet();
+// The dynamic property that marks a row of checkable buttons as one segmented control.
+inline constexpr char segmentsProperty[] = "dashboardSegments";
+// True while `widget` holds the keyboard focus and that focus came from the keyboard (Tab, a shortcut):
+// a click gives focus without a ring.
+bool showsFocusRing(const QWidget* widget);
+// The keyboard-focus ring inside `rect`, rounded with `radius`: an accent band with a white line inside
+// it, so it shows on light, dark and accent-filled buttons alike.
+void paintFocusRing(QPainter& painter, const QRectF& rect, double radius);
+} // namespace DashboardLook
 
 // A plain-text label in the given font and colour (user and backend text is never read as markup).
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);
@@ -103,14 +120,15 @@ public:
     SectionIntro(const QString& title, const QString& body, QWidget* parent = nullptr);
 };
 
-// The filled accent button. A destructive one draws its label at 96 % white.
+// The filled accent button. A destructive one is red and draws its label at 96 % white. An icon, when
+// set, stands before the text.
 class DashboardPrimaryButton : public QPushButton {
     Q_OBJECT
 public:
     explicit DashboardPrimaryButton(const QString& text, QWidget* parent = nullptr);
     void setDestructive(bool destructive);
     bool isDestructive() const { return m_destructive; }
-    // Fills with `tint` in place of the accent.
+    // Fills with `tint` in place of the accent (or the destructive red).
     void setTint(const QColor& tint);
 
     QSize sizeHint() const override;
@@ -125,6 +143,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    static constexpr int kIconSpacing = 6;
     bool m_destructive = false;
     std::optional<QColor> m_tint;
 };

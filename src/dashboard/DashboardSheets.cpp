@@ -32,6 +32,9 @@ protected:
         color.setAlphaF(isDown() ? 0.6 : 0.8);
         painter.drawPixmap(QPointF(2, 2), SymbolIcons::pixmap(QStringLiteral("xmark.circle.fill"),
                                                               QSize(18, 18), color, devicePixelRatioF()));
+        if (DashboardLook::showsFocusRing(this)) {
+            DashboardLook::paintFocusRing(painter, rect(), height() / 2.0);
+        }
     }
 };
 
@@ -146,9 +149,11 @@ QWidget* makeCustomPromptSheet(DashboardState& state, PromptSettingsStore& store
     buttons->addWidget(cancel);
     buttons->addWidget(save);
     column->addLayout(buttons);
-    QObject::connect(clear, &QPushButton::clicked, sheet, [&state] { state.setCustomPromptDraft(QString()); });
+    QObject::connect(clear, &QPushButton::clicked, sheet,
+                     [&state] { state.setCustomPromptDraft(QString()); });
     // The draft outlives the sheet: the next "Edit" replaces it with the stored prompt.
-    QObject::connect(cancel, &QPushButton::clicked, sheet, [&state] { state.setShowCustomPromptEditor(false); });
+    QObject::connect(cancel, &QPushButton::clicked, sheet,
+                     [&state] { state.setShowCustomPromptEditor(false); });
     QObject::connect(save, &QPushButton::clicked, sheet, [&state, &store] {
         PromptSettings settings = store.settings();
         settings.customPrompt = SettingsRules::promptToSave(state.customPromptDraft());

@@ -20,6 +20,7 @@
 #include "TutorialsPage.h"
 #include "WheelScrollsPage.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -45,19 +46,31 @@ QWidget* scrolling(QWidget* page) {
     return area;
 }
 
+// The style under the window's style sheet. One for the process: the style sheet's proxies refer to it
+// until the very end of a window's teardown, after the window's own members are gone.
+QStyle* baseStyle() {
+    static QStyle* const style = QStyleFactory::create(QStringLiteral("Fusion"));
+    return style;
+}
+
 bool scrollsByDefault(AppSection section) {
     return section != AppSection::Notes && section != AppSection::Settings;
 }
 } // namespace
 
 DashboardView::DashboardView(DashboardServices services, QWidget* parent)
-    : QWidget(parent), m_services(services), m_style(QStyleFactory::create(QStringLiteral("Fusion"))) {
+    : QWidget(parent), m_services(services) {
     setObjectName(QStringLiteral("dashboardView"));
-    if (m_style) {
-        setStyle(m_style.get());
+    // Under a style sheet Qt hands a parent's palette and font down to its children only when told to; the
+    // pages rely on inheriting the window's light palette whatever the desktop theme.
+    QCoreApplication::setAttribute(Qt::AA_UseStyleSheetPropagationInWidgetStyles);
+    if (QStyle* style = baseStyle()) {
+        setStyle(style);
     }
     setPalette(widgetPalette());
     setFont(DashboardFonts::font(13));
+    // Every standard control in the window (pages, sheets) takes the dashboard's look from here.
+    setStyleSheet(DashboardLook::styleSheet());
     setMinimumSize(720, 480);
 
     auto* row = new QHBoxLayout(this);
@@ -125,6 +138,10 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
             &DashboardView::syncCustomPromptEditor);
     syncCustomPromptEditor();
     connect(m_host, &PresentationHost::currentChanged, this, &DashboardView::syncShortcutSuspension);
+    // Widgets made before the style sheet reached them resolved their palette against the desktop's: hand
+    // the light palette down once more, now that every child is in place.
+    setPalette(QPalette());
+    setPalette(widgetPalette());
 }
 
 DashboardView::~DashboardView() {

@@ -63,7 +63,6 @@ private:
 
     DashboardServices m_services;
     DashboardState m_state;
-    std::unique_ptr<QStyle> m_style;
     DashboardSidebar* m_sidebar;
     QWidget* m_panel;
     QStackedWidget* m_pages;

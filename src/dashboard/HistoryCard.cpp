@@ -43,6 +43,9 @@ protected:
         painter.drawPixmap(QPointF(13.5, 13.5),
                            SymbolIcons::pixmap(QStringLiteral("doc.on.doc"), QSize(17, 17), bodyColor(),
                                                devicePixelRatioF()));
+        if (DashboardLook::showsFocusRing(this)) {
+            DashboardLook::paintFocusRing(painter, rect(), 10);
+        }
     }
 };
 

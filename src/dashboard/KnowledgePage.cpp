@@ -1,6 +1,7 @@
 #include "KnowledgePage.h"
 
 #include "AppLogger.h"
+#include "DashboardLook.h"
 #include "KnowledgeBaseStore.h"
 #include "KnowledgeDraft.h"
 #include "KnowledgeRules.h"
@@ -113,10 +114,10 @@ QToolButton* iconButton(const QString& objectName, const QString& symbol, const 
 QWidget* chipLabel(const QString& text, QWidget* parent) {
     auto* chip = PageBits::label(text, PageBits::font(13, QFont::DemiBold), Qt::white, parent);
     chip->setObjectName(QStringLiteral("chip"));
-    chip->setContentsMargins(12, 8, 12, 8);
     chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    chip->setStyleSheet(
-        QStringLiteral("QLabel { background: rgba(255,255,255,0.16); border-radius: 15px; }"));
+    // The padding belongs in the style sheet: under the window's sheet it sets the label's margins.
+    chip->setStyleSheet(QStringLiteral(
+        "QLabel { background: rgba(255,255,255,0.16); border-radius: 15px; padding: 8px 12px; }"));
     return chip;
 }
 
@@ -135,14 +136,15 @@ KnowledgePage::KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, 
     column->setContentsMargins(28, 42, 28, 28);
     column->setSpacing(20);
 
-    auto* title = PageBits::label(m_config.pageTitle, PageBits::font(28, QFont::Bold), PageBits::titleColor);
-    title->setObjectName(QStringLiteral("knowledgePageTitle"));
-    column->addWidget(title);
+    auto* header = new PageHeader(m_config.pageTitle, nullptr, content);
+    header->titleLabel()->setObjectName(QStringLiteral("knowledgePageTitle"));
+    column->addWidget(header);
 
     auto* addRow = new QHBoxLayout();
-    auto* add = new QPushButton(PageBits::icon(QStringLiteral("plus"), Qt::white), QStringLiteral("Add new"));
+    auto* add = new DashboardPrimaryButton(QStringLiteral("Add new"));
+    add->setIcon(PageBits::icon(QStringLiteral("plus"), Qt::white));
+    add->setIconSize(QSize(13, 13));
     add->setObjectName(QStringLiteral("addNewButton"));
-    add->setStyleSheet(PageBits::primaryButtonStyle());
     connect(add, &QPushButton::clicked, this, &KnowledgePage::openNewEditor);
     addRow->addWidget(add);
     addRow->addStretch(1);
@@ -152,12 +154,13 @@ KnowledgePage::KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, 
     column->addWidget(m_editor);
     column->addWidget(buildHero());
 
-    QFrame* list = PageBits::card(QStringLiteral("listCard"), content);
-    auto* listColumn = new QVBoxLayout(list);
+    // The shared surface card; the heading and the rows bring their own padding.
+    auto* list = new SurfaceCard(content);
+    list->setObjectName(QStringLiteral("listCard"));
+    QVBoxLayout* listColumn = list->contentLayout();
     listColumn->setContentsMargins(0, 0, 0, 0);
-    listColumn->setSpacing(0);
-    auto* heading =
-        PageBits::label(m_config.listHeading, PageBits::font(20, QFont::DemiBold), PageBits::titleColor);
+    auto* heading = PageBits::label(m_config.listHeading, DashboardFonts::rounded(20, QFont::DemiBold),
+                                    PageBits::titleColor);
     heading->setObjectName(QStringLiteral("listHeading"));
     heading->setContentsMargins(18, 18, 18, 6);
     listColumn->addWidget(heading);
@@ -193,6 +196,9 @@ KnowledgePage::KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, 
     column->addWidget(list);
     column->addStretch(1);
     setWidget(content);
+    // The page lies straight on the window's canvas: neither the viewport nor the content paints.
+    viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
 
     connect(&m_draft, &KnowledgeDraft::shownChanged, this, &KnowledgePage::syncEditor);
     connect(&m_draft, &KnowledgeDraft::keyChanged, this, &KnowledgePage::syncEditor);
@@ -212,7 +218,8 @@ QWidget* KnowledgePage::buildEditor() {
     column->setSpacing(16);
 
     auto* header = new QHBoxLayout();
-    m_editorTitle = PageBits::label(QString(), PageBits::font(22, QFont::Bold), PageBits::titleColor);
+    m_editorTitle =
+        PageBits::label(QString(), DashboardFonts::rounded(22, QFont::Bold), PageBits::titleColor);
     m_editorTitle->setObjectName(QStringLiteral("editorTitle"));
     header->addWidget(m_editorTitle);
     header->addStretch(1);
@@ -254,15 +261,14 @@ QWidget* KnowledgePage::buildEditor() {
 
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), editor);
+    auto* cancel =
+        new DashboardSecondaryButton(QStringLiteral("Cancel"), DashboardPalette::accentColor(), editor);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setStyleSheet(PageBits::secondaryButtonStyle());
     cancel->setAutoDefault(false);
     connect(cancel, &QPushButton::clicked, this, [this] { m_draft.setShown(false); });
     buttons->addWidget(cancel);
-    m_saveButton = new QPushButton(QStringLiteral("Save changes"), editor);
+    m_saveButton = new DashboardPrimaryButton(QStringLiteral("Save changes"), editor);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
-    m_saveButton->setStyleSheet(PageBits::primaryButtonStyle());
     m_saveButton->setAutoDefault(false);
     connect(m_saveButton, &QPushButton::clicked, this, &KnowledgePage::saveDraft);
     buttons->addWidget(m_saveButton);
@@ -276,8 +282,7 @@ QWidget* KnowledgePage::buildHero() {
     auto* column = new QVBoxLayout(hero);
     column->setContentsMargins(28, 28, 28, 28);
     column->setSpacing(14);
-    auto* title = PageBits::label(
-        m_config.heroTitle, PageBits::font(34, QFont::DemiBold, QStringLiteral("DejaVu Serif")), Qt::white);
+    auto* title = PageBits::label(m_config.heroTitle, DashboardFonts::serif(34, QFont::DemiBold), Qt::white);
     title->setObjectName(QStringLiteral("knowledgeHeroTitle"));
     title->setWordWrap(true);
     column->addWidget(title);

@@ -1,5 +1,6 @@
 #include "ModelSettingsCard.h"
 
+#include "DashboardLook.h"
 #include "DashboardState.h"
 #include "PageBits.h"
 #include "PromptSettingsStore.h"
@@ -78,10 +79,8 @@ void ModelOptionCard::paintEvent(QPaintEvent*) {
         painter.setBrush(markColor);
         painter.drawEllipse(mark.center(), 4, 4);
     }
-    if (hasFocus()) {
-        painter.setPen(QPen(PageBits::accentColor, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 14, 14);
+    if (DashboardLook::showsFocusRing(this)) {
+        DashboardLook::paintFocusRing(painter, rect(), 14);
     }
 }
 

@@ -14,13 +14,9 @@
 #include <QVBoxLayout>
 
 NoteEditor::NoteEditor(NotesStore& store, DashboardState& state, QWidget* parent)
-    : QFrame(parent), m_store(store), m_state(state) {
+    : SurfaceCard(parent), m_store(store), m_state(state) {
     setObjectName(QStringLiteral("notesEditorCard"));
-    setStyleSheet(
-        QStringLiteral("QFrame#notesEditorCard { background: rgba(255,255,255,0.86); border: 1px solid "
-                       "rgba(0,0,0,0.05); border-radius: 18px; }"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(20, 20, 20, 20);
+    QVBoxLayout* outer = contentLayout();
     m_stack = new QStackedLayout();
     outer->addLayout(m_stack);
 
@@ -31,7 +27,7 @@ NoteEditor::NoteEditor(NotesStore& store, DashboardState& state, QWidget* parent
     m_titleField = new QLineEdit(m_editorBox);
     m_titleField->setObjectName(QStringLiteral("noteTitleField"));
     m_titleField->setPlaceholderText(NotesRules::untitled);
-    m_titleField->setFont(PageBits::font(22, QFont::Bold));
+    m_titleField->setFont(DashboardFonts::rounded(22, QFont::Bold));
     m_titleField->installEventFilter(this);
     connect(m_titleField, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (m_shownId) {
@@ -62,7 +58,7 @@ NoteEditor::NoteEditor(NotesStore& store, DashboardState& state, QWidget* parent
     empty->setContentsMargins(0, 0, 0, 0);
     empty->setSpacing(10);
     empty->addWidget(PageBits::label(QStringLiteral("Select or create a note"),
-                                     PageBits::font(22, QFont::DemiBold), PageBits::titleColor));
+                                     DashboardFonts::rounded(22, QFont::DemiBold), PageBits::titleColor));
     auto* advice =
         PageBits::label(QStringLiteral("Record a voice note or create a blank note to start writing."),
                         PageBits::font(13), PageBits::mutedColor);

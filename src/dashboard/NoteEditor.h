@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DashboardLook.h"
+
 #include <QFrame>
 #include <QUuid>
 
@@ -19,7 +21,7 @@ class QStackedLayout;
 // value is never written back into a field while the user is typing in it: a cleared title stays empty
 // under the cursor (the store keeps "Untitled") and shows "Untitled" once the field is left.
 // Object names: "noteTitleField", "noteTime", "noteBodyField", "noteEmptyState".
-class NoteEditor : public QFrame {
+class NoteEditor : public SurfaceCard {
     Q_OBJECT
 
 public:

@@ -1,6 +1,7 @@
 #include "NotesPage.h"
 
 #include "Clock.h"
+#include "DashboardLook.h"
 #include "DashboardState.h"
 #include "NoteEditor.h"
 #include "NotesRules.h"
@@ -99,28 +100,29 @@ NotesPage::NotesPage(NotesStore& store, VoiceNoteControl& voice, DashboardState&
     m_arrangement->setContentsMargins(kSidePadding, 42, kSidePadding, 28);
     m_arrangement->setSpacing(kSpacing);
 
-    m_listCard = PageBits::card(QStringLiteral("notesListCard"), this);
-    auto* column = new QVBoxLayout(m_listCard);
-    column->setContentsMargins(20, 20, 20, 20);
+    auto* listCard = new SurfaceCard(this);
+    listCard->setObjectName(QStringLiteral("notesListCard"));
+    m_listCard = listCard;
+    QVBoxLayout* column = listCard->contentLayout();
     column->setSpacing(14);
-    column->addWidget(
-        PageBits::label(QStringLiteral("Notes"), PageBits::font(28, QFont::Bold), PageBits::titleColor));
+    auto* header = new PageHeader(QStringLiteral("Notes"), nullptr, m_listCard);
+    header->setObjectName(QStringLiteral("notesHeader"));
+    column->addWidget(header);
 
     auto* buttons = new QHBoxLayout();
     buttons->setSpacing(10);
-    m_voiceButton = new QPushButton(m_listCard);
+    m_voiceButton = new DashboardPrimaryButton(QString(), m_listCard);
     m_voiceButton->setObjectName(QStringLiteral("voiceNoteButton"));
     connect(m_voiceButton, &QPushButton::clicked, this, &NotesPage::pressVoiceNote);
     buttons->addWidget(m_voiceButton);
+    // Bordered buttons: the window's style sheet draws them, "Delete" in the destructive red.
     auto* create = new QPushButton(QStringLiteral("New Note"), m_listCard);
     create->setObjectName(QStringLiteral("newNoteButton"));
-    create->setStyleSheet(PageBits::secondaryButtonStyle());
     connect(create, &QPushButton::clicked, this, &NotesPage::createNote);
     buttons->addWidget(create);
     m_deleteButton = new QPushButton(QStringLiteral("Delete"), m_listCard);
     m_deleteButton->setObjectName(QStringLiteral("deleteNoteButton"));
-    m_deleteButton->setStyleSheet(
-        PageBits::secondaryButtonStyle().replace(QStringLiteral("#2E63DB"), QStringLiteral("#C8322D")));
+    m_deleteButton->setProperty("destructive", true);
     connect(m_deleteButton, &QPushButton::clicked, this, &NotesPage::deleteSelectedNote);
     buttons->addWidget(m_deleteButton);
     buttons->addStretch(1);
@@ -262,8 +264,8 @@ void NotesPage::syncVoice() {
         NotesRules::isRecordingVoiceNote(m_voice.recorderIsRecording(), m_voice.activeMode());
     m_voiceButton->setText(NotesRules::voiceNoteButtonLabel(recording));
     m_voiceButton->setProperty("recording", recording);
-    m_voiceButton->setStyleSheet(
-        PageBits::primaryButtonStyle(recording ? QColor(0xD9, 0x34, 0x2B) : PageBits::accentColor));
+    static_cast<DashboardPrimaryButton*>(m_voiceButton)
+        ->setTint(recording ? DashboardPalette::destructiveColor() : DashboardPalette::accentColor());
     const std::optional<QString> summary = m_voice.lastRecordingSummary();
     m_summary->setText(summary.value_or(QString()));
     m_summary->setVisible(summary.has_value());

@@ -1,5 +1,7 @@
 #include "PageBits.h"
 
+#include "DashboardLook.h"
+
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
@@ -9,10 +11,10 @@
 namespace PageBits {
 
 QFont font(int pixelSize, QFont::Weight weight, const QString& family) {
-    QFont result = family.isEmpty() ? QFont() : QFont(family);
-    result.setPixelSize(pixelSize);
-    result.setWeight(weight);
-    return result;
+    // The dashboard's text face; a serif family asks for its serif design.
+    const bool serif = family.contains(QLatin1String("Serif"), Qt::CaseInsensitive);
+    return DashboardFonts::font(pixelSize, weight,
+                                serif ? DashboardFonts::Design::Serif : DashboardFonts::Design::Default);
 }
 
 QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
@@ -28,8 +30,9 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidg
 QFrame* card(const QString& objectName, QWidget* parent) {
     auto* frame = new QFrame(parent);
     frame->setObjectName(objectName);
-    frame->setStyleSheet(QStringLiteral("QFrame#%1 { background: rgba(255,255,255,0.86); border: 1px solid "
-                                        "rgba(0,0,0,0.05); border-radius: 18px; }")
+    // The surface card's fill and outline.
+    frame->setStyleSheet(QStringLiteral("QFrame#%1 { background: #F7FAFE; border: 1px solid "
+                                        "rgba(0,0,0,0.045); border-radius: 18px; }")
                              .arg(objectName));
     return frame;
 }
@@ -75,6 +78,7 @@ QIcon icon(const QString& symbol, const QColor& color) {
     return QIcon(pixmap);
 }
 
+// Kept for buttons that cannot be a DashboardPrimaryButton; the same colours and corners.
 QString primaryButtonStyle(const QColor& tint) {
     return QStringLiteral("QPushButton { color: white; background: %1; border: none; border-radius: 10px; "
                           "padding: 6px 10px; font-weight: 600; }"

@@ -9,7 +9,8 @@ class QFrame;
 class QLabel;
 class QWidget;
 
-// Small pieces shared by the knowledge and notes pages: colours, fonts, card frames and line icons.
+// Small pieces shared by the knowledge and notes pages: colours, fonts (the dashboard's faces), card
+// frames and line icons.
 namespace PageBits {
 
 inline const QColor titleColor{0x24, 0x24, 0x29};

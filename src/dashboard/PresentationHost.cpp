@@ -70,6 +70,9 @@ void PresentationHost::showFront() {
     }
     m_content = m_entries.first().build();
     m_content->setParent(this);
+    // Built apart from the window, it takes the window's light palette here (under the window's style
+    // sheet a reparented widget keeps the one it was made with).
+    m_content->setPalette(palette());
     layoutContent();
     m_content->show();
     show();

@@ -71,9 +71,12 @@ QWidget* settingsSegments(const QString& objectName, const QList<SettingsRules::
     auto* segments = new QWidget;
     segments->setObjectName(objectName);
     segments->setFixedWidth(width);
+    // One control: a light track with the chosen segment raised on it (drawn by the window's style sheet).
+    segments->setProperty(DashboardLook::segmentsProperty, true);
+    segments->setAttribute(Qt::WA_StyledBackground);
     auto* layout = new QHBoxLayout(segments);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
     // Not exclusive: a stored value outside the options shows no segment.
     group->setExclusive(false);
     for (qsizetype i = 0; i < options.size(); ++i) {

@@ -191,6 +191,41 @@ private slots:
         save(*view.currentPage(), QStringLiteral("history-copied"));
     }
 
+    // The standard controls in the dashboard's look: text fields, a note being written, the sheets.
+    void controls_data() {
+        QTest::addColumn<QString>("name");
+        for (const char* name : {"dictionary-editor", "note-open", "custom-prompt", "reset-confirmation"}) {
+            QTest::newRow(name) << QString::fromLatin1(name);
+        }
+    }
+    void controls() {
+        QFETCH(QString, name);
+        DashboardRig rig;
+        rig.knowledgeBase.createDictionaryTerm(QStringLiteral("Quillvane"),
+                                               QStringLiteral("Spelled as written"));
+        const NoteEntry note =
+            rig.notes.createNote(QStringLiteral("Standup"), QStringLiteral("Ship the release notes today."),
+                                 rig.dictation.time.clock.now());
+        DashboardView& view = rig.makeView({960, 640});
+        DashboardState& state = view.state();
+        if (name == QLatin1String("dictionary-editor")) {
+            state.setSelectedSection(AppSection::Dictionary);
+            state.setDictionaryDraftTerm(QStringLiteral("Kubernetes"));
+            state.setShowDictionaryEditor(true);
+        } else if (name == QLatin1String("note-open")) {
+            state.setSelectedSection(AppSection::Notes);
+            state.setSelectedNoteID(note.id);
+        } else if (name == QLatin1String("custom-prompt")) {
+            state.setSelectedSection(AppSection::Settings);
+            state.setCustomPromptDraft(QStringLiteral("Answer in short sentences."));
+            state.setShowCustomPromptEditor(true);
+        } else {
+            state.setSelectedSection(AppSection::Settings);
+            state.setShowResetConfirmation(true);
+        }
+        save(view, QStringLiteral("controls-") + name);
+    }
+
     void promptOpen() {
         DashboardRig rig;
         fillHistory(rig);

@@ -19,6 +19,8 @@
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -147,8 +149,138 @@ private slots:
             const QWidget* canvas = rig.find<QWidget>(QStringLiteral("detailPanel"));
             const QPoint inside = canvas->mapTo(&view, QPoint(canvas->width() / 2, canvas->height() - 6));
             QVERIFY2(qGray(image.pixel(inside * image.devicePixelRatio())) > 230, "the canvas is light");
+            // A sheet built later, apart from the window, takes the same light palette.
+            view.state().setShowResetConfirmation(true);
+            QWidget* sheet = rig.find<QWidget>(QStringLiteral("resetConfirmation"));
+            QVERIFY(sheet);
+            QCOMPARE(sheet->palette().color(QPalette::Base), QColor(Qt::white));
+            QCOMPARE(sheet->palette().color(QPalette::WindowText), DashboardPalette::titleColor());
         }
         QApplication::setPalette(previous);
+    }
+
+    // ---- Look ---------------------------------------------------------------------------------------------
+
+    // Every page opens with the one page header and lies straight on the rounded canvas: no page paints a
+    // panel of its own behind its content.
+    void pagesShareTheHeaderAndTheCanvas_data() {
+        QTest::addColumn<int>("section");
+        for (const AppSection section : AppSections::all()) {
+            QTest::newRow(qPrintable(AppSections::toRaw(section))) << int(section);
+        }
+    }
+    void pagesShareTheHeaderAndTheCanvas() {
+        QFETCH(int, section);
+        DashboardRig rig;
+        DashboardView& view = rig.makeView({960, 640});
+        view.state().setSelectedSection(AppSection(section));
+        view.show();
+        QApplication::processEvents();
+        QWidget* page = view.currentPage();
+        const QList<PageHeader*> headers = page->findChildren<PageHeader*>();
+        QCOMPARE(headers.size(), 1);
+        const QFont expected = DashboardFonts::rounded(28, QFont::Bold);
+        const QFont title = headers.first()->titleLabel()->font();
+        QCOMPARE(title.families(), expected.families());
+        QCOMPARE(title.pixelSize(), expected.pixelSize());
+        QCOMPARE(title.weight(), expected.weight());
+
+        const QImage image = view.grab().toImage();
+        const auto colourAt = [&](const QWidget* widget, QPoint at) {
+            return image.pixelColor(widget->mapTo(&view, at) * image.devicePixelRatio());
+        };
+        const QWidget* panel = rig.find<QWidget>(QStringLiteral("detailPanel"));
+        // The panel's own top padding, and the page's top-left corner just below it.
+        QCOMPARE(colourAt(page, QPoint(4, 4)), colourAt(panel, QPoint(panel->width() / 2, 8)));
+    }
+
+    // The page's scroll handle stands out from the canvas it moves over.
+    void scrollHandleShowsOnTheCanvas() {
+        DashboardRig rig;
+        for (int i = 0; i < 12; ++i) {
+            rig.history.addEntry(QStringLiteral("Entry %1 with enough words to take a line.").arg(i),
+                                 QStringLiteral("Tidewell"), QString(), 2.0);
+        }
+        DashboardView& view = rig.makeView(minimumViewSize());
+        view.show();
+        QApplication::processEvents();
+        auto* area =
+            qobject_cast<QScrollArea*>(rig.find<QStackedWidget>(QStringLiteral("pages"))->currentWidget());
+        QVERIFY(area);
+        QScrollBar* bar = area->verticalScrollBar();
+        QVERIFY(bar->isVisible());
+        const QImage image = view.grab().toImage();
+        const QRect track(bar->mapTo(&view, QPoint(0, 0)), bar->size());
+        int darkest = 255;
+        for (int y = track.top(); y <= track.bottom(); ++y) {
+            for (int x = track.left(); x <= track.right(); ++x) {
+                darkest = std::min(darkest, qGray(image.pixel(QPoint(x, y) * image.devicePixelRatio())));
+            }
+        }
+        const int canvas = qGray(DashboardPalette::contentCanvas().rgb());
+        QVERIFY2(darkest < canvas - 40,
+                 qPrintable(QStringLiteral("darkest %1 on %2").arg(darkest).arg(canvas)));
+    }
+
+    // Destructive actions are drawn in red wherever they are: the filled "Reset" buttons and the
+    // bordered "Delete" of the notes page.
+    void destructiveActionsAreRed() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        view.state().setSelectedSection(AppSection::Settings);
+        QCOMPARE(rig.find<DashboardPrimaryButton>(QStringLiteral("resetSettingsButton"))->fillColor().rgb(),
+                 DashboardPalette::destructiveColor().rgb());
+        view.state().setShowResetConfirmation(true);
+        QCOMPARE(rig.find<DashboardPrimaryButton>(QStringLiteral("resetConfirmButton"))->fillColor().rgb(),
+                 DashboardPalette::destructiveColor().rgb());
+        view.state().setShowResetConfirmation(false);
+        view.state().setSelectedSection(AppSection::Notes);
+        auto* remove = rig.find<QPushButton>(QStringLiteral("deleteNoteButton"));
+        remove->ensurePolished();
+        QCOMPARE(remove->palette().color(QPalette::Active, remove->foregroundRole()),
+                 DashboardPalette::destructiveColor());
+    }
+
+    // A painted button shows its ring when the keyboard brings the focus to it, not when a click does.
+    void focusRingComesWithTheKeyboard_data() {
+        QTest::addColumn<int>("section");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("section row") << int(AppSection::Home) << "navRow_notes";
+        QTest::newRow("sign-in button") << int(AppSection::Home) << "googleSignInButton";
+        QTest::newRow("copy button") << int(AppSection::Home) << "historyCopyButton";
+        QTest::newRow("primary button") << int(AppSection::Settings) << "resetSettingsButton";
+        QTest::newRow("switch") << int(AppSection::Settings) << "toggleModeSwitch";
+        QTest::newRow("model card") << int(AppSection::Settings) << "tidewell";
+        QTest::newRow("secondary button") << int(AppSection::Tutorials) << "tutorialsReloadButton";
+    }
+    void focusRingComesWithTheKeyboard() {
+        QFETCH(int, section);
+        QFETCH(QString, name);
+        DashboardRig rig;
+        rig.history.addEntry(QStringLiteral("One entry."), QStringLiteral("Tidewell"), QString(), 1.0);
+        DashboardView& view = rig.makeView();
+        view.state().setSelectedSection(AppSection(section));
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        auto* button = rig.find<QWidget>(name);
+        QVERIFY(button);
+        const QImage plain = button->grab().toImage();
+
+        button->setFocus(Qt::MouseFocusReason);
+        QVERIFY(button->hasFocus());
+        QVERIFY(!DashboardLook::showsFocusRing(button));
+        QCOMPARE(button->grab().toImage(), plain);
+
+        button->clearFocus();
+        for (int i = 0; i < 200 && !button->hasFocus(); ++i) {
+            QWidget* focus = QApplication::focusWidget();
+            QTest::keyClick(focus ? focus : &view, Qt::Key_Tab);
+        }
+        QVERIFY(button->hasFocus());
+        QVERIFY(DashboardLook::showsFocusRing(button));
+        QVERIFY(button->grab().toImage() != plain);
     }
 
     // ---- Presentations ------------------------------------------------------------------------------------
