@@ -22,10 +22,10 @@ namespace {
 
 // The settings hold the user's e-mail address: the file is its owner's only, and so is a folder made
 // for it. QSettings replaces the file through QSaveFile, which gives the new file the old one's mode,
-// so an empty owner-only file is put in place before the first write.
-void prepareOwnerOnlyFile(const QString& filePath) {
-    const QFileInfo info(filePath);
-    const QString folder = info.absolutePath();
+// so an empty owner-only file is put in place before the first write (never before: reading the
+// defaults writes nothing).
+void createOwnerOnlyFile(const QString& filePath) {
+    const QString folder = QFileInfo(filePath).absolutePath();
     if (!QFileInfo(folder).isDir() && QDir().mkpath(folder)) {
         QFile::setPermissions(folder,
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -34,8 +34,12 @@ void prepareOwnerOnlyFile(const QString& filePath) {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
         ::close(fd);
-        return;
     }
+}
+
+// A file an earlier version wrote with the umask's mode is made its owner's only.
+void restrictExistingFile(const QString& filePath) {
+    const QFileInfo info(filePath);
     if (info.isFile() && !info.isSymLink() &&
         (info.permissions() & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
                                QFileDevice::WriteOther))) {
@@ -105,7 +109,7 @@ QSettings::Format jsonFormat() {
 } // namespace
 
 UserDefaults::UserDefaults(const QString& filePath)
-    : m_settings((prepareOwnerOnlyFile(filePath), std::make_unique<QSettings>(filePath, jsonFormat()))) {
+    : m_settings((restrictExistingFile(filePath), std::make_unique<QSettings>(filePath, jsonFormat()))) {
     m_settings->setFallbacksEnabled(false);
     if (m_settings->status() == QSettings::FormatError) {
         // A file we cannot read would be replaced by the next write: keep it aside instead.
@@ -128,7 +132,6 @@ UserDefaults::UserDefaults(const QString& filePath)
                 filePath, QStringLiteral("Your settings could not be read from %1; the defaults are used.")
                               .arg(filePath));
         }
-        prepareOwnerOnlyFile(filePath);
         m_settings = std::make_unique<QSettings>(filePath, jsonFormat());
         m_settings->setFallbacksEnabled(false);
     }
@@ -210,6 +213,9 @@ bool UserDefaults::write(const QString& key, const QVariant& value) {
 bool UserDefaults::sync() {
     // After a change QSettings always writes the whole file, unless it cannot lock or open it.
     t_writeOutcome = WriteOutcome::NotAttempted;
+    if (!QFileInfo::exists(filePath())) {
+        createOwnerOnlyFile(filePath());
+    }
     m_settings->sync();
     if (t_writeOutcome == WriteOutcome::Written) {
         StorageNotices::instance().withdraw(saveNoticeKey(filePath()));
