@@ -170,6 +170,16 @@ void DependencyContainer::installWiring() {
     m_promptSettingsStore->onChange = schedulePush;
     m_knowledgeBaseStore->onChange = schedulePush;
 
+    // A recording that broke off (the microphone gone, its file full) ends at once with its failure, rather
+    // than when the user lets go. Queued: the recorder reports from inside the audio source's delivery.
+    connect(
+        m_audioCaptureService.get(), &AudioCaptureService::recordingInterrupted, m_dictationCoordinator.get(),
+        [coordinator = m_dictationCoordinator.get()] {
+            QCoro::Task<> stop = coordinator->stopRecording();
+            Q_UNUSED(stop);
+        },
+        Qt::QueuedConnection);
+
     // A session the backend refused ends like a sign-out (the coordinator has already removed the saved
     // token), so the sidebar offers the sign-in buttons again and says why.
     connect(m_sessionCoordinator.get(), &SessionCoordinator::sessionRejected, this, [this] {

@@ -12,17 +12,21 @@
 #include "EnvLoader.h"
 #include "LaunchAtLoginManager.h"
 #include "OrderlyExit.h"
+#include "RecordingFiles.h"
+#include "RuntimeDirectory.h"
 #include "SingleInstance.h"
 #include "UserDefaults.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QIcon>
 #include <QPixmap>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    const QDateTime startedAt = QDateTime::currentDateTimeUtc();
     QApplication::setApplicationName(QStringLiteral("quillvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quillvane"));
     QApplication::setApplicationVersion(AppUpdater::versionText());
@@ -51,6 +55,8 @@ int main(int argc, char** argv) {
                                    : "Quillvane is already running but did not answer\n");
         return shown ? 0 : 1;
     }
+    // The only instance: a recording older than this start is what a killed run left behind.
+    RecordingFiles::sweepLeftovers(RuntimeDirectory::path(), startedAt);
 
     if (const auto icon = BrandAssets::appIcon()) {
         QApplication::setWindowIcon(QIcon(QPixmap::fromImage(*icon)));

@@ -9,6 +9,7 @@
 #include "HomeRules.h"
 #include "SessionCoordinator.h"
 #include "ShortcutHero.h"
+#include "StorageNoticeLabel.h"
 #include "SymbolIcons.h"
 
 #include <QHBoxLayout>
@@ -92,6 +93,7 @@ HomePage::HomePage(DashboardState& state, DashboardServices& services, QWidget* 
     m_header = new PageHeader(QString(), m_chips, this);
     m_header->titleLabel()->setObjectName(QStringLiteral("homeTitle"));
     column->addWidget(m_header);
+    column->addWidget(new StorageNoticeLabel(this));
     column->addWidget(new ShortcutHero(services.appSettings, services.sessionCoordinator,
                                        services.dictationCoordinator, this));
     column->addWidget(new HistoryCard(services.historyStore, state, this));

@@ -2,10 +2,12 @@
 
 #include "AppLogger.h"
 #include "AppPaths.h"
+#include "AudioCaptureService.h"
 #include "Clock.h"
 #include "FailureWording.h"
 #include "OutputPostProcessing.h"
 #include "PromptComposer.h"
+#include "RecordingFiles.h"
 #include "Scheduler.h"
 #include "SessionCoordinator.h"
 #include "TextUtilities.h"
@@ -36,6 +38,17 @@ ModePair modesFor(HotkeyIntent intent) {
         return {RecordingMode::Transcription, OutputMode::Type};
     }
     return {RecordingMode::Transcription, OutputMode::Paste};
+}
+
+// The recording broke off before the stop (its own sentence says what happened and where it was cut).
+bool brokeOff(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const AudioCaptureError& failure) {
+        return failure.kind() == AudioCaptureError::Kind::recordingInterrupted;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool isHandled(std::exception_ptr error) {
@@ -535,8 +548,10 @@ void DictationCoordinator::stopFailed(std::exception_ptr error, quint64 runId, b
     const QString description = SessionCoordinator::describe(error);
     AppLogger::error(QStringLiteral("Dictation stop/transcribe failed: ") + description);
     if (isCurrentRun(runId)) {
-        publishFailure(recorderFailed ? QStringLiteral("Unable to stop recording: ") + description
-                                      : FailureWording::describe(error));
+        publishFailure(recorderFailed && !brokeOff(error)
+                           ? QStringLiteral("Unable to stop recording: ") + description
+                       : recorderFailed ? description
+                                        : FailureWording::describe(error));
     }
 }
 
@@ -546,12 +561,12 @@ void DictationCoordinator::cleanupRecordingFile(const RecordedAudio& recording) 
     if (path.isEmpty() || (!info.exists() && !info.isSymLink())) {
         return;
     }
-    QFile file(path);
-    if (file.remove()) {
+    QString error;
+    if (RecordingFiles::remove(path, &error)) {
         AppLogger::info(QStringLiteral("Deleted temporary recording file ") + info.fileName());
     } else {
         AppLogger::error(QStringLiteral("Failed to delete temporary recording file ") + info.fileName() +
-                         QStringLiteral(": ") + file.errorString());
+                         QStringLiteral(": ") + error);
     }
 }
 
@@ -590,6 +605,7 @@ void DictationCoordinator::keepForRetry(const PipelineRequest& request,
         fail(QStringLiteral("The recording could not be copied: ") + source.errorString());
         return;
     }
+    RecordingFiles::adopt(destination); // gone on the way out, whatever becomes of the slot
     QFile::setPermissions(destination, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     setRetryableSubmission(RetryableSubmission{
         request.submissionId, destination, request.recording.duration, request.mode, request.outputMode,
@@ -611,7 +627,7 @@ void DictationCoordinator::removeRetryCopy() {
     }
     const QString path = QDir(m_retryDirectory).filePath(retryFileName);
     const QFileInfo info(path);
-    if ((info.exists() || info.isSymLink()) && !QFile::remove(path)) {
+    if ((info.exists() || info.isSymLink()) && !RecordingFiles::remove(path)) {
         AppLogger::error(QStringLiteral("Failed to delete the retry copy ") + retryFileName);
     }
 }

@@ -66,7 +66,7 @@ DictionaryTerm decodeTerm(const QJsonValue& value, const QString& path) {
 }
 
 template <class T, class Decode>
-QList<T> decodeMember(const QJsonObject& object, const QString& key, Decode decode) {
+QList<T> decodeMember(JsonFileStore& file, const QJsonObject& object, const QString& key, Decode decode) {
     const auto it = object.constFind(key);
     if (it == object.constEnd()) {
         throw DecodingError(DecodingError::Kind::KeyNotFound, key, QStringLiteral("No value for the key"));
@@ -75,13 +75,15 @@ QList<T> decodeMember(const QJsonObject& object, const QString& key, Decode deco
         throw DecodingError(DecodingError::Kind::ValueNotFound, key,
                             QStringLiteral("Expected a value but found null"));
     }
-    return JsonDecode::decodeArray<T>(*it, key, decode);
+    return file.decodeEntries<T>(*it, key, decode);
 }
 
 } // namespace
 
 KnowledgeBaseStore::KnowledgeBaseStore(const QString& folder, QObject* parent)
     : QObject(parent), m_file(QLatin1String(kFileName), QStringLiteral("knowledge base store"), folder) {
+    m_file.restrictToOwner(); // the user's own words
+    m_file.setNoticeName(QStringLiteral("knowledge base"));
     load();
 }
 
@@ -282,18 +284,22 @@ void KnowledgeBaseStore::save() {
 }
 
 void KnowledgeBaseStore::load() {
-    m_file.load([this](const QJsonValue& json) {
+    const bool loaded = m_file.load([this](const QJsonValue& json) {
         if (!json.isObject()) {
             throw DecodingError(DecodingError::Kind::TypeMismatch, QString(),
                                 QStringLiteral("Expected an object"));
         }
         const QJsonObject object = json.toObject();
-        auto snippets = decodeMember<KnowledgeSnippet>(object, QStringLiteral("snippets"), decodeSnippet);
-        auto terms = decodeMember<DictionaryTerm>(object, QStringLiteral("dictionary"), decodeTerm);
+        auto snippets =
+            decodeMember<KnowledgeSnippet>(m_file, object, QStringLiteral("snippets"), decodeSnippet);
+        auto terms = decodeMember<DictionaryTerm>(m_file, object, QStringLiteral("dictionary"), decodeTerm);
         m_snippets = std::move(snippets);
         m_dictionaryTerms = std::move(terms);
         AppLogger::info(QStringLiteral("Loaded knowledge base snippets=%1 dictionary=%2")
                             .arg(m_snippets.size())
                             .arg(m_dictionaryTerms.size()));
     });
+    if (loaded && m_file.entriesLeftOut() > 0) {
+        save(); // the entries kept, without the ones left out
+    }
 }

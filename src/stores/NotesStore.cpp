@@ -55,6 +55,7 @@ NoteEntry decodeNote(const QJsonValue& value, const QString& path) {
 NotesStore::NotesStore(const QString& folder, Scheduler* scheduler, QObject* parent)
     : QObject(parent), m_file(QLatin1String(kFileName), QStringLiteral("notes"), folder),
       m_scheduler(scheduler ? *scheduler : Scheduler::current()) {
+    m_file.restrictToOwner(); // the user's own words
     load();
 }
 
@@ -182,8 +183,11 @@ void NotesStore::save() {
 }
 
 void NotesStore::load() {
-    m_file.load([this](const QJsonValue& json) {
-        m_notes = JsonDecode::decodeArray<NoteEntry>(json, QString(), decodeNote);
+    const bool loaded = m_file.load([this](const QJsonValue& json) {
+        m_notes = m_file.decodeEntries<NoteEntry>(json, QString(), decodeNote);
         AppLogger::info(QStringLiteral("Loaded notes entries=%1").arg(m_notes.size()));
     });
+    if (loaded && m_file.entriesLeftOut() > 0) {
+        save(); // the entries kept, without the ones left out
+    }
 }

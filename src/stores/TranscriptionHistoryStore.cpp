@@ -34,6 +34,7 @@ TranscriptionHistoryEntry decodeEntry(const QJsonValue& value, const QString& pa
 
 TranscriptionHistoryStore::TranscriptionHistoryStore(const QString& folder, QObject* parent)
     : QObject(parent), m_file(QLatin1String(kFileName), QStringLiteral("transcription history"), folder) {
+    m_file.restrictToOwner(); // the user's own words
     load();
 }
 
@@ -76,8 +77,11 @@ void TranscriptionHistoryStore::save() {
 }
 
 void TranscriptionHistoryStore::load() {
-    m_file.load([this](const QJsonValue& json) {
-        m_entries = JsonDecode::decodeArray<TranscriptionHistoryEntry>(json, QString(), decodeEntry);
+    const bool loaded = m_file.load([this](const QJsonValue& json) {
+        m_entries = m_file.decodeEntries<TranscriptionHistoryEntry>(json, QString(), decodeEntry);
         AppLogger::info(QStringLiteral("Loaded transcription history entries=%1").arg(m_entries.size()));
     });
+    if (loaded && m_file.entriesLeftOut() > 0) {
+        save(); // the entries kept, without the ones left out
+    }
 }

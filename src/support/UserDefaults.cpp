@@ -1,11 +1,13 @@
 #include "UserDefaults.h"
 
 #include "AtomicFile.h"
+#include "StorageNotices.h"
 #include "SupportLog.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
@@ -13,7 +15,42 @@
 
 #include <cmath>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+
+// The settings hold the user's e-mail address: the file is its owner's only, and so is a folder made
+// for it. QSettings replaces the file through QSaveFile, which gives the new file the old one's mode,
+// so an empty owner-only file is put in place before the first write (never before: reading the
+// defaults writes nothing).
+void createOwnerOnlyFile(const QString& filePath) {
+    const QString folder = QFileInfo(filePath).absolutePath();
+    if (!QFileInfo(folder).isDir() && QDir().mkpath(folder)) {
+        QFile::setPermissions(folder,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    const QByteArray path = QFile::encodeName(filePath);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+// A file an earlier version wrote with the umask's mode is made its owner's only.
+void restrictExistingFile(const QString& filePath) {
+    const QFileInfo info(filePath);
+    if (info.isFile() && !info.isSymLink() &&
+        (info.permissions() & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                               QFileDevice::WriteOther))) {
+        QFile::setPermissions(filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+}
+
+QString saveNoticeKey(const QString& filePath) {
+    return QStringLiteral("save:") + filePath;
+}
+
 bool readJson(QIODevice& device, QSettings::SettingsMap& map) {
     const QByteArray text = device.readAll();
     if (text.trimmed().isEmpty()) {
@@ -72,7 +109,7 @@ QSettings::Format jsonFormat() {
 } // namespace
 
 UserDefaults::UserDefaults(const QString& filePath)
-    : m_settings(std::make_unique<QSettings>(filePath, jsonFormat())) {
+    : m_settings((restrictExistingFile(filePath), std::make_unique<QSettings>(filePath, jsonFormat()))) {
     m_settings->setFallbacksEnabled(false);
     if (m_settings->status() == QSettings::FormatError) {
         // A file we cannot read would be replaced by the next write: keep it aside instead.
@@ -83,9 +120,17 @@ UserDefaults::UserDefaults(const QString& filePath)
         if (QFile::rename(filePath, aside)) {
             SupportLog::error(
                 QStringLiteral("Settings file %1 could not be read; kept it as %2").arg(filePath, aside));
+            StorageNotices::instance().report(
+                filePath,
+                QStringLiteral("Your settings could not be read and are back to their defaults. The "
+                               "file is kept at %1")
+                    .arg(aside));
         } else {
             SupportLog::error(
                 QStringLiteral("Settings file %1 could not be read nor set aside").arg(filePath));
+            StorageNotices::instance().report(
+                filePath, QStringLiteral("Your settings could not be read from %1; the defaults are used.")
+                              .arg(filePath));
         }
         m_settings = std::make_unique<QSettings>(filePath, jsonFormat());
         m_settings->setFallbacksEnabled(false);
@@ -168,8 +213,12 @@ bool UserDefaults::write(const QString& key, const QVariant& value) {
 bool UserDefaults::sync() {
     // After a change QSettings always writes the whole file, unless it cannot lock or open it.
     t_writeOutcome = WriteOutcome::NotAttempted;
+    if (!QFileInfo::exists(filePath())) {
+        createOwnerOnlyFile(filePath());
+    }
     m_settings->sync();
     if (t_writeOutcome == WriteOutcome::Written) {
+        StorageNotices::instance().withdraw(saveNoticeKey(filePath()));
         return true;
     }
     const QString why = t_writeOutcome == WriteOutcome::Failed
@@ -177,6 +226,8 @@ bool UserDefaults::sync() {
                             : QStringLiteral("%1 could not be locked or opened for writing").arg(filePath());
     // The change stays in memory and goes out with the next write that succeeds.
     SupportLog::error(QStringLiteral("Failed to save settings: ") + why);
+    StorageNotices::instance().report(saveNoticeKey(filePath()),
+                                      QStringLiteral("Your settings could not be saved: %1").arg(why));
     return false;
 }
 

@@ -11,6 +11,7 @@
 #include "HomePage.h"
 #include "PresentationHost.h"
 #include "RuntimeLogCapture.h"
+#include "StorageNotices.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -642,6 +643,46 @@ private slots:
     }
 
     // ---- Home ---------------------------------------------------------------------------------------------
+
+    // A store that set its file aside says so on Home, with the path the file was kept at; the line goes
+    // when the notice does. With QUILLVANE_SCREENSHOTS set to a folder, the page is saved there as PNGs.
+    void homeTellsOfAStoreFileSetAside() {
+        StorageNotices::instance().clear();
+        DashboardRig rig;
+        DashboardView& view = rig.makeView();
+        view.show();
+        auto* notice = rig.find<QLabel>(QStringLiteral("storageNotice"));
+        QVERIFY(notice);
+        QVERIFY(!notice->isVisible());
+
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("notes.json"));
+        {
+            QFile bad(file);
+            QVERIFY(bad.open(QIODevice::WriteOnly));
+            bad.write(R"([{"id":"1","title":"t","body":"b","timestamp":"2026-03-14T15:09:26Z"}])");
+        }
+        NotesStore notes(folder.path());
+        const QStringList aside = QDir(folder.path()).entryList({QStringLiteral("notes.json.corrupt-*")});
+        QCOMPARE(aside.size(), 1);
+        QTRY_VERIFY(notice->isVisible());
+        QCOMPARE(notice->text(),
+                 QStringLiteral("Part of your notes could not be read (1 left out). The file as it "
+                                "was is kept at ") +
+                     folder.filePath(aside.first()));
+        for (const QSize size : {view.minimumSize(), QSize(1100, 760)}) {
+            view.resize(size);
+            QTest::qWait(50);
+            QVERIFY(notice->geometry().right() <= notice->parentWidget()->width());
+            if (const QString shots = qEnvironmentVariable("QUILLVANE_SCREENSHOTS"); !shots.isEmpty()) {
+                view.grab().save(QDir(shots).filePath(
+                    QStringLiteral("home-storage-notice-%1x%2.png").arg(size.width()).arg(size.height())));
+            }
+        }
+
+        StorageNotices::instance().clear();
+        QVERIFY(!notice->isVisible());
+    }
 
     void chipsShowTheFirstLayoutThatFits() {
         DashboardRig rig;

@@ -2,6 +2,7 @@
 // Fakes of the coordinator's services: each records what it was asked to do; the recorder's start can be
 // held open and then completed or failed, and the pipeline can be held open too.
 
+#include "AudioCaptureService.h"
 #include "DictationCoordinator.h"
 #include "DictationServices.h"
 #include "ManualTime.h"
@@ -63,8 +64,9 @@ public:
 
     // The next start waits at this gate until `completeStart()` or `failStart()`.
     bool holdStart = false;
-    std::optional<QString> startError; // the next start throws this
-    std::optional<QString> stopError;  // the next stop throws this
+    std::optional<QString> startError;         // the next start throws this
+    std::optional<QString> stopError;          // the next stop throws this
+    std::optional<AudioCaptureError> brokeOff; // the next stop throws this: the recording broke off
     QByteArray clip = QByteArray("RIFF....WAVE") + QByteArray(100, '\0');
     double clipDuration = 1.23;
 
@@ -91,6 +93,10 @@ public:
         if (stopError) {
             m_recording = false;
             throw TestError(*std::exchange(stopError, std::nullopt));
+        }
+        if (brokeOff) {
+            m_recording = false;
+            throw *std::exchange(brokeOff, std::nullopt);
         }
         if (!m_recording) {
             throw TestError(QStringLiteral("No recording file was created."));

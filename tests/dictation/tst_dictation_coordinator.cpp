@@ -598,7 +598,8 @@ private slots:
     // ---- Failures at the stop -----------------------------------------------------------------------------
 
     void stopFailuresAreReported_data() {
-        QTest::addColumn<int>("failure"); // 0 recorder stop, 1 pipeline error, 2 pipeline already reported
+        // 0 recorder stop, 1 pipeline error, 2 pipeline already reported, 3 the recording broke off
+        QTest::addColumn<int>("failure");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QStringList>("errorLog");
         QTest::newRow("recorder") << 0 << "Unable to stop recording: No recording file was created."
@@ -610,6 +611,12 @@ private slots:
                                          "ERROR Dictation stop/transcribe failed: The file could not be "
                                          "read."};
         QTest::newRow("reported") << 2 << "Transcription failed: 500" << QStringList{};
+        // Said as it is: what happened to the recording, and where it was cut.
+        QTest::newRow("recording broke off")
+            << 3 << "The microphone stopped; the recording was cut at 4 s."
+            << QStringList{
+                   "ERROR Dictation stop/transcribe failed: The microphone stopped; the recording was cut "
+                   "at 4 s."};
     }
     void stopFailuresAreReported() {
         QFETCH(int, failure);
@@ -619,6 +626,9 @@ private slots:
         Harness h;
         if (failure == 0) {
             h.recorder.stopError = QStringLiteral("No recording file was created.");
+        } else if (failure == 3) {
+            h.recorder.brokeOff =
+                AudioCaptureError::microphoneStopped(4.2, QStringLiteral("the input stopped"));
         } else if (failure == 1) {
             h.pipeline.behaviour = [](DictationCoordinator&) {
                 throw TestError("The file could not be read.");
@@ -635,8 +645,9 @@ private slots:
         QCOMPARE(log.entriesStartingWith(QStringLiteral("ERROR ")), errorLog);
         QCOMPARE(h.overlay.state(), QStringLiteral("hidden"));
         // A clip that reached the pipeline stays retryable whatever the pipeline did.
-        QCOMPARE(h.coordinator.canRetryLastSubmission(), failure != 0);
-        QCOMPARE(readFile(h.retryFile()), failure != 0 ? h.recorder.clip : QByteArray());
+        const bool reachedPipeline = failure == 1 || failure == 2;
+        QCOMPARE(h.coordinator.canRetryLastSubmission(), reachedPipeline);
+        QCOMPARE(readFile(h.retryFile()), reachedPipeline ? h.recorder.clip : QByteArray());
         for (const QString& file : h.recorder.filesHandedOut) {
             QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
         }

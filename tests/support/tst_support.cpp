@@ -2,6 +2,7 @@
 #include "IsoDate.h"
 #include "ManualScheduler.h"
 #include "RuntimeDirectory.h"
+#include "StorageNotices.h"
 #include "TextUtilities.h"
 #include "UserDefaults.h"
 
@@ -19,6 +20,14 @@ QCoro::Task<void> waitThenRecord(Scheduler& scheduler, std::chrono::milliseconds
                                  QString label) {
     co_await scheduler.delay(delay);
     log << label;
+}
+} // namespace
+
+namespace {
+// The permission bits of a file or folder (0600, 0700…); -1 when it is not there.
+int modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 } // namespace
 
@@ -258,6 +267,46 @@ private slots:
         QFile kept(folder.filePath(aside.first()));
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("{ not json"));
+        // The user is told where the old file went.
+        QVERIFY2(StorageNotices::instance().texts().join('\n').contains(kept.fileName()),
+                 qPrintable(StorageNotices::instance().texts().join('\n')));
+    }
+
+    void settingsAreReadableByTheirOwnerOnly() {
+        // A new folder and file are made owner-only; a file an earlier run left readable by others is
+        // tightened; the mode survives the replacing writes.
+        QTemporaryDir folder;
+        const QString fresh = folder.filePath("new/quillvane/settings.json");
+        UserDefaults(fresh).setBool("quillvane.flag", true);
+        QCOMPARE(modeOf(QFileInfo(fresh).absolutePath()), 0700);
+        QCOMPARE(modeOf(fresh), 0600);
+
+        const QString old = folder.filePath("settings.json");
+        QFile file(old);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(R"({"quillvane.flag":true})");
+        file.close();
+        QVERIFY(::chmod(QFile::encodeName(old).constData(), 0644) == 0);
+        UserDefaults defaults(old);
+        QCOMPARE(defaults.boolValue("quillvane.flag"), std::optional<bool>(true));
+        QVERIFY(defaults.setBool("quillvane.flag", false));
+        QCOMPARE(modeOf(old), 0600);
+    }
+
+    void storageNoticesKeepOnePerKeyInOrder() {
+        StorageNotices& notices = StorageNotices::instance();
+        notices.clear();
+        QSignalSpy changed(&notices, &StorageNotices::changed);
+        notices.report("a", "first");
+        notices.report("b", "second");
+        notices.report("a", "first again");
+        notices.report("a", "first again"); // no change, no signal
+        QCOMPARE(notices.texts(), QStringList({"first again", "second"}));
+        notices.withdraw("a");
+        notices.withdraw("unknown");
+        QCOMPARE(notices.texts(), QStringList({"second"}));
+        QCOMPARE(changed.count(), 4);
+        notices.clear();
     }
 };
 

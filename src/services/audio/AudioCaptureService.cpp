@@ -3,6 +3,7 @@
 #include "AppLogger.h"
 #include "AudioInputSystem.h"
 #include "Clock.h"
+#include "RecordingFiles.h"
 #include "RuntimeDirectory.h"
 #include "TextUtilities.h"
 #include "WavFileWriter.h"
@@ -56,6 +57,28 @@ AudioCaptureError AudioCaptureError::recorderUnavailable() {
 
 AudioCaptureError AudioCaptureError::noRecordingURL() {
     return AudioCaptureError(Kind::noRecordingURL, QStringLiteral("No recording file was created."));
+}
+
+namespace {
+// "4 s": the length a broken-off recording kept, in whole seconds.
+QString secondsText(double seconds) {
+    return QString::number(std::max<qint64>(0, qRound64(seconds))) + QStringLiteral(" s");
+}
+} // namespace
+
+AudioCaptureError AudioCaptureError::microphoneStopped(double cutAt, const QString& reason) {
+    return AudioCaptureError(Kind::recordingInterrupted,
+                             QStringLiteral("The microphone stopped; the recording was cut at ") +
+                                 secondsText(cutAt) + QStringLiteral("."),
+                             reason);
+}
+
+AudioCaptureError AudioCaptureError::recordingNotWritten(double cutAt, const QString& reason) {
+    return AudioCaptureError(Kind::recordingInterrupted,
+                             QStringLiteral("The recording could not be saved (") + reason +
+                                 QStringLiteral("); it was cut at ") + secondsText(cutAt) +
+                                 QStringLiteral("."),
+                             reason);
 }
 
 // ---- meter math
@@ -179,6 +202,7 @@ QCoro::Task<void> AudioCaptureService::startRecording() {
         AppLogger::error(QStringLiteral("Recorder init failed: ") + writer->errorText());
         throw AudioCaptureError::recorderInitializationFailed(writer->errorText());
     }
+    RecordingFiles::adopt(path);
 
     // Small fragments: the first samples reach the file about 20 ms after the start.
     source->setBufferSize(kSampleRate * 2 / 50);
@@ -194,18 +218,17 @@ QCoro::Task<void> AudioCaptureService::startRecording() {
             QStringLiteral("Audio input could not be started (QAudioSource on the default source)"));
         source.reset();
         m_writer.reset();
-        QFile::remove(path); // never handed over: nobody else would delete it
+        RecordingFiles::remove(path); // never handed over: nobody else would delete it
         throw AudioCaptureError::recorderUnavailable();
     }
 
     m_source = std::move(source);
     m_sink = std::move(sink);
-    connect(m_source.get(), &QAudioSource::stateChanged, this, [this](QAudio::State state) {
-        if (state == QAudio::StoppedState && m_source && m_source->error() != QAudio::NoError &&
-            m_isRecording)
-            AppLogger::error(QStringLiteral("Audio input stopped error=") +
-                             QString::number(int(m_source->error())));
-    });
+    m_interruption.reset();
+    m_inputId = inputId;
+    m_lastSamplesAt.reset();
+    m_lastTickAt.reset();
+    connect(m_source.get(), &QAudioSource::stateChanged, this, &AudioCaptureService::sourceStateChanged);
 
     m_currentOutputURL = QUrl::fromLocalFile(path);
     m_recordingStartedAt = Clock::current().monotonicSeconds();
@@ -243,9 +266,69 @@ void AudioCaptureService::consumeAudio(const char* bytes, qint64 size) {
     }
     m_tickSamples += count;
 
-    const bool wasOk = m_writer->errorText().isEmpty();
-    if (!m_writer->write(start, whole) && wasOk)
-        AppLogger::error(QStringLiteral("Audio recording write failed: ") + m_writer->errorText());
+    if (m_interruption)
+        return; // what follows a gap or a lost block would be spliced onto the part before it
+    if (!m_writer->write(start, whole)) {
+        const double kept = double(m_writer->frames()) / double(kSampleRate);
+        recordingBrokeOff(AudioCaptureError::recordingNotWritten(kept, m_writer->errorText()),
+                          QStringLiteral("Audio recording write failed: ") + m_writer->errorText());
+    }
+}
+
+void AudioCaptureService::sourceStateChanged(QAudio::State state) {
+    if (!m_source || !m_isRecording || state != QAudio::StoppedState)
+        return;
+    // Only stop() stops the source without an error, and it disconnects first: this stop came from the
+    // audio server (restarted, or the input removed).
+    const QAudio::Error error = m_source->error();
+    const QString reason = error == QAudio::OpenError ? QStringLiteral("the input could not be opened")
+                           : error == QAudio::IOError ? QStringLiteral("the audio server stopped the input")
+                           : error == QAudio::FatalError ? QStringLiteral("the audio server is gone")
+                                                         : QStringLiteral("the input stopped");
+    const double kept = double(framesWritten()) / double(kSampleRate);
+    recordingBrokeOff(AudioCaptureError::microphoneStopped(kept, reason),
+                      QStringLiteral("Audio input stopped: ") + reason + QStringLiteral(" error=") +
+                          QString::number(int(error)));
+}
+
+void AudioCaptureService::checkInputPresent() {
+    // A removed input's stream is moved by the server to another source (a monitor of the speakers, as
+    // often as not): the samples go on, but they are no longer the user's voice.
+    const QList<AudioInputSystem::Input> inputs = m_inputs->inputs();
+    if (std::any_of(inputs.begin(), inputs.end(),
+                    [this](const auto& input) { return input.id == m_inputId; }))
+        return;
+    const double kept = double(framesWritten()) / double(kSampleRate);
+    recordingBrokeOff(AudioCaptureError::microphoneStopped(kept, QStringLiteral("the input was removed")),
+                      QStringLiteral("Audio input stopped: the input was removed: ") + m_inputId);
+}
+
+void AudioCaptureService::checkForStall(double now) {
+    // The audio server dropped the stream (its input removed) without the source noticing: no samples come
+    // any more. Only judged after a tick on time, so that a main thread that was busy (and let neither the
+    // source nor this timer run) is not taken for a silent microphone.
+    const bool onTime = m_lastTickAt && now - *m_lastTickAt < kMaximumTickGap;
+    const double since = m_lastSamplesAt.value_or(m_recordingStartedAt.value_or(now));
+    const double longest = m_lastSamplesAt ? kLongestGapBetweenSamples : kLongestWaitForFirstSamples;
+    const bool sourceFailed = m_source->error() != QAudio::NoError;
+    if (!sourceFailed && (!onTime || now - since < longest))
+        return;
+    const double kept = double(framesWritten()) / double(kSampleRate);
+    const QString reason = sourceFailed ? QStringLiteral("the audio server stopped the input")
+                                        : QStringLiteral("no sound arrived for ") +
+                                              QString::number(now - since, 'f', 1) + QStringLiteral(" s");
+    recordingBrokeOff(AudioCaptureError::microphoneStopped(kept, reason),
+                      QStringLiteral("Audio input stopped: ") + reason + QStringLiteral(" error=") +
+                          QString::number(int(m_source->error())));
+}
+
+void AudioCaptureService::recordingBrokeOff(const AudioCaptureError& error, const QString& logLine) {
+    if (m_interruption)
+        return;
+    m_interruption = error;
+    AppLogger::error(logLine + QStringLiteral(" kept_s=") +
+                     QString::number(double(framesWritten()) / double(kSampleRate), 'f', 2));
+    emit recordingInterrupted(error.message());
 }
 
 void AudioCaptureService::startMeterTimer() {
@@ -258,13 +341,21 @@ void AudioCaptureService::startMeterTimer() {
 }
 
 void AudioCaptureService::meterTick() {
+    const double now = Clock::current().monotonicSeconds();
     if (m_source) {
         // A tick without new samples keeps the last level rather than flickering to silence.
-        if (m_tickSamples > 0)
+        if (m_tickSamples > 0) {
             setAveragePower(averagePowerDbfs(m_tickSumOfSquares, m_tickSamples));
+            m_lastSamplesAt = now;
+        } else if (m_isRecording && !m_interruption) {
+            checkForStall(now);
+        }
+        if (m_isRecording && !m_interruption)
+            checkInputPresent();
         m_tickSumOfSquares = 0;
         m_tickSamples = 0;
     }
+    m_lastTickAt = now;
     if (m_recordingStartedAt)
         setElapsedDuration(Clock::current().monotonicSeconds() - *m_recordingStartedAt);
 }
@@ -292,6 +383,14 @@ RecordedAudio AudioCaptureService::stopRecording() {
 
     if (m_currentOutputURL.isEmpty())
         throw AudioCaptureError::noRecordingURL();
+    if (const std::optional<AudioCaptureError> interruption = std::exchange(m_interruption, std::nullopt)) {
+        RecordingFiles::remove(m_currentOutputURL.toLocalFile());
+        m_currentOutputURL.clear();
+        m_recordingStartedAt.reset();
+        setElapsedDuration(0);
+        AppLogger::error(QStringLiteral("Audio recording discarded: ") + interruption->message());
+        throw *interruption;
+    }
 
     // The file's true length: every frame written, at 16000 frames per second.
     const double duration = double(frames) / double(kSampleRate);

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QtMultimedia/qaudio.h>
 #include <qcoro/qcorotask.h>
 
 #include <functional>
@@ -27,7 +28,8 @@ public:
         recorderInitializationFailed,
         microphonePermissionDenied,
         recorderUnavailable,
-        noRecordingURL
+        noRecordingURL,
+        recordingInterrupted
     };
 
     static AudioCaptureError recorderInitializationFailed(const QString& description);
@@ -40,6 +42,10 @@ public:
     // A start while a recording runs (kind recorderUnavailable).
     static AudioCaptureError alreadyRecording();
     static AudioCaptureError noRecordingURL();
+    // The recording broke off before the stop: the microphone stopped delivering sound, or the samples
+    // could not be written (`reason`, the system's words). `cutAt` is the length kept, in seconds.
+    static AudioCaptureError microphoneStopped(double cutAt, const QString& reason);
+    static AudioCaptureError recordingNotWritten(double cutAt, const QString& reason);
 
     Kind kind() const { return m_kind; }
     const QString& description() const { return m_description; } // payload of recorderInitializationFailed
@@ -76,7 +82,9 @@ public:
     QCoro::Task<void> startRecording();
 
     // Ends the running recording and returns its file and duration. Throws noRecordingURL when no
-    // recording is running.
+    // recording is running, and recordingInterrupted when the recording broke off on the way (the
+    // microphone stopped, or its file could not be written): its file is deleted then, as a cut recording
+    // must not pass for the user's whole dictation.
     RecordedAudio stopRecording();
 
     bool isRecording() const { return m_isRecording; }
@@ -95,6 +103,8 @@ signals:
     void isRecordingChanged(bool isRecording);
     void elapsedDurationChanged(double elapsedDuration);
     void averagePowerChanged(float averagePower);
+    // The running recording broke off (`message`: what happened and where it was cut); the stop throws it.
+    void recordingInterrupted(const QString& message);
 
 private:
     friend class AudioCaptureSink;
@@ -102,6 +112,11 @@ private:
     void startMeterTimer();
     void meterTick();
     void consumeAudio(const char* data, qint64 size); // samples delivered by the audio source
+    void sourceStateChanged(QAudio::State state);
+    void checkForStall(double now);
+    void checkInputPresent();
+    // Notes the first failure of the running recording (later ones change nothing).
+    void recordingBrokeOff(const AudioCaptureError& error, const QString& logLine);
     void releaseRecorder();
     void setRecording(bool value);
     void setElapsedDuration(double value);
@@ -120,6 +135,16 @@ private:
     bool m_starting = false;
     std::shared_ptr<AudioInputSystem> m_inputs;
 
+    // The audio source delivers samples every 20 ms or so: a much longer silence of the stream (not of the
+    // room) means it is gone. A new stream may take a while to start on a loaded machine, so the first
+    // samples are given longer. Ticks further apart than kMaximumTickGap mean a busy main thread instead.
+    static constexpr double kLongestGapBetweenSamples = 2.0; // seconds
+    static constexpr double kLongestWaitForFirstSamples = 5.0;
+    static constexpr double kMaximumTickGap = 0.3;
+    std::optional<AudioCaptureError> m_interruption; // why the running recording broke off
+    QString m_inputId;                               // the input the running recording listens to
+    std::optional<double> m_lastSamplesAt;           // Clock monotonic seconds of the last tick with samples
+    std::optional<double> m_lastTickAt;
     QByteArray m_pendingByte; // an odd byte left over between reads
     double m_tickSumOfSquares = 0;
     qint64 m_tickSamples = 0;

@@ -1,9 +1,14 @@
 #include "WavFileWriter.h"
 
+#include "TextUtilities.h"
+
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
+
+#include <unistd.h>
 
 namespace {
 void putTag(QByteArray& out, const char (&tag)[5]) {
@@ -79,12 +84,21 @@ bool WavFileWriter::write(const char* data, qsizetype size) {
         m_error = QStringLiteral("The recording reached the largest size a WAV file can hold");
         return false;
     }
-    const qint64 written = m_file.write(data, size);
-    if (written > 0)
+    // Straight to the descriptor: the system's reason for a refused write (errno) is what the user is told,
+    // and Qt's file engine reports a short write on a full disk as "Unknown error".
+    const int fd = m_file.handle();
+    qsizetype left = size;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            m_error = Text::systemErrorText(errno);
+            return false;
+        }
         m_dataBytes += written;
-    if (written != size) {
-        m_error = m_file.errorString();
-        return false;
+        data += written;
+        left -= written;
     }
     return true;
 }

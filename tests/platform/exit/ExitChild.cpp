@@ -1,7 +1,7 @@
 // A stand-in for the application's exit paths, run by tst_exit_restore: it mutes the output through
 // MediaControlService, types characters the layout lacks through X11Typist (which remaps spare keycodes),
 // wires the exit paths as the application does (with a flush that leaves the file "flushed" in
-// $XDG_RUNTIME_DIR, standing for the stores), prints
+// $XDG_RUNTIME_DIR, standing for the stores), records from the default microphone, prints
 //     ready <toolkit window id> <own-connection window id> <runtime log path>
 // and runs its event loop until something ends it.
 //
@@ -12,6 +12,7 @@
 // the clipboard, before it leaves.
 
 #include "AppLogger.h"
+#include "AudioCaptureService.h"
 #include "Clock.h"
 #include "DesktopStateGuard.h"
 #include "KeySynthesizer.h"
@@ -138,6 +139,20 @@ int main(int argc, char* argv[]) {
         if (!failure.isEmpty()) {
             std::fprintf(stderr, "exit_child: typing failed: %s\n", qPrintable(failure));
             return 3;
+        }
+        // Two recordings of the user's voice: one handed over and never deleted by its taker (a request
+        // still pending), one still running.
+        AudioCaptureService recorder;
+        QCoro::Task<> firstStart = recorder.startRecording();
+        if (!recorder.isRecording()) {
+            std::fprintf(stderr, "exit_child: the recording did not start\n");
+            return 4;
+        }
+        recorder.stopRecording();
+        QCoro::Task<> secondStart = recorder.startRecording();
+        if (!recorder.isRecording()) {
+            std::fprintf(stderr, "exit_child: the second recording did not start\n");
+            return 4;
         }
         std::printf("ready %lu %lu %s\n", static_cast<unsigned long>(window.winId()),
                     static_cast<unsigned long>(ownWindow), qPrintable(AppLogger::logFilePath()));

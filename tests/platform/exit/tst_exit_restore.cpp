@@ -7,6 +7,7 @@
 #include "AudioTestTools.h"
 #include "PrivateXServer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -120,6 +121,12 @@ private:
         return true;
     }
 
+    // The recordings the child has in its private runtime folder.
+    QStringList recordingsLeft() const {
+        return QDir(m_runtime.filePath(QStringLiteral("quillvane")))
+            .entryList({QStringLiteral("quillvane-*.wav")}, QDir::Files | QDir::System);
+    }
+
     // The child's flushes ran before it ended.
     bool childFlushed() const { return QFile::exists(m_runtime.filePath(QStringLiteral("flushed"))); }
 
@@ -164,6 +171,7 @@ private slots:
         QVERIFY(startChild());
         QCOMPARE(m_music->muted(), std::optional<bool>(true));
         QVERIFY2(keymapOf(m_x.displayName()) != before, "the child remapped no spare key");
+        QCOMPARE(recordingsLeft().size(), 2);
 
         QCOMPARE(::kill(static_cast<pid_t>(m_child.processId()), signal), 0);
         QVERIFY(m_child.waitForFinished(20000));
@@ -173,6 +181,7 @@ private slots:
         QVERIFY(!QFile::exists(m_runtime.filePath(QStringLiteral("quillvane/muted-streams.json"))));
         QCOMPARE(keymapOf(m_x.displayName()), before);
         QVERIFY(childFlushed());
+        QCOMPARE(recordingsLeft(), QStringList()); // the voice goes with the process
         const QString log = childLog();
         QVERIFY2(log.contains(QStringLiteral("Quitting on ") + name), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));
@@ -214,6 +223,7 @@ private slots:
         const QList<KeySym> before = keymapOf(m_x.displayName());
         QVERIFY(startChild());
         QCOMPARE(m_music->muted(), std::optional<bool>(true));
+        QCOMPARE(recordingsLeft().size(), 2);
 
         switch (loss) {
         case Loss::ToolkitConnection:
@@ -232,6 +242,7 @@ private slots:
         QCOMPARE(m_music->muted(), std::optional<bool>(false));
         QVERIFY(!QFile::exists(m_runtime.filePath(QStringLiteral("quillvane/muted-streams.json"))));
         QVERIFY(childFlushed());
+        QCOMPARE(recordingsLeft(), QStringList());
         const QString log = childLog();
         QVERIFY2(log.contains(QStringLiteral("Restored system audio after dictation")), qPrintable(log));
         if (loss == Loss::ToolkitConnection) {

@@ -17,6 +17,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <optional>
+
+#include <sys/resource.h>
+
 using namespace audiotest;
 
 namespace {
@@ -37,6 +42,60 @@ Wav checkedRecording(const RecordedAudio& recording) {
     }
     return *wav;
 }
+// Takes a source of the session's PulseAudio away by unloading the module that made it, as unplugging a
+// microphone does, and puts it back (same arguments, default again) when destroyed.
+class RemovedSource {
+public:
+    explicit RemovedSource(const QString& name) : m_name(name) {
+        const CommandResult modules =
+            pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")});
+        for (const QString& line : modules.output.split(QLatin1Char('\n'))) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            if (fields.size() >= 3 && fields.at(2).contains(QStringLiteral("source_name=") + name)) {
+                m_module = fields.at(1);
+                m_arguments = fields.at(2).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                const CommandResult unloaded = pactl({QStringLiteral("unload-module"), fields.at(0)});
+                if (!unloaded.ok)
+                    m_error = unloaded.errors;
+                return;
+            }
+        }
+        m_error = QStringLiteral("no module made the source ") + name;
+    }
+    ~RemovedSource() {
+        if (m_module.isEmpty())
+            return;
+        pactl(QStringList{QStringLiteral("load-module"), m_module} + m_arguments);
+        pactl({QStringLiteral("set-default-source"), m_name});
+    }
+    QString error() const { return m_error; }
+
+private:
+    QString m_name;
+    QString m_module;
+    QStringList m_arguments;
+    QString m_error;
+};
+
+// Lowers this process's file size limit, with SIGXFSZ ignored so that a write past it fails instead.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = SIG_DFL;
+};
 } // namespace
 
 class TestAudioCapture : public QObject {
@@ -216,6 +275,58 @@ private slots:
         const Wav wav = checkedRecording(recording);
         QVERIFY(qint64(wav.samples.size()) > framesAtRefusal);
         QCOMPARE(recording.duration, double(wav.samples.size()) / kRate);
+    }
+
+    // The recording broke off: the microphone's source removed from the server mid-recording (as when it
+    // is unplugged; the server moves the stream to another source and the samples go on), or the file
+    // refusing more samples (a full runtime folder, here a file size limit).
+    // The stop fails with what happened and where it was cut, and leaves no file.
+    void aRecordingThatBrokeOffFailsWithWhatHappened_data() {
+        QTest::addColumn<bool>("removeMicrophone");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("microphone removed")
+            << true << "^The microphone stopped; the recording was cut at [1-9][0-9]* s\\.$";
+        QTest::newRow("file cannot grow")
+            << false << "^The recording could not be saved \\(File too large\\); it was cut at 1 s\\.$";
+    }
+
+    void aRecordingThatBrokeOffFailsWithWhatHappened() {
+        QFETCH(bool, removeMicrophone);
+        QFETCH(QString, message);
+        AudioCaptureService service;
+        QSignalSpy interrupted(&service, &AudioCaptureService::recordingInterrupted);
+        std::optional<RemovedSource> removed;
+        std::optional<FileSizeLimit> limit;
+        if (!removeMicrophone)
+            limit.emplace(44 + 2 * kRate); // one second of samples after the header
+        runTask(service.startRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(service.framesWritten() >= kRate / 2, 20000);
+        if (removeMicrophone) {
+            removed.emplace(QStringLiteral("virtualmic"));
+            QVERIFY2(removed->error().isEmpty(), qPrintable(removed->error()));
+        }
+        QVERIFY(interrupted.wait(10000));
+        limit.reset();
+        QVERIFY(service.isRecording()); // until the user lets go
+
+        try {
+            service.stopRecording();
+            QFAIL("the stop of a broken-off recording did not throw");
+        } catch (const AudioCaptureError& error) {
+            QCOMPARE(error.kind(), AudioCaptureError::Kind::recordingInterrupted);
+            QVERIFY2(QRegularExpression(message).match(error.message()).hasMatch(),
+                     qPrintable(error.message()));
+            QCOMPARE(interrupted.first().first().toString(), error.message());
+        }
+        QVERIFY(!service.isRecording());
+        QCOMPARE(recordingsInRuntimeFolder(), QStringList());
+        QCOMPARE(interrupted.count(), 1);
+
+        // With the microphone back, the next recording works.
+        removed.reset();
+        runTask(service.startRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(service.framesWritten() > 0, 20000);
+        QVERIFY(service.stopRecording().duration > 0);
     }
 
     void stopWithoutRecordingThrows() {

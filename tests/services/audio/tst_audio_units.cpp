@@ -12,6 +12,7 @@
 #include "MediaControlService.h"
 #include "MutedStreamsRecord.h"
 #include "OutputMuteControl.h"
+#include "RecordingFiles.h"
 #include "RunTask.h"
 #include "WavFileWriter.h"
 #include <QAudioSource>
@@ -618,6 +619,41 @@ private slots:
         QCOMPARE(g_lines.size(), 1);
         QVERIFY2(g_lines[0].startsWith("Ignoring an unreadable record of muted streams: "),
                  qPrintable(g_lines[0]));
+    }
+
+    // The recordings of this process go on the way out; what an earlier run left is swept at start, and
+    // only that: newer recordings and other files of the runtime folder stay.
+    void recordingFilesAreDeletedOnTheWayOutAndLeftoversSwept() {
+        QTemporaryDir folder;
+        const auto make = [&](const QString& name, const QDateTime& written) {
+            const QString path = folder.filePath(name);
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write("RIFF");
+            file.flush(); // before the time is set: a later write would set it again
+            file.setFileTime(written, QFileDevice::FileModificationTime);
+            return path;
+        };
+        const QDateTime start = QDateTime::currentDateTimeUtc();
+        const QString ours = make(QStringLiteral("quillvane-1.wav"), start.addSecs(1));
+        const QString settled = make(QStringLiteral("quillvane-2.wav"), start.addSecs(1));
+        const QString retryCopy = make(QStringLiteral("last-recording.wav"), start.addSecs(1));
+        make(QStringLiteral("quillvane-old.wav"), start.addSecs(-60));
+        make(QStringLiteral("quillvane-runtime.log"), start.addSecs(-60));
+        make(QStringLiteral("other-old.wav"), start.addSecs(-60));
+
+        QCOMPARE(RecordingFiles::sweepLeftovers(folder.path(), start), 1);
+        const auto names = [&] { return QDir(folder.path()).entryList(QDir::Files, QDir::Name); };
+        QCOMPARE(names(), QStringList({"last-recording.wav", "other-old.wav", "quillvane-1.wav",
+                                       "quillvane-2.wav", "quillvane-runtime.log"}));
+
+        for (const QString& path : {ours, settled, retryCopy})
+            RecordingFiles::adopt(path);
+        QVERIFY(RecordingFiles::remove(settled)); // deleted by its taker, then forgotten
+        QVERIFY(RecordingFiles::remove(settled)); // already gone: nothing to do
+        QCOMPARE(RecordingFiles::removeAll(), 2);
+        QCOMPARE(names(), QStringList({"other-old.wav", "quillvane-runtime.log"}));
+        QCOMPARE(RecordingFiles::removeAll(), 0); // each file goes once
     }
 };
 

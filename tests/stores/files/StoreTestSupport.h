@@ -41,6 +41,35 @@ inline QJsonDocument readJson(const QString& path) {
     return QJsonDocument::fromJson(readFile(path));
 }
 
+// The error lines of a load that set the file at `path` aside: "Failed to load <subject>: …" when nothing
+// could be read, one "Failed to load an entry of the <subject>: …" per entry left out otherwise; then the
+// set-aside line. Empty when they are as expected, else what was logged.
+inline QString setAsideLogProblem(const QStringList& log, const QString& subject, const QString& path,
+                                  int leftOut) {
+    QStringList errors;
+    for (const QString& line : log) {
+        if (line.startsWith(QLatin1String("ERROR "))) {
+            errors << line;
+        }
+    }
+    const QString setAside =
+        QStringLiteral("ERROR Set aside the unreadable %1 file path=%2").arg(subject, path);
+    bool ok = !errors.isEmpty() && errors.constLast() == setAside;
+    if (ok && leftOut == 0) {
+        ok = errors.size() == 2 &&
+             errors.at(0).startsWith(QStringLiteral("ERROR Failed to load %1: ").arg(subject));
+    } else if (ok) {
+        ok = errors.size() == leftOut + 2 &&
+             errors.at(leftOut) ==
+                 QStringLiteral("ERROR Left out %1 unreadable entries of the %2").arg(leftOut).arg(subject);
+        for (int i = 0; ok && i < leftOut; ++i) {
+            ok = errors.at(i).startsWith(
+                QStringLiteral("ERROR Failed to load an entry of the %1: ").arg(subject));
+        }
+    }
+    return ok ? QString() : log.join(QLatin1Char('\n'));
+}
+
 // The moment every test starts at, and the name a file set aside at that moment gets.
 inline const QDateTime kStart(QDate(2026, 3, 14), QTime(15, 9, 26), Qt::UTC);
 inline const QString kCorruptSuffix = QStringLiteral(".corrupt-20260314T150926Z");

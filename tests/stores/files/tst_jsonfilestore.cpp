@@ -2,11 +2,15 @@
 #include "JsonFileStore.h"
 #include "KnowledgeBaseStore.h"
 #include "NotesStore.h"
+#include "StorageNotices.h"
 #include "StoreTestSupport.h"
 #include "TranscriptionHistoryStore.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace storetest;
 
@@ -27,6 +31,43 @@ struct NumberList {
                 });
         };
     }
+};
+
+// The permission bits of a file or folder (0600, 0700…); -1 when it is not there.
+int modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+// Makes `folder` one this process cannot create files in, for as long as it lives: its mode loses the write
+// bits, and a privileged process (which writes anyway) acts as user "nobody" meanwhile, with the folders
+// above it opened for reading so that "nobody" can look into it.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& folder)
+        : m_folder(folder), m_parent(QFileInfo(folder).absolutePath()) {
+        m_active = ::chmod(QFile::encodeName(m_folder).constData(), 0555) == 0;
+        if (m_active && ::geteuid() == 0) {
+            AppLogger::flush();
+            m_active = ::chmod(QFile::encodeName(m_parent).constData(), 0755) == 0 && ::seteuid(65534) == 0;
+            m_switched = m_active;
+        }
+    }
+    ~ReadOnlyFolder() {
+        if (m_switched) {
+            AppLogger::flush();
+            [[maybe_unused]] const int back = ::seteuid(0);
+            ::chmod(QFile::encodeName(m_parent).constData(), 0700);
+        }
+        ::chmod(QFile::encodeName(m_folder).constData(), 0755);
+    }
+    bool active() const { return m_active; }
+
+private:
+    QString m_folder;
+    QString m_parent;
+    bool m_active = false;
+    bool m_switched = false;
 };
 
 } // namespace
@@ -187,6 +228,87 @@ private slots:
         QCOMPARE(log.size(), 1);
         QVERIFY2(log.at(0).startsWith(QStringLiteral("ERROR Failed to save things: Unable to encode")),
                  qPrintable(log.at(0)));
+    }
+
+    void ownerOnlyStoreKeepsItsFolderAndFileToItsOwner() {
+        JsonFileStore store(kName, QStringLiteral("things"), m_fixture.folder());
+        store.restrictToOwner();
+        QVERIFY(store.save([] { return QJsonValue(QJsonArray{1}); }));
+        QCOMPARE(modeOf(m_fixture.folder()), 0700);
+        QCOMPARE(modeOf(store.filePath()), 0600);
+
+        // A file an earlier version left readable by others is made its owner's when it is read.
+        QVERIFY(::chmod(QFile::encodeName(store.filePath()).constData(), 0644) == 0);
+        JsonFileStore again(kName, QStringLiteral("things"), m_fixture.folder());
+        again.restrictToOwner();
+        NumberList list;
+        QVERIFY(again.load(list.decoder()));
+        QCOMPARE(modeOf(store.filePath()), 0600);
+        QCOMPARE(list.values, QList<double>{1});
+    }
+
+    void entriesThatCannotBeReadAreLeftOutAndTold_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QList<double>>("kept");
+        QTest::addColumn<QString>("notice"); // its start; it ends with the path the file was kept at
+        QTest::newRow("one bad entry") << QByteArray(R"([1,"x",3])") << QList<double>{1, 3}
+                                       << "Part of your things could not be read (1 left out). The file as "
+                                          "it was is kept at ";
+        QTest::newRow("no good entry") << QByteArray(R"([null,{}])") << QList<double>{}
+                                       << "Part of your things could not be read (2 left out). The file as "
+                                          "it was is kept at ";
+        QTest::newRow("not JSON") << QByteArray("[1,") << QList<double>{}
+                                  << "Your things could not be read. The file is kept at ";
+    }
+
+    void entriesThatCannotBeReadAreLeftOutAndTold() {
+        QFETCH(QByteArray, content);
+        QFETCH(QList<double>, kept);
+        QFETCH(QString, notice);
+        StorageNotices::instance().clear();
+        writeFile(m_fixture.path(kName), content);
+        JsonFileStore store(kName, QStringLiteral("things"), m_fixture.folder());
+        QList<double> values;
+        const bool loaded = store.load([&](const QJsonValue& json) {
+            values = store.decodeEntries<double>(json, QString(), [](const QJsonValue& v, const QString& p) {
+                return JsonDecode::decode(v, p, JsonDecode::Tag<double>{});
+            });
+        });
+        QCOMPARE(values, kept);
+        QCOMPARE(loaded, content != "[1,");
+        QCOMPARE(store.entriesLeftOut(),
+                 loaded ? int(QJsonDocument::fromJson(content).array().size() - kept.size()) : 0);
+        QCOMPARE(readFile(m_fixture.path(kName) + kCorruptSuffix), content);
+        QCOMPARE(StorageNotices::instance().texts(),
+                 QStringList{notice + m_fixture.path(kName) + kCorruptSuffix});
+        StorageNotices::instance().clear();
+    }
+
+    void aFolderThatCannotBeWrittenToIsTold() {
+        StorageNotices::instance().clear();
+        writeFile(m_fixture.path(kName), "[1]");
+        const QString folder = m_fixture.folder();
+        const QString expected =
+            QStringLiteral("The folder %1 cannot be written to: changes to your history, "
+                           "notes and knowledge base are not saved.")
+                .arg(folder);
+        {
+            ReadOnlyFolder readOnly(folder);
+            QVERIFY(readOnly.active());
+            JsonFileStore store(kName, QStringLiteral("things"), folder);
+            NumberList list;
+            QVERIFY(store.load(list.decoder()));
+            QCOMPARE(list.values, QList<double>{1}); // what is there is still shown
+            QCOMPARE(StorageNotices::instance().texts(), QStringList{expected});
+            QVERIFY(!store.save([] { return QJsonValue(QJsonArray{2}); }));
+            QCOMPARE(StorageNotices::instance().texts(), QStringList{expected}); // one notice, not two
+        }
+        // Writable again: the next save that succeeds takes the notice back.
+        JsonFileStore store(kName, QStringLiteral("things"), folder);
+        QVERIFY(store.save([] { return QJsonValue(QJsonArray{2}); }));
+        QCOMPARE(StorageNotices::instance().texts(), QStringList());
+        QCOMPARE(readFile(store.filePath()), QByteArray("[2]"));
+        takeLog();
     }
 
     void storedFormsAreReadStrictly_data() {

@@ -315,37 +315,46 @@ private slots:
         QCOMPARE(log.at(1), updatedLine("dictionary_add", 0, 1));
     }
 
-    void unreadableFileIsSetAside_data() {
+    void unreadableEntriesAreLeftOutAndTheFileSetAside_data() {
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("keptTerms");
+        QTest::addColumn<int>("leftOut"); // 0: nothing could be read
         const QByteArray good = R"({"id":"00000000-0000-0000-0000-000000000001","term":"t","note":""})";
-        QTest::newRow("no dictionary member") << QByteArray(R"({"snippets":[]})");
+        QTest::newRow("no dictionary member") << QByteArray(R"({"snippets":[]})") << 0 << 0;
         QTest::newRow("note missing")
             << QByteArray(R"({"snippets":[],"dictionary":[)" + good +
-                          R"(,{"id":"00000000-0000-0000-0000-000000000002","term":"u"}]})");
-        QTest::newRow("malformed id")
-            << QByteArray(R"({"snippets":[{"id":"not-a-uuid","title":"t","value":""}],"dictionary":[]})");
-        QTest::newRow("title of the wrong kind") << QByteArray(
-            R"({"snippets":[{"id":"00000000-0000-0000-0000-000000000001","title":5,"value":""}],"dictionary":[]})");
-        QTest::newRow("an array at the top") << QByteArray("[]");
-        QTest::newRow("not JSON") << QByteArray("{\"snippets\":");
+                          R"(,{"id":"00000000-0000-0000-0000-000000000002","term":"u"}]})")
+            << 1 << 1;
+        QTest::newRow("malformed snippet id")
+            << QByteArray(R"({"snippets":[{"id":"not-a-uuid","title":"t","value":""}],"dictionary":[)" +
+                          good + "]}")
+            << 1 << 1;
+        QTest::newRow("title of the wrong kind")
+            << QByteArray(
+                   R"({"snippets":[{"id":"00000000-0000-0000-0000-000000000001","title":5,"value":""}],"dictionary":[]})")
+            << 0 << 1;
+        QTest::newRow("an array at the top") << QByteArray("[]") << 0 << 0;
+        QTest::newRow("not JSON") << QByteArray("{\"snippets\":") << 0 << 0;
     }
 
-    void unreadableFileIsSetAside() {
+    void unreadableEntriesAreLeftOutAndTheFileSetAside() {
         QFETCH(QByteArray, content);
+        QFETCH(int, keptTerms);
+        QFETCH(int, leftOut);
         writeFile(m_fixture.path(kFile), content);
+        const QString aside = m_fixture.path(kFile) + kCorruptSuffix;
         KnowledgeBaseStore store(m_fixture.folder());
         QVERIFY(store.snippets().isEmpty());
-        QVERIFY(store.dictionaryTerms().isEmpty());
-        const QStringList log = takeLog();
-        QCOMPARE(log.size(), 2);
-        QVERIFY2(log.at(0).startsWith(QStringLiteral("ERROR Failed to load knowledge base store: ")),
-                 qPrintable(log.at(0)));
-        QCOMPARE(log.at(1), QStringLiteral("ERROR Set aside the unreadable knowledge base store file path=") +
-                                m_fixture.path(kFile) + kCorruptSuffix);
+        QCOMPARE(store.dictionaryTerms().size(), keptTerms);
+        const QString problem =
+            setAsideLogProblem(takeLog(), QStringLiteral("knowledge base store"), aside, leftOut);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(readFile(aside), content);
+        QCOMPARE(KnowledgeBaseStore(m_fixture.folder()).dictionaryTerms(), store.dictionaryTerms());
 
         store.createSnippet(QStringLiteral("fresh"), QString());
         QCOMPARE(KnowledgeBaseStore(m_fixture.folder()).snippets(), store.snippets());
-        QCOMPARE(readFile(m_fixture.path(kFile) + kCorruptSuffix), content);
+        QCOMPARE(readFile(aside), content);
     }
 
 private:

@@ -330,40 +330,56 @@ private slots:
         QVERIFY2(log.at(1).startsWith(QStringLiteral("ERROR Failed to save notes: ")), qPrintable(log.at(1)));
     }
 
-    void unreadableFileIsSetAside_data() {
+    void unreadableNotesAreLeftOutAndTheFileSetAside_data() {
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("leftOut"); // 0: nothing could be read
         const QByteArray good =
             R"({"id":"00000000-0000-0000-0000-000000000001","title":"t","body":"b","timestamp":"2026-03-14T15:09:26Z"})";
         QTest::newRow("one note with a fractional second")
             << "[" + good +
-                   R"(,{"id":"00000000-0000-0000-0000-000000000002","title":"t","body":"b","timestamp":"2026-03-14T15:09:26.5Z"}])";
-        QTest::newRow("timestamp without zone") << QByteArray(
-            R"([{"id":"00000000-0000-0000-0000-000000000002","title":"t","body":"b","timestamp":"2026-03-14T15:09:26"}])");
+                   R"(,{"id":"00000000-0000-0000-0000-000000000002","title":"t","body":"b","timestamp":"2026-03-14T15:09:26.5Z"}])"
+            << 1 << 1;
+        QTest::newRow("timestamp without zone")
+            << QByteArray(
+                   R"([{"id":"00000000-0000-0000-0000-000000000002","title":"t","body":"b","timestamp":"2026-03-14T15:09:26"}])")
+            << 0 << 1;
         QTest::newRow("body missing")
             << "[" + good +
-                   R"(,{"id":"00000000-0000-0000-0000-000000000002","title":"t","timestamp":"2026-03-14T15:09:26Z"}])";
-        QTest::newRow("title null") << QByteArray(
-            R"([{"id":"00000000-0000-0000-0000-000000000002","title":null,"body":"b","timestamp":"2026-03-14T15:09:26Z"}])");
-        QTest::newRow("malformed id")
-            << QByteArray(R"([{"id":"1","title":"t","body":"b","timestamp":"2026-03-14T15:09:26Z"}])");
-        QTest::newRow("an object at the top") << "{\"notes\":[" + good + "]}";
-        QTest::newRow("truncated") << "[" + good.left(40);
+                   R"(,{"id":"00000000-0000-0000-0000-000000000002","title":"t","timestamp":"2026-03-14T15:09:26Z"}])"
+            << 1 << 1;
+        QTest::newRow("title null")
+            << QByteArray(
+                   R"([{"id":"00000000-0000-0000-0000-000000000002","title":null,"body":"b","timestamp":"2026-03-14T15:09:26Z"}])")
+            << 0 << 1;
+        QTest::newRow("malformed id before a good one")
+            << QByteArray(R"([{"id":"1","title":"t","body":"b","timestamp":"2026-03-14T15:09:26Z"},)") +
+                   good + "]"
+            << 1 << 1;
+        QTest::newRow("an object at the top") << "{\"notes\":[" + good + "]}" << 0 << 0;
+        QTest::newRow("truncated") << "[" + good.left(40) << 0 << 0;
     }
 
-    void unreadableFileIsSetAside() {
+    void unreadableNotesAreLeftOutAndTheFileSetAside() {
         QFETCH(QByteArray, content);
+        QFETCH(int, kept);
+        QFETCH(int, leftOut);
         writeFile(m_fixture.path(kFile), content);
+        const QString aside = m_fixture.path(kFile) + kCorruptSuffix;
         NotesStore store(m_fixture.folder());
-        QVERIFY(store.notes().isEmpty());
-        const QStringList log = takeLog();
-        QCOMPARE(log.size(), 2);
-        QVERIFY2(log.at(0).startsWith(QStringLiteral("ERROR Failed to load notes: ")), qPrintable(log.at(0)));
-        QCOMPARE(log.at(1), QStringLiteral("ERROR Set aside the unreadable notes file path=") +
-                                m_fixture.path(kFile) + kCorruptSuffix);
+        QCOMPARE(store.notes().size(), kept);
+        for (const NoteEntry& note : store.notes()) {
+            QCOMPARE(note.id, QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-000000000001")));
+        }
+        const QString problem = setAsideLogProblem(takeLog(), QStringLiteral("notes"), aside, leftOut);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(readFile(aside), content);
+        QCOMPARE(NotesStore(m_fixture.folder()).notes(), store.notes());
 
         const NoteEntry note = store.createNote(QStringLiteral("fresh"), QString(), kStart);
-        QCOMPARE(NotesStore(m_fixture.folder()).notes(), QList<NoteEntry>{note});
-        QCOMPARE(readFile(m_fixture.path(kFile) + kCorruptSuffix), content);
+        QCOMPARE(NotesStore(m_fixture.folder()).notes(), store.notes());
+        QCOMPARE(store.notes().first(), note);
+        QCOMPARE(readFile(aside), content);
     }
 
 private:

@@ -1,3 +1,4 @@
+#include "StorageNotices.h"
 #include "StoreTestSupport.h"
 #include "TranscriptionHistoryStore.h"
 
@@ -177,37 +178,54 @@ private slots:
                  qPrintable(log.at(1)));
     }
 
-    void unreadableFileIsSetAside_data() {
+    void unreadableEntriesAreLeftOutAndTheFileSetAside_data() {
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("kept"); // the texts of the entries that survive
+        QTest::addColumn<int>("leftOut");      // 0: nothing could be read
         const QByteArray good = entryJson(1);
+        const QStringList first{QStringLiteral("t1")};
         QTest::newRow("fractional seconds")
-            << "[" + good + "," + QByteArray(entryJson(2)).replace("26Z", "26.250Z") + "]";
+            << "[" + good + "," + QByteArray(entryJson(2)).replace("26Z", "26.250Z") + "]" << first << 1;
         QTest::newRow("duration as text")
-            << "[" + QByteArray(good).replace("\"durationSeconds\":1", "\"durationSeconds\":\"1\"") + "]";
-        QTest::newRow("appContext missing")
-            << "[" + QByteArray(good).replace("\"appContext\":\"Mail\",", "") + "]";
-        QTest::newRow("provider of the wrong kind")
-            << "[" + QByteArray(good).replace("{", "{\"provider\":7,") + "]";
-        QTest::newRow("not JSON") << QByteArray("\x00\x01garbage", 9);
+            << "[" + QByteArray(entryJson(2)).replace("\"durationSeconds\":1", "\"durationSeconds\":\"1\"") +
+                   "," + good + "]"
+            << first << 1;
+        QTest::newRow("the only entry lacks appContext")
+            << "[" + QByteArray(good).replace("\"appContext\":\"Mail\",", "") + "]" << QStringList() << 1;
+        QTest::newRow("provider of the wrong kind, between good ones")
+            << "[" + good + "," + QByteArray(entryJson(2)).replace("{", "{\"provider\":7,") + "," +
+                   entryJson(3) + "]"
+            << QStringList{QStringLiteral("t1"), QStringLiteral("t3")} << 1;
+        QTest::newRow("two bad ones") << "[1," + good + ",null]" << first << 2;
+        QTest::newRow("not JSON") << QByteArray("\x00\x01garbage", 9) << QStringList() << 0;
+        QTest::newRow("an object at the top") << "{\"entries\":[" + good + "]}" << QStringList() << 0;
     }
 
-    void unreadableFileIsSetAside() {
+    void unreadableEntriesAreLeftOutAndTheFileSetAside() {
         QFETCH(QByteArray, content);
+        QFETCH(QStringList, kept);
+        QFETCH(int, leftOut);
         writeFile(m_fixture.path(kFile), content);
+        const QString aside = m_fixture.path(kFile) + kCorruptSuffix;
         TranscriptionHistoryStore store(m_fixture.folder());
-        QVERIFY(store.entries().isEmpty());
-        const QStringList log = takeLog();
-        QCOMPARE(log.size(), 2);
-        QVERIFY2(log.at(0).startsWith(QStringLiteral("ERROR Failed to load transcription history: ")),
-                 qPrintable(log.at(0)));
-        QCOMPARE(log.at(1),
-                 QStringLiteral("ERROR Set aside the unreadable transcription history file path=") +
-                     m_fixture.path(kFile) + kCorruptSuffix);
+        QStringList texts;
+        for (const TranscriptionHistoryEntry& entry : store.entries()) {
+            texts << entry.text;
+        }
+        QCOMPARE(texts, kept);
+        const QString problem =
+            setAsideLogProblem(takeLog(), QStringLiteral("transcription history"), aside, leftOut);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(readFile(aside), content);
+        QVERIFY(StorageNotices::instance().texts().join(QLatin1Char('\n')).contains(aside));
 
+        // The entries kept are in the file again at once; the next addition goes on top of them.
+        QCOMPARE(describe(TranscriptionHistoryStore(m_fixture.folder()).entries()),
+                 describe(store.entries()));
         store.addEntry(QStringLiteral("fresh"), std::nullopt, QStringLiteral("c"), 1);
         QCOMPARE(describe(TranscriptionHistoryStore(m_fixture.folder()).entries()),
                  describe(store.entries()));
-        QCOMPARE(readFile(m_fixture.path(kFile) + kCorruptSuffix), content);
+        QCOMPARE(readFile(aside), content);
     }
 
 private:
