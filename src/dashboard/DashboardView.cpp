@@ -57,7 +57,7 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     }
     setPalette(widgetPalette());
     setFont(DashboardFonts::font(13));
-    setMinimumSize(720, 480);
+    setMinimumSize(kMinimumSize);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

@@ -27,6 +27,9 @@ public:
     static inline const QString kOnboardingPresentation = QStringLiteral("onboarding");
     static inline const QString kResetPresentation = QStringLiteral("resetConfirmation");
     static inline const QString kCustomPromptPresentation = QStringLiteral("customPrompt");
+    // The smallest size at which every page is whole, and the size a new window opens at.
+    static constexpr QSize kMinimumSize{720, 480};
+    static constexpr QSize kDefaultSize{960, 640};
 
     explicit DashboardView(DashboardServices services, QWidget* parent = nullptr);
     ~DashboardView() override;
