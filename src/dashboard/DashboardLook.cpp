@@ -1,5 +1,7 @@
 #include "DashboardLook.h"
 
+#include "ElidedLabel.h"
+
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -185,12 +187,15 @@ void SurfaceCard::paintEvent(QPaintEvent*) {
 }
 
 PageHeader::PageHeader(const QString& title, QWidget* trailing, QWidget* parent)
-    : QWidget(parent), m_title(makeLabel(title, DashboardFonts::rounded(28, QFont::Bold),
-                                         DashboardPalette::titleColor(), this)) {
+    : QWidget(parent), m_title(new ElidingLabel(2, this)) {
+    // A long title wraps to a second line and ends in "…" there; it never pushes the trailing view out.
+    m_title->setText(title);
+    m_title->setFont(DashboardFonts::rounded(28, QFont::Bold));
+    setLabelColor(m_title, DashboardPalette::titleColor());
     m_title->setObjectName(QStringLiteral("pageTitle"));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(m_title, 0, Qt::AlignTop | Qt::AlignLeft);
+    row->addWidget(m_title, 1);
     row->addStretch(1);
     if (trailing) {
         row->addWidget(trailing, 0, Qt::AlignTop | Qt::AlignRight);

@@ -26,11 +26,10 @@ public:
     void setSelected(bool selected);
     bool isSelected() const { return m_selected; }
     QColor foregroundColor() const;
-    // 50 high, as low as the compact height where the column is short.
+    // Always 50 high: where the column is too short for everything, the whole column scrolls.
     static constexpr int kHeight = 50;
-    static constexpr int kCompactHeight = 36;
     QSize sizeHint() const override { return {180, kHeight}; }
-    QSize minimumSizeHint() const override { return {120, kCompactHeight}; }
+    QSize minimumSizeHint() const override { return {120, kHeight}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -85,7 +84,7 @@ private:
 
     DashboardState& m_state;
     DashboardServices& m_services;
-    QScrollArea* m_sectionList = nullptr;
+    QScrollArea* m_column = nullptr;
     QList<NavRow*> m_rows;
     QLabel* m_accountLabel = nullptr;
     QLabel* m_emailLine = nullptr;

@@ -31,17 +31,51 @@
 namespace {
 using namespace DashboardPalette;
 
+// A page that scrolls vertically: always as wide as the view (or its minimum width), and exactly as tall
+// as its content needs at that width (heightForWidth), never taller; a short page fills the view.
+class PageScrollArea : public QScrollArea {
+public:
+    explicit PageScrollArea(QWidget* page) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(false);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidget(page);
+        page->installEventFilter(this);
+        // The canvas shows through: neither the area nor its viewport paints a background.
+        setAutoFillBackground(false);
+        viewport()->setAutoFillBackground(false);
+        page->setAutoFillBackground(false);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+            fit();
+        }
+        return QScrollArea::eventFilter(watched, event);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QScrollArea::resizeEvent(event);
+        fit();
+    }
+
+private:
+    void fit() {
+        QWidget* page = widget();
+        if (!page) {
+            return;
+        }
+        const int width = std::max(viewport()->width(), page->minimumSizeHint().width());
+        const int need = page->hasHeightForWidth() ? page->heightForWidth(width) : page->sizeHint().height();
+        const QSize size(width, std::max(need, viewport()->height()));
+        if (page->size() != size) {
+            page->resize(size);
+        }
+    }
+};
+
 QWidget* scrolling(QWidget* page) {
-    auto* area = new QScrollArea();
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setWidget(page);
-    // The canvas shows through: neither the area nor its viewport paints a background.
-    area->setAutoFillBackground(false);
-    area->viewport()->setAutoFillBackground(false);
-    page->setAutoFillBackground(false);
-    return area;
+    return new PageScrollArea(page);
 }
 
 bool scrollsByDefault(AppSection section) {

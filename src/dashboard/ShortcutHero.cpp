@@ -62,7 +62,12 @@ ShortcutHero::ShortcutHero(AppSettings& settings, SessionCoordinator& session,
     m_subtitle->setObjectName(QStringLiteral("shortcutHeroSubtitle"));
     m_subtitle->setWordWrap(true);
     m_subtitle->setMaximumWidth(620);
-    column->addWidget(m_subtitle);
+    // In a row of its own, so the height it is given is measured at the width it gets.
+    auto* subtitleRow = new QHBoxLayout();
+    subtitleRow->setContentsMargins(0, 0, 0, 0);
+    subtitleRow->addWidget(m_subtitle, 1);
+    subtitleRow->addStretch(0);
+    column->addLayout(subtitleRow);
 
     auto* pills = new QHBoxLayout();
     pills->setSpacing(12);

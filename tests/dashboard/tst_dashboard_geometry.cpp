@@ -129,8 +129,8 @@ struct GeometryCheck {
 
     void checkText(const QWidget* widget) {
         if (const auto* eliding = qobject_cast<const ElidingLabel*>(widget)) {
-            if (eliding->contentsRect().height() < eliding->fontMetrics().height()) {
-                fault(eliding, QStringLiteral("is too low for its line"));
+            if (!eliding->text().isEmpty() && eliding->heightForWidth(eliding->width()) > eliding->height()) {
+                fault(eliding, QStringLiteral("is too low for its lines"));
             }
         } else if (const auto* label = qobject_cast<const QLabel*>(widget)) {
             if (label->text().isEmpty() || !label->pixmap().isNull()) {
@@ -139,6 +139,10 @@ struct GeometryCheck {
             const QRect room = label->contentsRect();
             const QFontMetrics metrics(label->font());
             if (label->wordWrap()) {
+                if (label->minimumSizeHint().width() > label->width()) {
+                    fault(label, QStringLiteral("cuts a word wider than itself (needs %1 px)")
+                                     .arg(label->minimumSizeHint().width()));
+                }
                 const int need = label->heightForWidth(label->width());
                 if (need > label->height()) {
                     fault(label, QStringLiteral("needs %1 px of height for its wrapped text").arg(need));
