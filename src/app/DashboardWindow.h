@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DashboardView.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -7,7 +9,6 @@
 #include <memory>
 
 class ContainerAccountActions;
-class DashboardView;
 class DependencyContainer;
 
 // The dashboard window's frame (960×640, dark toolbar, the app icon) around the dashboard view built from
@@ -20,7 +21,7 @@ class DashboardWindow final : public QMainWindow {
     Q_PROPERTY(QString selectedSection READ selectedSection NOTIFY selectedSectionChanged)
 
 public:
-    static constexpr QSize kDefaultSize{960, 640};
+    static constexpr QSize kDefaultSize = DashboardView::kDefaultSize;
 
     // `refreshLaunchAtLogin` re-reads the launch-at-login state each time the dashboard is shown.
     explicit DashboardWindow(DependencyContainer& container, std::function<void()> refreshLaunchAtLogin = {},

@@ -130,17 +130,12 @@ DashboardSidebar::DashboardSidebar(DashboardState& state, DashboardServices& ser
     setObjectName(QStringLiteral("sidebar"));
     setMinimumWidth(210);
     setMaximumWidth(230);
-    // The header, the rows and the account card in one column. Every row keeps its 50 px and the account
-    // card its whole height; where the window is too short for all of it, the column scrolls as one.
-    auto* content = new QWidget();
-    content->setObjectName(QStringLiteral("sidebarColumn"));
-    auto* column = new QVBoxLayout(content);
+    auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(18);
     column->addWidget(makeHeader());
 
-    auto* list = new QWidget(content);
-    list->setObjectName(QStringLiteral("sectionList"));
+    auto* list = new QWidget();
     auto* rows = new QVBoxLayout(list);
     rows->setContentsMargins(12, 0, 12, 0);
     rows->setSpacing(0);
@@ -150,29 +145,29 @@ DashboardSidebar::DashboardSidebar(DashboardState& state, DashboardServices& ser
         rows->addWidget(row);
         m_rows << row;
     }
-    column->addWidget(list);
-    column->addStretch(1);
-    column->addWidget(makeAccountCard());
-
-    m_column = new QScrollArea(this);
-    m_column->setObjectName(QStringLiteral("sidebarScroll"));
-    m_column->setFrameShape(QFrame::NoFrame);
-    m_column->setWidgetResizable(true);
-    m_column->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_column->setWidget(content);
+    // Every row keeps its 50 px and the account card its whole height (the sign-in buttons and what they
+    // say): where the window is too short for both, the rows scroll.
+    m_sectionList = new QScrollArea(this);
+    m_sectionList->setObjectName(QStringLiteral("sectionList"));
+    m_sectionList->setFrameShape(QFrame::NoFrame);
+    m_sectionList->setWidgetResizable(true);
+    m_sectionList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_sectionList->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    m_sectionList->setMinimumHeight(2 * NavRow::kHeight);
+    m_sectionList->setWidget(list);
     // A thin light handle on the dark column, no arrows and no track.
-    m_column->verticalScrollBar()->setStyleSheet(
+    m_sectionList->verticalScrollBar()->setStyleSheet(
         QStringLiteral("QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
                        "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 60); border-radius: "
                        "3px; min-height: 24px; }"
                        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
-    for (QWidget* widget : std::initializer_list<QWidget*>{m_column, m_column->viewport(), content, list}) {
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_sectionList, m_sectionList->viewport(), list}) {
         widget->setAutoFillBackground(false); // the column's own background shows through
     }
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(m_column);
+    column->addWidget(m_sectionList);
+    column->addStretch(1);
+    column->addWidget(makeAccountCard());
 
     connect(&m_state, &DashboardState::selectedSectionChanged, this, &DashboardSidebar::syncSelection);
     AuthStore& auth = m_services.authStore;
@@ -289,7 +284,7 @@ void DashboardSidebar::syncSelection() {
     for (NavRow* row : m_rows) {
         row->setSelected(m_state.selectedSection() == row->section());
         if (row->isSelected()) {
-            m_column->ensureWidgetVisible(row, 0, 0);
+            m_sectionList->ensureWidgetVisible(row, 0, 0);
         }
     }
 }

@@ -26,7 +26,7 @@ public:
     void setSelected(bool selected);
     bool isSelected() const { return m_selected; }
     QColor foregroundColor() const;
-    // Always 50 high: where the column is too short for everything, the whole column scrolls.
+    // Always 50 high: where the column is too short for every row and the account card, the rows scroll.
     static constexpr int kHeight = 50;
     QSize sizeHint() const override { return {180, kHeight}; }
     QSize minimumSizeHint() const override { return {120, kHeight}; }
@@ -84,7 +84,7 @@ private:
 
     DashboardState& m_state;
     DashboardServices& m_services;
-    QScrollArea* m_column = nullptr;
+    QScrollArea* m_sectionList = nullptr;
     QList<NavRow*> m_rows;
     QLabel* m_accountLabel = nullptr;
     QLabel* m_emailLine = nullptr;

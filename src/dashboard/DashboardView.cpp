@@ -79,7 +79,7 @@ QWidget* scrolling(QWidget* page) {
 }
 
 bool scrollsByDefault(AppSection section) {
-    return section != AppSection::Notes && section != AppSection::Settings;
+    return section != AppSection::Settings;
 }
 } // namespace
 
@@ -129,10 +129,11 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
 
     setPage(AppSection::Dictionary, KnowledgePage::dictionary(m_services.knowledgeBaseStore, m_state), false);
     setPage(AppSection::Snippets, KnowledgePage::snippets(m_services.knowledgeBaseStore, m_state), false);
+    // The notes page fills the view with its two columns; where they stack, it scrolls.
     setPage(AppSection::Notes,
             new NotesPage(m_services.notesStore,
                           *new CoordinatorVoiceNoteControl(m_services.dictationCoordinator, this), m_state),
-            false);
+            true);
     setPage(AppSection::Settings, new SettingsPage(m_state, m_services), true);
     setPage(AppSection::Guide, new GuidePage(), true);
     setPage(AppSection::Tutorials, new TutorialsPage(m_state, m_services), true);

@@ -100,7 +100,7 @@ private slots:
         rig.auth.fail(QStringLiteral(
             "Google sign-in failed: port 53682 is in use by another program, so the browser could not hand "
             "the sign-in back. Close the other program and try again."));
-        DashboardView& view = rig.makeView({720, 480});
+        DashboardView& view = rig.makeView(DashboardView::kMinimumSize);
         save(view, QStringLiteral("dashboard-sign-in-failed-smallest"));
     }
 
@@ -110,8 +110,8 @@ private slots:
         QTest::addColumn<QSize>("size");
         for (const AppSection section : {AppSection::Home, AppSection::Dictionary, AppSection::Snippets,
                                          AppSection::Notes, AppSection::Settings, AppSection::Tutorials}) {
-            for (const auto& [name, size] :
-                 {std::pair{"smallest", QSize(720, 480)}, std::pair{"default", QSize(960, 640)}}) {
+            for (const auto& [name, size] : {std::pair{"smallest", DashboardView::kMinimumSize},
+                                             std::pair{"default", DashboardView::kDefaultSize}}) {
                 const QString row = AppSections::toRaw(section) + QLatin1Char('-') + QLatin1String(name);
                 QTest::newRow(qPrintable(row)) << int(section) << size;
             }
@@ -142,7 +142,7 @@ private slots:
     void copiedRow() {
         DashboardRig rig;
         fillHistory(rig);
-        DashboardView& view = rig.makeView({960, 640});
+        DashboardView& view = rig.makeView(DashboardView::kDefaultSize);
         view.show();
         QApplication::processEvents();
         QWidget* row = view.findChildren<QWidget*>(QStringLiteral("historyRow")).value(0);

@@ -167,9 +167,14 @@ struct GeometryCheck {
                 fault(elided, QStringLiteral("is too low for its lines"));
             }
         } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
-            if (!button->text().isEmpty() && button->width() < button->minimumSizeHint().width()) {
-                fault(button,
-                      QStringLiteral("cuts its title (needs %1 px)").arg(button->minimumSizeHint().width()));
+            // The title and icon with a little room either side, or the button's own size where that is less
+            // (the style's minimum button width does not count).
+            const QString title = QString(button->text()).remove(QLatin1Char('&'));
+            const int need = std::min(button->fontMetrics().horizontalAdvance(title) +
+                                          (button->icon().isNull() ? 0 : button->iconSize().width() + 4) + 12,
+                                      button->sizeHint().width());
+            if (!title.isEmpty() && button->width() < need) {
+                fault(button, QStringLiteral("cuts its title (needs %1 px)").arg(need));
             }
         }
     }
@@ -322,6 +327,13 @@ private slots:
         QCOMPARE(view.size(), size);
         const QStringList faults = check(view);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+        // The sidebar shows every row, whole, and the account card without scrolling.
+        auto* column = view.sidebar()->findChild<QScrollArea*>(QStringLiteral("sectionList"));
+        QVERIFY(column);
+        QVERIFY2(column->verticalScrollBar()->maximum() == 0,
+                 qPrintable(QStringLiteral("the sidebar scrolls: it needs %1 px, has %2")
+                                .arg(column->widget()->minimumSizeHint().height())
+                                .arg(column->viewport()->height())));
         for (NavRow* row : view.sidebar()->findChildren<NavRow*>()) {
             QVERIFY2(row->height() >= NavRow::kHeight && row->visibleRegion().boundingRect() == row->rect(),
                      qPrintable(describe(row) + QStringLiteral(" is not a whole row of 50 px")));
