@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <QTextLayout>
 
+#include <cmath>
+
 ElidedLabel::ElidedLabel(int maxLines, QWidget* parent) : QWidget(parent), m_maxLines(qMax(1, maxLines)) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
@@ -120,7 +122,10 @@ bool ElidingLabel::isElided() const {
 
 QSize ElidingLabel::sizeHint() const {
     const QMargins margins = contentsMargins();
-    int width = fontMetrics().horizontalAdvance(QString(text()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    // Rounded up, so the text laid out at that width keeps to one line.
+    int width = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(
+                    QString(text()).replace(QLatin1Char('\n'), QLatin1Char(' '))))) +
+                1;
     width += margins.left() + margins.right();
     return {width, heightForWidth(width)};
 }
