@@ -198,7 +198,7 @@ void fill(DashboardRig& rig) {
         QStringLiteral("maximilianalexandrina.featherstonehaugh-cholmondeley@correspondence.example.org"),
         1260000, 95000);
     rig.dictation.time.clock.setNow(QDateTime(QDate(2025, 12, 28), QTime(9, 0), Qt::UTC));
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 30; ++i) {
         rig.dictation.time.clock.advance(std::chrono::minutes(97));
         rig.history.addEntry(i % 4 == 0 ? kLongText + kLongWord : kLongText.left(40 + i),
                              QStringLiteral("openai"),
@@ -208,12 +208,12 @@ void fill(DashboardRig& rig) {
         QStringLiteral(
             "Retry failed: the backend did not answer in time. Check your connection, then retry. ") +
         kLongText);
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 15; ++i) {
         rig.knowledgeBase.createDictionaryTerm(kLongWord + QString::number(i), kLongText + kLongWord);
         rig.knowledgeBase.createSnippet(QStringLiteral("my very long trigger phrase ") + kLongWord,
                                         kLongText.repeated(3) + QStringLiteral("\n") + kLongWord);
     }
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 15; ++i) {
         rig.notes.createNote(QStringLiteral("Meeting notes ") + kLongWord, kLongText.repeated(8) + kLongWord,
                              rig.dictation.time.clock.now());
     }
