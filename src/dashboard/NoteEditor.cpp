@@ -93,8 +93,6 @@ void NoteEditor::refresh() {
     if ((other || !m_titleField->hasFocus()) && m_titleField->text() != note->title) {
         const QSignalBlocker blocker(m_titleField);
         m_titleField->setText(note->title);
-        // A title longer than the field shows its beginning.
-        m_titleField->setCursorPosition(0);
     }
     if ((other || !m_bodyField->hasFocus()) && m_bodyField->toPlainText() != note->body) {
         const QSignalBlocker blocker(m_bodyField);
