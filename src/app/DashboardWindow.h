@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DashboardView.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -8,7 +10,6 @@
 
 class AppUpdater;
 class ContainerAccountActions;
-class DashboardView;
 class DependencyContainer;
 class LaunchAtLoginManager;
 class LaunchAtLoginSwitch;
@@ -24,7 +25,7 @@ class DashboardWindow final : public QMainWindow {
     Q_PROPERTY(QString selectedSection READ selectedSection NOTIFY selectedSectionChanged)
 
 public:
-    static constexpr QSize kDefaultSize{960, 640};
+    static constexpr QSize kDefaultSize = DashboardView::kDefaultSize;
 
     // What the window offers beside the container's services; each is optional.
     struct Hooks {

@@ -89,10 +89,10 @@ DashboardHotkeyCaptureSheet::DashboardHotkeyCaptureSheet(
     column->addWidget(m_cancel, 0, Qt::AlignLeft);
     connect(m_cancel, &QPushButton::clicked, this, &DashboardHotkeyCaptureSheet::cancel);
 
-    // The sheet's width is fixed; its height is the larger of the sheet's and what its content needs at
-    // the dashboard's fonts, so nothing is cut off.
+    // The sheet's width is fixed; its height is at least the sheet's, and the presentation gives it what
+    // its content needs at the dashboard's fonts, so nothing is cut off.
     setFixedWidth(sheetWidth);
-    setFixedHeight(std::max(sheetHeight, column->totalHeightForWidth(sheetWidth)));
+    setMinimumHeight(sheetHeight);
 }
 
 DashboardHotkeyCaptureSheet::~DashboardHotkeyCaptureSheet() {

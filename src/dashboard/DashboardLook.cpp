@@ -1,5 +1,8 @@
 #include "DashboardLook.h"
 
+#include "ElidedLabel.h"
+
+#include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -294,22 +297,97 @@ void SurfaceCard::paintEvent(QPaintEvent*) {
 }
 
 PageHeader::PageHeader(const QString& title, QWidget* trailing, QWidget* parent)
-    : QWidget(parent), m_title(makeLabel(title, DashboardFonts::rounded(28, QFont::Bold),
-                                         DashboardPalette::titleColor(), this)) {
+    : QWidget(parent), m_title(new ElidingLabel(2, this)), m_trailing(trailing) {
+    m_title->setText(title);
+    m_title->setFont(DashboardFonts::rounded(28, QFont::Bold));
+    setLabelColor(m_title, DashboardPalette::titleColor());
     m_title->setObjectName(QStringLiteral("pageTitle"));
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(m_title, 0, Qt::AlignTop | Qt::AlignLeft);
-    row->addStretch(1);
-    if (trailing) {
-        row->addWidget(trailing, 0, Qt::AlignTop | Qt::AlignRight);
+    if (m_trailing) {
+        m_trailing->setParent(this);
     }
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 }
 
 void PageHeader::setTitle(const QString& title) {
     if (m_title->text() != title) {
         m_title->setText(title);
+        updateGeometry();
+        place();
     }
+}
+
+int PageHeader::titleWidth() const {
+    return m_title->sizeHint().width();
+}
+
+bool PageHeader::stacksAt(int width) const {
+    return m_trailing && width < titleWidth() + kSpacing + m_trailing->minimumSizeHint().width();
+}
+
+QSize PageHeader::sizeHint() const {
+    const int width = titleWidth() + (m_trailing ? kSpacing + m_trailing->sizeHint().width() : 0);
+    return {width, heightForWidth(width)};
+}
+
+QSize PageHeader::minimumSizeHint() const {
+    const int width =
+        std::max(m_title->minimumSizeHint().width(), m_trailing ? m_trailing->minimumSizeHint().width() : 0);
+    return {width, m_title->minimumSizeHint().height()};
+}
+
+namespace {
+int heightAt(const QWidget* widget, int width) {
+    return widget->hasHeightForWidth() ? widget->heightForWidth(width) : widget->sizeHint().height();
+}
+} // namespace
+
+int PageHeader::heightForWidth(int width) const {
+    if (!m_trailing) {
+        return heightAt(m_title, width);
+    }
+    if (stacksAt(width)) {
+        return heightAt(m_title, width) + kSpacing + heightAt(m_trailing, width);
+    }
+    const int title = std::min(titleWidth(), width);
+    return std::max(heightAt(m_title, title), heightAt(m_trailing, width - title - kSpacing));
+}
+
+void PageHeader::place() {
+    const int width = this->width();
+    if (!m_trailing) {
+        m_title->setGeometry(0, 0, width, height());
+        return;
+    }
+    if (stacksAt(width)) {
+        // The title over the whole width, the trailing view below it at the leading edge.
+        const int titleHeight = heightAt(m_title, width);
+        m_title->setGeometry(0, 0, width, titleHeight);
+        const int trailingWidth = std::min(width, m_trailing->sizeHint().width());
+        m_trailing->setGeometry(0, titleHeight + kSpacing, trailingWidth,
+                                heightAt(m_trailing, trailingWidth));
+        return;
+    }
+    // The title at its whole width, the trailing view at the trailing edge in what is left.
+    const int title = std::min(titleWidth(), width);
+    m_title->setGeometry(0, 0, title, heightAt(m_title, title));
+    const int trailingWidth = std::min(width - title - kSpacing, m_trailing->sizeHint().width());
+    m_trailing->setGeometry(width - trailingWidth, 0, trailingWidth, heightAt(m_trailing, trailingWidth));
+}
+
+void PageHeader::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    place();
+}
+
+bool PageHeader::event(QEvent* event) {
+    // The trailing view changed what it needs (its texts): measure again.
+    if (event->type() == QEvent::LayoutRequest) {
+        updateGeometry();
+        place();
+    }
+    return QWidget::event(event);
 }
 
 SectionIntro::SectionIntro(const QString& title, const QString& body, QWidget* parent) : QWidget(parent) {

@@ -102,15 +102,33 @@ private:
 };
 
 // A page's first row: the title (rounded, 28 px, bold) at the leading edge and an optional trailing view.
+// Where the title's whole width and the trailing view's narrowest do not fit side by side, the trailing
+// view goes below the title; a title too long for the page wraps to a second line and ends in "…".
 class PageHeader : public QWidget {
     Q_OBJECT
 public:
     PageHeader(const QString& title, QWidget* trailing, QWidget* parent = nullptr);
     QLabel* titleLabel() const { return m_title; }
     void setTitle(const QString& title);
+    // Whether the trailing view goes below the title at `width`.
+    bool stacksAt(int width) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    static constexpr int kSpacing = 12;
+    int titleWidth() const;
+    void place();
+
     QLabel* m_title;
+    QWidget* m_trailing;
 };
 
 // A titled introduction of a block: the title (rounded, 20 px, semibold) over the muted body.

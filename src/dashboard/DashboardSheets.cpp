@@ -38,9 +38,22 @@ protected:
     }
 };
 
-QWidget* sheetFrame(int width, QVBoxLayout*& column) {
-    auto* sheet = new QWidget();
-    sheet->setFixedWidth(width);
+// A sheet that asks for `width` (and `height`, when given; else what its content needs at that width) and
+// can shrink to the window's room.
+class SheetFrame : public QWidget {
+public:
+    SheetFrame(int width, int height) : m_width(width), m_height(height) { setMaximumWidth(width); }
+    QSize sizeHint() const override {
+        return {m_width, m_height > 0 ? m_height : layout()->totalHeightForWidth(m_width)};
+    }
+
+private:
+    int m_width;
+    int m_height;
+};
+
+QWidget* sheetFrame(int width, QVBoxLayout*& column, int height = -1) {
+    auto* sheet = new SheetFrame(width, height);
     column = new QVBoxLayout(sheet);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(16);
@@ -112,14 +125,14 @@ QWidget* makeResetConfirmation(std::function<void()> cancel, std::function<void(
 
 QWidget* makeCustomPromptSheet(DashboardState& state, PromptSettingsStore& store) {
     QVBoxLayout* column = nullptr;
-    QWidget* sheet = sheetFrame(620, column);
-    sheet->setFixedHeight(420);
+    QWidget* sheet = sheetFrame(620, column, 420);
     sheet->setObjectName(QStringLiteral("customPromptSheet"));
     column->addWidget(wrapped(makeLabel(QStringLiteral("Custom system prompt"),
                                         DashboardFonts::rounded(22, QFont::Bold), titleColor(), sheet)));
     column->addWidget(wrapped(makeLabel(
-        QStringLiteral("For best results, use Keystoner Deck and AI Mode. Tidewell Blend and Zephyrix Dash may "
-                       "not reliably follow them."),
+        QStringLiteral(
+            "For best results, use Keystoner Deck and AI Mode. Tidewell Blend and Zephyrix Dash may "
+            "not reliably follow them."),
         DashboardFonts::font(13), mutedColor(), sheet)));
 
     auto* editor = new QPlainTextEdit(sheet);
@@ -127,8 +140,9 @@ QWidget* makeCustomPromptSheet(DashboardState& state, PromptSettingsStore& store
     editor->setFont(DashboardFonts::font(14));
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     editor->setPlainText(state.customPromptDraft());
-    editor->setStyleSheet(QStringLiteral("QPlainTextEdit { background: white; color: #242429; border: 1px solid "
-                                         "rgba(0, 0, 0, 20); border-radius: 14px; padding: 10px; }"));
+    editor->setStyleSheet(
+        QStringLiteral("QPlainTextEdit { background: white; color: #242429; border: 1px solid "
+                       "rgba(0, 0, 0, 20); border-radius: 14px; padding: 10px; }"));
     column->addWidget(editor, 1);
     QObject::connect(editor, &QPlainTextEdit::textChanged, sheet,
                      [&state, editor] { state.setCustomPromptDraft(editor->toPlainText()); });

@@ -20,11 +20,25 @@
 
 using namespace DashboardPalette;
 
+namespace {
+// One line of account text: a long name or address ends in "…" (the whole of it in the tooltip).
+ElidingLabel* elidingLabel(const QFont& font, const QColor& color, QWidget* parent) {
+    auto* label = new ElidingLabel(1, parent);
+    label->setFont(font);
+    setLabelColor(label, color);
+    return label;
+}
+
+void setLine(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setToolTip(text);
+}
+} // namespace
+
 NavRow::NavRow(AppSection section, QWidget* parent) : QAbstractButton(parent), m_section(section) {
     setObjectName(QStringLiteral("navRow_") + AppSections::toRaw(section));
     setText(AppSections::title(section));
-    // 50 high; down to the compact height when the column is short (the account card keeps its room).
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     setFont(DashboardFonts::font(14, QFont::Medium));
 }
@@ -138,15 +152,15 @@ DashboardSidebar::DashboardSidebar(DashboardState& state, DashboardServices& ser
         rows->addWidget(row);
         m_rows << row;
     }
-    // The account card always keeps its whole height (the sign-in buttons and what they say): in a short
-    // window the rows get compact first, then the list scrolls.
+    // Every row keeps its 50 px and the account card its whole height (the sign-in buttons and what they
+    // say): where the window is too short for both, the rows scroll.
     m_sectionList = new QScrollArea(this);
     m_sectionList->setObjectName(QStringLiteral("sectionList"));
     m_sectionList->setFrameShape(QFrame::NoFrame);
     m_sectionList->setWidgetResizable(true);
     m_sectionList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_sectionList->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    m_sectionList->setMinimumHeight(2 * NavRow::kCompactHeight);
+    m_sectionList->setMinimumHeight(2 * NavRow::kHeight);
     m_sectionList->setWidget(list);
     // A thin light handle on the dark column, no arrows and no track.
     m_sectionList->verticalScrollBar()->setStyleSheet(
@@ -212,10 +226,10 @@ QWidget* DashboardSidebar::makeAccountCard() {
     column->setSpacing(8);
     column->addWidget(makeLabel(QStringLiteral("Account"), DashboardFonts::font(12, QFont::DemiBold),
                                 sidebarSecondaryText(), card));
-    m_accountLabel = makeLabel({}, DashboardFonts::font(13, QFont::DemiBold), sidebarPrimaryText(), card);
+    m_accountLabel = elidingLabel(DashboardFonts::font(13, QFont::DemiBold), sidebarPrimaryText(), card);
     m_accountLabel->setObjectName(QStringLiteral("accountLabel"));
     column->addWidget(m_accountLabel);
-    m_emailLine = makeLabel({}, DashboardFonts::font(12), sidebarSecondaryText(), card);
+    m_emailLine = elidingLabel(DashboardFonts::font(12), sidebarSecondaryText(), card);
     m_emailLine->setObjectName(QStringLiteral("accountEmail"));
     column->addWidget(m_emailLine);
 
@@ -231,7 +245,7 @@ QWidget* DashboardSidebar::makeAccountCard() {
     trigger->addWidget(makeLabel(QStringLiteral("Default trigger"), DashboardFonts::font(12, QFont::DemiBold),
                                  sidebarSecondaryText(), m_triggerGroup));
     m_triggerValue =
-        makeLabel({}, DashboardFonts::font(13, QFont::DemiBold), sidebarPrimaryText(), m_triggerGroup);
+        elidingLabel(DashboardFonts::font(13, QFont::DemiBold), sidebarPrimaryText(), m_triggerGroup);
     m_triggerValue->setObjectName(QStringLiteral("defaultTriggerValue"));
     trigger->addWidget(m_triggerValue);
     column->addWidget(m_triggerGroup);
@@ -285,12 +299,12 @@ void DashboardSidebar::syncSelection() {
 void DashboardSidebar::syncAccount() {
     const AccountIdentity identity =
         AccountIdentity::from(m_services.authStore, m_services.sessionCoordinator);
-    m_accountLabel->setText(AccountRules::accountLabel(identity));
+    setLine(m_accountLabel, AccountRules::accountLabel(identity));
     const auto email = AccountRules::sidebarEmailLine(identity);
-    m_emailLine->setText(email.value_or(QString()));
+    setLine(m_emailLine, email.value_or(QString()));
     m_emailLine->setVisible(email.has_value());
     m_triggerGroup->setVisible(identity.sessionToken.has_value());
-    m_triggerValue->setText(m_services.appSettings.hotkey().displayString());
+    setLine(m_triggerValue, m_services.appSettings.hotkey().displayString());
     const bool signedIn = AccountRules::showsSignOut(identity);
     m_signOut->setVisible(signedIn);
     m_signInBlock->setVisible(!signedIn);

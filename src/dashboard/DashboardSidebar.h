@@ -26,11 +26,10 @@ public:
     void setSelected(bool selected);
     bool isSelected() const { return m_selected; }
     QColor foregroundColor() const;
-    // 50 high, as low as the compact height where the column is short.
+    // Always 50 high: where the column is too short for every row and the account card, the rows scroll.
     static constexpr int kHeight = 50;
-    static constexpr int kCompactHeight = 36;
     QSize sizeHint() const override { return {180, kHeight}; }
-    QSize minimumSizeHint() const override { return {120, kCompactHeight}; }
+    QSize minimumSizeHint() const override { return {120, kHeight}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

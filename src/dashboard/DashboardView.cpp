@@ -33,17 +33,51 @@
 namespace {
 using namespace DashboardPalette;
 
+// A page that scrolls vertically: always as wide as the view (or its minimum width), and exactly as tall
+// as its content needs at that width (heightForWidth), never taller; a short page fills the view.
+class PageScrollArea : public QScrollArea {
+public:
+    explicit PageScrollArea(QWidget* page) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(false);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidget(page);
+        page->installEventFilter(this);
+        // The canvas shows through: neither the area nor its viewport paints a background.
+        setAutoFillBackground(false);
+        viewport()->setAutoFillBackground(false);
+        page->setAutoFillBackground(false);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+            fit();
+        }
+        return QScrollArea::eventFilter(watched, event);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QScrollArea::resizeEvent(event);
+        fit();
+    }
+
+private:
+    void fit() {
+        QWidget* page = widget();
+        if (!page) {
+            return;
+        }
+        const int width = std::max(viewport()->width(), page->minimumSizeHint().width());
+        const int need = page->hasHeightForWidth() ? page->heightForWidth(width) : page->sizeHint().height();
+        const QSize size(width, std::max(need, viewport()->height()));
+        if (page->size() != size) {
+            page->resize(size);
+        }
+    }
+};
+
 QWidget* scrolling(QWidget* page) {
-    auto* area = new QScrollArea();
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setWidget(page);
-    // The canvas shows through: neither the area nor its viewport paints a background.
-    area->setAutoFillBackground(false);
-    area->viewport()->setAutoFillBackground(false);
-    page->setAutoFillBackground(false);
-    return area;
+    return new PageScrollArea(page);
 }
 
 // The style under the window's style sheet. One for the process: the style sheet's proxies refer to it
@@ -54,7 +88,7 @@ QStyle* baseStyle() {
 }
 
 bool scrollsByDefault(AppSection section) {
-    return section != AppSection::Notes && section != AppSection::Settings;
+    return section != AppSection::Settings;
 }
 } // namespace
 
@@ -71,7 +105,7 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     setFont(DashboardFonts::font(13));
     // Every standard control in the window (pages, sheets) takes the dashboard's look from here.
     setStyleSheet(DashboardLook::styleSheet());
-    setMinimumSize(720, 480);
+    setMinimumSize(kMinimumSize);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -113,10 +147,11 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     KnowledgePage* snippets = KnowledgePage::snippets(m_services.knowledgeBaseStore, m_state);
     snippets->addNotice(new SyncFailureNotice(m_services.syncFailures));
     setPage(AppSection::Snippets, snippets, false);
+    // The notes page fills the view with its two columns; where they stack, it scrolls.
     setPage(AppSection::Notes,
             new NotesPage(m_services.notesStore,
                           *new CoordinatorVoiceNoteControl(m_services.dictationCoordinator, this), m_state),
-            false);
+            true);
     setPage(AppSection::Settings, new SettingsPage(m_state, m_services), true);
     setPage(AppSection::Guide, new GuidePage(), true);
     setPage(AppSection::Tutorials, new TutorialsPage(m_state, m_services), true);

@@ -27,6 +27,11 @@ public:
     static inline const QString kOnboardingPresentation = QStringLiteral("onboarding");
     static inline const QString kResetPresentation = QStringLiteral("resetConfirmation");
     static inline const QString kCustomPromptPresentation = QStringLiteral("customPrompt");
+    // The smallest size at which every page is whole (the sidebar's rows and account card included; the
+    // pages stack their columns at this width), and the size a new window opens at, where the notes
+    // page shows its list and editor side by side.
+    static constexpr QSize kMinimumSize{720, 640};
+    static constexpr QSize kDefaultSize{1100, 700};
 
     explicit DashboardView(DashboardServices services, QWidget* parent = nullptr);
     ~DashboardView() override;

@@ -2,7 +2,10 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QStyle>
 #include <QTextLayout>
+
+#include <cmath>
 
 ElidedLabel::ElidedLabel(int maxLines, QWidget* parent) : QWidget(parent), m_maxLines(qMax(1, maxLines)) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -24,15 +27,18 @@ void ElidedLabel::setColor(const QColor& color) {
     update();
 }
 
-QStringList ElidedLabel::displayedLines(int width) const {
+namespace {
+// `text` wrapped to `width` at word boundaries (anywhere inside a word wider than the line), at most
+// `maxLines` lines (0: all), the last kept line cut with "…" when text remains.
+QStringList wrappedLines(const QString& source, const QFont& font, int width, int maxLines) {
     QStringList lines;
-    if (m_text.isEmpty() || width <= 0) {
+    if (source.isEmpty() || width <= 0) {
         return lines;
     }
-    const QFontMetrics metrics(font());
-    QString text = m_text;
+    const QFontMetrics metrics(font);
+    QString text = source;
     text.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(text, font());
+    QTextLayout layout(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
@@ -43,7 +49,7 @@ QStringList ElidedLabel::displayedLines(int width) const {
             break;
         }
         line.setLineWidth(width);
-        if (lines.size() == m_maxLines - 1) {
+        if (maxLines > 0 && lines.size() == maxLines - 1) {
             // The last allowed line takes the rest, cut to the width.
             const QString rest = text.mid(line.textStart()).replace(QChar::LineSeparator, QLatin1Char(' '));
             lines << metrics.elidedText(rest, Qt::ElideRight, width);
@@ -53,6 +59,11 @@ QStringList ElidedLabel::displayedLines(int width) const {
     }
     layout.endLayout();
     return lines;
+}
+} // namespace
+
+QStringList ElidedLabel::displayedLines(int width) const {
+    return wrappedLines(m_text, font(), width, m_maxLines);
 }
 
 bool ElidedLabel::isElided(int width) const {
@@ -85,5 +96,71 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     for (const QString& line : displayedLines(width())) {
         painter.drawText(0, y, line);
         y += metrics.lineSpacing();
+    }
+}
+
+ElidingLabel::ElidingLabel(int maxLines, QWidget* parent) : QLabel(parent), m_maxLines(qMax(0, maxLines)) {
+    setTextFormat(Qt::PlainText);
+    QSizePolicy policy(QSizePolicy::Preferred, m_maxLines == 1 ? QSizePolicy::Fixed : QSizePolicy::Preferred);
+    policy.setHeightForWidth(m_maxLines != 1);
+    setSizePolicy(policy);
+}
+
+QStringList ElidingLabel::linesFor(int width) const {
+    const QMargins margins = contentsMargins();
+    return wrappedLines(text(), font(), width - margins.left() - margins.right(), m_maxLines);
+}
+
+QStringList ElidingLabel::displayedLines() const {
+    return linesFor(width());
+}
+
+bool ElidingLabel::isElided() const {
+    const QStringList lines = displayedLines();
+    return !lines.isEmpty() && lines.last().endsWith(QChar(0x2026)) && !text().endsWith(QChar(0x2026));
+}
+
+QSize ElidingLabel::sizeHint() const {
+    const QMargins margins = contentsMargins();
+    // Rounded up, so the text laid out at that width keeps to one line.
+    int width = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(
+                    QString(text()).replace(QLatin1Char('\n'), QLatin1Char(' '))))) +
+                1;
+    width += margins.left() + margins.right();
+    return {width, heightForWidth(width)};
+}
+
+QSize ElidingLabel::minimumSizeHint() const {
+    const QMargins margins = contentsMargins();
+    return {fontMetrics().horizontalAdvance(QStringLiteral("Wi\u2026")) + margins.left() + margins.right(),
+            fontMetrics().height() + margins.top() + margins.bottom()};
+}
+
+int ElidingLabel::heightForWidth(int width) const {
+    const QMargins margins = contentsMargins();
+    const int lines = m_maxLines == 1 ? 1 : int(qMax<qsizetype>(1, linesFor(width).size()));
+    return (lines - 1) * fontMetrics().lineSpacing() + fontMetrics().height() + margins.top() +
+           margins.bottom();
+}
+
+void ElidingLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QStringList lines = displayedLines();
+    const QRect room = contentsRect();
+    const int lineSpacing = fontMetrics().lineSpacing();
+    const int height = lines.isEmpty() ? 0 : (int(lines.size()) - 1) * lineSpacing + fontMetrics().height();
+    // One line follows the label's vertical alignment; wrapped lines start at the top.
+    int top = room.top();
+    if (m_maxLines == 1 && (alignment() & Qt::AlignVCenter)) {
+        top += (room.height() - height) / 2;
+    } else if (m_maxLines == 1 && (alignment() & Qt::AlignBottom)) {
+        top += room.height() - height;
+    }
+    const int horizontal = int(alignment() & Qt::AlignHorizontal_Mask);
+    for (const QString& line : lines) {
+        const QRect band(room.left(), top, room.width(), fontMetrics().height());
+        style()->drawItemText(&painter, band, horizontal | Qt::AlignVCenter, palette(), isEnabled(), line,
+                              foregroundRole());
+        top += lineSpacing;
     }
 }

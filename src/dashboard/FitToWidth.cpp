@@ -63,8 +63,11 @@ QSize FitToWidth::minimumSizeHint() const {
     for (const Alternative& alternative : m_alternatives) {
         narrowest = qMin(narrowest, requiredWidth(alternative));
     }
-    const int minWidth = narrowest;
-    return {qMax(0, minWidth), heightForWidth(qMax(0, minWidth))};
+    // The height is that of the widest arrangement at its own width: the height the layouts around it
+    // get from heightForWidth() at the width they give; a minimum measured at the narrowest width would
+    // make a scroll area taller than its content.
+    const Alternative& widest = m_alternatives.first();
+    return {qMax(0, narrowest), heightOf(widest.widget, requiredWidth(widest))};
 }
 
 int FitToWidth::heightForWidth(int width) const {

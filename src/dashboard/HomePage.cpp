@@ -73,8 +73,10 @@ HomePage::HomePage(DashboardState& state, DashboardServices& services, QWidget* 
     auto* two = new QVBoxLayout(twoRows);
     two->setContentsMargins(0, 0, 0, 0);
     two->setSpacing(8);
+    // Both rows keep to the trailing edge, their chips side by side at their own widths.
     auto* firstRow = new QHBoxLayout();
     firstRow->setSpacing(8);
+    firstRow->addStretch(1);
     firstRow->addWidget(chip(rocket, Words, twoRows));
     firstRow->addWidget(chip(clock, ShortMinutes, twoRows));
     two->addLayout(firstRow);

@@ -2,6 +2,8 @@
 
 #include "AppLogger.h"
 #include "DashboardLook.h"
+#include "ChipRow.h"
+#include "ElidedLabel.h"
 #include "KnowledgeBaseStore.h"
 #include "KnowledgeDraft.h"
 #include "KnowledgeRules.h"
@@ -111,14 +113,24 @@ QToolButton* iconButton(const QString& objectName, const QString& symbol, const 
     return button;
 }
 
-QWidget* chipLabel(const QString& text, QWidget* parent) {
-    auto* chip = PageBits::label(text, PageBits::font(13, QFont::DemiBold), Qt::white, parent);
-    chip->setObjectName(QStringLiteral("chip"));
-    chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+void styleChip(ElidingLabel* chip) {
+    chip->setFont(PageBits::font(13, QFont::DemiBold));
+    QPalette palette = chip->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    chip->setPalette(palette);
     // The padding belongs in the style sheet: under the window's sheet it sets the label's margins.
     chip->setStyleSheet(QStringLiteral(
         "QLabel { background: rgba(255,255,255,0.16); border-radius: 15px; padding: 8px 12px; }"));
-    return chip;
+}
+
+// A one-line row label that ends in "…" where the row is too narrow for it.
+ElidingLabel* rowLabel(const QFont& font, const QColor& color) {
+    auto* label = new ElidingLabel(1);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
 }
 
 } // namespace
@@ -291,23 +303,10 @@ QWidget* KnowledgePage::buildHero() {
     body->setWordWrap(true);
     body->setMaximumWidth(620);
     column->addWidget(body);
-    // The chips keep their own width and scroll sideways (without indicators) when they do not fit.
-    auto* strip = new QScrollArea(hero);
-    strip->setObjectName(QStringLiteral("chipStrip"));
-    strip->setFrameShape(QFrame::NoFrame);
-    strip->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    strip->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    strip->setWidgetResizable(false);
-    strip->setStyleSheet(
-        QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
-    m_chipStrip = new QWidget();
-    m_chipStrip->setObjectName(QStringLiteral("chipRow"));
-    auto* chips = new QHBoxLayout(m_chipStrip);
-    chips->setContentsMargins(0, 1, 0, 1);
-    chips->setSpacing(10);
-    strip->setWidget(m_chipStrip);
-    m_chipScroll = strip;
-    column->addWidget(strip);
+    // One line of chips: the ones that fit, a long one ending in "…".
+    m_chips = new ChipRow(styleChip, hero);
+    m_chips->setObjectName(QStringLiteral("chipStrip"));
+    column->addWidget(m_chips);
     column->addStretch(1);
     return hero;
 }
@@ -338,24 +337,9 @@ void KnowledgePage::reload() {
         }
     }
 
-    QLayout* chipLayout = m_chipStrip->layout();
-    while (QLayoutItem* item = chipLayout->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
     const QStringList chips = KnowledgeRules::firstChips(m_config.chips(), KnowledgeRules::heroChipLimit);
-    int chipHeight = 0;
-    for (const QString& chip : chips) {
-        QWidget* label = chipLabel(chip, m_chipStrip);
-        label->ensurePolished(); // the style sheet's padding counts in the size
-        chipHeight = std::max(chipHeight, label->sizeHint().height());
-        chipLayout->addWidget(label);
-        label->show();
-    }
-    static_cast<QHBoxLayout*>(chipLayout)->addStretch(1);
-    m_chipScroll->setVisible(!chips.isEmpty());
-    m_chipScroll->setFixedHeight(chipHeight + 2);
-    m_chipStrip->adjustSize();
+    m_chips->setChips(chips);
+    m_chips->setVisible(!chips.isEmpty());
 
     if (rows != m_rows || m_rowsLayout->isEmpty() != rows.isEmpty()) {
         rebuildRows(rows);
@@ -401,15 +385,13 @@ QWidget* KnowledgePage::makeRow() {
     line->setSpacing(16);
     auto* texts = new QVBoxLayout();
     texts->setSpacing(5);
-    box->title = PageBits::label(QString(), PageBits::font(15, QFont::Medium), PageBits::titleColor);
+    box->title = rowLabel(PageBits::font(15, QFont::Medium), PageBits::titleColor);
     box->title->setObjectName(QStringLiteral("rowTitle"));
     box->title->setAttribute(Qt::WA_TransparentForMouseEvents);
     texts->addWidget(box->title);
-    box->subtitle = PageBits::label(QString(), PageBits::font(13), PageBits::mutedColor);
+    box->subtitle = rowLabel(PageBits::font(13), PageBits::mutedColor);
     box->subtitle->setObjectName(QStringLiteral("rowSubtitle"));
     box->subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);
-    box->subtitle->setMinimumWidth(1);
-    box->subtitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     texts->addWidget(box->subtitle);
     line->addLayout(texts, 1);
     line->addSpacing(8);

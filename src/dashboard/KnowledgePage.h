@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class ChipRow;
 class DashboardState;
 class KnowledgeBaseStore;
 class KnowledgeDraft;
@@ -88,8 +89,7 @@ private:
     QLineEdit* m_keyField = nullptr;
     QPlainTextEdit* m_textField = nullptr;
     QPushButton* m_saveButton = nullptr;
-    QWidget* m_chipStrip = nullptr;
-    QScrollArea* m_chipScroll = nullptr;
+    ChipRow* m_chips = nullptr;
     QWidget* m_emptyState = nullptr;
     QWidget* m_rowsBox = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;

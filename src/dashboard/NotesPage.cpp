@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "DashboardLook.h"
 #include "DashboardState.h"
+#include "ElidedLabel.h"
 #include "NoteEditor.h"
 #include "NotesRules.h"
 #include "NotesStore.h"
@@ -18,12 +19,28 @@
 #include <QPushButton>
 #include <QScrollArea>
 
+#include <algorithm>
+
 namespace {
 
-constexpr int kListIdealWidth = 340;
-constexpr int kEditorIdealWidth = 420;
+// Side by side from the width where the list shows its three buttons on one line and the editor is still
+// comfortable; below it the list sits above the editor and the page scrolls.
+constexpr int kListIdealWidth = 360;
+constexpr int kEditorIdealWidth = 380;
+// Stacked: the list shows about three notes (it scrolls inside), the editor gets room to write.
+constexpr int kStackedListHeight = 320;
+constexpr int kStackedEditorHeight = 420;
 constexpr int kSpacing = 18;
 constexpr int kSidePadding = 28;
+
+ElidingLabel* rowLabel(int lines, const QFont& font, const QColor& color) {
+    auto* label = new ElidingLabel(lines);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
 
 // One note in the list; a click anywhere selects it.
 class NoteRow : public QFrame {
@@ -36,14 +53,14 @@ public:
         auto* column = new QVBoxLayout(this);
         column->setContentsMargins(14, 12, 14, 12);
         column->setSpacing(6);
-        title = PageBits::label(QString(), PageBits::font(14, QFont::DemiBold), PageBits::titleColor, this);
+        // The title and time on one line each, the preview on up to two; each ends in "…" where it is cut.
+        title = rowLabel(1, PageBits::font(14, QFont::DemiBold), PageBits::titleColor);
         title->setObjectName(QStringLiteral("noteRowTitle"));
-        preview = PageBits::label(QString(), PageBits::font(12), PageBits::mutedColor, this);
+        preview = rowLabel(2, PageBits::font(12), PageBits::mutedColor);
         preview->setObjectName(QStringLiteral("noteRowPreview"));
-        time = PageBits::label(QString(), PageBits::font(11, QFont::Medium), PageBits::mutedColor, this);
+        time = rowLabel(1, PageBits::font(11, QFont::Medium), PageBits::mutedColor);
         time->setObjectName(QStringLiteral("noteRowTime"));
         for (QLabel* label : {title, preview, time}) {
-            label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
             label->setAttribute(Qt::WA_TransparentForMouseEvents);
             column->addWidget(label);
         }
@@ -154,8 +171,7 @@ NotesPage::NotesPage(NotesStore& store, VoiceNoteControl& voice, DashboardState&
     m_scroll->setWidget(rowsBox);
     column->addWidget(m_scroll, 1);
 
-    m_listCard->setMinimumWidth(320);
-    m_listCard->setMaximumWidth(360);
+    m_listCard->setMaximumWidth(std::max(kListIdealWidth, m_listCard->minimumSizeHint().width()));
     m_arrangement->addWidget(m_listCard);
     m_editor = new NoteEditor(store, state, this);
     m_arrangement->addWidget(m_editor, 1);
@@ -184,20 +200,19 @@ void NotesPage::applyLayout(int width) {
     }
     if (side) {
         m_arrangement->setDirection(QBoxLayout::LeftToRight);
-        m_listCard->setMinimumWidth(320);
-        m_listCard->setMaximumWidth(360);
-        m_listCard->setMaximumHeight(QWIDGETSIZE_MAX);
+        m_listCard->setMinimumHeight(0);
+        // Never narrower than its buttons need.
+        m_listCard->setMaximumSize(std::max(kListIdealWidth, m_listCard->minimumSizeHint().width()),
+                                   QWIDGETSIZE_MAX);
         m_editor->setMinimumHeight(0);
-        m_arrangement->setStretch(0, 0);
-        m_arrangement->setStretch(1, 1);
     } else {
         m_arrangement->setDirection(QBoxLayout::TopToBottom);
-        m_listCard->setMinimumWidth(0);
         m_listCard->setMaximumWidth(QWIDGETSIZE_MAX);
-        m_editor->setMinimumHeight(360);
-        m_arrangement->setStretch(0, 0);
-        m_arrangement->setStretch(1, 1);
+        m_listCard->setFixedHeight(kStackedListHeight);
+        m_editor->setMinimumHeight(kStackedEditorHeight);
     }
+    m_arrangement->setStretch(0, 0);
+    m_arrangement->setStretch(1, 1);
 }
 
 void NotesPage::resizeEvent(QResizeEvent* event) {

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 PresentationHost::PresentationHost(QWidget* window) : QWidget(window) {
     setObjectName(QStringLiteral("presentationHost"));
     setFocusPolicy(Qt::StrongFocus);
@@ -90,14 +92,21 @@ QRect PresentationHost::panelGeometry() const {
     if (!m_content) {
         return {};
     }
-    QSize size = m_content->sizeHint();
+    // The presentation's own width, as far as its limits and the host's room allow; then the height its
+    // content needs at that width. What cannot shrink to the room keeps its size and stays centred.
+    const QSize room = (size() - QSize(2 * kMargin, 2 * kMargin)).expandedTo(QSize(0, 0));
+    const QSize hint = m_content->sizeHint();
+    int width = std::min(hint.width(), room.width());
+    width = std::clamp(width, m_content->minimumWidth(), m_content->maximumWidth());
+    int height = hint.height();
     if (m_content->hasHeightForWidth()) {
-        size.setHeight(m_content->heightForWidth(size.width()));
+        height = m_content->heightForWidth(width);
     } else if (m_content->layout() && m_content->layout()->hasHeightForWidth()) {
-        size.setHeight(m_content->layout()->totalHeightForWidth(size.width()));
+        height = std::max(height, m_content->layout()->totalHeightForWidth(width));
     }
-    size = size.boundedTo(this->size() - QSize(24, 24)).expandedTo(QSize(0, 0));
-    return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+    height =
+        std::clamp(std::min(height, room.height()), m_content->minimumHeight(), m_content->maximumHeight());
+    return QRect(QPoint((this->width() - width) / 2, (this->height() - height) / 2), QSize(width, height));
 }
 
 void PresentationHost::layoutContent() {

@@ -29,7 +29,8 @@ public:
     QString currentKey() const;
     QStringList queuedKeys() const;
     QWidget* currentContent() const { return m_content; }
-    // The panel's rectangle inside the host.
+    // The panel's rectangle inside the host: centred, at least this far from every edge where it can shrink.
+    static constexpr int kMargin = 12;
     QRect panelGeometry() const;
 
 signals:

@@ -218,9 +218,16 @@ void SettingsRow::resizeEvent(QResizeEvent* event) {
 }
 
 void SettingsRow::arrange(int width) {
-    // Side by side, the title must fit on its line next to the control and a spacer of 12.
+    // Side by side, the title must fit on its line next to the control and a spacer of 12, and the
+    // subtitle must keep a readable measure (not a word or two a line).
+    constexpr int kSubtitleMeasure = 240;
     const int icon = m_helpIcon ? 6 + m_helpIcon->width() : 0;
-    const int need = 28 + m_title->sizeHint().width() + icon + 12 + 16 + m_accessory->sizeHint().width();
+    const int subtitle =
+        m_subtitle->text().isEmpty()
+            ? 0
+            : std::min(m_subtitle->fontMetrics().horizontalAdvance(m_subtitle->text()), kSubtitleMeasure);
+    const int text = std::max(m_title->sizeHint().width() + icon + 12, subtitle);
+    const int need = 28 + text + 16 + m_accessory->sizeHint().width();
     const RowArrangement next = rowArrangement(width, need, m_arrangement);
     if (next == m_arrangement)
         return;

@@ -62,7 +62,12 @@ ShortcutHero::ShortcutHero(AppSettings& settings, SessionCoordinator& session,
     m_subtitle->setObjectName(QStringLiteral("shortcutHeroSubtitle"));
     m_subtitle->setWordWrap(true);
     m_subtitle->setMaximumWidth(620);
-    column->addWidget(m_subtitle);
+    // In a row of its own, so the height it is given is measured at the width it gets.
+    auto* subtitleRow = new QHBoxLayout();
+    subtitleRow->setContentsMargins(0, 0, 0, 0);
+    subtitleRow->addWidget(m_subtitle, 1);
+    subtitleRow->addStretch(0);
+    column->addLayout(subtitleRow);
 
     auto* pills = new QHBoxLayout();
     pills->setSpacing(12);
@@ -93,12 +98,14 @@ ShortcutHero::ShortcutHero(AppSettings& settings, SessionCoordinator& session,
     m_retryButton =
         new DashboardSecondaryButton(QStringLiteral("Retry Last Submission"), accentColor(), m_retryRow);
     m_retryButton->setObjectName(QStringLiteral("retryButton"));
-    retry->addWidget(m_retryButton);
+    retry->addWidget(m_retryButton, 0, Qt::AlignVCenter);
     m_errorLine = new ElidedLabel(2, m_retryRow);
     m_errorLine->setObjectName(QStringLiteral("retryError"));
     m_errorLine->setFont(DashboardFonts::font(12, QFont::DemiBold));
     m_errorLine->setColor(white(0.92));
-    retry->addWidget(m_errorLine, 1);
+    // The message beside the button, centred on it; without a message the button keeps its own width.
+    retry->addWidget(m_errorLine, 1, Qt::AlignVCenter);
+    retry->addStretch();
     column->addWidget(m_retryRow);
     connect(m_retryButton, &QPushButton::clicked, this, &ShortcutHero::startRetry);
 

@@ -101,7 +101,7 @@ private slots:
         rig.auth.fail(QStringLiteral(
             "Google sign-in failed: port 53682 is in use by another program, so the browser could not hand "
             "the sign-in back. Close the other program and try again."));
-        DashboardView& view = rig.makeView({720, 480});
+        DashboardView& view = rig.makeView(DashboardView::kMinimumSize);
         save(view, QStringLiteral("dashboard-sign-in-failed-smallest"));
     }
 
@@ -109,10 +109,11 @@ private slots:
     void pages_data() {
         QTest::addColumn<int>("section");
         QTest::addColumn<QSize>("size");
-        for (const AppSection section : {AppSection::Home, AppSection::Dictionary, AppSection::Snippets,
-                                         AppSection::Notes, AppSection::Settings, AppSection::Tutorials}) {
-            for (const auto& [name, size] :
-                 {std::pair{"smallest", QSize(720, 480)}, std::pair{"default", QSize(960, 640)}}) {
+        for (const AppSection section :
+             {AppSection::Home, AppSection::Dictionary, AppSection::Snippets, AppSection::Notes,
+              AppSection::Guide, AppSection::Settings, AppSection::Tutorials}) {
+            for (const auto& [name, size] : {std::pair{"smallest", DashboardView::kMinimumSize},
+                                             std::pair{"default", DashboardView::kDefaultSize}}) {
                 const QString row = AppSections::toRaw(section) + QLatin1Char('-') + QLatin1String(name);
                 QTest::newRow(qPrintable(row)) << int(section) << size;
             }
@@ -130,6 +131,24 @@ private slots:
         rig.knowledgeBase.createSnippet(QStringLiteral("my address"),
                                         QStringLiteral("1 Main St, Springfield"));
         rig.knowledgeBase.createSnippet(QStringLiteral("sign off"), QStringLiteral("Best regards,\nAda"));
+        // Long texts: they end in "…" instead of widening the page.
+        rig.knowledgeBase.createDictionaryTerm(
+            QStringLiteral("Pneumonoultramicroscopicsilicovolcanoconiosis-Kubernetes-PostgreSQL-Nguyen"),
+            QStringLiteral("A very long term that must not push the edit and delete buttons off the page"));
+        rig.knowledgeBase.createSnippet(
+            QStringLiteral("the standard reply to a request for a refund after the thirty days"),
+            QStringLiteral(
+                "Thank you for getting in touch. Unfortunately we can only refund purchases within "
+                "thirty days, but we would be glad to offer you a credit instead."));
+        for (const auto& [title, body] :
+             {std::pair{"Standup", "Yesterday: shipped the geometry check.\nToday: notes layout."},
+              std::pair{"Groceries",
+                        "Oat milk, two lemons, basil, sourdough, coffee beans and a very long list "
+                        "of other things that goes on for a while"},
+              std::pair{"A note whose title is far too long to fit the list of notes in one line", ""}}) {
+            rig.notes.createNote(QString::fromUtf8(title), QString::fromUtf8(body),
+                                 rig.dictation.time.clock.now());
+        }
         DashboardView& view = rig.makeView(size);
         view.state().setSelectedSection(AppSection(section));
         const QString name = QStringLiteral("page-%1").arg(QString::fromLatin1(QTest::currentDataTag()));
@@ -182,13 +201,25 @@ private slots:
     void copiedRow() {
         DashboardRig rig;
         fillHistory(rig);
-        DashboardView& view = rig.makeView({960, 640});
+        DashboardView& view = rig.makeView(DashboardView::kDefaultSize);
         view.show();
         QApplication::processEvents();
         QWidget* row = view.findChildren<QWidget*>(QStringLiteral("historyRow")).value(0);
         QVERIFY(row);
         QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(row->width() / 2, row->height() - 4));
         save(*view.currentPage(), QStringLiteral("history-copied"));
+        // The pointer on the newest row's copy button: its label above the button.
+        view.state().setHoveredHistoryID(rig.history.entries().first().id);
+        save(view, QStringLiteral("history-hover"));
+    }
+
+    // The custom prompt sheet in the smallest window: centred, its buttons in view.
+    void customPromptSmallest() {
+        DashboardRig rig;
+        DashboardView& view = rig.makeView(DashboardView::kMinimumSize);
+        view.state().setSelectedSection(AppSection::Settings);
+        view.state().setShowCustomPromptEditor(true);
+        save(view, QStringLiteral("custom-prompt-smallest"));
     }
 
     // The standard controls in the dashboard's look: text fields, a note being written, the sheets.

@@ -54,7 +54,7 @@ QStringList visibleTexts(QWidget* root, const QString& name) {
 
 // The smallest the view gets inside the window.
 QSize minimumViewSize() {
-    return {720, 480};
+    return DashboardView::kMinimumSize;
 }
 
 void click(QWidget* widget, QPoint at = {-1, -1}) {

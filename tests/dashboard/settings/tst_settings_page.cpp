@@ -356,8 +356,8 @@ private slots:
     // default window and in the smallest one (where the controls sit below their texts).
     void wheelScrollsThePage_data() {
         QTest::addColumn<QSize>("size");
-        QTest::newRow("default window") << QSize(960, 640);
-        QTest::newRow("smallest window") << QSize(720, 480);
+        QTest::newRow("default window") << DashboardView::kDefaultSize;
+        QTest::newRow("smallest window") << DashboardView::kMinimumSize;
     }
     void wheelScrollsThePage() {
         QFETCH(QSize, size);
