@@ -33,6 +33,16 @@ void setLine(QLabel* label, const QString& text) {
     label->setText(text);
     label->setToolTip(text);
 }
+// The rows' scroll area asks for the rows' whole height. QScrollArea's own size hint is capped at 24 lines
+// of its font, which is shorter than seven rows with the dashboard's font.
+class RowListArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const int frame = 2 * frameWidth();
+        return (widget() ? widget()->sizeHint() : QSize()) + QSize(frame, frame);
+    }
+};
 } // namespace
 
 NavRow::NavRow(AppSection section, QWidget* parent) : QAbstractButton(parent), m_section(section) {
@@ -154,7 +164,7 @@ DashboardSidebar::DashboardSidebar(DashboardState& state, DashboardServices& ser
     }
     // Every row keeps its 50 px and the account card its whole height (the sign-in buttons and what they
     // say): where the window is too short for both, the rows scroll.
-    m_sectionList = new QScrollArea(this);
+    m_sectionList = new RowListArea(this);
     m_sectionList->setObjectName(QStringLiteral("sectionList"));
     m_sectionList->setFrameShape(QFrame::NoFrame);
     m_sectionList->setWidgetResizable(true);
