@@ -123,6 +123,8 @@ QWidget* makeCustomPromptSheet(DashboardState& state, PromptSettingsStore& store
     editor->setObjectName(QStringLiteral("customPromptEditor"));
     editor->setFont(DashboardFonts::font(14));
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab moves on to the buttons, as everywhere in a sheet.
+    editor->setTabChangesFocus(true);
     editor->setPlainText(state.customPromptDraft());
     editor->setStyleSheet(QStringLiteral("QPlainTextEdit { background: white; color: #242429; border: 1px solid "
                                          "rgba(0, 0, 0, 20); border-radius: 14px; padding: 10px; }"));

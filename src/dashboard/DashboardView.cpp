@@ -8,6 +8,7 @@
 #include "DashboardSheets.h"
 #include "DashboardSidebar.h"
 #include "DictationCoordinator.h"
+#include "FocusRing.h"
 #include "GuidePage.h"
 #include "HomePage.h"
 #include "KnowledgePage.h"
@@ -120,6 +121,7 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
             &DashboardView::syncCustomPromptEditor);
     syncCustomPromptEditor();
     connect(m_host, &PresentationHost::currentChanged, this, &DashboardView::syncShortcutSuspension);
+    FocusRing::install(this);
 }
 
 DashboardView::~DashboardView() {
