@@ -17,6 +17,8 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -194,6 +196,8 @@ KnowledgePage::KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, 
     column->addStretch(1);
     setWidget(content);
 
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &KnowledgePage::growNearEnd);
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &KnowledgePage::growNearEnd);
     connect(&m_draft, &KnowledgeDraft::shownChanged, this, &KnowledgePage::syncEditor);
     connect(&m_draft, &KnowledgeDraft::keyChanged, this, &KnowledgePage::syncEditor);
     connect(&m_draft, &KnowledgeDraft::textChanged, this, &KnowledgePage::syncEditor);
@@ -333,12 +337,51 @@ void KnowledgePage::reload() {
         }
     }
 
+    if (!isVisible()) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
+    const QStringList chips = KnowledgeRules::firstChips(m_config.chips(), KnowledgeRules::heroChipLimit);
+    if (chips != m_chips || !m_chipsBuilt) {
+        rebuildChips(chips);
+    }
+
+    if (rows != m_rows || m_rowsLayout->isEmpty() != rows.isEmpty()) {
+        rebuildRows(rows);
+    }
+    m_emptyState->setVisible(rows.isEmpty());
+    m_rowsBox->setVisible(!rows.isEmpty());
+}
+
+void KnowledgePage::growNearEnd() {
+    if (m_stale || m_built >= m_rows.size()) {
+        return;
+    }
+    const QScrollBar* bar = verticalScrollBar();
+    const int builtEnd = m_rowsBox->mapTo(widget(), QPoint(0, m_rowsBox->height())).y();
+    if (builtEnd - bar->value() > 2 * viewport()->height()) {
+        return;
+    }
+    m_built = qMin(m_rows.size(), m_built + kRowBatch);
+    rebuildRows(m_rows);
+}
+
+void KnowledgePage::showEvent(QShowEvent* event) {
+    QScrollArea::showEvent(event);
+    if (m_stale) {
+        reload();
+    }
+}
+
+void KnowledgePage::rebuildChips(const QStringList& chips) {
+    m_chips = chips;
+    m_chipsBuilt = true;
     QLayout* chipLayout = m_chipStrip->layout();
     while (QLayoutItem* item = chipLayout->takeAt(0)) {
         delete item->widget();
         delete item;
     }
-    const QStringList chips = KnowledgeRules::firstChips(m_config.chips(), KnowledgeRules::heroChipLimit);
     int chipHeight = 0;
     for (const QString& chip : chips) {
         QWidget* label = chipLabel(chip, m_chipStrip);
@@ -351,36 +394,46 @@ void KnowledgePage::reload() {
     m_chipScroll->setVisible(!chips.isEmpty());
     m_chipScroll->setFixedHeight(chipHeight + 2);
     m_chipStrip->adjustSize();
-
-    if (rows != m_rows || m_rowsLayout->isEmpty() != rows.isEmpty()) {
-        rebuildRows(rows);
-    }
-    m_emptyState->setVisible(rows.isEmpty());
-    m_rowsBox->setVisible(!rows.isEmpty());
 }
 
 void KnowledgePage::rebuildRows(const QList<KnowledgeRow>& rows) {
-    // Rows of entries still listed are kept and updated; a removed entry's row goes after the current
-    // event, since the click on its own trash button may be what removed it.
+    // Rows of entries still listed are kept and updated; only what changed moves in the layout (an edit,
+    // an addition or a deletion touches one row of a thousand). A removed entry's row goes after the
+    // current event, since the click on its own trash button may be what removed it.
     m_rows = rows;
-    while (QLayoutItem* item = m_rowsLayout->takeAt(0)) {
-        delete item;
-    }
+    m_built = qMin(rows.size(), qMax(m_built, kRowBatch));
     QHash<QUuid, QWidget*> previous;
     std::swap(previous, m_rowWidgets);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
+    QList<QWidget*> wanted;
+    wanted.reserve(m_built);
+    QSet<QWidget*> made;
+    for (qsizetype i = 0; i < m_built; ++i) {
         const KnowledgeRow& row = rows.at(i);
         auto* box = static_cast<RowWidget*>(previous.take(row.id));
         if (!box) {
             box = static_cast<RowWidget*>(makeRow());
+            made.insert(box);
         }
         box->setRow(row, i < rows.size() - 1);
-        m_rowsLayout->addWidget(box);
-        box->show();
         m_rowWidgets.insert(row.id, box);
+        wanted << box;
     }
     for (QWidget* gone : std::as_const(previous)) {
+        m_rowsLayout->removeWidget(gone);
         discardLater(gone);
+    }
+    for (int i = 0; i < wanted.size(); ++i) {
+        const QLayoutItem* item = m_rowsLayout->itemAt(i);
+        if (item && item->widget() == wanted.at(i)) {
+            continue;
+        }
+        if (!made.contains(wanted.at(i))) {
+            m_rowsLayout->removeWidget(wanted.at(i));
+        }
+        m_rowsLayout->insertWidget(i, wanted.at(i));
+    }
+    for (QWidget* box : std::as_const(made)) {
+        box->show();
     }
 }
 
