@@ -1,8 +1,10 @@
 #include "ElidedLabel.h"
 
+#include "DisplayText.h"
+
+#include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
-#include <QTextLayout>
 
 ElidedLabel::ElidedLabel(int maxLines, QWidget* parent) : QWidget(parent), m_maxLines(qMax(1, maxLines)) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -15,6 +17,7 @@ void ElidedLabel::setText(const QString& text) {
         return;
     }
     m_text = text;
+    m_linesWidth = -1;
     updateGeometry();
     update();
 }
@@ -25,34 +28,11 @@ void ElidedLabel::setColor(const QColor& color) {
 }
 
 QStringList ElidedLabel::displayedLines(int width) const {
-    QStringList lines;
-    if (m_text.isEmpty() || width <= 0) {
-        return lines;
+    if (width != m_linesWidth) {
+        m_lines = DisplayText::fitLines(m_text, font(), width, m_maxLines);
+        m_linesWidth = width;
     }
-    const QFontMetrics metrics(font());
-    QString text = m_text;
-    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(text, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    while (true) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid()) {
-            break;
-        }
-        line.setLineWidth(width);
-        if (lines.size() == m_maxLines - 1) {
-            // The last allowed line takes the rest, cut to the width.
-            const QString rest = text.mid(line.textStart()).replace(QChar::LineSeparator, QLatin1Char(' '));
-            lines << metrics.elidedText(rest, Qt::ElideRight, width);
-            break;
-        }
-        lines << text.mid(line.textStart(), line.textLength()).trimmed();
-    }
-    layout.endLayout();
-    return lines;
+    return m_lines;
 }
 
 bool ElidedLabel::isElided(int width) const {
@@ -61,8 +41,10 @@ bool ElidedLabel::isElided(int width) const {
 }
 
 QSize ElidedLabel::sizeHint() const {
+    constexpr int kIdealWidth = 400;
     const QFontMetrics metrics(font());
-    const int width = qMin(metrics.horizontalAdvance(m_text), 400);
+    const QString start = DisplayText::clip(m_text, DisplayText::lineBudget(metrics, kIdealWidth));
+    const int width = qMin(metrics.horizontalAdvance(start), kIdealWidth);
     return {width, heightForWidth(width)};
 }
 
@@ -74,6 +56,13 @@ QSize ElidedLabel::minimumSizeHint() const {
 int ElidedLabel::heightForWidth(int width) const {
     const QFontMetrics metrics(font());
     return int(qMax<qsizetype>(1, displayedLines(width).size())) * metrics.lineSpacing();
+}
+
+void ElidedLabel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        m_linesWidth = -1;
+    }
+    QWidget::changeEvent(event);
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {

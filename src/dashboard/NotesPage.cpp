@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "DashboardState.h"
+#include "DisplayText.h"
 #include "NoteEditor.h"
 #include "NotesRules.h"
 #include "NotesStore.h"
@@ -304,7 +305,7 @@ void NotesPage::syncVoice() {
     m_voiceButton->setStyleSheet(
         PageBits::primaryButtonStyle(recording ? QColor(0xD9, 0x34, 0x2B) : PageBits::accentColor));
     const std::optional<QString> summary = m_voice.lastRecordingSummary();
-    m_summary->setText(summary.value_or(QString()));
+    m_summary->setText(DisplayText::clip(summary.value_or(QString()), DisplayText::kParagraphBudget));
     m_summary->setVisible(summary.has_value());
 }
 
