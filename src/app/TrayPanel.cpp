@@ -5,6 +5,7 @@
 #include "AppSettings.h"
 #include "AppUpdater.h"
 #include "DictationCoordinator.h"
+#include "DisplayText.h"
 #include "FrontmostWindowSource.h"
 #include "HotkeyDefinition.h"
 
@@ -43,39 +44,6 @@ QLabel* captionLabel(QWidget* parent, const QString& objectName) {
 QString lineText(const QString& prefix, const HotkeyDefinition& hotkey) {
     return prefix + HotkeyDefinition::displayString(hotkey.keyCode, hotkey.carbonModifiers,
                                                     hotkey.includesFunctionKey, hotkey.isModifierOnly);
-}
-
-// The first `count` lines of `text` as laid out at `width` pixels in `font`, the last one elided when
-// more follows.
-QString firstLines(const QString& text, const QFont& font, int width, int count) {
-    const QFontMetrics metrics(font);
-    QStringList out;
-    QString rest = text;
-    while (!rest.isEmpty() && out.size() < count) {
-        qsizetype newline = rest.indexOf(QLatin1Char('\n'));
-        QString paragraph = newline < 0 ? rest : rest.left(newline);
-        // Take as many words as fit on one line.
-        qsizetype taken = paragraph.size();
-        while (taken > 0 && metrics.horizontalAdvance(paragraph.left(taken)) > width) {
-            const qsizetype space = paragraph.lastIndexOf(QLatin1Char(' '), taken - 1);
-            taken = space > 0 ? space : taken - 1;
-        }
-        if (taken <= 0) {
-            taken = 1;
-        }
-        out << paragraph.left(taken);
-        rest = rest.mid(taken);
-        if (rest.startsWith(QLatin1Char(' ')) || rest.startsWith(QLatin1Char('\n'))) {
-            rest = rest.mid(1);
-        }
-    }
-    if (!rest.isEmpty() && !out.isEmpty()) {
-        out.last() = metrics.elidedText(out.last() + QStringLiteral(" …"), Qt::ElideRight, width);
-        if (!out.last().endsWith(QStringLiteral("…"))) {
-            out.last() += QStringLiteral("…");
-        }
-    }
-    return out.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -178,7 +146,7 @@ bool TrayPanel::isRecording() const {
 }
 
 void TrayPanel::sync() {
-    m_status->setText(m_coordinator.statusText());
+    m_status->setText(DisplayText::clip(m_coordinator.statusText(), DisplayText::kParagraphBudget));
     const bool recording = isRecording();
     m_stateText->setText(recording ? QStringLiteral("Recording") : QStringLiteral("Idle"));
     m_stateText->setStyleSheet(recording ? QStringLiteral("color: #d93025;") : QString());
@@ -202,14 +170,15 @@ void TrayPanel::sync() {
 
     const std::optional<QString>& summary = m_coordinator.lastRecordingSummary();
     m_summary->setVisible(summary.has_value());
-    m_summary->setText(summary.value_or(QString()));
+    m_summary->setText(DisplayText::clip(summary.value_or(QString()), DisplayText::kParagraphBudget));
 
     const bool showTranscript = transcriptShown();
     m_transcriptDivider->setVisible(showTranscript);
     m_transcript->setVisible(showTranscript);
     if (showTranscript) {
         m_transcript->setText(
-            firstLines(*m_coordinator.lastTranscript(), m_transcript->font(), kWidth - 32, 4));
+            DisplayText::fitLines(*m_coordinator.lastTranscript(), m_transcript->font(), kWidth - 32, 4)
+                .join(QLatin1Char('\n')));
     }
 
     m_recordButton->setText(recording ? QStringLiteral("Stop Recording") : QStringLiteral("Start Recording"));

@@ -459,10 +459,6 @@ void DashboardPrimaryButton::paintEvent(QPaintEvent*) {
         label = QRect(left + iconSize().width() + kIconSpacing, 0, textWidth + 1, height());
     }
     painter.drawText(label, Qt::AlignCenter, text());
-    if (DashboardLook::showsFocusRing(this)) {
-        painter.setOpacity(1.0);
-        DashboardLook::paintFocusRing(painter, rect(), 10);
-    }
 }
 
 DashboardSecondaryButton::DashboardSecondaryButton(const QString& text, const QColor& accent, QWidget* parent)
@@ -496,10 +492,6 @@ void DashboardSecondaryButton::paintEvent(QPaintEvent*) {
     painter.setPen(labelColor());
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
-    if (DashboardLook::showsFocusRing(this)) {
-        painter.setOpacity(1.0);
-        DashboardLook::paintFocusRing(painter, rect(), 10);
-    }
 }
 
 DashboardSwitch::DashboardSwitch(QWidget* parent) : QCheckBox(parent) {

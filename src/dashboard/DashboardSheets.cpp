@@ -32,9 +32,6 @@ protected:
         color.setAlphaF(isDown() ? 0.6 : 0.8);
         painter.drawPixmap(QPointF(2, 2), SymbolIcons::pixmap(QStringLiteral("xmark.circle.fill"),
                                                               QSize(18, 18), color, devicePixelRatioF()));
-        if (DashboardLook::showsFocusRing(this)) {
-            DashboardLook::paintFocusRing(painter, rect(), height() / 2.0);
-        }
     }
 };
 
@@ -139,6 +136,8 @@ QWidget* makeCustomPromptSheet(DashboardState& state, PromptSettingsStore& store
     editor->setObjectName(QStringLiteral("customPromptEditor"));
     editor->setFont(DashboardFonts::font(14));
     editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab moves on to the buttons, as everywhere in a sheet.
+    editor->setTabChangesFocus(true);
     editor->setPlainText(state.customPromptDraft());
     editor->setStyleSheet(
         QStringLiteral("QPlainTextEdit { background: white; color: #242429; border: 1px solid "

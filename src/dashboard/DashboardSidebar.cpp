@@ -85,9 +85,6 @@ void NavRow::paintEvent(QPaintEvent*) {
     painter.setFont(font());
     painter.drawText(band.adjusted(12 + symbolSize + 12, 0, -12, 0), Qt::AlignVCenter | Qt::AlignLeft,
                      text());
-    if (DashboardLook::showsFocusRing(this)) {
-        DashboardLook::paintFocusRing(painter, band, 9);
-    }
 }
 
 SidebarButton::SidebarButton(Kind kind, QWidget* parent) : QPushButton(parent), m_kind(kind) {
@@ -135,10 +132,6 @@ void SidebarButton::paintEvent(QPaintEvent*) {
         painter.setPen(sidebarPrimaryText());
         painter.drawText(rect(), Qt::AlignCenter, text());
         break;
-    }
-    if (DashboardLook::showsFocusRing(this)) {
-        painter.setOpacity(1.0);
-        DashboardLook::paintFocusRing(painter, rect(), m_kind == Kind::Outlined ? 10 : 6);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "DashboardSheets.h"
 #include "DashboardSidebar.h"
 #include "DictationCoordinator.h"
+#include "FocusRing.h"
 #include "GuidePage.h"
 #include "HomePage.h"
 #include "KnowledgePage.h"
@@ -177,6 +178,7 @@ DashboardView::DashboardView(DashboardServices services, QWidget* parent)
     // the light palette down once more, now that every child is in place.
     setPalette(QPalette());
     setPalette(widgetPalette());
+    FocusRing::install(this);
 }
 
 DashboardView::~DashboardView() {

@@ -1,9 +1,11 @@
 #include "ElidedLabel.h"
 
+#include "DisplayText.h"
+
+#include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QStyle>
-#include <QTextLayout>
 
 #include <cmath>
 
@@ -18,6 +20,7 @@ void ElidedLabel::setText(const QString& text) {
         return;
     }
     m_text = text;
+    m_linesWidth = -1;
     updateGeometry();
     update();
 }
@@ -27,43 +30,12 @@ void ElidedLabel::setColor(const QColor& color) {
     update();
 }
 
-namespace {
-// `text` wrapped to `width` at word boundaries (anywhere inside a word wider than the line), at most
-// `maxLines` lines (0: all), the last kept line cut with "…" when text remains.
-QStringList wrappedLines(const QString& source, const QFont& font, int width, int maxLines) {
-    QStringList lines;
-    if (source.isEmpty() || width <= 0) {
-        return lines;
-    }
-    const QFontMetrics metrics(font);
-    QString text = source;
-    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    while (true) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid()) {
-            break;
-        }
-        line.setLineWidth(width);
-        if (maxLines > 0 && lines.size() == maxLines - 1) {
-            // The last allowed line takes the rest, cut to the width.
-            const QString rest = text.mid(line.textStart()).replace(QChar::LineSeparator, QLatin1Char(' '));
-            lines << metrics.elidedText(rest, Qt::ElideRight, width);
-            break;
-        }
-        lines << text.mid(line.textStart(), line.textLength()).trimmed();
-    }
-    layout.endLayout();
-    return lines;
-}
-} // namespace
-
 QStringList ElidedLabel::displayedLines(int width) const {
-    return wrappedLines(m_text, font(), width, m_maxLines);
+    if (width != m_linesWidth) {
+        m_lines = DisplayText::fitLines(m_text, font(), width, m_maxLines);
+        m_linesWidth = width;
+    }
+    return m_lines;
 }
 
 bool ElidedLabel::isElided(int width) const {
@@ -72,8 +44,10 @@ bool ElidedLabel::isElided(int width) const {
 }
 
 QSize ElidedLabel::sizeHint() const {
+    constexpr int kIdealWidth = 400;
     const QFontMetrics metrics(font());
-    const int width = qMin(metrics.horizontalAdvance(m_text), 400);
+    const QString start = DisplayText::clip(m_text, DisplayText::lineBudget(metrics, kIdealWidth));
+    const int width = qMin(metrics.horizontalAdvance(start), kIdealWidth);
     return {width, heightForWidth(width)};
 }
 
@@ -85,6 +59,13 @@ QSize ElidedLabel::minimumSizeHint() const {
 int ElidedLabel::heightForWidth(int width) const {
     const QFontMetrics metrics(font());
     return int(qMax<qsizetype>(1, displayedLines(width).size())) * metrics.lineSpacing();
+}
+
+void ElidedLabel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        m_linesWidth = -1;
+    }
+    QWidget::changeEvent(event);
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
@@ -108,7 +89,10 @@ ElidingLabel::ElidingLabel(int maxLines, QWidget* parent) : QLabel(parent), m_ma
 
 QStringList ElidingLabel::linesFor(int width) const {
     const QMargins margins = contentsMargins();
-    return wrappedLines(text(), font(), width - margins.left() - margins.right(), m_maxLines);
+    // No limit still means a bounded text: a label never lays out more than a page of lines.
+    constexpr int kMostLines = 200;
+    return DisplayText::fitLines(text(), font(), width - margins.left() - margins.right(),
+                                 m_maxLines > 0 ? m_maxLines : kMostLines);
 }
 
 QStringList ElidingLabel::displayedLines() const {

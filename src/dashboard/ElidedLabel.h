@@ -4,7 +4,8 @@
 #include <QWidget>
 
 // Plain text wrapped at word boundaries and cut after `maxLines` lines, the last kept line ending in "…".
-// No markup is ever interpreted.
+// No markup is ever interpreted. Any length of text costs only what fits (DisplayText), and the lines of
+// the last width asked for are kept until the text, the font or the width changes.
 class ElidedLabel : public QWidget {
     Q_OBJECT
 public:
@@ -26,11 +27,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QString m_text;
     int m_maxLines;
     QColor m_color;
+    mutable int m_linesWidth = -1; // the width m_lines were laid out at; -1: none
+    mutable QStringList m_lines;
 };
 
 // A plain-text label that wraps at word boundaries (inside a word only where one word is wider than the

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "DashboardClipboard.h"
 #include "DashboardState.h"
+#include "DisplayText.h"
 #include "FitToWidth.h"
 #include "HomeRules.h"
 #include "Scheduler.h"
@@ -43,9 +44,6 @@ protected:
         painter.drawPixmap(QPointF(13.5, 13.5),
                            SymbolIcons::pixmap(QStringLiteral("doc.on.doc"), QSize(17, 17), bodyColor(),
                                                devicePixelRatioF()));
-        if (DashboardLook::showsFocusRing(this)) {
-            DashboardLook::paintFocusRing(painter, rect(), 10);
-        }
     }
 };
 
@@ -120,7 +118,9 @@ QWidget* rowBody(const TranscriptionHistoryEntry& entry, QWidget* parent, QList<
     auto* column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    QLabel* text = makeLabel(entry.text, DashboardFonts::font(14), bodyColor(), body);
+    // The whole transcript is what a click copies; the card shows its start.
+    QLabel* text = makeLabel(DisplayText::clip(entry.text, DisplayText::kParagraphBudget),
+                             DashboardFonts::font(14), bodyColor(), body);
     text->setObjectName(QStringLiteral("historyText"));
     text->setWordWrap(true);
     column->addWidget(text);

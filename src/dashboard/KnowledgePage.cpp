@@ -1,8 +1,8 @@
 #include "KnowledgePage.h"
 
 #include "AppLogger.h"
-#include "DashboardLook.h"
 #include "ChipRow.h"
+#include "DashboardLook.h"
 #include "ElidedLabel.h"
 #include "KnowledgeBaseStore.h"
 #include "KnowledgeDraft.h"
@@ -20,6 +20,8 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -212,6 +214,8 @@ KnowledgePage::KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, 
     viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
 
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &KnowledgePage::growNearEnd);
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &KnowledgePage::growNearEnd);
     connect(&m_draft, &KnowledgeDraft::shownChanged, this, &KnowledgePage::syncEditor);
     connect(&m_draft, &KnowledgeDraft::keyChanged, this, &KnowledgePage::syncEditor);
     connect(&m_draft, &KnowledgeDraft::textChanged, this, &KnowledgePage::syncEditor);
@@ -337,9 +341,15 @@ void KnowledgePage::reload() {
         }
     }
 
+    if (!isVisible()) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
     const QStringList chips = KnowledgeRules::firstChips(m_config.chips(), KnowledgeRules::heroChipLimit);
-    m_chips->setChips(chips);
-    m_chips->setVisible(!chips.isEmpty());
+    if (chips != m_chipTexts || !m_chipsBuilt) {
+        rebuildChips(chips);
+    }
 
     if (rows != m_rows || m_rowsLayout->isEmpty() != rows.isEmpty()) {
         rebuildRows(rows);
@@ -348,28 +358,71 @@ void KnowledgePage::reload() {
     m_rowsBox->setVisible(!rows.isEmpty());
 }
 
-void KnowledgePage::rebuildRows(const QList<KnowledgeRow>& rows) {
-    // Rows of entries still listed are kept and updated; a removed entry's row goes after the current
-    // event, since the click on its own trash button may be what removed it.
-    m_rows = rows;
-    while (QLayoutItem* item = m_rowsLayout->takeAt(0)) {
-        delete item;
+void KnowledgePage::growNearEnd() {
+    if (m_stale || m_built >= m_rows.size()) {
+        return;
     }
+    const QScrollBar* bar = verticalScrollBar();
+    const int builtEnd = m_rowsBox->mapTo(widget(), QPoint(0, m_rowsBox->height())).y();
+    if (builtEnd - bar->value() > 2 * viewport()->height()) {
+        return;
+    }
+    m_built = qMin(m_rows.size(), m_built + kRowBatch);
+    rebuildRows(m_rows);
+}
+
+void KnowledgePage::showEvent(QShowEvent* event) {
+    QScrollArea::showEvent(event);
+    if (m_stale) {
+        reload();
+    }
+}
+
+void KnowledgePage::rebuildChips(const QStringList& chips) {
+    m_chipTexts = chips;
+    m_chipsBuilt = true;
+    m_chips->setChips(chips);
+    m_chips->setVisible(!chips.isEmpty());
+}
+
+void KnowledgePage::rebuildRows(const QList<KnowledgeRow>& rows) {
+    // Rows of entries still listed are kept and updated; only what changed moves in the layout (an edit,
+    // an addition or a deletion touches one row of a thousand). A removed entry's row goes after the
+    // current event, since the click on its own trash button may be what removed it.
+    m_rows = rows;
+    m_built = qMin(rows.size(), qMax(m_built, kRowBatch));
     QHash<QUuid, QWidget*> previous;
     std::swap(previous, m_rowWidgets);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
+    QList<QWidget*> wanted;
+    wanted.reserve(m_built);
+    QSet<QWidget*> made;
+    for (qsizetype i = 0; i < m_built; ++i) {
         const KnowledgeRow& row = rows.at(i);
         auto* box = static_cast<RowWidget*>(previous.take(row.id));
         if (!box) {
             box = static_cast<RowWidget*>(makeRow());
+            made.insert(box);
         }
         box->setRow(row, i < rows.size() - 1);
-        m_rowsLayout->addWidget(box);
-        box->show();
         m_rowWidgets.insert(row.id, box);
+        wanted << box;
     }
     for (QWidget* gone : std::as_const(previous)) {
+        m_rowsLayout->removeWidget(gone);
         discardLater(gone);
+    }
+    for (int i = 0; i < wanted.size(); ++i) {
+        const QLayoutItem* item = m_rowsLayout->itemAt(i);
+        if (item && item->widget() == wanted.at(i)) {
+            continue;
+        }
+        if (!made.contains(wanted.at(i))) {
+            m_rowsLayout->removeWidget(wanted.at(i));
+        }
+        m_rowsLayout->insertWidget(i, wanted.at(i));
+    }
+    for (QWidget* box : std::as_const(made)) {
+        box->show();
     }
 }
 

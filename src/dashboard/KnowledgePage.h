@@ -52,6 +52,8 @@ class KnowledgePage : public QScrollArea {
     Q_OBJECT
 
 public:
+    static constexpr qsizetype kRowBatch = 60;
+
     // Call reload() whenever the data behind `config.rows` changes (the factories connect the store).
     KnowledgePage(KnowledgePageConfig config, KnowledgeDraft& draft, QWidget* parent = nullptr);
 
@@ -68,22 +70,35 @@ public:
     void openEditor(const KnowledgeRow& row);
     void saveDraft();
 
-    // Re-reads the rows and chips; run on every change of the store.
+    // Re-reads the rows and chips; run on every change of the store. While the page is hidden only the
+    // editor's bookkeeping runs; the rows and chips catch up when it is shown.
     void reload();
 
     // Places `notice` at the top of the page, under its title.
     void addNotice(QWidget* notice);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* buildEditor();
     QWidget* buildHero();
     void syncEditor();
     void rebuildRows(const QList<KnowledgeRow>& rows);
+    // Builds the next batch of rows when the end of the built ones comes near the bottom of the view.
+    void growNearEnd();
+    void rebuildChips(const QStringList& chips);
     QWidget* makeRow();
 
     KnowledgePageConfig m_config;
     KnowledgeDraft& m_draft;
     QList<KnowledgeRow> m_rows;
+    QStringList m_chipTexts; // what m_chips shows
+    bool m_chipsBuilt = false;
+    bool m_stale = false; // the rows wait for the page to be shown
+    // Rows are built for the first m_built entries only, a batch more whenever the list is scrolled near
+    // its end: a thousand entries open as fast as fifty.
+    qsizetype m_built = 0;
     QWidget* m_editor = nullptr;
     QLabel* m_editorTitle = nullptr;
     QLineEdit* m_keyField = nullptr;

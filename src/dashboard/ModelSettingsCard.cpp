@@ -79,9 +79,6 @@ void ModelOptionCard::paintEvent(QPaintEvent*) {
         painter.setBrush(markColor);
         painter.drawEllipse(mark.center(), 4, 4);
     }
-    if (DashboardLook::showsFocusRing(this)) {
-        DashboardLook::paintFocusRing(painter, rect(), 14);
-    }
 }
 
 ModelSettingsCard::ModelSettingsCard(DashboardState& state, DashboardServices services, QWidget* parent)

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "DashboardLook.h"
 #include "DashboardState.h"
+#include "DisplayText.h"
 #include "ElidedLabel.h"
 #include "NoteEditor.h"
 #include "NotesRules.h"
@@ -18,6 +19,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QSet>
 
 #include <algorithm>
 
@@ -176,6 +179,8 @@ NotesPage::NotesPage(NotesStore& store, VoiceNoteControl& voice, DashboardState&
     m_editor = new NoteEditor(store, state, this);
     m_arrangement->addWidget(m_editor, 1);
 
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &NotesPage::growNearEnd);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &NotesPage::growNearEnd);
     connect(&m_store, &NotesStore::notesChanged, this, &NotesPage::notesChanged);
     connect(&m_state, &DashboardState::selectedNoteIDChanged, this, &NotesPage::syncRows);
     connect(&m_state, &DashboardState::selectedNoteIDChanged, this, &NotesPage::syncSelection);
@@ -223,6 +228,9 @@ void NotesPage::resizeEvent(QResizeEvent* event) {
 void NotesPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     m_shownOnce = true;
+    if (m_rowsStale) {
+        syncRows();
+    }
     m_state.setSelectedNoteID(NotesRules::selectionOnShow(m_state.selectedNoteID(), m_store.notes()));
 }
 
@@ -239,18 +247,29 @@ void NotesPage::syncSelection() {
 }
 
 void NotesPage::syncRows() {
+    // A thousand rows cost time to build: a hidden page catches up when it is shown.
+    if (!isVisible()) {
+        m_rowsStale = true;
+        return;
+    }
+    m_rowsStale = false;
     const QList<NoteEntry>& notes = m_store.notes();
     const std::optional<QUuid> selected = m_state.selectedNoteID();
+    // Rows exist for the first notes only, a batch more as the list is scrolled near its end.
+    m_built = qMin(notes.size(), qMax(m_built, kRowBatch));
     QList<QUuid> order;
-    order.reserve(notes.size());
+    order.reserve(m_built);
     QHash<QUuid, QWidget*> kept;
-    for (const NoteEntry& note : notes) {
+    QSet<QWidget*> made;
+    for (qsizetype i = 0; i < m_built; ++i) {
+        const NoteEntry& note = notes.at(i);
         auto* row = static_cast<NoteRow*>(m_rows.value(note.id));
         if (!row) {
             row = new NoteRow(m_scroll->widget());
             row->setProperty("noteId", note.id);
             const QUuid id = note.id;
             row->activated = [this, id] { m_state.setSelectedNoteID(id); };
+            made.insert(row);
         }
         row->show(note, selected == note.id);
         kept.insert(note.id, row);
@@ -264,14 +283,35 @@ void NotesPage::syncRows() {
         }
     }
     if (order != m_order) {
+        // Only rows out of place move (a new note on top is one insertion, not a thousand).
         for (int i = 0; i < order.size(); ++i) {
-            m_rowsLayout->insertWidget(i, kept.value(order.at(i)));
+            QWidget* row = kept.value(order.at(i));
+            const QLayoutItem* item = m_rowsLayout->itemAt(i);
+            if (item && item->widget() == row) {
+                continue;
+            }
+            if (!made.contains(row)) {
+                m_rowsLayout->removeWidget(row);
+            }
+            m_rowsLayout->insertWidget(i, row);
         }
     }
     m_rows = kept;
     m_order = order;
     m_empty->setVisible(notes.isEmpty());
     m_scroll->setVisible(!notes.isEmpty());
+}
+
+void NotesPage::growNearEnd() {
+    if (m_rowsStale || m_built >= m_store.notes().size()) {
+        return;
+    }
+    const QScrollBar* bar = m_scroll->verticalScrollBar();
+    if (bar->maximum() - bar->value() > 2 * m_scroll->viewport()->height()) {
+        return;
+    }
+    m_built = qMin(m_store.notes().size(), m_built + kRowBatch);
+    syncRows();
 }
 
 void NotesPage::syncVoice() {
@@ -282,7 +322,7 @@ void NotesPage::syncVoice() {
     static_cast<DashboardPrimaryButton*>(m_voiceButton)
         ->setTint(recording ? DashboardPalette::destructiveColor() : DashboardPalette::accentColor());
     const std::optional<QString> summary = m_voice.lastRecordingSummary();
-    m_summary->setText(summary.value_or(QString()));
+    m_summary->setText(DisplayText::clip(summary.value_or(QString()), DisplayText::kParagraphBudget));
     m_summary->setVisible(summary.has_value());
 }
 

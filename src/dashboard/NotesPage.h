@@ -27,6 +27,10 @@ class NotesPage : public QWidget {
     Q_OBJECT
 
 public:
+    // Rows are built for this many notes at first, and a batch more whenever the list is scrolled near
+    // its end.
+    static constexpr qsizetype kRowBatch = 60;
+
     NotesPage(NotesStore& store, VoiceNoteControl& voice, DashboardState& state, QWidget* parent = nullptr);
 
     // The widths at or above which the two cards stand side by side.
@@ -46,6 +50,7 @@ private:
     QCoro::Task<> runVoiceNote();
     void notesChanged();
     void syncRows();
+    void growNearEnd();
     void syncVoice();
     void syncSelection();
     void applyLayout(int width);
@@ -65,4 +70,6 @@ private:
     QHash<QUuid, QWidget*> m_rows;
     QList<QUuid> m_order;
     bool m_shownOnce = false;
+    bool m_rowsStale = false; // the rows wait for the page to be shown
+    qsizetype m_built = 0;    // rows exist for this many notes from the top
 };

@@ -1,19 +1,35 @@
 #include "NotesRules.h"
 
+#include "DisplayText.h"
+
 #include <QRegularExpression>
 
 namespace NotesRules {
 
 QString rowTitle(const QString& title) {
-    return title.isEmpty() ? untitled : title;
+    return title.isEmpty() ? untitled : DisplayText::clip(title, rowLineBudget);
 }
 
 QString rowPreview(const QString& body, int maxLines) {
     if (body.isEmpty()) {
         return QStringLiteral("Empty note");
     }
+    // Only the lines shown are looked at, each cut to what a row can show: a keystroke in a long note
+    // costs no more than in a short one.
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|[\n\r\v\f\u0085\u2028\u2029]"));
-    return body.split(lineBreak).mid(0, std::max(1, maxLines)).join(QLatin1Char('\n'));
+    QStringList lines;
+    qsizetype start = 0;
+    QRegularExpressionMatchIterator breaks = lineBreak.globalMatch(body);
+    while (lines.size() < std::max(1, maxLines)) {
+        const QRegularExpressionMatch next = breaks.hasNext() ? breaks.next() : QRegularExpressionMatch();
+        const qsizetype end = next.hasMatch() ? next.capturedStart() : body.size();
+        lines << DisplayText::clip(body.mid(start, std::min(end - start, rowLineBudget + 1)), rowLineBudget);
+        if (!next.hasMatch()) {
+            break;
+        }
+        start = next.capturedEnd();
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString timeText(const QDateTime& time, const QLocale& locale) {

@@ -14,6 +14,9 @@
 // The rules of the notes page that need no widget: row texts, selection upkeep, the voice-note button.
 namespace NotesRules {
 
+// The most characters of one line a row shows (more than its width can hold); a longer line is cut
+// there and ends in "…".
+inline constexpr qsizetype rowLineBudget = 400;
 // The row title: the note's title, or "Untitled" when it is the empty string (no trimming).
 QString rowTitle(const QString& title);
 // The row preview: at most the first `maxLines` lines of the body; "Empty note" for an empty body.

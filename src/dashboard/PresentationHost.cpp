@@ -2,6 +2,7 @@
 
 #include "DashboardLook.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPainter>
@@ -15,6 +16,8 @@ PresentationHost::PresentationHost(QWidget* window) : QWidget(window) {
     window->installEventFilter(this);
     setGeometry(window->rect());
     hide();
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* now) { keepFocusInside(now); });
 }
 
 void PresentationHost::present(const QString& key, Factory build, std::function<void()> dismiss) {
@@ -59,16 +62,25 @@ QStringList PresentationHost::queuedKeys() const {
 }
 
 void PresentationHost::showFront() {
-    if (m_content) {
-        m_content->hide();
-        m_content->setParent(nullptr);
-        m_content->deleteLater();
+    QWidget* focused = window()->focusWidget();
+    const bool hadFocus = focused == this || isAncestorOf(focused);
+    if (QWidget* old = m_content) {
         m_content = nullptr;
+        old->hide();
+        old->setParent(nullptr);
+        old->deleteLater();
     }
     if (m_entries.isEmpty()) {
         hide();
+        if (hadFocus && m_focusBefore && m_focusBefore->isVisible() && m_focusBefore->isEnabled()) {
+            m_focusBefore->setFocus(Qt::OtherFocusReason);
+        }
+        m_focusBefore = nullptr;
         emit currentChanged(QString());
         return;
+    }
+    if (isHidden()) {
+        m_focusBefore = focused && parentWidget()->isAncestorOf(focused) ? focused : nullptr;
     }
     m_content = m_entries.first().build();
     m_content->setParent(this);
@@ -138,6 +150,56 @@ void PresentationHost::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(DashboardPalette::black(0.08), 1));
         painter.drawPath(path);
     }
+}
+
+QList<QWidget*> PresentationHost::tabStops() const {
+    QList<QWidget*> stops;
+    if (!m_content) {
+        return stops;
+    }
+    // The window's focus chain is one ring; the presentation's widgets are the part of it inside it.
+    QWidget* widget = m_content;
+    do {
+        if (m_content->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) &&
+            widget->isVisibleTo(m_content) && widget->isEnabled() && !widget->focusProxy()) {
+            stops.append(widget);
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget && widget != m_content);
+    return stops;
+}
+
+bool PresentationHost::focusNextPrevChild(bool next) {
+    if (!m_content) {
+        return QWidget::focusNextPrevChild(next);
+    }
+    const QList<QWidget*> stops = tabStops();
+    if (stops.isEmpty()) {
+        setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    QWidget* current = QApplication::focusWidget();
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < stops.size(); ++i) {
+        if (stops[i] == current || stops[i]->isAncestorOf(current)) {
+            at = i;
+            break;
+        }
+    }
+    const qsizetype count = stops.size();
+    const qsizetype to = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    stops[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+void PresentationHost::keepFocusInside(QWidget* now) {
+    // Focus given to anything behind the scrim (a page setting it, a window activation) comes back to
+    // the presentation, so keys never reach what the user cannot see.
+    if (!m_content || !isVisible() || !now || now == this || isAncestorOf(now) || now->window() != window()) {
+        return;
+    }
+    QWidget* target = m_content->focusProxy() ? m_content.data() : this;
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 void PresentationHost::keyPressEvent(QKeyEvent* event) {

@@ -11,7 +11,10 @@
 // presentation is shown at a time; the others wait in the order they came. Every presentation is named by
 // a key and built when it is shown, so a waiting one shows the values of its own moment. Escape, like the
 // presentation's own close buttons, only asks its owner to close it (the `dismiss` callback writes the
-// owner's state back); the owner then withdraws it. Nothing here blocks or runs a nested event loop.
+// owner's state back); the owner then withdraws it. While a presentation is shown the keyboard stays in
+// it: Tab and Shift+Tab cycle through its controls, and focus that lands anywhere else in the window is
+// brought back. When the last one closes, the focus returns to where it was before. Nothing here blocks
+// or runs a nested event loop.
 class PresentationHost : public QWidget {
     Q_OBJECT
 public:
@@ -38,6 +41,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -51,7 +55,12 @@ private:
     };
     void showFront();
     void layoutContent();
+    // The presentation's controls that Tab reaches, in the window's tab order.
+    QList<QWidget*> tabStops() const;
+    void keepFocusInside(QWidget* now);
 
     QList<Entry> m_entries; // the first is shown
     QPointer<QWidget> m_content;
+    // Where the keyboard was before the first presentation opened.
+    QPointer<QWidget> m_focusBefore;
 };

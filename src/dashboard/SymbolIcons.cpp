@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 namespace {
@@ -104,6 +105,17 @@ QByteArray svg(const QString& name, const QColor& color) {
 }
 
 QPixmap pixmap(const QString& name, const QSize& size, const QColor& color, double devicePixelRatio) {
+    // Painted pieces ask for their symbol on every paint: each picture is drawn from its SVG once.
+    const QString key = QStringLiteral("symbol:%1:%2x%3:%4:%5")
+                            .arg(name)
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(color.name(QColor::HexArgb))
+                            .arg(devicePixelRatio);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached)) {
+        return cached;
+    }
     const QByteArray text = svg(name, color);
     if (text.isEmpty()) {
         return {};
@@ -115,6 +127,8 @@ QPixmap pixmap(const QString& name, const QSize& size, const QColor& color, doub
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    painter.end();
+    QPixmapCache::insert(key, image);
     return image;
 }
 } // namespace SymbolIcons

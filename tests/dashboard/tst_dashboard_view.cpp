@@ -6,6 +6,7 @@
 #include "DashboardLook.h"
 #include "DashboardSidebar.h"
 #include "DashboardState.h"
+#include "DisplayText.h"
 #include "ElidedLabel.h"
 #include "FitToWidth.h"
 #include "HomePage.h"
@@ -996,6 +997,52 @@ private slots:
         click(retry);
         QCOMPARE(rig.dictation.pipeline.runs.size(), 3);
         rig.dictation.pipeline.finish();
+    }
+
+    // ---- Long texts ---------------------------------------------------------------------------------------
+
+    // Only what shows is laid out: the lines fit the width, a cut ends in "…", line breaks start lines.
+    // (A 100,000-character text here took seconds when every dropped word was measured again.)
+    void longTextsAreFittedToTheirLines_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<QString>("first");
+        const QString words = QStringLiteral("move the review to Thursday ").repeated(4000); // 112,000
+        QTest::newRow("short") << "Hello there" << 1 << false << "Hello there";
+        QTest::newRow("100k words") << words << 4 << true << "move the review to";
+        QTest::newRow("100k without a space") << QString(100'000, QLatin1Char('x')) << 4 << true << "xxx";
+        QTest::newRow("line breaks") << "one\ntwo\nthree" << 3 << false << "one";
+        // The last line takes the rest, its breaks read as spaces.
+        QTest::newRow("more breaks than lines") << "a\nb\nc\nd\ne\nf" << 4 << false << "a";
+    }
+    void longTextsAreFittedToTheirLines() {
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        QFETCH(bool, cut);
+        QFETCH(QString, first);
+        QFont font = DashboardFonts::font(13);
+        const QFontMetrics metrics(font);
+        const QStringList shown = DisplayText::fitLines(text, font, 268, 4);
+        QCOMPARE(shown.size(), lines);
+        QVERIFY2(shown.first().startsWith(first), qPrintable(shown.first()));
+        QCOMPARE(shown.last().endsWith(DisplayText::kEllipsis), cut);
+        for (const QString& line : shown) {
+            QVERIFY2(metrics.horizontalAdvance(line) <= 268, qPrintable(line));
+        }
+        // The same through the label that shows such texts (its lines are kept per width).
+        ElidedLabel label(4);
+        label.setFont(font);
+        label.setText(text);
+        QCOMPARE(label.displayedLines(268), shown);
+        QCOMPARE(label.isElided(268), cut);
+    }
+
+    void clipNeverSplitsACharacter() {
+        const QString text = QStringLiteral("ab\U0001F600cd"); // an emoji is two UTF-16 units
+        QCOMPARE(DisplayText::clip(text, 3), QStringLiteral("ab") + DisplayText::kEllipsis);
+        QCOMPARE(DisplayText::clip(text, 4), QStringLiteral("ab\U0001F600") + DisplayText::kEllipsis);
+        QCOMPARE(DisplayText::clip(text, 6), text);
     }
 
 private:
