@@ -217,7 +217,11 @@ bool UserDefaults::sync() {
         createOwnerOnlyFile(filePath());
     }
     m_settings->sync();
-    if (t_writeOutcome == WriteOutcome::Written) {
+    // Nothing written with no error: nothing had changed (a key removed that was not there, a value set to
+    // itself), so QSettings left the file alone.
+    const bool unchanged =
+        t_writeOutcome == WriteOutcome::NotAttempted && m_settings->status() == QSettings::NoError;
+    if (t_writeOutcome == WriteOutcome::Written || unchanged) {
         StorageNotices::instance().withdraw(saveNoticeKey(filePath()));
         return true;
     }

@@ -293,6 +293,18 @@ private slots:
         QCOMPARE(modeOf(old), 0600);
     }
 
+    void writesWithNothingToChangeAreNotFailures() {
+        // QSettings leaves the file alone when nothing changed: that is no failed save.
+        QTemporaryDir folder;
+        StorageNotices::instance().clear();
+        UserDefaults defaults(folder.filePath("settings.json"));
+        QVERIFY(defaults.remove("quillvane.absent"));
+        QVERIFY(defaults.setBool("quillvane.flag", true));
+        QVERIFY(defaults.remove("quillvane.absent"));
+        QVERIFY2(StorageNotices::instance().texts().isEmpty(),
+                 qPrintable(StorageNotices::instance().texts().join('\n')));
+    }
+
     void storageNoticesKeepOnePerKeyInOrder() {
         StorageNotices& notices = StorageNotices::instance();
         notices.clear();
