@@ -125,6 +125,7 @@ bool headerHasToken(const HttpRequest& request, std::string_view name, std::stri
 class HttpServer::Connection {
 public:
     Connection(const HttpServer& server, int fd) : m_server(server), m_options(server.m_options), m_fd(fd) {}
+    ~Connection() { releaseBody(); }
 
     void run() {
         Clock::time_point deadline = Clock::now() + m_options.requestDeadline;
@@ -182,8 +183,37 @@ private:
         }
     }
 
+    // Counts `bytes` more of the current request's body against the server's cap on bytes in flight.
+    void chargeBody(std::size_t bytes) {
+        std::atomic<std::size_t>& inFlight = m_server.m_bodyBytesInFlight;
+        std::size_t held = inFlight.load();
+        do {
+            if (bytes > m_options.maxBodyBytesInFlight - std::min(held, m_options.maxBodyBytesInFlight))
+                throw Refusal{503, "too many request bytes in flight; try again shortly"};
+        } while (!inFlight.compare_exchange_weak(held, held + bytes));
+        m_charged += bytes;
+    }
+
+    void releaseBody() {
+        m_server.m_bodyBytesInFlight -= m_charged;
+        m_charged = 0;
+    }
+
+    // Appends received bytes to a body, charged first; room grows with the bytes, never past `expected`.
+    void growBody(std::string& body, const char* data, std::size_t count, std::size_t expected) {
+        chargeBody(count);
+        const std::size_t needed = body.size() + count;
+        if (body.capacity() < needed)
+            body.reserve(std::max(needed, std::min(expected, body.capacity() * 2)));
+        body.append(data, count);
+    }
+
     // Serves one request; false when the connection is to be closed.
     bool serveOne(Clock::time_point deadline, bool mayKeepAlive) {
+        struct Release {
+            Connection& connection;
+            ~Release() { connection.releaseBody(); }
+        } release{*this};
         HttpRequest request;
         bool headRead = false;
         bool keepAlive = false;
@@ -195,10 +225,11 @@ private:
         } catch (const Refusal& refusal) {
             if (refusal.status == 0)
                 return false; // closed or silent before a request began: nothing to answer
-            if (headRead && m_server.m_refused) {
-                request.body.clear();
+            request.body.clear();
+            request.body.shrink_to_fit();
+            releaseBody();
+            if (headRead && m_server.m_refused)
                 m_server.m_refused(request);
-            }
             writeResponse(HttpResponse::text(refusal.status, refusal.message), false,
                           request.method == "HEAD");
             lingeringClose(deadline);
@@ -215,6 +246,7 @@ private:
         }
         request.body.clear();
         request.body.shrink_to_fit();
+        releaseBody();
         keepAlive = keepAlive && !m_server.m_stopping.load();
         return writeResponse(response, keepAlive, request.method == "HEAD") && keepAlive;
     }
@@ -356,9 +388,10 @@ private:
         return length;
     }
 
+    std::size_t bodyLimit() const { return std::min(m_options.maxBodyBytes, m_options.maxBodyBytesInFlight); }
+
     Refusal tooLarge() const {
-        return Refusal{413,
-                       "request body too large (limit " + std::to_string(m_options.maxBodyBytes) + " bytes)"};
+        return Refusal{413, "request body too large (limit " + std::to_string(bodyLimit()) + " bytes)"};
     }
 
     void readBody(HttpRequest& request, Clock::time_point deadline) {
@@ -383,24 +416,22 @@ private:
                 throw Refusal{411, "a " + m + " request needs a Content-Length"};
             return;
         }
-        if (*length > m_options.maxBodyBytes)
+        if (*length > bodyLimit())
             throw tooLarge();
         if (*length > 0)
             continueIfExpected(request);
+        // The declared length is only a claim: room is taken as the bytes arrive.
         const auto size = static_cast<std::size_t>(*length);
         const std::size_t buffered = std::min(size, m_buffer.size());
-        request.body.assign(m_buffer, 0, buffered);
+        growBody(request.body, m_buffer.data(), buffered, size);
         m_buffer.erase(0, buffered);
-        request.body.resize(size);
-        for (std::size_t filled = buffered; filled < size;)
-            filled += receiveInto(request.body.data() + filled, size - filled, deadline, "request body");
-    }
-
-    // Reads straight into the caller's memory, bypassing the buffer; returns how much arrived.
-    std::size_t receiveInto(char* to, std::size_t room, Clock::time_point deadline, const char* what) {
-        std::size_t got = 0;
-        expectData(receiveSome(to, room, deadline, got), what);
-        return got;
+        char chunk[64 * 1024];
+        while (request.body.size() < size) {
+            std::size_t got = 0;
+            expectData(receiveSome(chunk, std::min(sizeof chunk, size - request.body.size()), deadline, got),
+                       "request body");
+            growBody(request.body, chunk, got, size);
+        }
     }
 
     void needMore(Clock::time_point deadline, const char* what) { expectData(fillOnce(deadline), what); }
@@ -454,12 +485,12 @@ private:
             }
             if (size == 0)
                 break;
-            if (size > m_options.maxBodyBytes - body.size())
+            if (size > bodyLimit() - body.size())
                 throw tooLarge();
             const std::size_t target = body.size() + static_cast<std::size_t>(size);
             while (body.size() < target) {
                 const std::size_t take = std::min(target - body.size(), m_buffer.size());
-                body.append(m_buffer, 0, take);
+                growBody(body, m_buffer.data(), take, target);
                 m_buffer.erase(0, take);
                 if (body.size() < target)
                     needMore(deadline, "chunked body");
@@ -544,6 +575,7 @@ private:
     std::string m_buffer;
     bool m_http10 = false;
     bool m_answerStarted = false;
+    std::size_t m_charged = 0; // the current request's share of the server's bytes in flight
 };
 
 HttpServer::HttpServer(Options options, Handler handler, RefusalObserver refused)

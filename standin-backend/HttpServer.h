@@ -20,10 +20,16 @@ namespace standin {
 // each request's head and body, bodies bounded whether framed by Content-Length or chunked, an answer for
 // every request it reads (also after the client has shut down its sending side) and a stop that closes
 // every connection at once.
+//
+// Memory follows what arrives, not what a client declares: a body grows as its bytes come in, and the
+// bytes of all bodies being read or handled at once are capped (a request that would pass the cap is
+// answered 503, one that could never fit under it 413).
 class HttpServer {
 public:
     struct Options {
         std::size_t maxBodyBytes = 32 * 1024 * 1024;
+        // The request bodies held at once, across every connection.
+        std::size_t maxBodyBytesInFlight = 128 * 1024 * 1024;
         std::size_t maxHeadBytes = 64 * 1024;
         std::size_t maxHeaderCount = 100;
         // From a connection's start (or a kept-alive request's first byte) to the end of the request body.
@@ -53,6 +59,8 @@ public:
     void stop();
 
     std::size_t openConnections() const;
+    // Bytes of request bodies received and not yet released (their requests still being read or handled).
+    std::size_t bodyBytesInFlight() const { return m_bodyBytesInFlight.load(); }
 
 private:
     class Connection;
@@ -76,6 +84,7 @@ private:
     int m_wakeFd = -1;
     std::thread m_acceptThread;
     std::atomic<bool> m_stopping{false};
+    mutable std::atomic<std::size_t> m_bodyBytesInFlight{0};
 
     // One thread serves one connection at a time. Threads outlive their connection for a while and take
     // the next one, so that a burst of short connections does not start a thread for each.

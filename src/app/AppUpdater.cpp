@@ -1,6 +1,7 @@
 #include "AppUpdater.h"
 
 #include "AppLogger.h"
+#include "RequestDeadline.h"
 #include "Scheduler.h"
 
 #include <QDesktopServices>
@@ -120,15 +121,23 @@ QCoro::Task<AppUpdater::Fetched> AppUpdater::fetchFeed(QUrl url) {
     QNetworkRequest request(url);
     request.setTransferTimeout(60 * 1000);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    // The feed carries nothing of the user's: it may move to another server (a download mirror), never
+    // from HTTPS to plain HTTP.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QPointer<QNetworkReply> reply = m_network->get(request);
+    RequestDeadline deadline(reply, std::chrono::minutes(2));
     co_await qCoro(reply.data()).waitForFinished();
+    deadline.cancel();
     Fetched fetched;
     if (!reply) {
         fetched.error = QStringLiteral("the request was abandoned");
         co_return fetched;
     }
     reply->deleteLater();
+    if (deadline.expired()) {
+        fetched.error = deadline.message();
+        co_return fetched;
+    }
     // Only a failed transfer counts; an HTTP error page is read like any other body (and holds no item).
     if (reply->error() != QNetworkReply::NoError &&
         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 0) {

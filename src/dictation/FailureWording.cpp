@@ -26,7 +26,7 @@ QString backendWords(const QString& body) {
 
 QString forHttpStatus(const BackendClientError& error) {
     const qint64 status = error.statusCode();
-    const QString words = backendWords(error.body());
+    const QString words = backendWords(error.excerpt());
     const QString detail = words.isEmpty() ? QString() : QStringLiteral(": ") + words;
     if (status >= 500) {
         return QStringLiteral("The Quillvane service had a problem (HTTP %1%2). ").arg(status).arg(detail) +
@@ -47,6 +47,12 @@ QString describe(std::exception_ptr error) {
     } catch (const BackendTransportError& e) {
         if (e.timedOut()) {
             return QStringLiteral("The Quillvane service did not answer in time. ") + retryLater;
+        }
+        if (e.code() == QNetworkReply::InsecureRedirectError) {
+            return QStringLiteral("The Quillvane service address sent the request on to another server, and "
+                                  "Quillvane sends your recording nowhere else. Check the service address in "
+                                  "the settings, then press Retry Last Submission on Home. Your recording is "
+                                  "kept.");
         }
         return QStringLiteral("Quillvane could not reach its service. ") + retryOnline;
     } catch (const BackendClientError& e) {

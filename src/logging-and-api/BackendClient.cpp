@@ -1,17 +1,22 @@
 #include "BackendClient.h"
 
 #include "AppLogger.h"
+#include "BackendErrorExcerpt.h"
 #include "Clock.h"
 #include "LowDelayConnections.h"
 #include "MultipartFormDataBuilder.h"
+#include "RequestDeadline.h"
 #include "TextUtilities.h"
 
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QUrlQuery>
 
 #include <qcoro/qcoronetworkreply.h>
+
+#include <cmath>
 
 namespace {
 const QString kUnknownBackendError = QStringLiteral("Unknown backend error");
@@ -78,22 +83,61 @@ void sendWithoutDelayOnConnectionsFor(QNetworkReply* reply) {
     QObject::connect(reply, &QNetworkReply::requestSent, reply,
                      [port, addresses] { LowDelayConnections::enable(port, addresses); });
 }
+
+// The origin of a URL ("https://host:port"), which is all a log line tells of a redirect's target.
+QString originOf(const QUrl& url) {
+    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+        .toString();
+}
+
+// Every text of a decoded answer, with the control characters removed: the answer's texts are typed or
+// pasted into other programs (a terminal reads an ESC sequence as a command) and shown in the windows.
+struct ReceivedTextCleaner {
+    template <class T> void required(const char*, T& value) { clean(value); }
+    template <class T> void optional(const char*, std::optional<T>& value) {
+        if (value) {
+            clean(*value);
+        }
+    }
+
+    static void clean(QString& text) { text = Text::withoutControlCharacters(text); }
+    template <JsonRecord T> static void clean(T& record) {
+        ReceivedTextCleaner cleaner;
+        record.serialize(cleaner);
+    }
+    template <class T> static void clean(QList<T>& values) {
+        for (T& value : values) {
+            clean(value);
+        }
+    }
+    // Numbers, flags and free-form metadata are nobody's text.
+    template <class T> static void clean(T&) {}
+};
 } // namespace
 
-BackendClientError::BackendClientError(Kind kind, QString text, qint64 statusCode, QString body)
-    : UserFacingError(std::move(text)), m_kind(kind), m_statusCode(statusCode), m_body(std::move(body)) {}
+std::chrono::milliseconds BackendTimeouts::uploadDeadlineFor(qsizetype bodyBytes) const {
+    const double mebibytes = double(std::max<qsizetype>(bodyBytes, 0)) / (1024.0 * 1024.0);
+    return uploadDeadline +
+           std::chrono::milliseconds(qint64(std::ceil(mebibytes * double(uploadDeadlinePerMiB.count()))));
+}
 
-BackendClientError BackendClientError::httpError(qint64 statusCode, const QString& message) {
-    return BackendClientError(Kind::HttpError,
-                              QStringLiteral("Backend error %1: %2").arg(statusCode).arg(message), statusCode,
-                              message);
+BackendClientError::BackendClientError(Kind kind, QString text, qint64 statusCode, QString body,
+                                       QString excerpt)
+    : UserFacingError(std::move(text)), m_kind(kind), m_statusCode(statusCode), m_body(std::move(body)),
+      m_excerpt(std::move(excerpt)) {}
+
+BackendClientError BackendClientError::httpError(qint64 statusCode, const QString& body,
+                                                 const QStringList& sent) {
+    QString excerpt = BackendErrorExcerpt::of(body, sent);
+    QString text = QStringLiteral("Backend error %1: %2").arg(statusCode).arg(excerpt);
+    return BackendClientError(Kind::HttpError, std::move(text), statusCode, body, std::move(excerpt));
 }
 
 BackendClientError BackendClientError::httpErrorPage(qint64 statusCode, const QString& page,
-                                                     const QString& reason) {
-    return BackendClientError(Kind::HttpError,
-                              QStringLiteral("Backend error %1: %2").arg(statusCode).arg(reason), statusCode,
-                              page);
+                                                     const QString& reason, const QStringList& sent) {
+    QString excerpt = BackendErrorExcerpt::of(reason, sent);
+    QString text = QStringLiteral("Backend error %1: %2").arg(statusCode).arg(excerpt);
+    return BackendClientError(Kind::HttpError, std::move(text), statusCode, page, std::move(excerpt));
 }
 
 BackendClientError BackendClientError::invalidBaseURL() {
@@ -114,7 +158,9 @@ BackendTransportError::BackendTransportError(QNetworkReply::NetworkError code, c
 
 BackendClient::BackendClient(const QUrl& baseURL, Timeouts timeouts, QObject* parent)
     : QObject(parent), m_baseURL(baseURL), m_timeouts(timeouts) {
-    m_network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // A redirect elsewhere would carry the recording, the user's texts and the session token to a server
+    // the user never chose (and a downgrade to plain HTTP would show them to the network).
+    m_network.setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
 }
 
 void BackendClient::updateBaseURL(const QUrl& baseURL) {
@@ -159,16 +205,31 @@ QUrl BackendClient::resolve(const QString& path, const QueryItems& items) const 
 }
 
 QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, QByteArray verb,
-                                                       QByteArray body) {
+                                                       QByteArray body, std::chrono::milliseconds deadline) {
     QPointer<QNetworkReply> reply = verb == "GET" ? m_network.get(request) : m_network.post(request, body);
     sendWithoutDelayOnConnectionsFor(reply);
+    RequestDeadline timer(reply, deadline);
     co_await qCoro(reply.data()).waitForFinished();
+    timer.cancel();
     if (!reply) {
         throw BackendTransportError(QNetworkReply::OperationCanceledError,
                                     QStringLiteral("The request was cancelled."), false);
     }
     reply->deleteLater();
+    if (timer.expired()) {
+        throw BackendTransportError(QNetworkReply::TimeoutError, timer.message(), true);
+    }
     const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::InsecureRedirectError) {
+        const QUrl target = QUrl::fromEncoded(reply->rawHeader("Location"));
+        AppLogger::error(
+            QStringLiteral("Refused a redirect from ") + originOf(request.url()) + QStringLiteral(" to ") +
+            (target.isEmpty() ? QStringLiteral("another origin") : originOf(request.url().resolved(target))));
+        throw BackendTransportError(error,
+                                    QStringLiteral("The service sent the request on to another address, "
+                                                   "which is not followed."),
+                                    false);
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // Headers may have arrived already: a body that stalled or was cut off is no answer either, and
     // neither is a failed fetch of a URL that is not HTTP (a base URL typed without its scheme).
@@ -197,7 +258,8 @@ QCoro::Task<BackendClient::Answer> BackendClient::send(QNetworkRequest request, 
                      reply->rawHeader("Content-Type")};
 }
 
-template <class Response> Response BackendClient::decodeResponse(const Answer& answer) const {
+template <class Response>
+Response BackendClient::decodeResponse(const Answer& answer, const QStringList& sent) const {
     if (!answer.statusCode) {
         throw BackendClientError::invalidResponse();
     }
@@ -205,7 +267,10 @@ template <class Response> Response BackendClient::decodeResponse(const Answer& a
     if (status >= 200 && status <= 299) {
         try {
             const bool marked = answer.body.startsWith(kUtf8ByteOrderMark);
-            return fromJsonText<Response>(marked ? answer.body.mid(kUtf8ByteOrderMark.size()) : answer.body);
+            Response response =
+                fromJsonText<Response>(marked ? answer.body.mid(kUtf8ByteOrderMark.size()) : answer.body);
+            ReceivedTextCleaner::clean(response);
+            return response;
         } catch (const DecodingError& error) {
             AppLogger::error(QStringLiteral("Response decode failed: ") + error.description());
             throw BackendClientError::decodingFailed();
@@ -219,15 +284,17 @@ template <class Response> Response BackendClient::decodeResponse(const Answer& a
     if (isHtmlPage(answer.contentType, answer.body)) {
         // A page for browsers (a proxy's 502, a captive portal) says nothing a user can read in a
         // sentence: show its status and a short reason; the page stays in the error for callers.
-        const QString reason = pageReason(answer.reasonPhrase, message);
+        const auto error = BackendClientError::httpErrorPage(status, message,
+                                                             pageReason(answer.reasonPhrase, message), sent);
         AppLogger::error(QStringLiteral("HTTP %1 response: %2 (HTML page of %3 bytes)")
                              .arg(status)
-                             .arg(reason)
+                             .arg(error.excerpt())
                              .arg(answer.body.size()));
-        throw BackendClientError::httpErrorPage(status, message, reason);
+        throw error;
     }
-    AppLogger::error(QStringLiteral("HTTP %1 response: %2").arg(status).arg(message));
-    throw BackendClientError::httpError(status, message);
+    const auto error = BackendClientError::httpError(status, message, sent);
+    AppLogger::error(QStringLiteral("HTTP %1 response: %2").arg(status).arg(error.excerpt()));
+    throw error;
 }
 
 void BackendClient::logCompletion(const QString& method, const QString& path,
@@ -245,8 +312,8 @@ QCoro::Task<Response> BackendClient::postJSON(QString path, Request body) {
     request.setTransferTimeout(static_cast<int>(m_timeouts.json.count()));
     const QByteArray bytes = toJsonText(body);
     const auto start = Clock::current().monotonic();
-    const Answer answer = co_await send(request, "POST", bytes);
-    Response response = decodeResponse<Response>(answer);
+    const Answer answer = co_await send(request, "POST", bytes, m_timeouts.jsonDeadline);
+    Response response = decodeResponse<Response>(answer, BackendErrorExcerpt::jsonStrings(bytes));
     logCompletion(QStringLiteral("POST"), path, start);
     emit requestSucceeded();
     co_return response;
@@ -255,9 +322,13 @@ QCoro::Task<Response> BackendClient::postJSON(QString path, Request body) {
 template <class Response> QCoro::Task<Response> BackendClient::get(QString path, QUrl url) {
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(m_timeouts.get.count()));
+    QStringList sent;
+    for (const auto& [name, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        sent << value << QString::fromLatin1(QUrl::toPercentEncoding(value)); // echoed as read, or as sent
+    }
     const auto start = Clock::current().monotonic();
-    const Answer answer = co_await send(request, "GET", {});
-    Response response = decodeResponse<Response>(answer);
+    const Answer answer = co_await send(request, "GET", {}, m_timeouts.getDeadline);
+    Response response = decodeResponse<Response>(answer, sent);
     logCompletion(QStringLiteral("GET"), path, start);
     emit requestSucceeded();
     co_return response;
@@ -276,9 +347,12 @@ QCoro::Task<Response> BackendClient::upload(QString path, QByteArray audioData, 
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, built.contentType);
     request.setTransferTimeout(static_cast<int>(m_timeouts.upload.count()));
+    QStringList sent = formFields.values();
+    sent << fileName;
     const auto start = Clock::current().monotonic();
-    const Answer answer = co_await send(request, "POST", built.body);
-    Response response = decodeResponse<Response>(answer);
+    const Answer answer =
+        co_await send(request, "POST", built.body, m_timeouts.uploadDeadlineFor(built.body.size()));
+    Response response = decodeResponse<Response>(answer, sent);
     logCompletion(QStringLiteral("POST"), path, start);
     emit requestSucceeded();
     co_return response;

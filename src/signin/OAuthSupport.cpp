@@ -1,6 +1,8 @@
 #include "OAuthSupport.h"
 
 #include "BackendClient.h"
+#include "BackendErrorExcerpt.h"
+#include "RequestDeadline.h"
 
 #include <QCryptographicHash>
 #include <QDesktopServices>
@@ -67,7 +69,11 @@ QCoro::Task<HttpAnswer> send(QNetworkAccessManager& network, QNetworkRequest req
                              QByteArray body, std::chrono::milliseconds timeout, SignInCancelToken cancel) {
     cancel.throwIfCancelled();
     request.setTransferTimeout(int(timeout.count()));
+    // A redirect elsewhere would take the authorization code, the verifier or the access token along.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     QPointer<QNetworkReply> reply = network.sendCustomRequest(request, verb, body);
+    RequestDeadline deadline(reply,
+                             std::max<std::chrono::milliseconds>(2 * timeout, std::chrono::minutes(1)));
     PendingValue<bool> finished;
     QObject::connect(reply.data(), &QNetworkReply::finished, reply.data(),
                      [finished]() mutable { finished.resolve(true); });
@@ -80,11 +86,15 @@ QCoro::Task<HttpAnswer> send(QNetworkAccessManager& network, QNetworkRequest req
         }
     });
     co_await finished;
+    deadline.cancel();
     if (!reply) {
         throw BackendTransportError(QNetworkReply::OperationCanceledError,
                                     QStringLiteral("The request was cancelled."), false);
     }
     reply->deleteLater();
+    if (deadline.expired()) {
+        throw BackendTransportError(QNetworkReply::TimeoutError, deadline.message(), true);
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid()) {
         co_return HttpAnswer{status.toInt(), reply->readAll()};
@@ -105,7 +115,11 @@ QCoro::Task<HttpAnswer> postForm(QNetworkAccessManager& network, QUrl url,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QStringLiteral("application/x-www-form-urlencoded"));
-    co_return co_await send(network, request, "POST", formEncode(fields), timeout, cancel);
+    HttpAnswer answer = co_await send(network, request, "POST", formEncode(fields), timeout, cancel);
+    for (const auto& [name, value] : fields) {
+        answer.sent << value;
+    }
+    co_return answer;
 }
 
 std::optional<QString> tokenFailure(const HttpAnswer& answer) {
@@ -120,7 +134,7 @@ std::optional<QString> tokenFailure(const HttpAnswer& answer) {
     if (decoder.hasError()) {
         return QStringLiteral("HTTP ") + QString::number(*answer.statusCode);
     }
-    return text;
+    return BackendErrorExcerpt::of(text, answer.sent);
 }
 
 QString timedOutMessage() {

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QNetworkRequest>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <qcoro/qcorotask.h>
@@ -44,10 +45,13 @@ QByteArray formEncode(const QList<std::pair<QString, QString>>& fields);
 struct HttpAnswer {
     std::optional<int> statusCode;
     QByteArray body;
+    QStringList sent; // the form's values, which a failure's text never repeats
 };
 
 // Sends one request and waits for the whole answer. A request that never produced an HTTP answer throws
-// BackendTransportError; `cancel` aborts the request and throws SignInCancelled at once.
+// BackendTransportError; `cancel` aborts the request and throws SignInCancelled at once. A redirect is
+// followed only within the request's origin; `timeout` ends a silent transfer, and the whole request has
+// twice that (at least a minute) before it is stopped.
 QCoro::Task<HttpAnswer> send(QNetworkAccessManager& network, QNetworkRequest request, QByteArray verb,
                              QByteArray body, std::chrono::milliseconds timeout, SignInCancelToken cancel);
 
@@ -56,8 +60,10 @@ QCoro::Task<HttpAnswer> postForm(QNetworkAccessManager& network, QUrl url,
                                  QList<std::pair<QString, QString>> fields, std::chrono::milliseconds timeout,
                                  SignInCancelToken cancel);
 
-// Why a token endpoint's answer is not a token: "invalid response" when it was not HTTP, the body as
-// UTF-8 text (or "HTTP <status>" when it is not UTF-8) for a status outside 200–299; none for a success.
+// Why a token endpoint's answer is not a token: "invalid response" when it was not HTTP, a short excerpt
+// of the body's UTF-8 text without the form's values or anything like a credential (see
+// BackendErrorExcerpt; "HTTP <status>" when it is not UTF-8) for a status outside 200–299; none for a
+// success.
 std::optional<QString> tokenFailure(const HttpAnswer& answer);
 
 // The texts of the failures every provider shares. The sign-in status shows an error's text after

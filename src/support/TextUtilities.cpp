@@ -2,6 +2,7 @@
 
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -46,6 +47,38 @@ QString leadingGraphemes(const QString& text, qsizetype count) {
 
 QString trimmed(const QString& text) {
     return text.trimmed();
+}
+
+namespace {
+bool isUnsafe(char16_t c) {
+    if (c < 0x20) {
+        return c != u'\n' && c != u'\t';
+    }
+    return (c >= 0x7F && c <= 0x9F) ||     // DEL and the C1 controls
+           (c >= 0x202A && c <= 0x202E) || // LRE, RLE, PDF, LRO, RLO
+           (c >= 0x2066 && c <= 0x2069);   // LRI, RLI, FSI, PDI
+}
+} // namespace
+
+QString withoutControlCharacters(const QString& text) {
+    const auto unsafe =
+        std::find_if(text.cbegin(), text.cend(), [](QChar c) { return isUnsafe(c.unicode()); });
+    if (unsafe == text.cend()) {
+        return text; // the usual case: no copy
+    }
+    QString out;
+    out.reserve(text.size());
+    out.append(QStringView(text.cbegin(), unsafe));
+    for (auto it = unsafe; it != text.cend(); ++it) {
+        const char16_t c = it->unicode();
+        if (c == u'\r' && it + 1 != text.cend() && (it + 1)->unicode() == u'\n') {
+            continue; // the line feed that follows stays
+        }
+        if (!isUnsafe(c)) {
+            out.append(*it);
+        }
+    }
+    return out;
 }
 
 QString uuidText(const QUuid& uuid) {

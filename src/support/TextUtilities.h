@@ -15,6 +15,11 @@ QString leadingGraphemes(const QString& text, qsizetype count);
 // White space and line breaks removed at both ends (Unicode-aware).
 QString trimmed(const QString& text);
 
+// Text received from elsewhere made safe to insert into another program or to show: C0 and C1 control
+// characters (ESC sequences, NUL, a bare carriage return, DEL) and the bidirectional embedding, override
+// and isolate characters are removed. Line feeds and tabs stay; a CR LF pair becomes a line feed.
+QString withoutControlCharacters(const QString& text);
+
 // Canonical upper-case UUID text: 36 characters, no braces.
 QString uuidText(const QUuid& uuid);
 QString newUuidText();

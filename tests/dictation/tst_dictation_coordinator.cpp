@@ -774,6 +774,45 @@ private slots:
         QVERIFY(h.coordinator.canRetryLastSubmission());
     }
 
+    // An earlier clip that fails after a later clip's text was delivered changes nothing the user sees, and
+    // Retry does not send the later clip again: its text is in place already.
+    void lateFailureAfterALaterSuccessChangesNothing_data() {
+        QTest::addColumn<bool>("thrown"); // the failure ends the pipeline, or is published by it
+        QTest::newRow("published") << false;
+        QTest::newRow("thrown") << true;
+    }
+    void lateFailureAfterALaterSuccessChangesNothing() {
+        QFETCH(bool, thrown);
+        Harness h;
+        h.recorder.clip = "earlier clip";
+        h.pipeline.hold = true;
+        dictate(h);
+        h.pipeline.hold = false;
+        h.recorder.clip = "later clip";
+        h.pipeline.delivers = true;
+        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
+            c.report(h.pipeline.runs[1].request).setStatusText(QStringLiteral("Dictation pasted."));
+        };
+        dictate(h);
+        QCOMPARE(h.coordinator.statusText(), QStringLiteral("Dictation pasted."));
+        QVERIFY(!h.coordinator.canRetryLastSubmission());
+
+        h.pipeline.delivers = false;
+        h.pipeline.behaviour = [&h, thrown](DictationCoordinator& c) {
+            if (thrown) {
+                throw std::runtime_error("backend down");
+            }
+            c.report(h.pipeline.runs[0].request)
+                .publishFailure(QStringLiteral("The service did not answer."));
+        };
+        h.pipeline.finish();
+        QCOMPARE(h.coordinator.statusText(), QStringLiteral("Dictation pasted."));
+        QCOMPARE(h.coordinator.lastErrorMessage(), std::nullopt);
+        QVERIFY(!h.coordinator.canRetryLastSubmission());
+        runTask(h.coordinator.retryLastSubmission());
+        QCOMPARE(h.pipeline.runs.size(), 2); // nothing sent again
+    }
+
     // Nothing reads the copy once the application has gone: it is deleted then, and one left behind by a
     // run that could not go through its exit is deleted at the next start.
     void retryCopyIsDeletedOnExitAndAtStart() {

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <future>
 #include <memory>
 #include <new>
@@ -71,6 +72,18 @@ std::pair<std::string, std::size_t> trickle(RawClient& client, const std::string
             return {client.readAll(), i};
     }
     return {client.readAll(), request.size()};
+}
+
+// This process's resident memory.
+std::size_t residentBytes() {
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return std::size_t(resident) * std::size_t(::sysconf(_SC_PAGESIZE));
 }
 
 } // namespace
@@ -272,6 +285,70 @@ private slots:
         QVERIFY(sent < toTrickle.size()); // cut off while still sending
         QVERIFY(client.closedByServer());
         QCOMPARE(getStatus(port, "/api/tutorials"), 200);
+    }
+
+    // A declared length is only a claim: memory follows the bytes that arrive, however much many clients
+    // declare at once.
+    void declaredLengthsReserveNothing() {
+        HttpServer server(
+            HttpServer::Options{}, [](HttpRequest&) { return HttpResponse::text(200, "ok"); }, nullptr);
+        const int port = server.start("127.0.0.1", 0);
+        const std::size_t before = residentBytes();
+        std::vector<std::unique_ptr<RawClient>> clients;
+        for (int i = 0; i < 64; ++i) {
+            clients.push_back(std::make_unique<RawClient>(port));
+            QVERIFY(
+                clients.back()->send(header("/upload", "Content-Length: " + std::to_string(kLimit) + "\r\n") +
+                                     std::string(1024, 'x')));
+        }
+        QTRY_COMPARE(server.bodyBytesInFlight(), std::size_t(64 * 1024));
+        const std::size_t grown = residentBytes() - std::min(before, residentBytes());
+        QVERIFY2(grown < 64u * 1024 * 1024, qPrintable(QString::number(grown)));
+        clients.clear();
+        QTRY_COMPARE(server.bodyBytesInFlight(), std::size_t(0));
+    }
+
+    // The bodies held at once stay under the server's cap: a request whose bytes would pass it is told
+    // the server is busy, one that could never fit is too large, and bytes are given back when a request
+    // ends.
+    void bodiesInFlightAreCapped() {
+        HttpServer::Options options;
+        options.maxBodyBytes = 2 * 1024 * 1024;
+        options.maxBodyBytesInFlight = 1024 * 1024;
+        HttpServer server(
+            options,
+            [](HttpRequest& request) { return HttpResponse::text(200, std::to_string(request.body.size())); },
+            nullptr);
+        const int port = server.start("127.0.0.1", 0);
+        const auto upload = [](std::size_t declared) {
+            return header("/upload", "Content-Length: " + std::to_string(declared) + "\r\n");
+        };
+        constexpr std::size_t KiB = 1024;
+
+        RawClient first(port);
+        QVERIFY(first.send(upload(600 * KiB) + std::string(500 * KiB, 'a')));
+        QTRY_COMPARE(server.bodyBytesInFlight(), 500 * KiB);
+
+        RawClient second(port);
+        second.send(upload(600 * KiB) + std::string(600 * KiB, 'b'));
+        second.shutdownSending();
+        const std::string busy = second.readAll();
+        QCOMPARE(RawClient::status(busy), 503);
+        QCOMPARE(server.bodyBytesInFlight(), 500 * KiB); // the refused body was let go
+
+        QVERIFY(first.send(std::string(100 * KiB, 'a')));
+        const std::string done = first.readAll();
+        QCOMPARE(RawClient::status(done), 200);
+        QCOMPARE(RawClient::body(done), std::to_string(600 * KiB));
+        QTRY_COMPARE(server.bodyBytesInFlight(), std::size_t(0));
+
+        RawClient third(port);
+        QVERIFY(third.send(upload(600 * KiB) + std::string(600 * KiB, 'c')));
+        QCOMPARE(RawClient::status(third.readAll()), 200);
+
+        RawClient tooLarge(port);
+        QVERIFY(tooLarge.send(upload(1024 * KiB + 1)));
+        QCOMPARE(RawClient::status(tooLarge.readAll()), 413);
     }
 
     // Many clients stuck halfway through their requests lock no one else out.

@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <string_view>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -148,6 +150,33 @@ private slots:
         QFETCH(QString, text);
         QFETCH(qsizetype, expected);
         QCOMPARE(Text::graphemeCount(text), expected);
+    }
+
+    void controlCharactersAreRemoved_data() {
+        QTest::addColumn<QString>("received");
+        QTest::addColumn<QString>("kept");
+        // Views keep embedded NULs.
+        const auto u = [](std::u16string_view text) { return QString::fromUtf16(text.data(), text.size()); };
+        QTest::newRow("plain text untouched") << u(u"Grüße, مرحبا \u200F👍🏽 done.")
+                                              << u(u"Grüße, مرحبا \u200F👍🏽 done.");
+        QTest::newRow("line feeds, tabs and separators stay")
+            << u(u"a\tb\nc\u2028d\u2029") << u(u"a\tb\nc\u2028d\u2029");
+        QTest::newRow("CR LF becomes a line feed, a bare CR goes")
+            << u(u"one\r\ntwo\rthree\r") << u(u"one\ntwothree");
+        QTest::newRow("escape sequences lose their ESC")
+            << u(u"\u001b[2J\u001b]0;title\u0007red\u001b[0m") << u(u"[2J]0;titlered[0m");
+        QTest::newRow("NUL, DEL, other C0")
+            << u(std::u16string_view(u"a\0b\u007f\u0008c\u000b\u000c", 8)) << u(u"abc");
+        QTest::newRow("C1 controls") << u(u"x\u009b31my\u0085z\u0080") << u(u"x31myz");
+        QTest::newRow("bidirectional overrides and isolates")
+            << u(u"\u202Etxt.exe\u202C \u202A\u202B\u202D\u2066\u2067\u2068\u2069ok") << u(u"txt.exe ok");
+        QTest::newRow("only controls") << u(std::u16string_view(u"\u001b\r\0", 3)) << QString();
+    }
+    void controlCharactersAreRemoved() {
+        QFETCH(QString, received);
+        QFETCH(QString, kept);
+        QCOMPARE(Text::withoutControlCharacters(received), kept);
+        QCOMPARE(Text::withoutControlCharacters(kept), kept);
     }
 
     void trimmingAndUuidText() {
