@@ -9,6 +9,7 @@
 
 #include "AtSpiClient.h"
 #include "AudioTestMain.h"
+#include "ClickByName.h"
 
 #include "../services/audio/AudioTestTools.h"
 #include "../services/insertion/TargetProcess.h"
@@ -32,8 +33,6 @@ namespace {
 const QString kSentence = QStringLiteral("we need more time to finish the project");
 const QString kSecondSentence = QStringLiteral("the meeting starts at nine tomorrow morning");
 const QString kUserClipboard = QStringLiteral("what the user copied before");
-
-const QString kPushButton = QStringLiteral("push button");
 
 QStringList words(const QString& text) {
     QString letters;
@@ -112,33 +111,12 @@ class TestAppEndToEnd : public QObject {
         return m_accessibility.application(QStringLiteral("quillvane"));
     }
 
-    // Where the showing push button of that accessible name is on the screen; empty until it is there.
     QRect buttonOnScreen(const QString& name) {
-        const std::optional<AtSpiClient::Object> app = application();
-        if (!app) {
-            return {};
-        }
-        const std::optional<AtSpiClient::Object> button =
-            m_accessibility.findShowing(*app, kPushButton, name);
-        if (!button || !m_accessibility.hasState(*button, AtSpiClient::stateEnabled)) {
-            return {};
-        }
-        return m_accessibility.screenExtents(*button).value_or(QRect());
+        return ClickByName::buttonOnScreen(m_accessibility, QStringLiteral("quillvane"), name);
     }
 
-    // A person's click: the pointer moves onto the button, then the left button goes down and up.
     bool clickButton(const QString& name) {
-        QRect where;
-        if (!QTest::qWaitFor([&] { return !(where = buttonOnScreen(name)).isEmpty(); }, 20000)) {
-            qWarning("no showing, enabled push button named \"%s\" in quillvane", qPrintable(name));
-            return false;
-        }
-        m_keys.moveTo(where.center().x(), where.center().y());
-        QTest::qWait(150);
-        m_keys.button(1, true);
-        QTest::qWait(60);
-        m_keys.button(1, false);
-        return true;
+        return ClickByName::click(m_accessibility, m_keys, QStringLiteral("quillvane"), name);
     }
 
     // Holds Right Ctrl while the clip plays into the virtual microphone. The user speaks once the

@@ -8,6 +8,7 @@
 
 #include "AtSpiClient.h"
 #include "AudioTestMain.h"
+#include "ClickByName.h"
 
 #include "../services/audio/AudioTestTools.h"
 
@@ -27,7 +28,6 @@
 
 namespace {
 
-const QString kPushButton = QStringLiteral("push button");
 const QString kAppleButton = QStringLiteral("Sign in with Apple");
 const QString kSessionEnded = QStringLiteral("Your session ended. Sign in again.");
 const QString kRefusal = QStringLiteral("This account is not admitted to Quillvane.");
@@ -112,32 +112,12 @@ class TestSignInEndToEnd : public QObject {
         return false;
     }
 
-    // Where the showing, enabled push button of that name is on the screen; empty until it is there.
     QRect buttonOnScreen(const QString& name) {
-        const std::optional<AtSpiClient::Object> app = application();
-        if (!app) {
-            return {};
-        }
-        const std::optional<AtSpiClient::Object> button =
-            m_accessibility.findShowing(*app, kPushButton, name);
-        if (!button || !m_accessibility.hasState(*button, AtSpiClient::stateEnabled)) {
-            return {};
-        }
-        return m_accessibility.screenExtents(*button).value_or(QRect());
+        return ClickByName::buttonOnScreen(m_accessibility, QStringLiteral("quillvane"), name);
     }
 
     bool clickButton(const QString& name) {
-        QRect where;
-        if (!QTest::qWaitFor([&] { return !(where = buttonOnScreen(name)).isEmpty(); }, 20000)) {
-            qWarning("no showing, enabled push button named \"%s\" in quillvane", qPrintable(name));
-            return false;
-        }
-        m_pointer.moveTo(where.center().x(), where.center().y());
-        QTest::qWait(150);
-        m_pointer.button(1, true);
-        QTest::qWait(60);
-        m_pointer.button(1, false);
-        return true;
+        return ClickByName::click(m_accessibility, m_pointer, QStringLiteral("quillvane"), name);
     }
 
 private slots:
