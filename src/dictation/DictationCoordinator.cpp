@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -69,8 +70,9 @@ DictationCoordinator::DictationCoordinator(DictationServices services, PromptCom
 }
 
 DictationCoordinator::~DictationCoordinator() {
-    // Nothing reads the copy of the user's voice after the application has gone.
+    // Nothing reads the copies of the user's voice after the application has gone.
     removeRetryCopy();
+    removeInFlightCopies();
 }
 
 // ---- One run's publisher ------------------------------------------------------------------------
@@ -111,6 +113,7 @@ void RunReport::setLastErrorMessage(const std::optional<QString>& message) {
 }
 
 void RunReport::publishFailure(const QString& message) {
+    m_coordinator.noteRunFailure(m_runId, message);
     ifCurrent(&DictationCoordinator::publishFailure, message);
 }
 
@@ -227,6 +230,7 @@ QString DictationCoordinator::prepareOutputText(const QString& text) const {
 void DictationCoordinator::start() {
     // A copy left by a run that ended without going through its exit is never read again.
     removeRetryCopy();
+    removeInFlightCopies();
     QPointer<DictationCoordinator> self(this);
     m_services.shortcuts.setEventHandler([self](HotkeyIntent intent, HotkeyEvent event) {
         if (!self) {
@@ -492,6 +496,7 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
     notifyCanRetryIfChanged();
 
     QPointer<DictationCoordinator> self(this);
+    m_runsInFlight.insert(runId);
     std::exception_ptr failure;
     try {
         co_await runPipeline(request);
@@ -499,9 +504,13 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
         failure = std::current_exception();
     }
     cleanupRecordingFile(recording);
-    if (self && failure) {
-        self->stopFailed(failure, runId, false);
+    if (!self) {
+        co_return;
     }
+    if (failure) {
+        stopFailed(failure, runId, false);
+    }
+    runEnded(request);
 }
 
 QCoro::Task<> DictationCoordinator::runPipeline(PipelineRequest request) {
@@ -547,11 +556,13 @@ void DictationCoordinator::stopFailed(std::exception_ptr error, quint64 runId, b
     }
     const QString description = SessionCoordinator::describe(error);
     AppLogger::error(QStringLiteral("Dictation stop/transcribe failed: ") + description);
+    const QString message = recorderFailed && !brokeOff(error)
+                                ? QStringLiteral("Unable to stop recording: ") + description
+                            : recorderFailed ? description
+                                             : FailureWording::describe(error);
+    noteRunFailure(runId, message);
     if (isCurrentRun(runId)) {
-        publishFailure(recorderFailed && !brokeOff(error)
-                           ? QStringLiteral("Unable to stop recording: ") + description
-                       : recorderFailed ? description
-                                        : FailureWording::describe(error));
+        publishFailure(message);
     }
 }
 
@@ -577,9 +588,11 @@ void DictationCoordinator::keepForRetry(const PipelineRequest& request,
     if (request.isRetry) {
         return; // its recording is the slot's already
     }
-    const auto fail = [this](const QString& description) {
+    // Without a copy there is nothing to retry should it fail; it is still noted, so that its failure
+    // does not leave an older recording in the slot in its place.
+    const auto fail = [this, &request](const QString& description) {
         AppLogger::error(QStringLiteral("Failed to preserve retryable recording: ") + description);
-        setRetryableSubmission(std::nullopt);
+        m_inFlight.push_back(InFlightCopy{RetryableSubmission{request.submissionId}, request.runId});
     };
     if (m_retryDirectory.isEmpty()) {
         fail(QStringLiteral("No data folder is available."));
@@ -591,34 +604,122 @@ void DictationCoordinator::keepForRetry(const PipelineRequest& request,
     }
     QFile::setPermissions(m_retryDirectory,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString destination = QDir(m_retryDirectory).filePath(retryFileName);
+    const QString destination = inFlightPath(request.submissionId);
     const QFileInfo existing(destination);
-    if (existing.exists() || existing.isSymLink()) {
-        QFile old(destination);
-        if (!old.remove()) {
-            fail(QStringLiteral("The previous copy could not be removed: ") + old.errorString());
-            return;
-        }
+    if ((existing.exists() || existing.isSymLink()) && !RecordingFiles::remove(destination)) {
+        fail(QStringLiteral("The previous copy could not be removed."));
+        return;
     }
     QFile source(request.recording.url.toLocalFile());
     if (!source.copy(destination)) {
         fail(QStringLiteral("The recording could not be copied: ") + source.errorString());
         return;
     }
-    RecordingFiles::adopt(destination); // gone on the way out, whatever becomes of the slot
+    RecordingFiles::adopt(destination); // gone on the way out, whatever becomes of it
     QFile::setPermissions(destination, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    setRetryableSubmission(RetryableSubmission{
-        request.submissionId, destination, request.recording.duration, request.mode, request.outputMode,
-        request.promptResult, request.mode == RecordingMode::SmartEdit ? selection : std::nullopt});
-    AppLogger::info(QStringLiteral("Saved retryable recording to ") + retryFileName);
+    m_inFlight.push_back(
+        InFlightCopy{RetryableSubmission{request.submissionId, destination, request.recording.duration,
+                                         request.mode, request.outputMode, request.promptResult,
+                                         request.mode == RecordingMode::SmartEdit ? selection : std::nullopt},
+                     request.runId});
 }
 
 void DictationCoordinator::submissionSettled(const PipelineRequest& request) {
+    const auto copy = std::find_if(m_inFlight.begin(), m_inFlight.end(), [&](const InFlightCopy& kept) {
+        return kept.submission.id == request.submissionId;
+    });
+    if (copy != m_inFlight.end()) {
+        if (!copy->submission.filePath.isEmpty()) {
+            RecordingFiles::remove(copy->submission.filePath);
+        }
+        m_inFlight.erase(copy);
+    }
     if (!m_retryableSubmission || m_retryableSubmission->id != request.submissionId) {
         return;
     }
     setRetryableSubmission(std::nullopt);
     removeRetryCopy();
+}
+
+void DictationCoordinator::noteRunFailure(quint64 runId, const QString& message) {
+    if (m_runsInFlight.contains(runId)) {
+        m_runFailures[runId] = message;
+    }
+}
+
+void DictationCoordinator::runEnded(const PipelineRequest& request) {
+    m_runsInFlight.erase(request.runId);
+    std::optional<QString> message;
+    if (const auto noted = m_runFailures.find(request.runId); noted != m_runFailures.end()) {
+        message = noted->second;
+        m_runFailures.erase(noted);
+    }
+    const auto copy = std::find_if(m_inFlight.begin(), m_inFlight.end(), [&](const InFlightCopy& kept) {
+        return kept.submission.id == request.submissionId;
+    });
+    if (copy == m_inFlight.end()) {
+        // Delivered, never uploaded, or a retry: a retry that did not deliver leaves the slot as it was.
+        if (request.isRetry && m_retryableSubmission && m_retryableSubmission->id == request.submissionId &&
+            m_retryableRun == request.runId) {
+            publishEarlierFailure(request.runId, message);
+        }
+        return;
+    }
+    InFlightCopy failed = std::move(*copy);
+    m_inFlight.erase(copy);
+    if (failed.submission.filePath.isEmpty()) {
+        if (!m_retryableSubmission || m_retryableRun < failed.runId) {
+            setRetryableSubmission(std::nullopt); // Retry would send an older recording than this one
+            removeRetryCopy();
+            publishEarlierFailure(failed.runId, message);
+        }
+        return;
+    }
+    if (m_retryableSubmission && m_retryableRun > failed.runId) {
+        // A later recording failed already: the slot keeps that one, the one the user saw fail last.
+        AppLogger::info(QStringLiteral("An earlier recording failed after a later one; the later one stays "
+                                       "retryable"));
+        RecordingFiles::remove(failed.submission.filePath);
+        return;
+    }
+    removeRetryCopy();
+    const QString destination = QDir(m_retryDirectory).filePath(retryFileName);
+    if (!QFile::rename(failed.submission.filePath, destination)) {
+        AppLogger::error(QStringLiteral("Failed to preserve retryable recording: the copy could not be moved "
+                                        "to ") +
+                         retryFileName);
+        RecordingFiles::remove(failed.submission.filePath);
+        setRetryableSubmission(std::nullopt);
+        return;
+    }
+    RecordingFiles::adopt(destination);
+    failed.submission.filePath = destination;
+    m_retryableRun = failed.runId;
+    setRetryableSubmission(failed.submission);
+    AppLogger::info(QStringLiteral("Saved retryable recording to ") + retryFileName);
+    publishEarlierFailure(failed.runId, message);
+}
+
+void DictationCoordinator::publishEarlierFailure(quint64 runId, const std::optional<QString>& message) {
+    if (isCurrentRun(runId)) {
+        return; // published as it happened
+    }
+    const QString text = message
+                             ? earlierFailurePrefix + *message
+                             : QStringLiteral("An earlier dictation failed before its text was inserted.");
+    AppLogger::info(QStringLiteral("Showing the failure of an earlier recording after a later one began"));
+    setLastErrorMessage(text);
+    // A later recording or retry still under way keeps its own status line.
+    const bool laterBusy = (m_services.recorder.isRecording() && m_holdConfirmed) ||
+                           (!m_runsInFlight.empty() && *m_runsInFlight.rbegin() > runId);
+    if (!laterBusy) {
+        setStatusText(text);
+    }
+}
+
+QString DictationCoordinator::inFlightPath(const QUuid& submissionId) const {
+    return QDir(m_retryDirectory)
+        .filePath(inFlightFilePrefix + submissionId.toString(QUuid::WithoutBraces) + QStringLiteral(".wav"));
 }
 
 void DictationCoordinator::removeRetryCopy() {
@@ -629,6 +730,22 @@ void DictationCoordinator::removeRetryCopy() {
     const QFileInfo info(path);
     if ((info.exists() || info.isSymLink()) && !RecordingFiles::remove(path)) {
         AppLogger::error(QStringLiteral("Failed to delete the retry copy ") + retryFileName);
+    }
+}
+
+void DictationCoordinator::removeInFlightCopies() {
+    m_inFlight.clear();
+    if (m_retryDirectory.isEmpty()) {
+        return;
+    }
+    // Also what a run that never reached its exit left in the folder.
+    const QDir folder(m_retryDirectory);
+    const QStringList names = folder.entryList({inFlightFilePrefix + QStringLiteral("*.wav")},
+                                               QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString& name : names) {
+        if (!RecordingFiles::remove(folder.filePath(name))) {
+            AppLogger::error(QStringLiteral("Failed to delete the retry copy ") + name);
+        }
     }
 }
 
@@ -653,6 +770,7 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
         co_return;
     }
     const quint64 runId = m_currentRun = ++m_runCounter;
+    m_retryableRun = runId;
     setLastErrorMessage(std::nullopt);
     setModes(submission.mode, submission.outputMode);
     m_services.overlay.showProcessing();
@@ -671,22 +789,26 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
     request.savedSelection = submission.selection;
 
     QPointer<DictationCoordinator> self(this);
+    m_runsInFlight.insert(runId);
     std::exception_ptr failure;
     try {
         co_await runPipeline(request);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self || !failure) {
+    if (!self) {
         co_return;
     }
-    hideOverlay(runId);
-    if (isHandled(failure)) {
-        co_return;
+    if (failure) {
+        hideOverlay(runId);
+        if (!isHandled(failure)) {
+            const QString description = SessionCoordinator::describe(failure);
+            AppLogger::error(QStringLiteral("Retry failed: ") + description);
+            noteRunFailure(runId, FailureWording::describe(failure));
+            if (isCurrentRun(runId)) {
+                publishFailure(QStringLiteral("Retry failed: ") + FailureWording::describe(failure));
+            }
+        }
     }
-    const QString description = SessionCoordinator::describe(failure);
-    AppLogger::error(QStringLiteral("Retry failed: ") + description);
-    if (isCurrentRun(runId)) {
-        publishFailure(QStringLiteral("Retry failed: ") + FailureWording::describe(failure));
-    }
+    runEnded(request);
 }

@@ -15,7 +15,10 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <map>
 #include <optional>
+#include <set>
+#include <vector>
 
 class PromptComposer;
 class DictationCoordinator;
@@ -77,9 +80,12 @@ struct UpgradePrompt {
 // released sooner leaves no trace: its clip is dropped, nothing is published and the retry slot keeps what
 // it held. (The start cue plays at once, so that the user knows when to speak.)
 //
-// The retry slot holds the last recording that passed the speech check and was uploaded, while its text
-// has not reached the user; it is emptied (and its copy deleted) once the text is delivered, and the copy is
-// deleted when the coordinator goes and at start.
+// Every recording that passed the speech check is copied before it is uploaded, and its copy is kept while
+// its submission is in flight: once its text is delivered the copy goes; once its run ends without
+// delivering, it becomes the retry slot, unless the slot holds a newer failed one already (the newest
+// failure wins, whatever order the answers come in). A failure of an earlier recording that arrives after
+// a later one has begun is published as that earlier dictation's failure. The slot is emptied (and its copy
+// deleted) once a retry delivers the text; all copies are deleted when the coordinator goes and at start.
 //
 // No operation throws: failures are published (`lastErrorMessage`, then `statusText`, then the summary).
 // Main thread only.
@@ -109,6 +115,9 @@ public:
     static inline const QString silentSummary =
         QStringLiteral("The recording was silent, so Quillvane did not insert any text.");
     static inline const QString retryFileName = QStringLiteral("last-recording.wav");
+    // The copies of the recordings still in flight: "in-flight-<submission id>.wav".
+    static inline const QString inFlightFilePrefix = QStringLiteral("in-flight-");
+    static inline const QString earlierFailurePrefix = QStringLiteral("An earlier dictation failed: ");
     static constexpr std::chrono::milliseconds defaultMinimumHold{450};
 
     // `composer` must outlive the coordinator, as must every service. Calls no service.
@@ -165,12 +174,16 @@ public:
     // The publisher of one run (see RunReport).
     RunReport report(const PipelineRequest& request) { return RunReport(*this, request.runId); }
     bool isCurrentRun(quint64 runId) const { return runId == m_currentRun; }
-    // The recording passed the speech check and is about to be uploaded: it becomes the retry slot's (a
-    // copy of its file, its prompt and, for AI Mode, its selection). A retry's recording is there already.
+    // The recording passed the speech check and is about to be uploaded: a copy of its file is kept with its
+    // prompt and, for AI Mode, its selection, and becomes the retry slot's if its run ends undelivered. A
+    // retry's recording is the slot's already.
     void keepForRetry(const PipelineRequest& request, const std::optional<QString>& selection);
-    // The recording's text reached the user (or there was none to deliver): the slot, if it still holds
-    // this recording, is emptied and its copy deleted.
+    // The recording's text reached the user (or there was none to deliver): its copy in flight is deleted,
+    // and the slot, if it holds this recording, is emptied and its copy deleted.
     void submissionSettled(const PipelineRequest& request);
+    // What a run told the user went wrong; kept until the run ends, so that an earlier run's failure can
+    // still be shown once it is known to have failed (RunReport and the coordinator call it).
+    void noteRunFailure(quint64 runId, const QString& message);
     void setStatusText(const QString& text);
     void setLastRecordingSummary(const std::optional<QString>& summary);
     void setLastTranscript(const std::optional<QString>& transcript);
@@ -238,6 +251,11 @@ private:
     void discardTap();
     void setRetryableSubmission(std::optional<RetryableSubmission> submission);
     void removeRetryCopy();
+    void removeInFlightCopies();
+    QString inFlightPath(const QUuid& submissionId) const;
+    // The pipeline of `request` returned or threw: a copy still in flight failed to deliver.
+    void runEnded(const PipelineRequest& request);
+    void publishEarlierFailure(quint64 runId, const std::optional<QString>& message);
     void stopFailed(std::exception_ptr error, quint64 runId, bool recorderFailed);
     static void cleanupRecordingFile(const RecordedAudio& recording);
     void notifyCanRetryIfChanged();
@@ -266,6 +284,14 @@ private:
     std::optional<QString> m_preparedPromptModel;
     std::optional<QUuid> m_activeRecordingSessionID;
     std::optional<RetryableSubmission> m_retryableSubmission;
+    quint64 m_retryableRun = 0; // the run that last failed to deliver the slot's recording
+    struct InFlightCopy {
+        RetryableSubmission submission;
+        quint64 runId = 0;
+    };
+    std::vector<InFlightCopy> m_inFlight;     // copies of recordings being uploaded
+    std::map<quint64, QString> m_runFailures; // runs in flight: what each told the user went wrong
+    std::set<quint64> m_runsInFlight;         // runs whose pipeline has not ended
 
     bool m_starting = false;                   // the recorder's start is being awaited
     bool m_stopRequestedWhileStarting = false; // a stop arrived meanwhile; it runs once the start completes

@@ -3,6 +3,7 @@
 // pipeline failures, the temporary file's deletion and the retry slot.
 
 #include "DictationFakes.h"
+#include "FailureWording.h"
 #include "RunTask.h"
 #include "RuntimeLogCapture.h"
 
@@ -266,7 +267,7 @@ private slots:
         const QStringList mutesBefore = h.muter.calls;
 
         // The earlier clip's outcome, whatever it says, never replaces the texts of the recording in
-        // progress.
+        // progress; its failure is shown as the earlier dictation's, beside the status of this one.
         h.pipeline.behaviour = [&h](DictationCoordinator& c) {
             RunReport out = c.report(h.pipeline.runs[0].request);
             out.setStatusText(QStringLiteral("Dictation pasted into the active app."));
@@ -275,7 +276,9 @@ private slots:
         };
         h.pipeline.finish();
         QCOMPARE(h.coordinator.statusText(), QStringLiteral("Recording..."));
-        QCOMPARE(h.coordinator.lastErrorMessage(), std::nullopt);
+        QCOMPARE(h.coordinator.lastErrorMessage(),
+                 QStringLiteral("An earlier dictation failed: ") +
+                     FailureWording::describe(std::make_exception_ptr(std::runtime_error("backend down"))));
         QCOMPARE(h.overlay.state(), QStringLiteral("recording")); // not hidden under the speaker
         QCOMPARE(h.muter.calls, mutesBefore);                     // the new mute stays
         QVERIFY(!QFileInfo::exists(h.recorder.filesHandedOut[0]));
@@ -774,43 +777,87 @@ private slots:
         QVERIFY(h.coordinator.canRetryLastSubmission());
     }
 
-    // An earlier clip that fails after a later clip's text was delivered changes nothing the user sees, and
-    // Retry does not send the later clip again: its text is in place already.
-    void lateFailureAfterALaterSuccessChangesNothing_data() {
-        QTest::addColumn<bool>("thrown"); // the failure ends the pipeline, or is published by it
-        QTest::newRow("published") << false;
-        QTest::newRow("thrown") << true;
+    // Each clip keeps its own copy while it is uploaded, whatever order the answers come in: an earlier clip
+    // that fails after a later one's text was pasted is shown as the earlier dictation's failure and Retry
+    // sends its audio (never the later, pasted clip again); of two failures the later recording's stays.
+    void lateOutcomesKeepTheirOwnRecording_data() {
+        QTest::addColumn<int>("earlier");        // 0 delivered, 1 failure published by it, 2 thrown
+        QTest::addColumn<bool>("laterDelivers"); // or publishes a failure
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<std::optional<QString>>("error");
+        QTest::addColumn<QByteArray>("retried"); // the clip Retry sends (none: nothing to retry)
+        const QString earlierFailed = QStringLiteral("An earlier dictation failed: ");
+        const QString published = earlierFailed + QStringLiteral("The service did not answer.");
+        const QString thrown =
+            earlierFailed +
+            FailureWording::describe(std::make_exception_ptr(std::runtime_error("backend down")));
+        const QString busy = QStringLiteral("The service was busy.");
+        QTest::newRow("both delivered")
+            << 0 << true << "Dictation pasted." << std::optional<QString>() << QByteArray();
+        QTest::newRow("earlier fails after later pasted, published")
+            << 1 << true << published << std::optional<QString>(published) << QByteArray("earlier clip");
+        QTest::newRow("earlier fails after later pasted, thrown")
+            << 2 << true << thrown << std::optional<QString>(thrown) << QByteArray("earlier clip");
+        QTest::newRow("earlier pasted after later failed")
+            << 0 << false << busy << std::optional<QString>(busy) << QByteArray("later clip");
+        QTest::newRow("both fail, earlier last")
+            << 1 << false << busy << std::optional<QString>(busy) << QByteArray("later clip");
+        QTest::newRow("both fail, thrown last")
+            << 2 << false << busy << std::optional<QString>(busy) << QByteArray("later clip");
     }
-    void lateFailureAfterALaterSuccessChangesNothing() {
-        QFETCH(bool, thrown);
+    void lateOutcomesKeepTheirOwnRecording() {
+        QFETCH(int, earlier);
+        QFETCH(bool, laterDelivers);
+        QFETCH(QString, status);
+        QFETCH(std::optional<QString>, error);
+        QFETCH(QByteArray, retried);
         Harness h;
         h.recorder.clip = "earlier clip";
         h.pipeline.hold = true;
         dictate(h);
         h.pipeline.hold = false;
         h.recorder.clip = "later clip";
-        h.pipeline.delivers = true;
-        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
-            c.report(h.pipeline.runs[1].request).setStatusText(QStringLiteral("Dictation pasted."));
+        h.pipeline.delivers = laterDelivers;
+        h.pipeline.behaviour = [&h, laterDelivers](DictationCoordinator& c) {
+            RunReport out = c.report(h.pipeline.runs[1].request);
+            laterDelivers ? out.setStatusText(QStringLiteral("Dictation pasted."))
+                          : out.publishFailure(QStringLiteral("The service was busy."));
         };
         dictate(h);
-        QCOMPARE(h.coordinator.statusText(), QStringLiteral("Dictation pasted."));
-        QVERIFY(!h.coordinator.canRetryLastSubmission());
 
-        h.pipeline.delivers = false;
-        h.pipeline.behaviour = [&h, thrown](DictationCoordinator& c) {
-            if (thrown) {
+        h.pipeline.delivers = earlier == 0;
+        h.pipeline.behaviour = [&h, earlier](DictationCoordinator& c) {
+            if (earlier == 2) {
                 throw std::runtime_error("backend down");
             }
-            c.report(h.pipeline.runs[0].request)
-                .publishFailure(QStringLiteral("The service did not answer."));
+            if (earlier == 1) {
+                c.report(h.pipeline.runs[0].request)
+                    .publishFailure(QStringLiteral("The service did not answer."));
+            }
         };
         h.pipeline.finish();
-        QCOMPARE(h.coordinator.statusText(), QStringLiteral("Dictation pasted."));
-        QCOMPARE(h.coordinator.lastErrorMessage(), std::nullopt);
-        QVERIFY(!h.coordinator.canRetryLastSubmission());
+        QCOMPARE(h.coordinator.statusText(), status);
+        QCOMPARE(h.coordinator.lastErrorMessage(), error);
+        QCOMPARE(h.coordinator.canRetryLastSubmission(), !retried.isEmpty());
+        // Only the slot's copy is left; the copies of the clips that settled are gone.
+        const QStringList left = QDir(h.retryFolder()).entryList(QDir::Files);
+        QCOMPARE(left, retried.isEmpty() ? QStringList() : QStringList{QStringLiteral("last-recording.wav")});
+
+        h.pipeline.behaviour = nullptr;
+        h.pipeline.delivers = true;
         runTask(h.coordinator.retryLastSubmission());
-        QCOMPARE(h.pipeline.runs.size(), 2); // nothing sent again
+        if (retried.isEmpty()) {
+            QCOMPARE(h.pipeline.runs.size(), 2); // nothing sent again
+            return;
+        }
+        QCOMPARE(h.pipeline.runs.size(), 3);
+        const int original = retried == "earlier clip" ? 0 : 1;
+        const PipelineRequest& retry = h.pipeline.runs[2].request;
+        QVERIFY(retry.isRetry);
+        QCOMPARE(h.pipeline.runs[2].bytes, retried);
+        QCOMPARE(retry.submissionId, h.pipeline.runs[original].request.submissionId);
+        QVERIFY(!h.coordinator.canRetryLastSubmission());
+        QCOMPARE(QDir(h.retryFolder()).entryList(QDir::Files), QStringList());
     }
 
     // Nothing reads the copy once the application has gone: it is deleted then, and one left behind by a
