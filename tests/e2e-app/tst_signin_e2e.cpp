@@ -9,6 +9,7 @@
 #include "AtSpiClient.h"
 #include "AudioTestMain.h"
 #include "ClickByName.h"
+#include "RunScript.h"
 
 #include "../services/audio/AudioTestTools.h"
 
@@ -133,18 +134,7 @@ private slots:
     // The saved session is unknown to the backend: the program forgets it and asks the user to sign in.
     void rejectedSessionShowsTheSignInButtons() {
         m_port = freePort();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QUILLVANE_RUN_SKIP_BUILD", "1");
-        environment.insert("QUILLVANE_RUN_BUILD_DIR", BUILD_DIR);
-        environment.insert("QUILLVANE_STANDIN_PORT", QString::number(m_port));
-        environment.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
-        environment.insert("XDG_DATA_HOME", m_dir.filePath("data"));
-        environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-        environment.remove("QT_QPA_PLATFORM");
-        m_run.setProcessEnvironment(environment);
-        m_run.setProcessChannelMode(QProcess::MergedChannels);
-        m_run.setWorkingDirectory(m_dir.path());
-        m_run.start(QStringLiteral(RUN_SCRIPT), {});
+        startRunScript(m_run, m_dir, m_port);
         QVERIFY(m_run.waitForStarted());
         m_started = true;
         QTRY_VERIFY_WITH_TIMEOUT(logHas("Dictation coordinator started"), 60000);
