@@ -8,6 +8,7 @@
 #include "DashboardWindow.h"
 #include "DependencyContainer.h"
 #include "DictationCoordinator.h"
+#include "HeapRelease.h"
 #include "PermissionsOnboardingDialog.h"
 #include "Scheduler.h"
 #include "TrayPanel.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QIcon>
+#include <QPixmapCache>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWindow>
@@ -24,12 +26,17 @@
 AppShell::AppShell(DependencyContainer& container, AppUpdater& updater, Options options, QObject* parent)
     : QObject(parent), m_container(container), m_updater(updater), m_options(std::move(options)) {
     AppNavigation::instance().setDashboardProvider([this]() -> QWidget* { return dashboard(); });
-    m_panel = std::make_unique<TrayPanel>(m_container.dictationCoordinator(), m_container.appSettings(),
-                                          &m_updater);
-    m_panel->setWindowFlags(Qt::Popup);
     connect(&m_container.audioCaptureService(), &AudioCaptureService::isRecordingChanged, this, [this] {
-        m_panel->sync();
+        if (m_panel) {
+            m_panel->syncWhenShown();
+        }
         syncTrayIcon();
+        releaseHeapWhenSettled();
+    });
+    connect(&m_container.dictationCoordinator(), &DictationCoordinator::statusTextChanged, this, [this] {
+        if (m_heapRelease.isActive()) {
+            releaseHeapWhenSettled(); // the recording's work goes on
+        }
     });
     // A recording refused for want of a session (a shortcut, the mouse trigger or the tray panel) asks the
     // user to sign in: the dashboard comes up with that prompt over it, in front of the other windows.
@@ -39,12 +46,47 @@ AppShell::AppShell(DependencyContainer& container, AppUpdater& updater, Options 
             AppNavigation::showDashboard();
         }
     });
+    // The permissions onboarding shows inside the window: the window comes up for it (built then if it
+    // was never shown).
+    connect(&m_container.permissionsCoordinator(), &PermissionsCoordinator::showOnboardingChanged, this,
+            [this] {
+                if (m_container.permissionsCoordinator().showOnboarding()) {
+                    DashboardWindow* window = dashboard();
+                    if (!window->isVisible()) {
+                        window->show();
+                    }
+                }
+            });
     ensureTray();
 }
 
 AppShell::~AppShell() {
     AppNavigation::instance().setDashboardProvider({});
     delete m_dashboard.data();
+}
+
+void AppShell::releaseHeapWhenSettled() {
+    // Once a recording's work has settled (no change of status for a while after it stopped), what it
+    // freed goes back to the system: the program idles most of its life.
+    m_heapRelease.cancel();
+    m_heapRelease = Scheduler::current().singleShot(kHeapReleaseDelay, [this] {
+        if (!m_container.audioCaptureService().isRecording()) {
+            // Qt's pixmap cache would otherwise keep what the overlay and the cues' icons drew, and
+            // wake the program to age it out.
+            QPixmapCache::clear();
+            releaseFreeHeapMemory();
+        }
+    });
+}
+
+TrayPanel& AppShell::panel() {
+    // Built when the tray is first clicked: like the window, it costs memory nobody sees until then.
+    if (!m_panel) {
+        m_panel = std::make_unique<TrayPanel>(m_container.dictationCoordinator(), m_container.appSettings(),
+                                              &m_updater);
+        m_panel->setWindowFlags(Qt::Popup);
+    }
+    return *m_panel;
 }
 
 bool AppShell::hasTray() const {
@@ -57,13 +99,6 @@ DashboardWindow* AppShell::dashboard() {
             new DashboardWindow(m_container, DashboardWindow::Hooks{m_options.refreshLaunchAtLogin,
                                                                     m_options.launchAtLogin, &m_updater});
         m_dashboard->setHideOnClose([this] { return hasTray(); });
-        // The permissions onboarding shows inside the window: a hidden window comes up for it.
-        connect(&m_container.permissionsCoordinator(), &PermissionsCoordinator::showOnboardingChanged,
-                m_dashboard, [this] {
-                    if (m_container.permissionsCoordinator().showOnboarding() && !m_dashboard->isVisible()) {
-                        m_dashboard->show();
-                    }
-                });
     }
     return m_dashboard;
 }
@@ -103,8 +138,9 @@ void AppShell::syncTrayIcon() {
 }
 
 void AppShell::showPanel() {
-    m_panel->sync();
-    m_panel->adjustSize();
+    TrayPanel& shown = panel();
+    shown.sync();
+    shown.adjustSize();
     QPoint at = QCursor::pos();
     const QRect icon = m_tray ? m_tray->geometry() : QRect();
     if (icon.isValid()) {
@@ -113,21 +149,21 @@ void AppShell::showPanel() {
     const QScreen* screen =
         QGuiApplication::screenAt(at) ? QGuiApplication::screenAt(at) : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
-    const QSize size = m_panel->sizeHint();
+    const QSize size = shown.sizeHint();
     at.setX(std::clamp(at.x(), area.left(), area.right() - size.width()));
     if (at.y() + size.height() > area.bottom()) {
         at.setY((icon.isValid() ? icon.top() : at.y()) - size.height());
     }
     at.setY(std::clamp(at.y(), area.top(), area.bottom() - size.height()));
-    m_panel->move(at);
-    m_panel->show();
+    shown.move(at);
+    shown.show();
 }
 
 void AppShell::start(std::function<void()> started) {
+    // A hidden start builds no window: the dashboard is most of the program's memory, and the tray,
+    // the settings request and the prompts that need it build it when it is first asked for.
     if (m_options.showWindow) {
         dashboard()->show();
-    } else {
-        dashboard(); // built hidden: the settings request and the tray find it
     }
     QPointer<AppShell> self(this);
     // The bootstrap runs after the window is on screen (on the next turn of the event loop).
@@ -173,9 +209,9 @@ void AppShell::writeScreenshot() {
     if (stem.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
         stem.chop(4);
     }
-    m_panel->sync();
-    m_panel->adjustSize();
-    saveShot(m_panel->grab(), stem + QStringLiteral("-panel.png"), QStringLiteral("tray panel"));
+    panel().sync();
+    panel().adjustSize();
+    saveShot(panel().grab(), stem + QStringLiteral("-panel.png"), QStringLiteral("tray panel"));
     auto* onboarding = window->findChild<PermissionsOnboardingDialog*>();
     if (onboarding && onboarding->isVisible()) {
         saveShot(onboarding->grab(), stem + QStringLiteral("-onboarding.png"),

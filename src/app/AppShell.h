@@ -1,9 +1,14 @@
 #pragma once
 
+#ifndef Q_MOC_RUN
+#include "Scheduler.h" // moc cannot parse <concepts>
+#endif
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -23,10 +28,13 @@ class AppShell final : public QObject {
     Q_OBJECT
 
 public:
+    // How long the dictation's status must stay unchanged before its freed memory is handed back.
+    static constexpr std::chrono::seconds kHeapReleaseDelay{5};
+
     struct Options {
         bool showWindow = true;
         QString screenshotPath; // a PNG of the dashboard once start-up settled; empty: none
-        std::function<void()> refreshLaunchAtLogin; // re-reads launch at login when the dashboard shows
+        std::function<void()> refreshLaunchAtLogin;    // re-reads launch at login when the dashboard shows
         LaunchAtLoginManager* launchAtLogin = nullptr; // the settings page's switch; none: no switch
     };
 
@@ -45,6 +53,8 @@ public:
 private:
     void ensureTray();
     void syncTrayIcon();
+    TrayPanel& panel();
+    void releaseHeapWhenSettled();
     void showPanel();
     void writeScreenshot();
 
@@ -54,4 +64,5 @@ private:
     QPointer<DashboardWindow> m_dashboard;
     std::unique_ptr<TrayPanel> m_panel;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    TimerHandle m_heapRelease;
 };

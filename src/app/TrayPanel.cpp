@@ -120,7 +120,7 @@ TrayPanel::TrayPanel(DictationCoordinator& coordinator, AppSettings& settings, A
         m_updateButton = new QPushButton(QStringLiteral("Check for Updates…"), this);
         m_updateButton->setObjectName(QStringLiteral("checkForUpdatesButton"));
         connect(m_updateButton, &QPushButton::clicked, m_updater, &AppUpdater::checkForUpdates);
-        connect(m_updater, &AppUpdater::canCheckForUpdatesChanged, this, &TrayPanel::sync);
+        connect(m_updater, &AppUpdater::canCheckForUpdatesChanged, this, &TrayPanel::syncWhenShown);
         layout->addWidget(m_updateButton);
     }
     auto* quit = new QPushButton(QStringLiteral("Quit"), this);
@@ -131,13 +131,13 @@ TrayPanel::TrayPanel(DictationCoordinator& coordinator, AppSettings& settings, A
     for (auto signal :
          {&DictationCoordinator::statusTextChanged, &DictationCoordinator::lastRecordingSummaryChanged,
           &DictationCoordinator::lastTranscriptChanged}) {
-        connect(&m_coordinator, signal, this, &TrayPanel::sync);
+        connect(&m_coordinator, signal, this, &TrayPanel::syncWhenShown);
     }
-    connect(&m_settings, &AppSettings::hotkeyChanged, this, &TrayPanel::sync);
-    connect(&m_settings, &AppSettings::smartEditHotkeyChanged, this, &TrayPanel::sync);
-    connect(&m_settings, &AppSettings::vdiHotkeyChanged, this, &TrayPanel::sync);
-    connect(&m_settings, &AppSettings::smartEditHotkeyEnabledChanged, this, &TrayPanel::sync);
-    connect(&m_settings, &AppSettings::vdiHotkeyEnabledChanged, this, &TrayPanel::sync);
+    connect(&m_settings, &AppSettings::hotkeyChanged, this, &TrayPanel::syncWhenShown);
+    connect(&m_settings, &AppSettings::smartEditHotkeyChanged, this, &TrayPanel::syncWhenShown);
+    connect(&m_settings, &AppSettings::vdiHotkeyChanged, this, &TrayPanel::syncWhenShown);
+    connect(&m_settings, &AppSettings::smartEditHotkeyEnabledChanged, this, &TrayPanel::syncWhenShown);
+    connect(&m_settings, &AppSettings::vdiHotkeyEnabledChanged, this, &TrayPanel::syncWhenShown);
     sync();
 }
 
@@ -145,7 +145,23 @@ bool TrayPanel::isRecording() const {
     return m_coordinator.services().recorder.isRecording();
 }
 
+void TrayPanel::syncWhenShown() {
+    if (isVisible()) {
+        sync();
+    } else {
+        m_stale = true;
+    }
+}
+
+void TrayPanel::showEvent(QShowEvent* event) {
+    if (m_stale) {
+        sync();
+    }
+    QWidget::showEvent(event);
+}
+
 void TrayPanel::sync() {
+    m_stale = false;
     m_status->setText(DisplayText::clip(m_coordinator.statusText(), DisplayText::kParagraphBudget));
     const bool recording = isRecording();
     m_stateText->setText(recording ? QStringLiteral("Recording") : QStringLiteral("Idle"));

@@ -42,8 +42,12 @@ public:
 
     void setFocusProbe(FocusProbe probe) { m_focusProbe = std::move(probe); }
     void setQuitAction(std::function<void()> quit) { m_quit = std::move(quit); }
-    // Re-reads every line (the recorder's flag included); connected to the recorder by the application.
+    // Re-reads every line (the recorder's flag included).
     void sync();
+    // The same while the panel is shown; a hidden panel only notes that it is behind and catches up when
+    // it is next shown (laying out its texts costs fonts and memory nobody sees). Connected to the
+    // coordinator, the settings and, by the application, the recorder.
+    void syncWhenShown();
 
     // The visible texts, top to bottom, for tests and accessibility.
     QStringList shortcutLines() const;
@@ -54,6 +58,9 @@ public:
     void toggleRecording();
 
     static QString appVersionDisplay();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     bool isRecording() const;
@@ -66,6 +73,7 @@ private:
     FocusProbe m_focusProbe;
     std::function<void()> m_quit;
     TimerHandle m_focusWait;
+    bool m_stale = false;
 
     QLabel* m_status = nullptr;
     QLabel* m_stateIcon = nullptr;

@@ -229,7 +229,8 @@ private slots:
         for (int i = 0; i < 200; ++i) {
             words << QStringLiteral("word%1").arg(i);
         }
-        h.coordinator.setLastTranscript(words.join(' '));
+        h.coordinator.setLastTranscript(words.join(' ')); // while hidden: caught up when shown
+        panel.show();
         const QString shown = child<QLabel>(panel, "transcriptLines")->text();
         QCOMPARE(shown.count('\n'), 3);
         QVERIFY(shown.startsWith("word0 word1"));

@@ -21,6 +21,7 @@
 #include "DictationCoordinator.h"
 #include "ElidedLabel.h"
 #include "LaunchAtLoginManager.h"
+#include "PermissionsOnboardingDialog.h"
 #include "RunTask.h"
 #include "SecureStore.h"
 #include "SessionCoordinator.h"
@@ -58,6 +59,15 @@ bool shownIn(QWidget* root, const QString& name) {
 QString noticeOf(QWidget* root) {
     auto* notice = root->findChild<ElidedLabel*>(QStringLiteral("signInNotice"));
     return notice && notice->isVisibleTo(root) ? notice->text() : QString();
+}
+
+// The dashboard windows that exist, shown or not.
+qsizetype dashboards() {
+    qsizetype count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        count += qobject_cast<DashboardWindow*>(widget) ? 1 : 0;
+    }
+    return count;
 }
 
 } // namespace
@@ -420,13 +430,15 @@ private slots:
         bool started = false;
         shell.start([&started] { started = true; });
         QTRY_VERIFY(started && m_mouseButton);
-        DashboardWindow* window = shell.dashboard();
-        QVERIFY(!window->isVisible());
+        // A hidden start builds no window (most of the program's memory); the prompt builds it.
+        QCOMPARE(dashboards(), 0);
 
         for (int press = 0; press < 2; ++press) {
             m_mouseButton(2, true);
             QTRY_VERIFY(container().dictationCoordinator().upgradePrompt());
             m_mouseButton(2, false);
+            QCOMPARE(dashboards(), 1);
+            DashboardWindow* window = shell.dashboard();
             QVERIFY(window->isVisible());
             QVERIFY(QTest::qWaitForWindowActive(window));
             auto* sheet = window->findChild<QWidget*>(QStringLiteral("signInPromptSheet"));
@@ -441,6 +453,24 @@ private slots:
             QVERIFY(!container().dictationCoordinator().upgradePrompt());
             window->hide(); // closed again; the next press brings it back
         }
+    }
+
+    // The permissions onboarding raised after a hidden start brings the window up with it.
+    void onboardingAfterAHiddenStartBringsUpTheDashboard() {
+        AppUpdater updater(AppUpdater::Configuration{});
+        AppShell shell(container(), updater, {false, {}, {}});
+        bool started = false;
+        shell.start([&started] { started = true; });
+        QTRY_VERIFY(started);
+        container().permissionsCoordinator().setShowOnboarding(false);
+        QCOMPARE(dashboards(), 0);
+
+        container().permissionsCoordinator().setShowOnboarding(true);
+        QCOMPARE(dashboards(), 1);
+        DashboardWindow* window = shell.dashboard();
+        QVERIFY(window->isVisible());
+        QTRY_VERIFY(window->view()->findChild<PermissionsOnboardingDialog*>());
+        container().permissionsCoordinator().setShowOnboarding(false);
     }
 
     void closeWithoutTrayQuits() {
