@@ -24,8 +24,8 @@ struct SignInProviderContext {
 // A flow to run in place of the provider's own (a test answers for the provider this way).
 using SignInProviderReplacements = std::map<SignInProviderId, std::shared_ptr<SignInProvider>>;
 
-// The providers the app signs in with, in the order the sign-in buttons offer them: one row each, with
-// everything the rest of the app needs to know of a provider, and one flow instance each.
+// The providers the app signs in with, in the order the sign-in buttons offer them: one row each (its key,
+// its name in the texts, how its browser flow is made), and one flow instance each.
 class SignInProviders {
 public:
     struct Row {
