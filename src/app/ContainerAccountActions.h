@@ -4,8 +4,8 @@
 
 class DependencyContainer;
 
-// The dashboard's account actions on the composition root: the three sign-ins start the container's
-// attempt, and signing out puts the cloud sync's status back to idle. Main thread only.
+// The dashboard's account actions on the composition root: the three sign-ins start an attempt of the
+// container's sign-in attempts, and signing out puts the cloud sync's status back to idle. Main thread only.
 class ContainerAccountActions final : public DashboardAccountActions {
 public:
     explicit ContainerAccountActions(DependencyContainer& container) : m_container(container) {}

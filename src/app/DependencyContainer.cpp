@@ -24,6 +24,7 @@
 #include "SecureStore.h"
 #include "SelectedTextService.h"
 #include "SessionCoordinator.h"
+#include "SignInAttempts.h"
 #include "SoundFeedbackService.h"
 #include "TextInsertionService.h"
 #include "TranscriptionHistoryStore.h"
@@ -31,33 +32,6 @@
 
 #include <QGuiApplication>
 #include <QPointer>
-
-struct DependencyContainer::ProviderIdentity {
-    QString idToken;
-    std::optional<QString> email;
-    std::optional<QString> name;
-    std::optional<QString> picture;
-};
-
-struct DependencyContainer::ProviderTexts {
-    QString label;      // shown inside the identity's status texts
-    QString providerId; // stored with the identity on success
-};
-
-const DependencyContainer::ProviderTexts& DependencyContainer::texts(Provider provider) {
-    static const ProviderTexts apple{QStringLiteral("Apple"), QStringLiteral("apple")};
-    static const ProviderTexts google{QStringLiteral("Google"), QStringLiteral("google")};
-    static const ProviderTexts microsoft{QStringLiteral("Microsoft"), QStringLiteral("microsoft")};
-    switch (provider) {
-    case Provider::Apple:
-        return apple;
-    case Provider::Google:
-        return google;
-    case Provider::Microsoft:
-        break;
-    }
-    return microsoft;
-}
 
 DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* parent)
     : QObject(parent), m_platform(std::move(platform)) {
@@ -71,9 +45,6 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
     m_secureStore = m_platform.secretBackend ? std::make_unique<SecureStore>(m_platform.secretBackend)
                                              : std::make_unique<SecureStore>();
     m_authStore = std::make_unique<AuthStore>(defaults);
-    m_appleOAuthService = std::make_unique<AppleOAuthService>(opener);
-    m_googleOAuthService = std::make_unique<GoogleOAuthService>(&m_oauthNetwork, opener);
-    m_microsoftOAuthService = std::make_unique<MicrosoftOAuthService>(&m_oauthNetwork, opener);
     m_promptSettingsStore = std::make_unique<PromptSettingsStore>(defaults);
     m_knowledgeBaseStore = std::make_unique<KnowledgeBaseStore>(m_platform.dataFolder);
     m_transcriptionHistoryStore = std::make_unique<TranscriptionHistoryStore>(m_platform.dataFolder);
@@ -84,6 +55,10 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
     m_configSyncCoordinator = std::make_unique<ConfigSyncCoordinator>(
         *m_backendClient, *m_appSettings, *m_sessionCoordinator, *m_promptSettingsStore,
         *m_knowledgeBaseStore, scheduler, m_platform.dataFolder);
+    const SignInProviderContext signInContext{*m_backendClient, &m_oauthNetwork, opener};
+    m_signInAttempts =
+        std::make_unique<SignInAttempts>(SignInProviders(signInContext, m_platform.signInProviders),
+                                         *m_authStore, *m_sessionCoordinator, *m_configSyncCoordinator);
     m_audioCaptureService = std::make_unique<AudioCaptureService>(audioInputs);
     m_audioInputDeviceStore = std::make_unique<AudioInputDeviceStore>(audioInputs);
     m_globalHotkeyService = std::make_unique<GlobalHotkeyService>();
@@ -130,9 +105,7 @@ DependencyContainer::~DependencyContainer() {
     m_promptSettingsStore->onChange = nullptr;
     m_knowledgeBaseStore->onChange = nullptr;
     m_mouseTriggerService->eventHandler = nullptr;
-    if (m_activeAuthCancel) {
-        m_activeAuthCancel->cancel();
-    }
+    m_signInAttempts->cancel();
 }
 
 bool DependencyContainer::microsoftSignInAvailable() {
@@ -297,149 +270,4 @@ QCoro::Task<> DependencyContainer::handleAppDidBecomeActive() {
     }
     AppLogger::info(QStringLiteral("App became active. Refreshing session snapshot."));
     co_await m_sessionCoordinator->refreshSession(true);
-}
-
-// ---- Sign-in ------------------------------------------------------------------------------------------
-
-void DependencyContainer::signInWithApple() {
-    startAuthAttempt(Provider::Apple);
-}
-void DependencyContainer::signInWithGoogle() {
-    startAuthAttempt(Provider::Google);
-}
-void DependencyContainer::signInWithMicrosoft() {
-    startAuthAttempt(Provider::Microsoft);
-}
-
-bool DependencyContainer::shouldCompleteAuthAttempt(const QUuid& attempt) const {
-    return m_activeAuthAttemptID == attempt;
-}
-
-void DependencyContainer::startAuthAttempt(Provider provider) {
-    const QString& label = texts(provider).label;
-    if (m_authStore->isAuthenticating()) {
-        AppLogger::info(QStringLiteral("Restarting ") + label +
-                        QStringLiteral(" sign-in after cancelling previous auth attempt"));
-        if (m_activeAuthCancel) {
-            m_activeAuthCancel->cancel();
-        }
-        if (m_sessionExchangeAttempt && m_sessionExchangeAttempt == m_activeAuthAttemptID) {
-            // The superseded attempt's session answer must not replace the newer attempt's session.
-            m_sessionCoordinator->discardPendingAnswers();
-        }
-        const std::optional<QString>& previous = m_authStore->activeProviderLabel();
-        m_authStore->fail((previous && !previous->isEmpty() ? *previous : QStringLiteral("Previous")) +
-                          QStringLiteral(" sign-in cancelled. Starting ") + label +
-                          QStringLiteral(" sign-in..."));
-    }
-    const QUuid attempt = QUuid::createUuid();
-    m_activeAuthAttemptID = attempt;
-    m_authStore->beginAuth(label);
-    AppLogger::info(label + QStringLiteral(" sign-in requested"));
-
-    SignInCancelToken cancel;
-    m_activeAuthCancel = cancel;
-    QCoro::Task<> task = runAuthAttempt(attempt, provider, cancel);
-    Q_UNUSED(task); // runs on by itself
-}
-
-QCoro::Task<> DependencyContainer::runAuthAttempt(QUuid attempt, Provider provider,
-                                                  SignInCancelToken cancel) {
-    const ProviderTexts& row = texts(provider);
-    QPointer<DependencyContainer> self(this);
-    const auto finish = [&] {
-        if (self && shouldCompleteAuthAttempt(attempt)) {
-            m_activeAuthCancel.reset();
-        }
-    };
-
-    std::optional<ProviderIdentity> identity;
-    try {
-        identity = co_await callProvider(provider, cancel);
-    } catch (const SignInCancelled&) {
-        if (self && shouldCompleteAuthAttempt(attempt)) {
-            AppLogger::info(row.label + QStringLiteral(" sign-in cancelled"));
-            m_authStore->fail(row.label + QStringLiteral(" sign-in cancelled. Try again."));
-        }
-    } catch (...) {
-        if (self && shouldCompleteAuthAttempt(attempt)) {
-            // Some provider errors already begin with these words; the user reads them once.
-            const QString prefix = row.label + QStringLiteral(" sign-in failed: ");
-            const QString description = SessionCoordinator::describe(std::current_exception());
-            const QString message = description.startsWith(prefix) ? description : prefix + description;
-            AppLogger::error(message);
-            m_authStore->fail(message);
-        }
-    }
-    if (!identity || !self || !shouldCompleteAuthAttempt(attempt) || cancel.isCancelled()) {
-        finish();
-        co_return;
-    }
-
-    m_sessionExchangeAttempt = attempt;
-    const bool established = co_await establishSession(provider, *identity);
-    if (!self) {
-        co_return;
-    }
-    if (m_sessionExchangeAttempt == attempt) {
-        m_sessionExchangeAttempt.reset();
-    }
-    if (!shouldCompleteAuthAttempt(attempt) || cancel.isCancelled()) {
-        co_return;
-    }
-    if (established) {
-        m_authStore->completeAuth(row.providerId, identity->email, identity->name);
-        co_await m_configSyncCoordinator->pullAndMerge();
-    } else {
-        m_authStore->fail(m_sessionCoordinator->statusText());
-    }
-    finish();
-}
-
-QCoro::Task<DependencyContainer::ProviderIdentity>
-DependencyContainer::callProvider(Provider provider, SignInCancelToken cancel) {
-    switch (provider) {
-    case Provider::Apple: {
-        std::optional<AppleAuthResult> result;
-        if (m_platform.appleSignIn) {
-            result = co_await m_platform.appleSignIn(cancel);
-        } else {
-            result = co_await m_appleOAuthService->signIn(*m_backendClient, cancel);
-        }
-        co_return ProviderIdentity{result->idToken, result->email, result->name, std::nullopt};
-    }
-    case Provider::Google: {
-        std::optional<GoogleAuthResult> result;
-        if (m_platform.googleSignIn) {
-            result = co_await m_platform.googleSignIn(cancel);
-        } else {
-            result = co_await m_googleOAuthService->signIn(cancel);
-        }
-        co_return ProviderIdentity{result->idToken, result->email, result->name, result->picture};
-    }
-    case Provider::Microsoft:
-        break;
-    }
-    std::optional<MicrosoftAuthResult> result;
-    if (m_platform.microsoftSignIn) {
-        result = co_await m_platform.microsoftSignIn(cancel);
-    } else {
-        result = co_await m_microsoftOAuthService->signIn(cancel);
-    }
-    co_return ProviderIdentity{result->idToken, result->email, result->name, std::nullopt};
-}
-
-QCoro::Task<bool> DependencyContainer::establishSession(Provider provider, ProviderIdentity identity) {
-    switch (provider) {
-    case Provider::Apple:
-        co_return co_await m_sessionCoordinator->establishSessionWithApple(identity.idToken, identity.email,
-                                                                           identity.name);
-    case Provider::Google:
-        co_return co_await m_sessionCoordinator->establishSessionWithGoogle(identity.idToken, identity.email,
-                                                                            identity.name, identity.picture);
-    case Provider::Microsoft:
-        break;
-    }
-    co_return co_await m_sessionCoordinator->establishSessionWithMicrosoft(identity.idToken, identity.email,
-                                                                           identity.name);
 }

@@ -1,19 +1,15 @@
 #pragma once
 
-#include "AppleOAuthService.h"
-#include "GoogleOAuthService.h"
 #include "HotkeyIntent.h"
-#include "MicrosoftOAuthService.h"
 #include "MouseTriggerService.h"
 #include "OAuthSupport.h"
 #include "PermissionsCoordinator.h"
-#include "SignInCancellation.h"
+#include "SignInProviders.h"
 
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
-#include <QUuid>
 
 #include <qcoro/qcorotask.h>
 
@@ -43,6 +39,7 @@ class SecretBackend;
 class SecureStore;
 class SelectedTextService;
 class SessionCoordinator;
+class SignInAttempts;
 class SoundFeedbackService;
 class SystemDictationServices;
 class TextInsertionService;
@@ -62,10 +59,9 @@ struct ContainerPlatform {
     std::optional<PermissionsCoordinator::Platform> permissions;
     std::shared_ptr<AudioInputSystem> audioInputs;
 
-    // The providers' browser flows; each empty one is the provider's own service.
-    std::function<QCoro::Task<AppleAuthResult>(SignInCancelToken)> appleSignIn;
-    std::function<QCoro::Task<GoogleAuthResult>(SignInCancelToken)> googleSignIn;
-    std::function<QCoro::Task<MicrosoftAuthResult>(SignInCancelToken)> microsoftSignIn;
+    // Browser flows that replace the providers' own in the provider table; a provider not named here
+    // signs in with its own service.
+    SignInProviderReplacements signInProviders;
 
     // Applies the launch-at-login state at start-up (the launch-at-login manager plugs in here).
     std::function<void()> refreshLaunchAtLogin;
@@ -75,8 +71,8 @@ struct ContainerPlatform {
 
 // The composition root: creates every service, store and coordinator once, in a fixed order, owns them
 // for the life of the process, and connects the producers' change callbacks to their consumers (each
-// callback does nothing once its consumer is gone). Runs the start-up bootstrap, the refresh when the
-// application becomes active, and every sign-in attempt. Main thread only.
+// callback does nothing once its consumer is gone). Runs the start-up bootstrap and the refresh when the
+// application becomes active. Main thread only.
 class DependencyContainer final : public QObject {
     Q_OBJECT
 
@@ -96,10 +92,6 @@ public:
     // Runs on every activation of the application.
     QCoro::Task<> handleAppDidBecomeActive();
 
-    void signInWithApple();
-    void signInWithGoogle();
-    void signInWithMicrosoft();
-
     // The shortcut list of the current settings: dictation, then AI Mode and Typing Mode when enabled.
     QList<HotkeyBinding> configuredHotkeys() const;
     // While suspended no global shortcut is grabbed or watched (a shortcut capture is showing); a settings
@@ -107,17 +99,10 @@ public:
     void setGlobalShortcutsSuspended(bool suspended);
     bool globalShortcutsSuspended() const { return m_shortcutsSuspended; }
 
-    // The id of the newest sign-in attempt; none before the first.
-    std::optional<QUuid> activeAuthAttemptID() const { return m_activeAuthAttemptID; }
-    bool hasActiveAuthAttempt() const { return m_activeAuthCancel.has_value(); }
-
     // The services, for the application object and the views (the update prober comes with the app).
     AppSettings& appSettings() const { return *m_appSettings; }
     SecureStore& secureStore() const { return *m_secureStore; }
     AuthStore& authStore() const { return *m_authStore; }
-    AppleOAuthService& appleOAuthService() const { return *m_appleOAuthService; }
-    GoogleOAuthService& googleOAuthService() const { return *m_googleOAuthService; }
-    MicrosoftOAuthService& microsoftOAuthService() const { return *m_microsoftOAuthService; }
     PromptSettingsStore& promptSettingsStore() const { return *m_promptSettingsStore; }
     KnowledgeBaseStore& knowledgeBaseStore() const { return *m_knowledgeBaseStore; }
     TranscriptionHistoryStore& transcriptionHistoryStore() const { return *m_transcriptionHistoryStore; }
@@ -125,6 +110,7 @@ public:
     BackendClient& backendClient() const { return *m_backendClient; }
     SessionCoordinator& sessionCoordinator() const { return *m_sessionCoordinator; }
     ConfigSyncCoordinator& configSyncCoordinator() const { return *m_configSyncCoordinator; }
+    SignInAttempts& signInAttempts() const { return *m_signInAttempts; }
     AudioCaptureService& audioCaptureService() const { return *m_audioCaptureService; }
     AudioInputDeviceStore& audioInputDeviceStore() const { return *m_audioInputDeviceStore; }
     GlobalHotkeyService& globalHotkeyService() const { return *m_globalHotkeyService; }
@@ -140,21 +126,10 @@ public:
     DictationCoordinator& dictationCoordinator() const { return *m_dictationCoordinator; }
 
 private:
-    enum class Provider { Apple, Google, Microsoft };
-    struct ProviderIdentity;
-    struct ProviderTexts;
-    static const ProviderTexts& texts(Provider provider);
-
     void installWiring();
     void reregisterHotkeys();
     void applyMouseShortcutMode(const QString& rawValue);
     void installMouseTriggerHandler();
-
-    void startAuthAttempt(Provider provider);
-    bool shouldCompleteAuthAttempt(const QUuid& attempt) const;
-    QCoro::Task<> runAuthAttempt(QUuid attempt, Provider provider, SignInCancelToken cancel);
-    QCoro::Task<ProviderIdentity> callProvider(Provider provider, SignInCancelToken cancel);
-    QCoro::Task<bool> establishSession(Provider provider, ProviderIdentity identity);
 
     ContainerPlatform m_platform;
     QNetworkAccessManager m_oauthNetwork;
@@ -162,9 +137,6 @@ private:
     std::unique_ptr<AppSettings> m_appSettings;
     std::unique_ptr<SecureStore> m_secureStore;
     std::unique_ptr<AuthStore> m_authStore;
-    std::unique_ptr<AppleOAuthService> m_appleOAuthService;
-    std::unique_ptr<GoogleOAuthService> m_googleOAuthService;
-    std::unique_ptr<MicrosoftOAuthService> m_microsoftOAuthService;
     std::unique_ptr<PromptSettingsStore> m_promptSettingsStore;
     std::unique_ptr<KnowledgeBaseStore> m_knowledgeBaseStore;
     std::unique_ptr<TranscriptionHistoryStore> m_transcriptionHistoryStore;
@@ -173,6 +145,7 @@ private:
     std::unique_ptr<BackendClient> m_backendClient;
     std::unique_ptr<SessionCoordinator> m_sessionCoordinator;
     std::unique_ptr<ConfigSyncCoordinator> m_configSyncCoordinator;
+    std::unique_ptr<SignInAttempts> m_signInAttempts;
     std::unique_ptr<AudioCaptureService> m_audioCaptureService;
     std::unique_ptr<AudioInputDeviceStore> m_audioInputDeviceStore;
     std::unique_ptr<GlobalHotkeyService> m_globalHotkeyService;
@@ -191,7 +164,4 @@ private:
 
     bool m_bootstrapStarted = false;
     bool m_shortcutsSuspended = false;
-    std::optional<QUuid> m_activeAuthAttemptID;
-    std::optional<SignInCancelToken> m_activeAuthCancel; // the running attempt's token ("active task")
-    std::optional<QUuid> m_sessionExchangeAttempt;       // the attempt whose session exchange is in flight
 };

@@ -9,11 +9,10 @@
 
 #include <memory>
 
-AppleOAuthService::AppleOAuthService(UrlOpener openUrl, Options options)
-    : m_openUrl(std::move(openUrl)), m_options(options) {}
+AppleOAuthService::AppleOAuthService(BackendClient& backendClient, UrlOpener openUrl, Options options)
+    : m_backendClient(backendClient), m_openUrl(std::move(openUrl)), m_options(options) {}
 
-QCoro::Task<AppleAuthResult> AppleOAuthService::signIn(BackendClient& backendClient,
-                                                       SignInCancelToken cancel) {
+QCoro::Task<SignInIdentity> AppleOAuthService::signIn(SignInCancelToken cancel) {
     cancel.throwIfCancelled();
     // The listener lives exactly as long as this attempt, whichever way it ends.
     auto server = std::make_unique<LoopbackCallbackServer>(CallbackProfile::apple());
@@ -25,7 +24,7 @@ QCoro::Task<AppleAuthResult> AppleOAuthService::signIn(BackendClient& backendCli
     const auto stopOnCancel = cancel.onCancel([listener = server.get()] { listener->stop(); });
 
     const AppleAuthStartResponseDTO start =
-        co_await awaitUnlessCancelled(backendClient.createAppleAuthStart(server->port()), cancel);
+        co_await awaitUnlessCancelled(m_backendClient.createAppleAuthStart(server->port()), cancel);
 
     const QUrl authURL(start.auth_url, QUrl::StrictMode);
     // Only a web address goes to the browser: anything else the answer might name (a file, an
@@ -61,7 +60,7 @@ QCoro::Task<AppleAuthResult> AppleOAuthService::signIn(BackendClient& backendCli
     if (!name) {
         name = nameFromIdentityToken(idToken);
     }
-    co_return AppleAuthResult{idToken, email, name};
+    co_return SignInIdentity{idToken, email, name, std::nullopt};
 }
 
 std::pair<std::optional<QString>, std::optional<QString>>

@@ -2,6 +2,7 @@
 
 #include "OAuthSupport.h"
 #include "SignInCancellation.h"
+#include "SignInProvider.h"
 #include "UserFacingError.h"
 
 #include <QString>
@@ -13,12 +14,6 @@
 #include <utility>
 
 class BackendClient;
-
-struct AppleAuthResult {
-    QString idToken;
-    std::optional<QString> email;
-    std::optional<QString> name;
-};
 
 class AppleOAuthError : public UserFacingError {
 public:
@@ -55,15 +50,17 @@ struct AppleSignInOptions {
 
 // Apple sign-in as the backend starts it: a loopback listener on a free port, the backend's authorization
 // URL opened in the browser, and the identity token that the browser brings back to the listener.
-class AppleOAuthService {
+class AppleOAuthService final : public SignInProvider {
 public:
     using Options = AppleSignInOptions;
 
-    explicit AppleOAuthService(UrlOpener openUrl = systemUrlOpener(), Options options = {});
+    // Keeps a reference to the backend client, which starts every sign-in and must outlive the service.
+    explicit AppleOAuthService(BackendClient& backendClient, UrlOpener openUrl = systemUrlOpener(),
+                               Options options = {});
 
     // Throws AppleOAuthError, the start request's error (BackendClientError, BackendTransportError) or
-    // SignInCancelled.
-    QCoro::Task<AppleAuthResult> signIn(BackendClient& backendClient, SignInCancelToken cancel);
+    // SignInCancelled. Apple gives no picture.
+    QCoro::Task<SignInIdentity> signIn(SignInCancelToken cancel) override;
 
     // The e-mail and name of the callback's "user" JSON ({"email": …, "name": {"firstName", "lastName"}}).
     static std::pair<std::optional<QString>, std::optional<QString>>
@@ -72,6 +69,7 @@ public:
     static std::optional<QString> nameFromIdentityToken(const QString& idToken);
 
 private:
+    BackendClient& m_backendClient;
     UrlOpener m_openUrl;
     Options m_options;
 };

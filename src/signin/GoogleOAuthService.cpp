@@ -86,7 +86,7 @@ const QStringList& GoogleOAuthService::scopes() {
 GoogleOAuthService::GoogleOAuthService(QNetworkAccessManager* network, UrlOpener openUrl, Options options)
     : m_network(network), m_openUrl(std::move(openUrl)), m_options(std::move(options)) {}
 
-QCoro::Task<GoogleAuthResult> GoogleOAuthService::signIn(SignInCancelToken cancel) {
+QCoro::Task<SignInIdentity> GoogleOAuthService::signIn(SignInCancelToken cancel) {
     cancel.throwIfCancelled();
     const GoogleInstalledClientSecret credentials =
         loadClientSecret(m_options.clientSecretSearch.value_or(GoogleClientSecretSearch::fromProcess()));
@@ -145,7 +145,7 @@ QCoro::Task<GoogleAuthResult> GoogleOAuthService::signIn(SignInCancelToken cance
     if (!token.id_token || token.id_token->isEmpty()) {
         throw GoogleOAuthError::idTokenMissing();
     }
-    GoogleAuthResult result{*token.id_token, std::nullopt, std::nullopt, std::nullopt};
+    SignInIdentity result{*token.id_token, std::nullopt, std::nullopt, std::nullopt};
     if (token.access_token && !token.access_token->isEmpty()) {
         try {
             const UserInfo info = co_await fetchUserInfo(*token.access_token, cancel);

@@ -3,6 +3,7 @@
 #include "APIModels.h"
 #include "OAuthSupport.h"
 #include "SignInCancellation.h"
+#include "SignInProvider.h"
 #include "UserFacingError.h"
 
 #include <QNetworkAccessManager>
@@ -14,13 +15,6 @@
 
 #include <chrono>
 #include <optional>
-
-struct GoogleAuthResult {
-    QString idToken;
-    std::optional<QString> email;
-    std::optional<QString> name;
-    std::optional<QString> picture;
-};
 
 // The "installed" member of the client-secret file Google issues for a desktop client.
 struct GoogleInstalledClientSecret {
@@ -110,7 +104,7 @@ struct GoogleSignInOptions {
 
 // Google sign-in by the authorization-code flow for installed applications, with a loopback redirect,
 // a random state checked exactly and PKCE (S256).
-class GoogleOAuthService {
+class GoogleOAuthService final : public SignInProvider {
 public:
     using Endpoints = GoogleEndpoints;
     using Options = GoogleSignInOptions;
@@ -131,7 +125,7 @@ public:
 
     // Throws GoogleOAuthError, the client-secret file's read or decoding error, the token request's
     // transport error (BackendTransportError), a DecodingError of the token answer, or SignInCancelled.
-    QCoro::Task<GoogleAuthResult> signIn(SignInCancelToken cancel);
+    QCoro::Task<SignInIdentity> signIn(SignInCancelToken cancel) override;
 
     // Throws missingClientSecretFile, or the first existing candidate's read error (UserFacingError) or
     // DecodingError.

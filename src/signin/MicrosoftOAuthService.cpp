@@ -63,7 +63,7 @@ QUrl MicrosoftOAuthService::endpoint(const QString& tenantID, const QString& pat
     return QUrl(base + tenantID + path, QUrl::StrictMode);
 }
 
-QCoro::Task<MicrosoftAuthResult> MicrosoftOAuthService::signIn(SignInCancelToken cancel) {
+QCoro::Task<SignInIdentity> MicrosoftOAuthService::signIn(SignInCancelToken cancel) {
     cancel.throwIfCancelled();
     const QString clientID = qEnvironmentVariable("MICROSOFT_CLIENT_ID").trimmed();
     const QString tenantID = qEnvironmentVariableIsSet("MICROSOFT_TENANT_ID")
@@ -129,8 +129,8 @@ QCoro::Task<MicrosoftAuthResult> MicrosoftOAuthService::signIn(SignInCancelToken
         throw MicrosoftOAuthError::idTokenMissing();
     }
     const QJsonObject claims = OAuthSupport::jwtClaims(*token.id_token);
-    co_return MicrosoftAuthResult{*token.id_token, firstStringClaim(claims, {"preferred_username", "email"}),
-                                  firstStringClaim(claims, {"name", "given_name"})};
+    co_return SignInIdentity{*token.id_token, firstStringClaim(claims, {"preferred_username", "email"}),
+                             firstStringClaim(claims, {"name", "given_name"}), std::nullopt};
 }
 
 QCoro::Task<MicrosoftOAuthService::TokenResponse>

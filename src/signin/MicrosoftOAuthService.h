@@ -2,6 +2,7 @@
 
 #include "OAuthSupport.h"
 #include "SignInCancellation.h"
+#include "SignInProvider.h"
 #include "UserFacingError.h"
 
 #include <QNetworkAccessManager>
@@ -12,12 +13,6 @@
 
 #include <chrono>
 #include <optional>
-
-struct MicrosoftAuthResult {
-    QString idToken;
-    std::optional<QString> email;
-    std::optional<QString> name;
-};
 
 class MicrosoftOAuthError : public UserFacingError {
 public:
@@ -84,7 +79,7 @@ struct MicrosoftSignInOptions {
 // endpoints, with the redirect received on a loopback listener at the redirect address's port.
 // Configuration comes from the environment at each sign-in: "MICROSOFT_CLIENT_ID" (required),
 // "MICROSOFT_TENANT_ID" (default "common"), "MICROSOFT_REDIRECT_URI" (default below).
-class MicrosoftOAuthService {
+class MicrosoftOAuthService final : public SignInProvider {
 public:
     static inline const QString defaultRedirectURI =
         QStringLiteral("http://127.0.0.1:50061/oauth/microsoft/callback");
@@ -102,8 +97,8 @@ public:
                           Options options = {});
 
     // Throws MicrosoftOAuthError, the token request's transport error (BackendTransportError), a
-    // DecodingError of the token answer, or SignInCancelled.
-    QCoro::Task<MicrosoftAuthResult> signIn(SignInCancelToken cancel);
+    // DecodingError of the token answer, or SignInCancelled. Microsoft gives no picture here.
+    QCoro::Task<SignInIdentity> signIn(SignInCancelToken cancel) override;
 
     // The redirect address of the environment: "http", a loopback host and an explicit port, else
     // invalidRedirectURI.

@@ -7,13 +7,6 @@
 
 #include <QPointer>
 
-struct SessionCoordinator::Provider {
-    QString authProvider;   // "auth_provider" of the request; also the log's source name
-    QString establishedLog; // lead words of the info line on success
-    QString failureLog;     // lead words of the error line on failure
-    QString failureStatus;  // lead words of the status sentence on failure
-};
-
 namespace {
 const QString kClientPlatform = QStringLiteral("linux");
 const QString kSignedInSentence = QStringLiteral("Signed in and backend session active.");
@@ -39,19 +32,6 @@ bool sameProfile(const std::optional<UserProfileDTO>& a, const std::optional<Use
 }
 
 } // namespace
-
-const SessionCoordinator::Provider SessionCoordinator::kApple{
-    QStringLiteral("apple"), QStringLiteral("Apple-backed session established"),
-    QStringLiteral("Apple-backed session establish failed: "),
-    QStringLiteral("Apple sign-in succeeded, but backend session failed: ")};
-const SessionCoordinator::Provider SessionCoordinator::kGoogle{
-    QStringLiteral("google"), QStringLiteral("Google-backed session established"),
-    QStringLiteral("Google-backed session establish failed: "),
-    QStringLiteral("Google sign-in succeeded, but backend session failed: ")};
-const SessionCoordinator::Provider SessionCoordinator::kMicrosoft{
-    QStringLiteral("microsoft"), QStringLiteral("Microsoft-backed session established"),
-    QStringLiteral("Microsoft-backed session establish failed: "),
-    QStringLiteral("Microsoft sign-in succeeded, but backend session failed: ")};
 
 SessionCoordinator::SessionCoordinator(BackendClient& backendClient, SecureStore& secureStore,
                                        QObject* parent)
@@ -137,32 +117,13 @@ QCoro::Task<> SessionCoordinator::refreshSession(bool forceRefresh) {
     adopt(*answer, QStringLiteral("Session refresh succeeded"), kActiveSentence);
 }
 
-QCoro::Task<bool> SessionCoordinator::establishSessionWithApple(QString idToken, std::optional<QString> email,
-                                                                std::optional<QString> name) {
-    return establishSession(kApple, std::move(idToken), std::move(email), std::move(name), std::nullopt);
-}
-
-QCoro::Task<bool> SessionCoordinator::establishSessionWithGoogle(QString idToken,
-                                                                 std::optional<QString> email,
-                                                                 std::optional<QString> name,
-                                                                 std::optional<QString> picture) {
-    return establishSession(kGoogle, std::move(idToken), std::move(email), std::move(name),
-                            std::move(picture));
-}
-
-QCoro::Task<bool> SessionCoordinator::establishSessionWithMicrosoft(QString idToken,
-                                                                    std::optional<QString> email,
-                                                                    std::optional<QString> name) {
-    return establishSession(kMicrosoft, std::move(idToken), std::move(email), std::move(name), std::nullopt);
-}
-
-QCoro::Task<bool> SessionCoordinator::establishSession(const Provider& provider, QString idToken,
-                                                       std::optional<QString> email,
+QCoro::Task<bool> SessionCoordinator::establishSession(QString provider, QString providerLabel,
+                                                       QString idToken, std::optional<QString> email,
                                                        std::optional<QString> name,
                                                        std::optional<QString> picture) {
     SessionRequest request;
     request.id_token = std::move(idToken);
-    request.auth_provider = provider.authProvider;
+    request.auth_provider = provider;
     request.client_platform = kClientPlatform;
     request.profile = UserProfileDTO{std::move(email), std::move(name), std::move(picture)};
     request.force_refresh = false;
@@ -180,15 +141,16 @@ QCoro::Task<bool> SessionCoordinator::establishSession(const Provider& provider,
         co_return false;
     }
     if (generation != m_generation) {
-        logDiscarded(provider.authProvider, failure);
+        logDiscarded(provider, failure);
         co_return false;
     }
     if (!answer) {
-        AppLogger::error(provider.failureLog + failure);
-        setStatusText(provider.failureStatus + failure);
+        AppLogger::error(providerLabel + QStringLiteral("-backed session establish failed: ") + failure);
+        setStatusText(providerLabel + QStringLiteral(" sign-in succeeded, but backend session failed: ") +
+                      failure);
         co_return false;
     }
-    adopt(*answer, provider.establishedLog, kSignedInSentence);
+    adopt(*answer, providerLabel + QStringLiteral("-backed session established"), kSignedInSentence);
     co_return true;
 }
 

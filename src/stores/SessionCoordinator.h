@@ -58,14 +58,12 @@ public:
     // Posts the current token to the backend and adopts the answer. A failure keeps the session, except
     // the backend's refusal of the token (401 or 403), which ends it as an authentication failure does.
     QCoro::Task<> refreshSession(bool forceRefresh);
-    // Exchange an identity token of the provider for a session: true when the backend answered (and the
-    // answer was adopted).
-    QCoro::Task<bool> establishSessionWithApple(QString idToken, std::optional<QString> email,
-                                                std::optional<QString> name);
-    QCoro::Task<bool> establishSessionWithGoogle(QString idToken, std::optional<QString> email,
-                                                 std::optional<QString> name, std::optional<QString> picture);
-    QCoro::Task<bool> establishSessionWithMicrosoft(QString idToken, std::optional<QString> email,
-                                                    std::optional<QString> name);
+    // Exchanges an identity token that `provider` vouches for ("google", sent as "auth_provider"; its
+    // name in the texts is `providerLabel`, "Google") for a session: true when the backend answered (and
+    // the answer was adopted).
+    QCoro::Task<bool> establishSession(QString provider, QString providerLabel, QString idToken,
+                                       std::optional<QString> email, std::optional<QString> name,
+                                       std::optional<QString> picture);
     // Adopts the snapshot another backend answer carried. With `requestGeneration` (the generation taken
     // when that request was sent), a snapshot from before a sign-out or invalidation is discarded.
     void applySessionSnapshot(const SessionResponseDTO& snapshot,
@@ -93,14 +91,6 @@ signals:
     void sessionRejected();
 
 private:
-    struct Provider;
-    static const Provider kApple;
-    static const Provider kGoogle;
-    static const Provider kMicrosoft;
-
-    QCoro::Task<bool> establishSession(const Provider& provider, QString idToken,
-                                       std::optional<QString> email, std::optional<QString> name,
-                                       std::optional<QString> picture);
     void adopt(const SessionResponseDTO& answer, const QString& logLead, const QString& successSentence);
     void forgetSession();
     void logDiscarded(const QString& source, const QString& failure) const;

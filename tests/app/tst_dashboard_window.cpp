@@ -5,6 +5,7 @@
 // refused for want of a session brings the hidden dashboard up with the sign-in prompt, signing out puts
 // the sync status back to idle, and closing without a tray quits.
 #include "../signin/FakeBrowser.h"
+#include "../signin/FakeSignInProvider.h"
 #include "../stores/session/FakeSecretBackend.h"
 #include "AppNavigation.h"
 #include "AppSettings.h"
@@ -25,6 +26,7 @@
 #include "RunTask.h"
 #include "SecureStore.h"
 #include "SessionCoordinator.h"
+#include "SignInAttempts.h"
 #include "StandinBackend.h"
 #include "TrayPanel.h"
 #include "UserDefaults.h"
@@ -83,9 +85,9 @@ class TestDashboardWindow : public QObject {
     std::function<void(int, bool)> m_mouseButton;
     QStringList m_providersCalled;
     int m_launchAtLoginRefreshes = 0;
-    PendingValue<AppleAuthResult> m_apple;
-    PendingValue<GoogleAuthResult> m_google;
-    PendingValue<MicrosoftAuthResult> m_microsoft;
+    PendingValue<SignInIdentity> m_apple;
+    PendingValue<SignInIdentity> m_google;
+    PendingValue<SignInIdentity> m_microsoft;
 
     DependencyContainer& container() { return *m_container; }
 
@@ -149,19 +151,22 @@ class TestDashboardWindow : public QObject {
         permissions.launch = [](const QString&, const QStringList&) { return false; };
         platform.permissions = permissions;
         if (!browser) {
-            platform.appleSignIn = [this](SignInCancelToken) {
-                m_providersCalled << QStringLiteral("apple");
-                return answerOf(m_apple);
-            };
+            platform.signInProviders[SignInProviderId::Apple] =
+                std::make_shared<FakeSignInProvider>([this](SignInCancelToken) {
+                    m_providersCalled << QStringLiteral("apple");
+                    return answerOf(m_apple);
+                });
         }
-        platform.googleSignIn = [this](SignInCancelToken) {
-            m_providersCalled << QStringLiteral("google");
-            return answerOf(m_google);
-        };
-        platform.microsoftSignIn = [this](SignInCancelToken) {
-            m_providersCalled << QStringLiteral("microsoft");
-            return answerOf(m_microsoft);
-        };
+        platform.signInProviders[SignInProviderId::Google] =
+            std::make_shared<FakeSignInProvider>([this](SignInCancelToken) {
+                m_providersCalled << QStringLiteral("google");
+                return answerOf(m_google);
+            });
+        platform.signInProviders[SignInProviderId::Microsoft] =
+            std::make_shared<FakeSignInProvider>([this](SignInCancelToken) {
+                m_providersCalled << QStringLiteral("microsoft");
+                return answerOf(m_microsoft);
+            });
         m_container = std::make_unique<DependencyContainer>(std::move(platform));
     }
 
@@ -254,10 +259,10 @@ private slots:
         window.show();
         auto* target = window.findChild<QPushButton*>(button);
         QVERIFY(target && target->isVisible() && target->isEnabled());
-        QVERIFY(!container().hasActiveAuthAttempt());
+        QVERIFY(!container().signInAttempts().hasActiveAttempt());
 
         QTest::mouseClick(target, Qt::LeftButton);
-        QVERIFY(container().hasActiveAuthAttempt());
+        QVERIFY(container().signInAttempts().hasActiveAttempt());
         QVERIFY(container().authStore().isAuthenticating());
         QTRY_COMPARE(m_providersCalled, QStringList{provider});
         // The shared Apple button follows the running attempt whichever provider started it.
@@ -272,7 +277,7 @@ private slots:
         QVERIFY(microsoft);
         QVERIFY(!microsoft->isEnabled());
         QTest::mouseClick(microsoft, Qt::LeftButton);
-        QVERIFY(!container().hasActiveAuthAttempt());
+        QVERIFY(!container().signInAttempts().hasActiveAttempt());
     }
 
     void signOutPutsTheSyncStatusBackToIdle() {
@@ -374,9 +379,8 @@ private slots:
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("googleSignInButton")),
                           Qt::LeftButton);
         QCOMPARE(noticeOf(&window), QStringLiteral("Opening Google sign-in..."));
-        m_google.resolve(GoogleAuthResult{QStringLiteral("google-id-token"),
-                                          QStringLiteral("ada@example.test"), QStringLiteral("Ada"),
-                                          std::nullopt});
+        m_google.resolve(SignInIdentity{QStringLiteral("google-id-token"), QStringLiteral("ada@example.test"),
+                                        QStringLiteral("Ada"), std::nullopt});
         QTRY_VERIFY(shownIn(&window, QStringLiteral("signOutButton")));
         QVERIFY(savedToken());
         QCOMPARE(container().authStore().signInNotice(), QString());
@@ -410,8 +414,8 @@ private slots:
         QTest::mouseClick(window.findChild<QPushButton*>(button), Qt::LeftButton);
         QVERIFY(noticeOf(&window).startsWith(QStringLiteral("Opening ")));
         if (button == QLatin1String("googleSignInButton")) {
-            m_google.resolve(GoogleAuthResult{QStringLiteral("google-id-token"), std::nullopt, std::nullopt,
-                                              std::nullopt});
+            m_google.resolve(
+                SignInIdentity{QStringLiteral("google-id-token"), std::nullopt, std::nullopt, std::nullopt});
         }
         QTRY_VERIFY2(noticeOf(&window).startsWith(notice), qPrintable(noticeOf(&window)));
         QVERIFY(!container().authStore().isAuthenticating());

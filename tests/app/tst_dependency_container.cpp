@@ -1,6 +1,7 @@
 // The composition root built with fakes for the desktop and the in-process stand-in backend: the wiring of
 // the settings callbacks, the start-up bootstrap (once), the foreground refresh's 45 s rule on a manual
-// clock, and sign-in attempts that supersede each other with providers the test answers.
+// clock, and sign-in through a provider flow the test answers.
+#include "../signin/FakeSignInProvider.h"
 #include "../stores/session/FakeSecretBackend.h"
 #include "AppSettings.h"
 #include "AuthStore.h"
@@ -17,6 +18,7 @@
 #include "RuntimeLogCapture.h"
 #include "SecureStore.h"
 #include "SessionCoordinator.h"
+#include "SignInAttempts.h"
 #include "StandinBackend.h"
 #include "UserDefaults.h"
 
@@ -61,11 +63,8 @@ class TestDependencyContainer : public QObject {
     int m_launchAtLoginRefreshes = 0;
     std::function<void(int, bool)> m_buttonCallback;
 
-    PendingValue<AppleAuthResult> m_apple;
-    PendingValue<GoogleAuthResult> m_google;
-    PendingValue<MicrosoftAuthResult> m_microsoft;
+    PendingValue<SignInIdentity> m_google;
     std::unique_ptr<DependencyContainer> m_container;
-    QStringList m_authStatuses;
 
     DependencyContainer& container() { return *m_container; }
 
@@ -95,12 +94,9 @@ class TestDependencyContainer : public QObject {
         permissions.launch = [](const QString&, const QStringList&) { return false; };
         platform.permissions = permissions;
         platform.refreshLaunchAtLogin = [this] { ++m_launchAtLoginRefreshes; };
-        platform.appleSignIn = [this](SignInCancelToken) { return answerOf(m_apple); };
-        platform.googleSignIn = [this](SignInCancelToken) { return answerOf(m_google); };
-        platform.microsoftSignIn = [this](SignInCancelToken) { return answerOf(m_microsoft); };
+        platform.signInProviders[SignInProviderId::Google] =
+            std::make_shared<FakeSignInProvider>([this](SignInCancelToken) { return answerOf(m_google); });
         m_container = std::make_unique<DependencyContainer>(std::move(platform));
-        connect(&container().authStore(), &AuthStore::statusTextChanged, this,
-                [this] { m_authStatuses << container().authStore().statusText(); });
     }
 
     void storeToken(const QString& token) {
@@ -137,10 +133,7 @@ private slots:
         m_accessibility = true;
         m_permissionReads = m_monitorsCreated = m_monitorsAlive = m_launchAtLoginRefreshes = 0;
         m_buttonCallback = nullptr;
-        m_apple = {};
         m_google = {};
-        m_microsoft = {};
-        m_authStatuses.clear();
         m_backend.reset();
         build();
     }
@@ -415,116 +408,18 @@ private slots:
         QCOMPARE(requests("GET", "/api/user/config"), 1);
     }
 
-    // ---- Sign-in attempts ----------------------------------------------------------------------------
+    // ---- Sign-in ----------------------------------------------------------------------------------------
 
-    void newAttemptSupersedesTheWaitingOne() {
-        RuntimeLogCapture log;
-        container().signInWithApple();
-        QCOMPARE(container().authStore().statusText(), QStringLiteral("Opening Apple sign-in..."));
-        const std::optional<QUuid> appleAttempt = container().activeAuthAttemptID();
-
-        container().signInWithGoogle();
-        QCOMPARE(m_authStatuses.mid(1),
-                 (QStringList{QStringLiteral("Apple sign-in cancelled. Starting Google sign-in..."),
-                              QStringLiteral("Opening Google sign-in...")}));
-        QVERIFY(container().activeAuthAttemptID() != appleAttempt);
-
-        // Apple's flow fails later: nobody is told.
-        m_apple.fail(std::make_exception_ptr(AppleOAuthError::callbackFailed(QStringLiteral("late"))));
-        QTest::qWait(50);
+    // The attempts run the flows the platform put in the provider table, and a success pulls the cloud
+    // configuration.
+    void signInRunsTheProviderFlowOfThePlatform() {
+        container().signInAttempts().start(SignInProviderId::Google);
         QCOMPARE(container().authStore().statusText(), QStringLiteral("Opening Google sign-in..."));
-        QVERIFY(log.entriesStartingWith(QStringLiteral("ERROR Apple sign-in failed")).isEmpty());
-
-        // Google's result completes the sign-in and pulls the cloud configuration.
-        m_google.resolve(GoogleAuthResult{QStringLiteral("google-id-token"), QStringLiteral("g@example.com"),
-                                          QStringLiteral("Gee"),
-                                          QStringLiteral("https://example.com/g.png")});
+        m_google.resolve(SignInIdentity{QStringLiteral("google-id-token"), QStringLiteral("g@example.com"),
+                                        std::nullopt, std::nullopt});
         QTRY_COMPARE(container().authStore().provider(), std::optional<QString>(QStringLiteral("google")));
-        QCOMPARE(container().authStore().email(), std::optional<QString>(QStringLiteral("g@example.com")));
-        QVERIFY(!container().authStore().isAuthenticating());
         QTRY_COMPARE(requests("GET", "/api/user/config"), 1);
-        QTRY_VERIFY(!container().hasActiveAuthAttempt());
-        const auto session = m_backend.lastRequest("/api/session");
-        QVERIFY(session && session->body.find("https://example.com/g.png") != std::string::npos);
-
-        // A new attempt after the finished one cancels nothing.
-        m_authStatuses.clear();
-        container().signInWithMicrosoft();
-        QCOMPARE(m_authStatuses, QStringList{QStringLiteral("Opening Microsoft sign-in...")});
-    }
-
-    void attemptWithoutProviderLabelIsCalledPrevious() {
-        container().authStore().beginAuth(QString());
-        container().signInWithMicrosoft();
-        QVERIFY(m_authStatuses.contains(
-            QStringLiteral("Previous sign-in cancelled. Starting Microsoft sign-in...")));
-    }
-
-    void providerErrorsOfTheCurrentAttemptAreShown_data() {
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("cancelled") << "cancelled"
-                                   << "Apple sign-in cancelled. Try again.";
-        QTest::newRow("failed")
-            << "timed out"
-            << "Apple sign-in failed: It took too long to hear back from the browser. Try again.";
-        // The provider's own sentence already starts with the prefix: it is not said twice.
-        QTest::newRow("refused by the user") << "denied"
-                                             << "Apple sign-in failed: The user cancelled the sign-in.";
-    }
-
-    void providerErrorsOfTheCurrentAttemptAreShown() {
-        QFETCH(QString, error);
-        QFETCH(QString, status);
-        container().signInWithApple();
-        m_apple.fail(error == "cancelled" ? std::make_exception_ptr(SignInCancelled())
-                     : error == "timed out"
-                         ? std::make_exception_ptr(AppleOAuthError::authCancelled())
-                         : std::make_exception_ptr(AppleOAuthError::callbackFailed(
-                               QStringLiteral("Apple sign-in failed: The user cancelled the sign-in."))));
-        QTRY_COMPARE(container().authStore().statusText(), status);
-        QVERIFY(!container().authStore().isAuthenticating());
-        QVERIFY(!container().hasActiveAuthAttempt());
-        QCOMPARE(requests("POST", "/api/session"), 0);
-    }
-
-    void supersededProviderSuccessMakesNoSessionCall() {
-        container().signInWithApple();
-        container().signInWithGoogle();
-        m_apple.resolve(
-            AppleAuthResult{QStringLiteral("apple-id-token"), QStringLiteral("a@example.com"), std::nullopt});
-        QTest::qWait(100);
-        QCOMPARE(requests("POST", "/api/session"), 0);
-        QVERIFY(!container().sessionCoordinator().activeSessionToken());
-        QCOMPARE(container().authStore().statusText(), QStringLiteral("Opening Google sign-in..."));
-    }
-
-    void newestAttemptWinsWhenAnOlderSessionAnswerArrivesLate() {
-        RuntimeLogCapture log;
-        // Apple's exchange is slow; it is still in flight when the user starts Google.
-        m_backend.setDelay("/api/session", 700ms);
-        container().signInWithApple();
-        m_apple.resolve(
-            AppleAuthResult{QStringLiteral("apple-id-token"), QStringLiteral("a@example.com"), std::nullopt});
-        QTRY_COMPARE(requests("POST", "/api/session"), 1);
-        m_backend.setDelay("/api/session", 0ms);
-
-        container().signInWithGoogle();
-        m_google.resolve(GoogleAuthResult{QStringLiteral("google-id-token"), QStringLiteral("g@example.com"),
-                                          std::nullopt, std::nullopt});
-        QTRY_COMPARE(container().authStore().provider(), std::optional<QString>(QStringLiteral("google")));
-        // Apple's answer comes after Google's and is dropped: the stored session, the session's profile and
-        // the shown identity all belong to Google.
-        QTRY_VERIFY(!log.entriesStartingWith(QStringLiteral("INFO Discarded session answer")).isEmpty());
-        QTest::qWait(50);
-        const std::optional<QString> token = container().sessionCoordinator().activeSessionToken();
-        QVERIFY(token);
-        QCOMPARE(container().sessionCoordinator().profile()->email,
-                 std::optional<QString>(QStringLiteral("g@example.com")));
-        QCOMPARE(container().authStore().email(), std::optional<QString>(QStringLiteral("g@example.com")));
-        const QByteArray saved = m_secrets->items[std::make_pair(SecureStore::kDefaultService,
-                                                                 SecureStore::kDefaultSessionTokenAccount)];
-        QCOMPARE(saved, token->toUtf8());
+        QTRY_VERIFY(!container().signInAttempts().hasActiveAttempt());
     }
 };
 

@@ -203,8 +203,8 @@ struct Rig {
     }
 
     void signIn(const QString& idToken) {
-        const bool ok =
-            runTask(session->establishSessionWithGoogle(idToken, std::nullopt, std::nullopt, std::nullopt));
+        const bool ok = runTask(
+            session->establishSession("google", "Google", idToken, std::nullopt, std::nullopt, std::nullopt));
         QVERIFY(ok);
     }
     QString token() const { return session->activeSessionToken().value_or(QString()); }

@@ -363,8 +363,8 @@ private slots:
         QString newToken;
         QTimer::singleShot(100, [&r, &newToken] {
             r.session->clearSavedSession();
-            QCoro::Task<bool> task = r.session->establishSessionWithGoogle("google-id-2", std::nullopt,
-                                                                           std::nullopt, std::nullopt);
+            QCoro::Task<bool> task = r.session->establishSession("google", "Google", "google-id-2",
+                                                                 std::nullopt, std::nullopt, std::nullopt);
             Q_UNUSED(task);
         });
         r.record();

@@ -115,8 +115,9 @@ private slots:
         m_secureStore = std::make_unique<SecureStore>();
         m_backend = std::make_unique<BackendClient>(QUrl(QString::fromStdString(m_standin.baseUrl())));
         m_session = std::make_unique<SessionCoordinator>(*m_backend, *m_secureStore);
-        QVERIFY(runTask(m_session->establishSessionWithGoogle(QStringLiteral("whole-path-id"), std::nullopt,
-                                                              std::nullopt, std::nullopt)));
+        QVERIFY(runTask(m_session->establishSession(QStringLiteral("google"), QStringLiteral("Google"),
+                                                    QStringLiteral("whole-path-id"), std::nullopt,
+                                                    std::nullopt, std::nullopt)));
         QCOMPARE(runTask(m_secureStore->readSessionToken()), m_session->activeSessionToken());
 
         m_recorder = std::make_unique<AudioCaptureService>();

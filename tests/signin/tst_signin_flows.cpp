@@ -83,21 +83,21 @@ class TestSignInFlows : public QObject {
     QString signIn(const QString& provider, FakeBrowser& browser, std::chrono::milliseconds wait = 120s,
                    SignInCancelToken cancel = {}) {
         if (provider == "apple") {
-            AppleOAuthService service(browser.opener(), AppleSignInOptions{wait});
-            std::optional<AppleAuthResult> result;
-            return outcome(service.signIn(*m_client, cancel), result);
+            AppleOAuthService service(*m_client, browser.opener(), AppleSignInOptions{wait});
+            std::optional<SignInIdentity> result;
+            return outcome(service.signIn(cancel), result);
         }
         if (provider == "google") {
             GoogleSignInOptions options = googleOptions();
             options.callbackTimeout = wait;
             GoogleOAuthService service(&m_network, browser.opener(), options);
-            std::optional<GoogleAuthResult> result;
+            std::optional<SignInIdentity> result;
             return outcome(service.signIn(cancel), result);
         }
         MicrosoftSignInOptions options = microsoftOptions();
         options.callbackTimeout = wait;
         MicrosoftOAuthService service(&m_network, browser.opener(), options);
-        std::optional<MicrosoftAuthResult> result;
+        std::optional<SignInIdentity> result;
         return outcome(service.signIn(cancel), result);
     }
 
@@ -139,9 +139,9 @@ private slots:
 
         FakeBrowser browser;
         browser.choices = choices;
-        AppleOAuthService service(browser.opener());
-        std::optional<AppleAuthResult> result;
-        QCOMPARE(outcome(service.signIn(*m_client, SignInCancelToken()), result), QString());
+        AppleOAuthService service(*m_client, browser.opener());
+        std::optional<SignInIdentity> result;
+        QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), QString());
         QVERIFY(result->idToken.count('.') == 2);
         QCOMPARE(show(result->email), email);
         QCOMPARE(show(result->name), name);
@@ -169,9 +169,9 @@ private slots:
         QFETCH(QString, error);
         m_backend.scriptNext("/api/auth/apple/start", {status, body.toStdString()});
         FakeBrowser browser;
-        AppleOAuthService service(browser.opener());
-        std::optional<AppleAuthResult> result;
-        const QString message = outcome(service.signIn(*m_client, SignInCancelToken()), result);
+        AppleOAuthService service(*m_client, browser.opener());
+        std::optional<SignInIdentity> result;
+        const QString message = outcome(service.signIn(SignInCancelToken()), result);
         QVERIFY2(message.contains(error), qPrintable(message));
         QVERIFY(browser.opened.isEmpty());
         const auto start = m_backend.lastRequest("/api/auth/apple/start");
@@ -182,7 +182,7 @@ private slots:
     void google() {
         FakeBrowser browser;
         GoogleOAuthService service(&m_network, browser.opener(), googleOptions());
-        std::optional<GoogleAuthResult> result;
+        std::optional<SignInIdentity> result;
         QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), QString());
         QCOMPARE(browser.nonLoopbackListeners, QStringList());
         QCOMPARE(browser.listenersChecked, 1);
@@ -224,7 +224,7 @@ private slots:
             url.setQuery(query);
         };
         GoogleOAuthService service(&m_network, browser.opener(), googleOptions());
-        std::optional<GoogleAuthResult> result;
+        std::optional<SignInIdentity> result;
         const QString message = outcome(service.signIn(SignInCancelToken()), result);
         QVERIFY2(message.startsWith("Google token exchange failed: {") &&
                      message.contains("PKCE verification failed"),
@@ -263,7 +263,7 @@ private slots:
         m_backend.scriptNext(path.toStdString(), {status, body.toStdString()});
         FakeBrowser browser;
         GoogleOAuthService service(&m_network, browser.opener(), googleOptions());
-        std::optional<GoogleAuthResult> result;
+        std::optional<SignInIdentity> result;
         QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), error);
         if (error.isEmpty()) {
             QCOMPARE(show(result->email), email);
@@ -275,7 +275,7 @@ private slots:
         FakeBrowser browser;
         browser.choices = {{"standin_name", "Grace Hopper"}};
         MicrosoftOAuthService service(&m_network, browser.opener(), microsoftOptions());
-        std::optional<MicrosoftAuthResult> result;
+        std::optional<SignInIdentity> result;
         QCOMPARE(outcome(service.signIn(SignInCancelToken()), result), QString());
         QVERIFY(tokenRequested("/microsoft/common/oauth2/v2.0/token"));
         QCOMPARE(browser.listenersChecked, 1);
@@ -301,7 +301,7 @@ private slots:
                              {400, R"({"error":"invalid_grant","error_description":"AADSTS70008"})"});
         FakeBrowser browser;
         MicrosoftOAuthService service(&m_network, browser.opener(), microsoftOptions());
-        std::optional<MicrosoftAuthResult> result;
+        std::optional<SignInIdentity> result;
         QCOMPARE(
             outcome(service.signIn(SignInCancelToken()), result),
             QStringLiteral(
@@ -319,11 +319,11 @@ private slots:
         MicrosoftOAuthService first(&m_network, abandoned.opener(), microsoftOptions());
         MicrosoftOAuthService second(&m_network, browser.opener(), microsoftOptions());
         SignInCancelToken cancel;
-        std::optional<MicrosoftAuthResult> firstResult;
+        std::optional<SignInIdentity> firstResult;
         auto attempt = first.signIn(cancel);
         QTRY_COMPARE(abandoned.opened.size(), 1);
         cancel.cancel();
-        std::optional<MicrosoftAuthResult> result;
+        std::optional<SignInIdentity> result;
         QCOMPARE(outcome(second.signIn(SignInCancelToken()), result), QString());
         QCOMPARE(result->email, std::optional<QString>("ada@example.test"));
         QCOMPARE(outcome(std::move(attempt), firstResult), QStringLiteral("<cancelled>"));
@@ -494,20 +494,20 @@ private slots:
             }
         });
         poll.start(20);
-        AppleOAuthService apple(browser.opener());
+        AppleOAuthService apple(*m_client, browser.opener());
         GoogleOAuthService google(&m_network, browser.opener(), googleOptions());
         MicrosoftOAuthService microsoft(&m_network, browser.opener(), microsoftOptions());
         QElapsedTimer timer;
         timer.start();
         QString message;
         if (provider == "apple") {
-            std::optional<AppleAuthResult> result;
-            message = outcome(apple.signIn(*m_client, cancel), result);
+            std::optional<SignInIdentity> result;
+            message = outcome(apple.signIn(cancel), result);
         } else if (provider == "google") {
-            std::optional<GoogleAuthResult> result;
+            std::optional<SignInIdentity> result;
             message = outcome(google.signIn(cancel), result);
         } else {
-            std::optional<MicrosoftAuthResult> result;
+            std::optional<SignInIdentity> result;
             message = outcome(microsoft.signIn(cancel), result);
         }
         QCOMPARE(message, QStringLiteral("<cancelled>"));

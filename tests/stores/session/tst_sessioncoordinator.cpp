@@ -99,11 +99,9 @@ class TestSessionCoordinator : public QObject {
 
     QCoro::Task<bool> exchange(const QString& provider, const QString& idToken, OptionalText email,
                                OptionalText name, OptionalText picture) {
-        if (provider == "apple")
-            return m_session->establishSessionWithApple(idToken, email, name);
-        if (provider == "google")
-            return m_session->establishSessionWithGoogle(idToken, email, name, picture);
-        return m_session->establishSessionWithMicrosoft(idToken, email, name);
+        // Only Google's sign-in brings a picture.
+        return m_session->establishSession(provider, capitalizedProvider(provider), idToken, email, name,
+                                           provider == "google" ? picture : std::nullopt);
     }
 
     static QString capitalizedProvider(const QString& provider) {
@@ -433,8 +431,8 @@ private slots:
 
     void exchangeAnsweredWithoutTokenStillSucceeds() {
         m_backend.scriptNext(kSessionPath.toStdString(), {200, answerJson(3, 0.5, std::nullopt, true)});
-        QVERIFY(runTask(
-            m_session->establishSessionWithGoogle("identity", std::nullopt, std::nullopt, std::nullopt)));
+        QVERIFY(runTask(m_session->establishSession("google", "Google", "identity", std::nullopt,
+                                                    std::nullopt, std::nullopt)));
         QCOMPARE(m_session->activeSessionToken(), OptionalText()); // absent stays absent
         QCOMPARE(m_session->totalWords(), qint64(3));
         QVERIFY(m_session->profile());
