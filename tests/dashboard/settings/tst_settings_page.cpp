@@ -3,6 +3,7 @@
 #include "ModelSettingsCard.h"
 #include "OutputSettingsCards.h"
 #include "SettingsPage.h"
+#include "SettingsRow.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>

@@ -4,7 +4,7 @@
 #include "DashboardLook.h"
 #include "DashboardState.h"
 #include "PageBits.h"
-#include "SettingsPage.h"
+#include "SettingsRow.h"
 #include "ShortcutSettingsRules.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "DashboardRig.h"
 #include "DashboardState.h"
-#include "SettingsPage.h"
+#include "SettingsRow.h"
 #include "ShortcutSettingsCard.h"
 
 #include <QAbstractButton>

@@ -2,7 +2,7 @@
 
 #include "DashboardHotkeyCaptureIntent.h"
 #include "DashboardServices.h"
-#include "SettingsPage.h"
+#include "SettingsRow.h"
 
 class DashboardState;
 class QAbstractButton;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DashboardServices.h"
-#include "SettingsPage.h"
+#include "SettingsRow.h"
 
 #include <QAbstractButton>
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "DashboardLook.h"
-#include "DashboardServices.h"
 #include "SettingsRules.h"
 
 #include <QWidget>
@@ -11,11 +10,10 @@
 class DashboardState;
 class QBoxLayout;
 class QButtonGroup;
-class QComboBox;
 class QLabel;
-class QLineEdit;
-class QVBoxLayout;
-class SettingsHelpBubble;
+
+// The pieces every settings card is built of: the group's card and heading, the rows, and the boxes of
+// the rows' controls.
 
 // The heading of a settings group: its title over a one-sentence body.
 QWidget* settingsSectionHeader(const QString& title, const QString& body);
@@ -74,37 +72,4 @@ private:
     QWidget* m_accessory = nullptr;
     QBoxLayout* m_layout = nullptr;
     SettingsRules::RowArrangement m_arrangement = SettingsRules::RowArrangement::Horizontal;
-};
-
-// The settings page: header, intro, and the cards of the setting groups. The open help bubble floats in
-// one layer above the cards, below its row, and lets every click through to what lies beneath.
-class SettingsPage : public QWidget {
-    Q_OBJECT
-
-public:
-    SettingsPage(DashboardState& state, DashboardServices services, QWidget* parent = nullptr);
-
-    // The help bubble layer: hidden while no row's help is open.
-    QWidget* helpBubble() const;
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    void syncHelpBubble();
-    QWidget* inputAndLanguageCard();
-    void syncMicrophone();
-    void syncPromptSettings();
-    void pickMicrophone(int index);
-
-    DashboardState& m_state;
-    DashboardServices m_services;
-    QComboBox* m_microphone = nullptr;
-    QLabel* m_microphoneError = nullptr;
-    SettingsRow* m_microphoneRow = nullptr;
-    QComboBox* m_domain = nullptr;
-    QLineEdit* m_customDomain = nullptr;
-    QButtonGroup* m_language = nullptr;
-    QList<SettingsRules::Option> m_microphoneOptions;
-    SettingsHelpBubble* m_helpBubble = nullptr;
 };

@@ -4,7 +4,7 @@
 #include "DashboardState.h"
 #include "PageBits.h"
 #include "PromptSettingsStore.h"
-#include "SettingsPage.h"
+#include "SettingsRow.h"
 #include "SettingsRules.h"
 
 #include <QLabel>
