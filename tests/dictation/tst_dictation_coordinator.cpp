@@ -991,6 +991,70 @@ private slots:
 
     // ---- What the pipelines use ---------------------------------------------------------------------------
 
+    // How a run ended decides what follows: a failure the run told is not told again, a failure it
+    // returns (or throws) is told once, and the overlay is put away once, by the run or else by the
+    // coordinator, after a stop and after a retry alike.
+    void runEndingDecidesWhatFollows_data() {
+        QTest::addColumn<bool>("retry");
+        QTest::addColumn<int>("ending"); // 0 succeeded, 1 told after hiding, 2 told, 3 to tell, 4 thrown
+        QTest::addColumn<QStringList>("overlay"); // the steps from the stop (or the retry) on
+        QTest::addColumn<QString>("status");
+        const QString told = QStringLiteral("The service failed.");
+        const QString toTell =
+            FailureWording::describe(std::make_exception_ptr(TestError("The upload broke off.")));
+        const QStringList hidden{"processing", "hidden"};
+        for (const bool retry : {false, true}) {
+            const QString prefix = retry ? QStringLiteral("retry, ") : QStringLiteral("stop, ");
+            const QString tellStatus = retry ? QStringLiteral("Retry failed: ") + toTell : toTell;
+            QTest::newRow(qPrintable(prefix + "succeeded"))
+                << retry << 0 << QStringList{"processing"}
+                << (retry ? QStringLiteral("Retrying last backend submission...")
+                          : QStringLiteral("Submitting audio to backend..."));
+            QTest::newRow(qPrintable(prefix + "told after hiding")) << retry << 1 << hidden << told;
+            QTest::newRow(qPrintable(prefix + "told")) << retry << 2 << hidden << told;
+            QTest::newRow(qPrintable(prefix + "to tell")) << retry << 3 << hidden << tellStatus;
+            QTest::newRow(qPrintable(prefix + "thrown")) << retry << 4 << hidden << tellStatus;
+        }
+    }
+    void runEndingDecidesWhatFollows() {
+        QFETCH(bool, retry);
+        QFETCH(int, ending);
+        QFETCH(QStringList, overlay);
+        QFETCH(QString, status);
+        Harness h;
+        if (retry) {
+            h.pipeline.behaviour = [](PipelineRun&) { return PipelineResult::failureShown(); };
+            dictate(h);
+            QVERIFY(h.coordinator.canRetryLastSubmission());
+        }
+        h.pipeline.behaviour = [ending](PipelineRun& out) {
+            switch (ending) {
+            case 0:
+                return PipelineResult::succeeded();
+            case 1:
+                out.hideOverlay();
+                [[fallthrough]];
+            case 2:
+                out.publishFailure(QStringLiteral("The service failed."));
+                return PipelineResult::failureShown();
+            case 3:
+                return PipelineResult::failureToShow(
+                    std::make_exception_ptr(TestError(QStringLiteral("The upload broke off."))));
+            }
+            throw TestError(QStringLiteral("The upload broke off."));
+        };
+        const qsizetype before = h.overlay.steps.size() + (retry ? 0 : 1); // a stop follows "recording"
+        if (retry) {
+            runTask(h.coordinator.retryLastSubmission());
+        } else {
+            dictate(h);
+        }
+        QCOMPARE(h.overlay.steps.mid(before), overlay);
+        QCOMPARE(h.coordinator.statusText(), status);
+        QCOMPARE(h.coordinator.lastErrorMessage(),
+                 ending == 0 ? std::nullopt : std::optional<QString>(status));
+    }
+
     void silentClipPublishesTheSilentTexts() {
         Harness h;
         h.pipeline.behaviour = [](PipelineRun& out) {
