@@ -74,9 +74,9 @@ private:
 class TimedPipeline final : public DictationPipeline {
 public:
     SteadyClock::time_point handedAt;
-    QCoro::Task<> run(PipelineRequest, DictationCoordinator&) override {
+    QCoro::Task<PipelineResult> run(PipelineRequest, PipelineRun&) override {
         handedAt = SteadyClock::now();
-        co_return;
+        co_return PipelineResult::succeeded();
     }
 };
 

@@ -3,9 +3,8 @@
 #include "AppLogger.h"
 #include "AppPaths.h"
 #include "AudioCaptureService.h"
-#include "Clock.h"
 #include "FailureWording.h"
-#include "OutputPostProcessing.h"
+#include "LatencyClock.h"
 #include "PromptComposer.h"
 #include "RecordingFiles.h"
 #include "Scheduler.h"
@@ -18,7 +17,6 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <cmath>
 #include <stdexcept>
 #include <utility>
 
@@ -52,14 +50,10 @@ bool brokeOff(std::exception_ptr error) {
     }
 }
 
-bool isHandled(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const CoordinatorHandledError&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
+// What a pipeline run may call of the services itself.
+PipelineServices pipelineServices(const DictationServices& services) {
+    return {services.session,  services.settings, services.knowledgeBase, services.selection,
+            services.inserter, services.history,  services.notes,         services.sounds};
 }
 
 } // namespace
@@ -75,57 +69,64 @@ DictationCoordinator::~DictationCoordinator() {
     removeInFlightCopies();
 }
 
-// ---- One run's publisher ------------------------------------------------------------------------
+// ---- One run's view --------------------------------------------------------------------------------
 
-bool RunReport::isCurrent() const {
-    return m_coordinator.isCurrentRun(m_runId);
-}
+class DictationCoordinator::RunHandle final : public PipelineRun {
+public:
+    RunHandle(DictationCoordinator& coordinator, const PipelineRequest& request)
+        : m_coordinator(coordinator), m_request(request),
+          m_services(pipelineServices(coordinator.m_services)) {}
 
-template <class Value>
-void RunReport::ifCurrent(void (DictationCoordinator::*setter)(const Value&), const Value& value) {
-    if (isCurrent()) {
-        (m_coordinator.*setter)(value);
+    const PipelineServices& services() const override { return m_services; }
+
+    void setStatusText(const QString& text) override {
+        ifCurrent(&DictationCoordinator::setStatusText, text);
     }
-}
+    void setLastRecordingSummary(const std::optional<QString>& summary) override {
+        ifCurrent(&DictationCoordinator::setLastRecordingSummary, summary);
+    }
+    void setLastTranscript(const std::optional<QString>& transcript) override {
+        ifCurrent(&DictationCoordinator::setLastTranscript, transcript);
+    }
+    void setLastProvider(const std::optional<QString>& provider) override {
+        ifCurrent(&DictationCoordinator::setLastProvider, provider);
+    }
+    void setLastPromptDebug(const std::optional<QString>& debug) override {
+        ifCurrent(&DictationCoordinator::setLastPromptDebug, debug);
+    }
+    void setLastErrorMessage(const std::optional<QString>& message) override {
+        ifCurrent(&DictationCoordinator::setLastErrorMessage, message);
+    }
+    void publishFailure(const QString& message) override {
+        m_coordinator.noteRunFailure(m_request.runId, message);
+        ifCurrent(&DictationCoordinator::publishFailure, message);
+    }
+    void hideOverlay() override {
+        m_hidOverlay = true;
+        m_coordinator.hideOverlay(m_request.runId);
+    }
+    void keepForRetry(const std::optional<QString>& selection) override {
+        m_coordinator.keepForRetry(m_request, selection);
+    }
+    void settled() override { m_coordinator.submissionSettled(m_request); }
 
-void RunReport::setStatusText(const QString& text) {
-    ifCurrent(&DictationCoordinator::setStatusText, text);
-}
+    // The run has put the overlay away itself (or tried to: a later recording or retry may have it).
+    bool hidOverlay() const { return m_hidOverlay; }
 
-void RunReport::setLastRecordingSummary(const std::optional<QString>& summary) {
-    ifCurrent(&DictationCoordinator::setLastRecordingSummary, summary);
-}
+private:
+    // Calls the coordinator's `setter` with `value` while this run is the newest.
+    template <class Value>
+    void ifCurrent(void (DictationCoordinator::*setter)(const Value&), const Value& value) {
+        if (m_coordinator.isCurrentRun(m_request.runId)) {
+            (m_coordinator.*setter)(value);
+        }
+    }
 
-void RunReport::setLastTranscript(const std::optional<QString>& transcript) {
-    ifCurrent(&DictationCoordinator::setLastTranscript, transcript);
-}
-
-void RunReport::setLastProvider(const std::optional<QString>& provider) {
-    ifCurrent(&DictationCoordinator::setLastProvider, provider);
-}
-
-void RunReport::setLastPromptDebug(const std::optional<QString>& debug) {
-    ifCurrent(&DictationCoordinator::setLastPromptDebug, debug);
-}
-
-void RunReport::setLastErrorMessage(const std::optional<QString>& message) {
-    ifCurrent(&DictationCoordinator::setLastErrorMessage, message);
-}
-
-void RunReport::publishFailure(const QString& message) {
-    m_coordinator.noteRunFailure(m_runId, message);
-    ifCurrent(&DictationCoordinator::publishFailure, message);
-}
-
-void RunReport::hideOverlay() {
-    m_coordinator.hideOverlay(m_runId);
-}
-
-void RunReport::handleSilentTranscription() {
-    hideOverlay();
-    publishFailure(DictationCoordinator::silentText);
-    setLastRecordingSummary(DictationCoordinator::silentSummary);
-}
+    DictationCoordinator& m_coordinator;
+    const PipelineRequest m_request;
+    const PipelineServices m_services;
+    bool m_hidOverlay = false;
+};
 
 // ---- Published state ----------------------------------------------------------------------------
 
@@ -186,15 +187,7 @@ void DictationCoordinator::setRetryableSubmission(std::optional<RetryableSubmiss
     notifyCanRetryIfChanged();
 }
 
-// ---- Helpers shared with the pipelines ----------------------------------------------------------
-
-double DictationCoordinator::uptimeStamp() {
-    return Clock::current().monotonicSeconds();
-}
-
-qint64 DictationCoordinator::elapsedMilliseconds(double since) {
-    return std::llround((uptimeStamp() - since) * 1000.0);
-}
+// ---- Helpers ------------------------------------------------------------------------------------
 
 void DictationCoordinator::hideOverlay(quint64 runId) {
     // A pipeline of an earlier recording may end while the user is already speaking again, or while a
@@ -205,24 +198,11 @@ void DictationCoordinator::hideOverlay(quint64 runId) {
     m_services.overlay.hide();
 }
 
-void DictationCoordinator::playCompletionSound() {
-    m_services.sounds.playCompletionSound();
-}
-
-bool DictationCoordinator::hasMeaningfulAudio(const QByteArray& audioData, double duration) const {
-    return SpeechDetection::hasMeaningfulAudio(audioData, duration, m_services.settings.silenceThreshold());
-}
-
 QString DictationCoordinator::effectiveTranscriptionModel(std::optional<double> duration) const {
     const PromptSettings prompts = m_services.settings.promptSettings();
     const ModelRouting::RoutingInput input{prompts.transcriptionModel, prompts.workDomainSelection,
                                            m_services.settings.verbatimModeStyle(), m_currentMode};
     return ModelRouting::effectiveTranscriptionModel(input, duration);
-}
-
-QString DictationCoordinator::prepareOutputText(const QString& text) const {
-    return OutputPostProcessing::prepareOutputText(text, m_services.settings.forceLowercaseOutput(),
-                                                   m_services.settings.autoSpaceEnabled());
 }
 
 // ---- Shortcuts and triggers ---------------------------------------------------------------------
@@ -310,8 +290,6 @@ QCoro::Task<> DictationCoordinator::startRecording(RecordingMode mode, OutputMod
     clearPrepared();
     const QUuid sessionId = QUuid::createUuid();
     m_activeRecordingSessionID = sessionId;
-    m_selectedTextForSmartEdit.reset();
-    m_voiceInstructionForSmartEdit.reset();
     m_holdConfirmed = false;
     m_muted = false;
     m_services.sounds.playStartSound();
@@ -413,7 +391,7 @@ void DictationCoordinator::startPreparation(QUuid sessionId, QString model, Reco
         if (!self) {
             return;
         }
-        const double stamp = uptimeStamp();
+        const double stamp = LatencyClock::now();
         PromptCompositionResult result;
         if (ModelRouting::needsFullPrompt(mode, model)) {
             result = self->m_composer.composePrompt(self->m_services.settings.promptSettings());
@@ -431,7 +409,8 @@ void DictationCoordinator::startPreparation(QUuid sessionId, QString model, Reco
         AppLogger::info(QStringLiteral("Prompt/context prepared during recording context=") +
                         result.context.logDescription() + QStringLiteral(" chars=") +
                         QString::number(Text::graphemeCount(result.prompt)) + QStringLiteral(" prep_ms=") +
-                        QString::number(elapsedMilliseconds(stamp)) + QStringLiteral(" model=") + model);
+                        QString::number(LatencyClock::millisecondsSince(stamp)) + QStringLiteral(" model=") +
+                        model);
     });
 }
 
@@ -453,13 +432,13 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
     m_holdConfirmed = false;
     const quint64 runId = m_recordingRun;
     AppLogger::info(QStringLiteral("Dictation stop requested"));
-    const double releaseStart = uptimeStamp();
+    const double releaseStart = LatencyClock::now();
     m_services.overlay.showProcessing();
     setStatusText(m_currentMode == RecordingMode::SmartEdit
                       ? QStringLiteral("Running AI Mode...")
                       : QStringLiteral("Submitting audio to backend..."));
 
-    const double stopStamp = uptimeStamp();
+    const double stopStamp = LatencyClock::now();
     RecordedAudio recording;
     std::exception_ptr stopFailure;
     try {
@@ -478,7 +457,7 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
         co_return;
     }
     AppLogger::info(QStringLiteral("Audio stop finalize_ms=") +
-                    QString::number(elapsedMilliseconds(stopStamp)));
+                    QString::number(LatencyClock::millisecondsSince(stopStamp)));
     setLastRecordingSummary(QStringLiteral("Captured ") + QString::asprintf("%.1f", recording.duration) +
                             QStringLiteral("s WAV at ") + QFileInfo(recording.url.toLocalFile()).fileName());
 
@@ -497,27 +476,39 @@ QCoro::Task<> DictationCoordinator::stopRecording() {
 
     QPointer<DictationCoordinator> self(this);
     m_runsInFlight.insert(runId);
-    std::exception_ptr failure;
-    try {
-        co_await runPipeline(request);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    RunHandle run(*this, request);
+    const PipelineResult result = co_await runPipeline(request, run);
     cleanupRecordingFile(recording);
     if (!self) {
         co_return;
     }
-    if (failure) {
-        stopFailed(failure, runId, false);
+    switch (result.kind()) {
+    case PipelineResult::Kind::Succeeded:
+        break;
+    case PipelineResult::Kind::FailureShown:
+        if (!run.hidOverlay()) {
+            putAwayFailedStop(runId);
+        }
+        break;
+    case PipelineResult::Kind::FailureToShow:
+        stopFailed(result.error(), runId, false);
+        break;
     }
     runEnded(request);
 }
 
-QCoro::Task<> DictationCoordinator::runPipeline(PipelineRequest request) {
+QCoro::Task<PipelineResult> DictationCoordinator::runPipeline(PipelineRequest request, RunHandle& run) {
     if (!m_pipeline) {
-        throw std::runtime_error("No transcription pipeline is available.");
+        co_return PipelineResult::failureToShow(
+            std::make_exception_ptr(std::runtime_error("No transcription pipeline is available.")));
     }
-    co_await m_pipeline->run(request, *this);
+    std::exception_ptr thrown;
+    try {
+        co_return co_await m_pipeline->run(request, run);
+    } catch (...) {
+        thrown = std::current_exception();
+    }
+    co_return PipelineResult::failureToShow(thrown);
 }
 
 PromptCompositionResult DictationCoordinator::chooseStopPromptResult(const QString& model) {
@@ -544,16 +535,17 @@ PromptCompositionResult DictationCoordinator::makePromptResult(const QString& mo
     return {QString(), context};
 }
 
-void DictationCoordinator::stopFailed(std::exception_ptr error, quint64 runId, bool recorderFailed) {
+void DictationCoordinator::putAwayFailedStop(quint64 runId) {
     // A newer recording may already be under way; its overlay, mute and preparation stay.
     if (!isRecordingOrStarting()) {
         clearPrepared();
         m_activeRecordingSessionID.reset();
     }
     hideOverlay(runId);
-    if (isHandled(error)) {
-        return;
-    }
+}
+
+void DictationCoordinator::stopFailed(std::exception_ptr error, quint64 runId, bool recorderFailed) {
+    putAwayFailedStop(runId);
     const QString description = SessionCoordinator::describe(error);
     AppLogger::error(QStringLiteral("Dictation stop/transcribe failed: ") + description);
     const QString message = recorderFailed && !brokeOff(error)
@@ -781,7 +773,7 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
     request.promptResult = submission.promptResult;
     request.mode = submission.mode;
     request.outputMode = submission.outputMode;
-    request.releaseStart = uptimeStamp();
+    request.releaseStart = LatencyClock::now();
     request.sessionGeneration = m_services.session.sessionGeneration();
     request.isRetry = true;
     request.runId = runId;
@@ -790,24 +782,21 @@ QCoro::Task<> DictationCoordinator::retryLastSubmission() {
 
     QPointer<DictationCoordinator> self(this);
     m_runsInFlight.insert(runId);
-    std::exception_ptr failure;
-    try {
-        co_await runPipeline(request);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    RunHandle run(*this, request);
+    const PipelineResult result = co_await runPipeline(request, run);
     if (!self) {
         co_return;
     }
-    if (failure) {
+    if (result.kind() == PipelineResult::Kind::FailureShown && !run.hidOverlay()) {
         hideOverlay(runId);
-        if (!isHandled(failure)) {
-            const QString description = SessionCoordinator::describe(failure);
-            AppLogger::error(QStringLiteral("Retry failed: ") + description);
-            noteRunFailure(runId, FailureWording::describe(failure));
-            if (isCurrentRun(runId)) {
-                publishFailure(QStringLiteral("Retry failed: ") + FailureWording::describe(failure));
-            }
+    } else if (result.kind() == PipelineResult::Kind::FailureToShow) {
+        hideOverlay(runId);
+        const std::exception_ptr failure = result.error();
+        const QString description = SessionCoordinator::describe(failure);
+        AppLogger::error(QStringLiteral("Retry failed: ") + description);
+        noteRunFailure(runId, FailureWording::describe(failure));
+        if (isCurrentRun(runId)) {
+            publishFailure(QStringLiteral("Retry failed: ") + FailureWording::describe(failure));
         }
     }
     runEnded(request);

@@ -21,36 +21,6 @@
 #include <vector>
 
 class PromptComposer;
-class DictationCoordinator;
-
-// What one pipeline run may publish. A run's texts, overlay and silent-clip outcome apply only while it is
-// the coordinator's newest run: once a newer recording or retry has begun, an earlier recording's outcome
-// never replaces what the user sees of the later one.
-class RunReport {
-public:
-    RunReport(DictationCoordinator& coordinator, quint64 runId)
-        : m_coordinator(coordinator), m_runId(runId) {}
-
-    bool isCurrent() const;
-    void setStatusText(const QString& text);
-    void setLastRecordingSummary(const std::optional<QString>& summary);
-    void setLastTranscript(const std::optional<QString>& transcript);
-    void setLastProvider(const std::optional<QString>& provider);
-    void setLastPromptDebug(const std::optional<QString>& debug);
-    void setLastErrorMessage(const std::optional<QString>& message);
-    void publishFailure(const QString& message);
-    void hideOverlay();
-    // Overlay hidden, "No speech detected." published with its summary.
-    void handleSilentTranscription();
-
-private:
-    // Calls the coordinator's `setter` with `value` while this run is the newest.
-    template <class Value>
-    void ifCurrent(void (DictationCoordinator::*setter)(const Value&), const Value& value);
-
-    DictationCoordinator& m_coordinator;
-    quint64 m_runId;
-};
 
 // The blocking prompt shown when a recording needs a signed-in user; the dashboard shows it as a sheet and
 // sets the coordinator's `upgradePrompt` back to none when the sheet is dismissed.
@@ -87,6 +57,10 @@ struct UpgradePrompt {
 // a later one has begun is published as that earlier dictation's failure. The slot is emptied (and its copy
 // deleted) once a retry delivers the text; all copies are deleted when the coordinator goes and at start.
 //
+// A pipeline run publishes through its own handle (applied while it is the newest run) and returns how it
+// ended: succeeded; a failure it told the user (the coordinator then hides the overlay if the run has not);
+// or a failure for the coordinator to tell.
+//
 // No operation throws: failures are published (`lastErrorMessage`, then `statusText`, then the summary).
 // Main thread only.
 class DictationCoordinator : public QObject {
@@ -108,12 +82,9 @@ public:
     static constexpr double minRecordingDuration = SpeechDetection::minRecordingDuration;
     static constexpr double shortClipZephyrixCutoff = ModelRouting::shortClipZephyrixCutoff;
 
-    static inline const QString initialStatus = QStringLiteral("Ready to record.");
+    static inline const QString& initialStatus = DictationTexts::ready;
     static inline const QString notAuthenticatedText =
         QStringLiteral("Quillvane is not authenticated right now. Sign in again, then retry your recording.");
-    static inline const QString silentText = QStringLiteral("No speech detected.");
-    static inline const QString silentSummary =
-        QStringLiteral("The recording was silent, so Quillvane did not insert any text.");
     static inline const QString retryFileName = QStringLiteral("last-recording.wav");
     // The copies of the recordings still in flight: "in-flight-<submission id>.wav".
     static inline const QString inFlightFilePrefix = QStringLiteral("in-flight-");
@@ -155,35 +126,8 @@ public:
     const std::optional<UpgradePrompt>& upgradePrompt() const { return m_upgradePrompt; }
     void setUpgradePrompt(const std::optional<UpgradePrompt>& prompt);
 
-    // ---- For the pipelines -----------------------------------------------------------------------------
-    const DictationServices& services() const { return m_services; }
-    const PromptComposer& promptComposer() const { return m_composer; }
-    RecordingMode currentMode() const { return m_currentMode; }
-    OutputMode currentOutputMode() const { return m_currentOutputMode; }
-    const std::optional<QString>& selectedTextForSmartEdit() const { return m_selectedTextForSmartEdit; }
-    void setSelectedTextForSmartEdit(const std::optional<QString>& text) {
-        m_selectedTextForSmartEdit = text;
-    }
-    const std::optional<QString>& voiceInstructionForSmartEdit() const {
-        return m_voiceInstructionForSmartEdit;
-    }
-    void setVoiceInstructionForSmartEdit(const std::optional<QString>& text) {
-        m_voiceInstructionForSmartEdit = text;
-    }
-
-    // The publisher of one run (see RunReport).
-    RunReport report(const PipelineRequest& request) { return RunReport(*this, request.runId); }
-    bool isCurrentRun(quint64 runId) const { return runId == m_currentRun; }
-    // The recording passed the speech check and is about to be uploaded: a copy of its file is kept with its
-    // prompt and, for AI Mode, its selection, and becomes the retry slot's if its run ends undelivered. A
-    // retry's recording is the slot's already.
-    void keepForRetry(const PipelineRequest& request, const std::optional<QString>& selection);
-    // The recording's text reached the user (or there was none to deliver): its copy in flight is deleted,
-    // and the slot, if it holds this recording, is emptied and its copy deleted.
-    void submissionSettled(const PipelineRequest& request);
-    // What a run told the user went wrong; kept until the run ends, so that an earlier run's failure can
-    // still be shown once it is known to have failed (RunReport and the coordinator call it).
-    void noteRunFailure(quint64 runId, const QString& message);
+    // The published texts, set directly (the views' tests show a state this way; the pipelines publish
+    // through their run, which applies only while it is the newest).
     void setStatusText(const QString& text);
     void setLastRecordingSummary(const std::optional<QString>& summary);
     void setLastTranscript(const std::optional<QString>& transcript);
@@ -193,19 +137,8 @@ public:
     // `message` as `lastErrorMessage`, then as `statusText`.
     void publishFailure(const QString& message);
 
-    // Hides the overlay unless a later recording or retry has it.
-    void hideOverlay(quint64 runId);
-    void playCompletionSound();
-    // The speech check with the user's current silence threshold.
-    bool hasMeaningfulAudio(const QByteArray& audioData, double duration) const;
-    // The model for the recording in progress (current mode, prompt settings, verbatim style).
-    QString effectiveTranscriptionModel(std::optional<double> duration) const;
-    // The user's output options applied to a text about to be inserted.
-    QString prepareOutputText(const QString& text) const;
-
-    // Whole milliseconds from a Clock monotonic stamp (seconds) to now, halves away from zero.
-    static qint64 elapsedMilliseconds(double since);
-    static double uptimeStamp();
+    // The services it was given (the views ask the recorder whether a recording is under way).
+    const DictationServices& services() const { return m_services; }
 
 signals:
     void statusTextChanged();
@@ -230,6 +163,9 @@ private:
         std::optional<QString> selection; // AI Mode: the selection captured when it was recorded
     };
 
+    // One pipeline run's view of the coordinator (see PipelineRun).
+    class RunHandle;
+
     // Stores a published value and announces it when it changed.
     template <class T> void publish(T& field, const T& value, void (DictationCoordinator::*changed)()) {
         if (field == value) {
@@ -246,18 +182,38 @@ private:
     void startPreparation(QUuid sessionId, QString model, RecordingMode mode);
     PromptCompositionResult chooseStopPromptResult(const QString& model);
     PromptCompositionResult makePromptResult(const QString& model);
-    QCoro::Task<> runPipeline(PipelineRequest request);
+    // The pipeline's result; an error it throws all the same is a failure to show.
+    QCoro::Task<PipelineResult> runPipeline(PipelineRequest request, RunHandle& run);
     void confirmHold(QUuid sessionId);
     void discardTap();
     void setRetryableSubmission(std::optional<RetryableSubmission> submission);
     void removeRetryCopy();
     void removeInFlightCopies();
     QString inFlightPath(const QUuid& submissionId) const;
-    // The pipeline of `request` returned or threw: a copy still in flight failed to deliver.
+    // The pipeline of `request` returned: a copy still in flight failed to deliver.
     void runEnded(const PipelineRequest& request);
     void publishEarlierFailure(quint64 runId, const std::optional<QString>& message);
+    // After a failed stop or run: what the stop prepared goes (unless a newer recording is under way) and
+    // the overlay is hidden (unless a later recording or retry has it).
+    void putAwayFailedStop(quint64 runId);
     void stopFailed(std::exception_ptr error, quint64 runId, bool recorderFailed);
     static void cleanupRecordingFile(const RecordedAudio& recording);
+
+    bool isCurrentRun(quint64 runId) const { return runId == m_currentRun; }
+    // Hides the overlay unless a later recording or retry has it.
+    void hideOverlay(quint64 runId);
+    // The model for the recording in progress (current mode, prompt settings, verbatim style).
+    QString effectiveTranscriptionModel(std::optional<double> duration) const;
+    // The recording passed the speech check and is about to be uploaded: a copy of its file is kept with its
+    // prompt and, for AI Mode, its selection, and becomes the retry slot's if its run ends undelivered. A
+    // retry's recording is the slot's already.
+    void keepForRetry(const PipelineRequest& request, const std::optional<QString>& selection);
+    // The recording's text reached the user (or there was none to deliver): its copy in flight is deleted,
+    // and the slot, if it holds this recording, is emptied and its copy deleted.
+    void submissionSettled(const PipelineRequest& request);
+    // What a run told the user went wrong; kept until the run ends, so that an earlier run's failure can
+    // still be shown once it is known to have failed.
+    void noteRunFailure(quint64 runId, const QString& message);
     void notifyCanRetryIfChanged();
 
     DictationServices m_services;
@@ -277,8 +233,6 @@ private:
 
     RecordingMode m_currentMode = RecordingMode::Transcription;
     OutputMode m_currentOutputMode = OutputMode::Paste;
-    std::optional<QString> m_selectedTextForSmartEdit;
-    std::optional<QString> m_voiceInstructionForSmartEdit;
     std::optional<PromptCompositionResult> m_preparedPromptResult;
     std::optional<ActiveAppContext> m_preparedContext;
     std::optional<QString> m_preparedPromptModel;

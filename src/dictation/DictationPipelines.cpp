@@ -3,10 +3,11 @@
 #include "AppLogger.h"
 #include "BackendClient.h"
 #include "Clock.h"
-#include "DictationCoordinator.h"
+#include "LatencyClock.h"
 #include "ModelRouting.h"
 #include "OutputPostProcessing.h"
 #include "SessionCoordinator.h"
+#include "SpeechDetection.h"
 #include "TextUtilities.h"
 #include "TranscriptionSubmission.h"
 #include "UserFacingError.h"
@@ -15,6 +16,7 @@
 
 #include <exception>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -27,32 +29,30 @@ public:
     using UserFacingError::UserFacingError;
 };
 
-QByteArray readRecording(const RecordedAudio& recording) {
+// The recording's bytes, or the error that says why they could not be read.
+std::optional<QByteArray> readRecording(const RecordedAudio& recording, std::exception_ptr& failure) {
     QFile file(recording.url.toLocalFile());
     if (!file.open(QIODevice::ReadOnly)) {
-        throw RecordingReadError(QStringLiteral("The recording could not be read: ") + file.errorString());
+        failure = std::make_exception_ptr(
+            RecordingReadError(QStringLiteral("The recording could not be read: ") + file.errorString()));
+        return std::nullopt;
     }
     return file.readAll();
 }
 
 // The session token to send, or nothing when the user is signed out.
-std::optional<QString> usableToken(const DictationCoordinator& coordinator) {
-    std::optional<QString> token = coordinator.services().session.activeSessionToken();
+std::optional<QString> usableToken(const PipelineServices& services) {
+    std::optional<QString> token = services.session.activeSessionToken();
     if (!token || token->isEmpty()) {
         return std::nullopt;
     }
     return token;
 }
 
-bool isMissingEndpoint(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const BackendClientError& e) {
-        return e.kind() == BackendClientError::Kind::HttpError &&
-               (e.statusCode() == 404 || e.statusCode() == 405);
-    } catch (...) {
-        return false;
-    }
+// The user's output options applied to a text about to be inserted.
+QString prepareOutputText(const PipelineServices& services, const QString& text) {
+    return OutputPostProcessing::prepareOutputText(text, services.settings.forceLowercaseOutput(),
+                                                   services.settings.autoSpaceEnabled());
 }
 
 QString describe(std::exception_ptr error) {
@@ -69,11 +69,11 @@ QString latencyLine(const QString& pipeline, std::initializer_list<std::pair<con
 }
 
 qint64 since(double stamp) {
-    return DictationCoordinator::elapsedMilliseconds(stamp);
+    return LatencyClock::millisecondsSince(stamp);
 }
 
 double now() {
-    return DictationCoordinator::uptimeStamp();
+    return LatencyClock::now();
 }
 
 const QString nothingRecognisedText = QStringLiteral("No speech was recognised.");
@@ -89,8 +89,8 @@ struct Delivery {
 // Pastes or types `text`. A retry's text goes to the window the recording was made for, brought to the
 // front first; never into whatever is frontmost then (the dashboard, most likely). When that window is
 // closed, is ours, or does not come to the front, the text is left on the clipboard and the user told.
-QCoro::Task<Delivery> deliver(const PipelineRequest& request, const DictationServices& services, QString text,
-                              bool typing, RunReport out) {
+QCoro::Task<Delivery> deliver(const PipelineRequest& request, PipelineRun& out, QString text, bool typing) {
+    const PipelineServices& services = out.services();
     Delivery delivery;
     if (request.isRetry) {
         const ActiveAppContext& context = request.promptResult.context;
@@ -128,64 +128,118 @@ QCoro::Task<Delivery> deliver(const PipelineRequest& request, const DictationSer
 }
 
 // The answer held no words: nothing is inserted, stored or sounded, and there is nothing to retry.
-void nothingRecognised(const PipelineRequest& request, DictationCoordinator& coordinator, RunReport& out) {
+PipelineResult nothingRecognised(PipelineRun& out) {
     AppLogger::info(QStringLiteral("Transcription returned no text; nothing inserted"));
     out.hideOverlay();
     out.publishFailure(nothingRecognisedText);
     out.setLastRecordingSummary(nothingRecognisedSummary);
-    coordinator.submissionSettled(request);
+    out.settled();
+    return PipelineResult::failureShown();
 }
 
 } // namespace
 
 DictationPipelines::DictationPipelines(BackendClient& backend) : m_backend(backend) {}
 
-QCoro::Task<> DictationPipelines::run(PipelineRequest request, DictationCoordinator& coordinator) {
-    switch (request.mode) {
-    case RecordingMode::Transcription:
-        co_await transcribeAndInsert(request, coordinator);
-        co_return;
-    case RecordingMode::SmartEdit:
-        co_await transcribeAndSmartEdit(request, coordinator);
-        co_return;
-    case RecordingMode::Note:
-        co_await transcribeAndSaveNote(request, coordinator);
-        co_return;
+QCoro::Task<PipelineResult> DictationPipelines::run(PipelineRequest request, PipelineRun& run) {
+    // What no step expected (a store that throws, say) is for the coordinator to tell.
+    try {
+        switch (request.mode) {
+        case RecordingMode::Transcription:
+            co_return co_await transcribeAndInsert(request, run);
+        case RecordingMode::SmartEdit:
+            co_return co_await transcribeAndSmartEdit(request, run);
+        case RecordingMode::Note:
+            co_return co_await transcribeAndSaveNote(request, run);
+        }
+    } catch (...) {
+        co_return PipelineResult::failureToShow(std::current_exception());
     }
+    co_return PipelineResult::failureToShow(
+        std::make_exception_ptr(std::invalid_argument("Unknown recording mode.")));
+}
+
+// ---- The opening --------------------------------------------------------------------------------------
+
+QCoro::Task<DictationPipelines::Opening> DictationPipelines::open(PipelineRequest request, PipelineRun& run,
+                                                                  OpeningTexts texts) {
+    const PipelineServices& services = run.services();
+    Opening opening;
+    const std::optional<QString> token = usableToken(services);
+    if (!token) {
+        run.hideOverlay();
+        AppLogger::error(texts.noSessionLog);
+        run.publishFailure(texts.noSessionText);
+        opening.ended = PipelineResult::failureShown();
+        co_return opening;
+    }
+    opening.sessionToken = *token;
+
+    const double audioStamp = now();
+    std::exception_ptr readFailure;
+    std::optional<QByteArray> audioData = readRecording(request.recording, readFailure);
+    if (!audioData) {
+        opening.ended = PipelineResult::failureToShow(readFailure);
+        co_return opening;
+    }
+    opening.audioData = std::move(*audioData);
+    opening.audioLoadMs = since(audioStamp);
+
+    if (!SpeechDetection::hasMeaningfulAudio(opening.audioData, request.recording.duration,
+                                             services.settings.silenceThreshold())) {
+        run.hideOverlay();
+        run.publishFailure(texts.silentText);
+        run.setLastRecordingSummary(texts.silentSummary);
+        if (!texts.silentLog.isEmpty()) {
+            AppLogger::info(texts.silentLog);
+        }
+        opening.ended = PipelineResult::failureShown();
+        co_return opening;
+    }
+
+    if (texts.capturesSelection) {
+        // Any failure to read a selection (none, no access, the copy failed) means there is none; the
+        // selection service leaves the user's clipboard as it was. A retry uses the selection of the
+        // recording's own moment.
+        opening.selectionStamp = now();
+        if (request.isRetry) {
+            opening.selection = request.savedSelection;
+        } else {
+            try {
+                opening.selection = co_await services.selection.captureSelectedText();
+            } catch (...) {
+                opening.selection.reset();
+            }
+        }
+    }
+    run.setLastPromptDebug(request.promptResult.context.debugDescription);
+    run.keepForRetry(opening.selection);
+    co_return opening;
 }
 
 // ---- Dictation and Typing Mode ----------------------------------------------------------------------------
 
-QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
-                                                      DictationCoordinator& coordinator) {
+QCoro::Task<PipelineResult> DictationPipelines::transcribeAndInsert(PipelineRequest request,
+                                                                    PipelineRun& out) {
     const RecordedAudio recording = request.recording;
     const PromptCompositionResult promptResult = request.promptResult;
     const ActiveAppContext context = promptResult.context;
-    const DictationServices& services = coordinator.services();
-    RunReport out = coordinator.report(request);
+    const PipelineServices& services = out.services();
 
-    const std::optional<QString> token = usableToken(coordinator);
-    if (!token) {
-        out.hideOverlay();
-        AppLogger::error(QStringLiteral("Transcription skipped: no backend session token"));
-        out.publishFailure(noSessionTextDictation);
-        co_return;
+    const OpeningTexts texts{QStringLiteral("Transcription skipped: no backend session token"),
+                             noSessionTextDictation,
+                             DictationTexts::silent,
+                             DictationTexts::silentSummary,
+                             QString(),
+                             false};
+    const Opening opening = co_await open(request, out, texts);
+    if (opening.ended) {
+        co_return *opening.ended;
     }
-    const QString sessionToken = *token;
+    const QString sessionToken = opening.sessionToken;
+    const QByteArray& audioData = opening.audioData;
 
-    const double audioStamp = now();
-    const QByteArray audioData = readRecording(recording);
-    const qint64 audioLoadMs = since(audioStamp);
-
-    if (!coordinator.hasMeaningfulAudio(audioData, recording.duration)) {
-        out.handleSilentTranscription();
-        co_return;
-    }
-    out.setLastPromptDebug(context.debugDescription);
-    coordinator.keepForRetry(request, std::nullopt);
-
-    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration,
-                                       request.runId);
+    TranscriptionSubmission submission(out, m_backend, request.mode, request.sessionGeneration);
     const bool combined = OutputPostProcessing::isEmailContext(context, request.mode) &&
                           !services.settings.disableEmailFormatting();
     QString outputText;
@@ -198,26 +252,22 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
 
     double backendStamp = now();
     if (combined) {
-        std::exception_ptr failure;
-        try {
-            const CombinedTranscriptionResponseDTO answer = co_await submission.submitRefinedTranscription(
-                audioData, recording, promptResult, sessionToken, transcriptionLabel, QStringLiteral("email"),
-                std::nullopt, std::nullopt);
+        const TranscriptionSubmission::RefinedAnswer refined = co_await submission.submitRefinedTranscription(
+            audioData, recording, promptResult, sessionToken, transcriptionLabel, QStringLiteral("email"),
+            std::nullopt, std::nullopt);
+        if (refined.answer) {
+            const CombinedTranscriptionResponseDTO& answer = *refined.answer;
             backendMs = since(backendStamp);
-            outputText = coordinator.prepareOutputText(answer.text);
+            outputText = prepareOutputText(services, answer.text);
             AppLogger::info(
                 QStringLiteral("Combined transcription/email refinement applied in single backend call"));
             session = answer.session;
             provider = answer.provider;
             words = answer.words;
             answered = true;
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (failure) {
-            if (!isMissingEndpoint(failure)) {
-                std::rethrow_exception(failure);
-            }
+        } else if (!refined.endpointMissing) {
+            co_return PipelineResult::failureShown();
+        } else {
             AppLogger::info(
                 QStringLiteral("Combined transcription/email endpoint unavailable. Falling back to "
                                "legacy two-call pipeline."));
@@ -225,25 +275,27 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
         }
     }
     if (!answered) {
-        const TranscriptionResponseDTO answer = co_await submission.submitTranscription(
+        const std::optional<TranscriptionResponseDTO> answer = co_await submission.submitTranscription(
             audioData, recording, promptResult, sessionToken, transcriptionLabel);
+        if (!answer) {
+            co_return PipelineResult::failureShown();
+        }
         backendMs = since(backendStamp);
         const double postprocessStamp = now();
         BackendClient& backend = m_backend;
         const QString processed = co_await OutputPostProcessing::applyPostProcessing(
-            answer.text, context, sessionToken, request.mode, services.settings,
+            answer->text, context, sessionToken, request.mode, services.settings,
             [&backend](FormatEmailRequestDTO body) { return backend.formatEmail(std::move(body)); });
         postprocessMs = since(postprocessStamp);
-        outputText = coordinator.prepareOutputText(processed);
-        session = answer.session;
-        provider = answer.provider;
-        words = answer.words;
+        outputText = prepareOutputText(services, processed);
+        session = answer->session;
+        provider = answer->provider;
+        words = answer->words;
     }
 
     submission.applySessionSnapshot(session);
     if (Text::trimmed(outputText).isEmpty()) {
-        nothingRecognised(request, coordinator, out);
-        co_return;
+        co_return nothingRecognised(out);
     }
     const QString providerLabel = ModelRouting::publicModelLabel(provider);
     out.setLastTranscript(outputText);
@@ -254,7 +306,7 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
 
     const bool typing = request.outputMode == OutputMode::Type;
     const double insertStamp = now();
-    const Delivery delivery = co_await deliver(request, services, outputText, typing, out);
+    const Delivery delivery = co_await deliver(request, out, outputText, typing);
     const std::exception_ptr insertFailure = delivery.failure;
     const qint64 insertMs = since(insertStamp);
 
@@ -271,20 +323,20 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
                            description);
         out.setLastRecordingSummary(
             QStringLiteral("Transcript captured. Copy it manually from the dashboard if needed."));
-        co_return;
+        co_return PipelineResult::failureShown();
     }
-    coordinator.submissionSettled(request);
+    out.settled();
     if (delivery.onClipboard) {
         out.hideOverlay();
-        co_return;
+        co_return PipelineResult::succeeded();
     }
 
-    coordinator.playCompletionSound();
+    services.sounds.playCompletionSound();
     out.hideOverlay();
     AppLogger::info(QStringLiteral("Transcript paste succeeded"));
     AppLogger::info(latencyLine(QStringLiteral("transcription_pipeline"),
                                 {{"release_to_paste_ms", since(request.releaseStart)},
-                                 {"audio_load_ms", audioLoadMs},
+                                 {"audio_load_ms", opening.audioLoadMs},
                                  {"prompt_ms", 0},
                                  {"backend_ms", backendMs},
                                  {"postprocess_ms", postprocessMs},
@@ -296,102 +348,70 @@ QCoro::Task<> DictationPipelines::transcribeAndInsert(PipelineRequest request,
     out.setLastRecordingSummary(QStringLiteral("Transcribed ") + QString::number(words) +
                                 QStringLiteral(" words in ") + QString::asprintf("%.1f", recording.duration) +
                                 QStringLiteral("s"));
+    co_return PipelineResult::succeeded();
 }
 
 // ---- AI Mode ----------------------------------------------------------------------------------------------
 
-QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request,
-                                                         DictationCoordinator& coordinator) {
+QCoro::Task<PipelineResult> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request,
+                                                                       PipelineRun& out) {
     const RecordedAudio recording = request.recording;
     const PromptCompositionResult promptResult = request.promptResult;
     const ActiveAppContext context = promptResult.context;
-    const DictationServices& services = coordinator.services();
+    const PipelineServices& services = out.services();
     const auto customInstructions = [&services]() -> std::optional<QString> {
         const QString prompt = services.settings.promptSettings().customPrompt;
         return prompt.isEmpty() ? std::nullopt : std::optional<QString>(prompt);
     };
 
-    RunReport out = coordinator.report(request);
-    const std::optional<QString> token = usableToken(coordinator);
-    if (!token) {
-        out.hideOverlay();
-        AppLogger::error(QStringLiteral("Smart Edit skipped: no backend session token"));
-        out.publishFailure(noSessionText);
-        co_return;
+    const OpeningTexts texts{QStringLiteral("Smart Edit skipped: no backend session token"),
+                             noSessionText,
+                             QStringLiteral("No spoken AI Mode instruction detected."),
+                             QStringLiteral("AI Mode skipped because the recording was silent."),
+                             QStringLiteral("Smart Edit skipped due to insufficient speech content"),
+                             true};
+    const Opening opening = co_await open(request, out, texts);
+    if (opening.ended) {
+        co_return *opening.ended;
     }
-    const QString sessionToken = *token;
+    const QString sessionToken = opening.sessionToken;
+    const QByteArray& audioData = opening.audioData;
+    const std::optional<QString> selection = opening.selection;
 
-    const double audioStamp = now();
-    const QByteArray audioData = readRecording(recording);
-    const qint64 audioLoadMs = since(audioStamp);
-
-    if (!coordinator.hasMeaningfulAudio(audioData, recording.duration)) {
-        out.hideOverlay();
-        out.publishFailure(QStringLiteral("No spoken AI Mode instruction detected."));
-        out.setLastRecordingSummary(QStringLiteral("AI Mode skipped because the recording was silent."));
-        AppLogger::info(QStringLiteral("Smart Edit skipped due to insufficient speech content"));
-        coordinator.setSelectedTextForSmartEdit(std::nullopt);
-        coordinator.setVoiceInstructionForSmartEdit(std::nullopt);
-        co_return;
-    }
-
-    // Any failure to read a selection (none, no access, the copy failed) means there is none; the
-    // selection service leaves the user's clipboard as it was. A retry uses the selection of the
-    // recording's own moment.
-    const double selectionStamp = now();
-    std::optional<QString> selection;
-    if (request.isRetry) {
-        selection = request.savedSelection;
-    } else {
-        try {
-            selection = co_await services.selection.captureSelectedText();
-        } catch (...) {
-            selection.reset();
-        }
-    }
-    coordinator.setSelectedTextForSmartEdit(selection);
-    out.setLastPromptDebug(context.debugDescription);
-    coordinator.keepForRetry(request, selection);
-
-    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration,
-                                       request.runId);
+    TranscriptionSubmission submission(out, m_backend, request.mode, request.sessionGeneration);
     double transcriptionStamp = now();
     qint64 transcriptionMs = 0;
     qint64 formatterMs = 0;
     QString outputText;
     bool answered = false;
-    std::exception_ptr failure;
-    try {
-        const CombinedTranscriptionResponseDTO answer = co_await submission.submitRefinedTranscription(
-            audioData, recording, promptResult, sessionToken, smartEditLabel, QStringLiteral("generic"),
-            customInstructions(), selection);
+    const TranscriptionSubmission::RefinedAnswer refined = co_await submission.submitRefinedTranscription(
+        audioData, recording, promptResult, sessionToken, smartEditLabel, QStringLiteral("generic"),
+        customInstructions(), selection);
+    if (refined.answer) {
         transcriptionMs = since(transcriptionStamp);
-        submission.applySessionSnapshot(answer.session);
-        coordinator.setVoiceInstructionForSmartEdit(answer.transcript_text);
-        outputText = coordinator.prepareOutputText(answer.text);
+        submission.applySessionSnapshot(refined.answer->session);
+        outputText = prepareOutputText(services, refined.answer->text);
         answered = true;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        if (!isMissingEndpoint(failure)) {
-            std::rethrow_exception(failure);
-        }
+    } else if (!refined.endpointMissing) {
+        co_return PipelineResult::failureShown();
+    } else {
         AppLogger::info(QStringLiteral(
             "Combined AI mode endpoint unavailable. Falling back to legacy two-call pipeline."));
         transcriptionStamp = now();
     }
     if (!answered) {
-        const TranscriptionResponseDTO answer = co_await submission.submitTranscription(
+        const std::optional<TranscriptionResponseDTO> answer = co_await submission.submitTranscription(
             audioData, recording, promptResult, sessionToken, smartEditLabel);
+        if (!answer) {
+            co_return PipelineResult::failureShown();
+        }
         transcriptionMs = since(transcriptionStamp);
-        submission.applySessionSnapshot(answer.session);
-        coordinator.setVoiceInstructionForSmartEdit(answer.text);
+        submission.applySessionSnapshot(answer->session);
 
         const double formatterStamp = now();
         FormatGenericRequestDTO body;
         body.session_token = sessionToken;
-        body.text = answer.text;
+        body.text = answer->text;
         body.app_name = context.appName;
         body.window_title = context.windowTitle;
         body.custom_instructions = customInstructions();
@@ -408,26 +428,23 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
         if (formatFailure) {
             // A rejected session is the same failure here as on the transcription itself.
             if (submission.handleIfAuthenticationFailure(formatFailure, sessionToken)) {
-                throw CoordinatorHandledError();
+                co_return PipelineResult::failureShown();
             }
-            std::rethrow_exception(formatFailure);
+            co_return PipelineResult::failureToShow(formatFailure);
         }
         formatterMs = since(formatterStamp);
-        outputText = coordinator.prepareOutputText(formatted->text);
+        outputText = prepareOutputText(services, formatted->text);
     }
 
     if (Text::trimmed(outputText).isEmpty()) {
-        coordinator.setSelectedTextForSmartEdit(std::nullopt);
-        coordinator.setVoiceInstructionForSmartEdit(std::nullopt);
-        nothingRecognised(request, coordinator, out);
-        co_return;
+        co_return nothingRecognised(out);
     }
     out.setLastTranscript(outputText);
     out.setLastProvider(smartEditLabel);
 
     // AI Mode always pastes, whatever the output mode.
     const double insertStamp = now();
-    const Delivery delivery = co_await deliver(request, services, outputText, false, out);
+    const Delivery delivery = co_await deliver(request, out, outputText, false);
     const std::exception_ptr pasteFailure = delivery.failure;
     const qint64 insertMs = since(insertStamp);
     const double historyStamp = now();
@@ -440,89 +457,79 @@ QCoro::Task<> DictationPipelines::transcribeAndSmartEdit(PipelineRequest request
         AppLogger::error(QStringLiteral("Smart Edit paste failed: ") + description);
         out.publishFailure(QStringLiteral("AI Mode succeeded, but paste failed: ") + description);
         out.setLastRecordingSummary(QStringLiteral("AI Mode result is available in the dashboard history."));
-    } else if (delivery.onClipboard) {
-        coordinator.submissionSettled(request);
-        out.hideOverlay();
-    } else {
-        coordinator.submissionSettled(request);
-        coordinator.playCompletionSound();
-        out.hideOverlay();
-        AppLogger::info(QStringLiteral("Smart Edit paste succeeded result_chars=") +
-                        QString::number(Text::graphemeCount(outputText)));
-        AppLogger::info(latencyLine(QStringLiteral("smart_edit_pipeline"),
-                                    {{"release_to_paste_ms", since(request.releaseStart)},
-                                     {"audio_load_ms", audioLoadMs},
-                                     {"selected_text_ms", since(selectionStamp)},
-                                     {"prompt_ms", 0},
-                                     {"transcription_ms", transcriptionMs},
-                                     {"formatter_ms", formatterMs},
-                                     {"insert_ms", insertMs},
-                                     {"history_ms", historyMs}}));
-        out.setLastErrorMessage(std::nullopt);
-        out.setStatusText(QStringLiteral("AI Mode applied and pasted into the active app."));
-        out.setLastRecordingSummary(
-            selection ? QStringLiteral("AI Mode completed using selected text.")
-                      : QStringLiteral("AI Mode generated new content from your spoken prompt."));
+        co_return PipelineResult::failureShown();
     }
-    coordinator.setSelectedTextForSmartEdit(std::nullopt);
-    coordinator.setVoiceInstructionForSmartEdit(std::nullopt);
+    out.settled();
+    if (delivery.onClipboard) {
+        out.hideOverlay();
+        co_return PipelineResult::succeeded();
+    }
+    services.sounds.playCompletionSound();
+    out.hideOverlay();
+    AppLogger::info(QStringLiteral("Smart Edit paste succeeded result_chars=") +
+                    QString::number(Text::graphemeCount(outputText)));
+    AppLogger::info(latencyLine(QStringLiteral("smart_edit_pipeline"),
+                                {{"release_to_paste_ms", since(request.releaseStart)},
+                                 {"audio_load_ms", opening.audioLoadMs},
+                                 {"selected_text_ms", since(opening.selectionStamp)},
+                                 {"prompt_ms", 0},
+                                 {"transcription_ms", transcriptionMs},
+                                 {"formatter_ms", formatterMs},
+                                 {"insert_ms", insertMs},
+                                 {"history_ms", historyMs}}));
+    out.setLastErrorMessage(std::nullopt);
+    out.setStatusText(QStringLiteral("AI Mode applied and pasted into the active app."));
+    out.setLastRecordingSummary(
+        selection ? QStringLiteral("AI Mode completed using selected text.")
+                  : QStringLiteral("AI Mode generated new content from your spoken prompt."));
+    co_return PipelineResult::succeeded();
 }
 
 // ---- Voice notes ------------------------------------------------------------------------------------------
 
-QCoro::Task<> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
-                                                        DictationCoordinator& coordinator) {
+QCoro::Task<PipelineResult> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
+                                                                      PipelineRun& out) {
     const RecordedAudio recording = request.recording;
     const PromptCompositionResult promptResult = request.promptResult;
-    const DictationServices& services = coordinator.services();
+    const PipelineServices& services = out.services();
 
-    RunReport out = coordinator.report(request);
-    const std::optional<QString> token = usableToken(coordinator);
-    if (!token) {
-        out.hideOverlay();
-        AppLogger::error(QStringLiteral("Voice note skipped: no backend session token"));
-        out.publishFailure(noSessionText);
-        co_return;
+    const OpeningTexts texts{QStringLiteral("Voice note skipped: no backend session token"),
+                             noSessionText,
+                             QStringLiteral("No speech detected. Voice note was not saved."),
+                             QStringLiteral("The recording was silent, so Quillvane did not create a note."),
+                             QString(),
+                             false};
+    const Opening opening = co_await open(request, out, texts);
+    if (opening.ended) {
+        co_return *opening.ended;
     }
-    const QString sessionToken = *token;
+    const QString sessionToken = opening.sessionToken;
 
-    const double audioStamp = now();
-    const QByteArray audioData = readRecording(recording);
-    const qint64 audioLoadMs = since(audioStamp);
-
-    if (!coordinator.hasMeaningfulAudio(audioData, recording.duration)) {
-        out.hideOverlay();
-        out.publishFailure(QStringLiteral("No speech detected. Voice note was not saved."));
-        out.setLastRecordingSummary(
-            QStringLiteral("The recording was silent, so Quillvane did not create a note."));
-        co_return;
-    }
-    out.setLastPromptDebug(promptResult.context.debugDescription);
-    coordinator.keepForRetry(request, std::nullopt);
-
-    TranscriptionSubmission submission(coordinator, m_backend, request.mode, request.sessionGeneration,
-                                       request.runId);
+    TranscriptionSubmission submission(out, m_backend, request.mode, request.sessionGeneration);
     const double transcriptionStamp = now();
-    const TranscriptionResponseDTO answer = co_await submission.submitTranscription(
-        audioData, recording, promptResult, sessionToken, voiceNoteLabel);
+    const std::optional<TranscriptionResponseDTO> answer = co_await submission.submitTranscription(
+        opening.audioData, recording, promptResult, sessionToken, voiceNoteLabel);
+    if (!answer) {
+        co_return PipelineResult::failureShown();
+    }
     const qint64 transcriptionMs = since(transcriptionStamp);
-    submission.applySessionSnapshot(answer.session);
-    const QString text = Text::trimmed(answer.text);
+    submission.applySessionSnapshot(answer->session);
+    const QString text = Text::trimmed(answer->text);
 
     if (text.isEmpty()) {
         out.hideOverlay();
         out.publishFailure(QStringLiteral("Voice note recorded, but no text was returned."));
         out.setLastRecordingSummary(QStringLiteral("Audio was captured, but the transcription was empty."));
-        coordinator.submissionSettled(request);
-        co_return;
+        out.settled();
+        co_return PipelineResult::failureShown();
     }
 
     const NoteEntry note = services.notes.addVoiceNote(text, Clock::current().now());
-    coordinator.submissionSettled(request);
+    out.settled();
     out.setLastTranscript(text);
     out.setLastProvider(voiceNoteLabel);
     services.history.addEntry(text, voiceNoteLabel, voiceNoteLabel, recording.duration);
-    coordinator.playCompletionSound();
+    services.sounds.playCompletionSound();
     out.hideOverlay();
     out.setLastErrorMessage(std::nullopt);
     out.setStatusText(QStringLiteral("Voice note saved."));
@@ -532,16 +539,16 @@ QCoro::Task<> DictationPipelines::transcribeAndSaveNote(PipelineRequest request,
                     QString::number(Text::graphemeCount(text)));
     AppLogger::info(latencyLine(QStringLiteral("voice_note_pipeline"),
                                 {{"release_to_save_ms", since(request.releaseStart)},
-                                 {"audio_load_ms", audioLoadMs},
+                                 {"audio_load_ms", opening.audioLoadMs},
                                  {"prompt_ms", 0},
                                  {"transcription_ms", transcriptionMs}}));
-    co_await generateTitleIfPossible(coordinator, note.id, note.title, text, sessionToken, request.runId);
+    co_await generateTitleIfPossible(out, note.id, note.title, text, sessionToken);
+    co_return PipelineResult::succeeded();
 }
 
-QCoro::Task<> DictationPipelines::generateTitleIfPossible(DictationCoordinator& coordinator, QUuid noteId,
+QCoro::Task<> DictationPipelines::generateTitleIfPossible(PipelineRun& out, QUuid noteId,
                                                           QString createdTitle, QString text,
-                                                          QString sessionToken, quint64 runId) {
-    RunReport out(coordinator, runId);
+                                                          QString sessionToken) {
     TitleRequestDTO body;
     body.session_token = sessionToken;
     body.text = text;
@@ -563,7 +570,7 @@ QCoro::Task<> DictationPipelines::generateTitleIfPossible(DictationCoordinator& 
         co_return;
     }
     // A title the user typed (or a note they deleted) while the request ran stays as they left it.
-    const bool renamed = coordinator.services().notes.renameIfTitleIs(noteId, createdTitle, title);
+    const bool renamed = out.services().notes.renameIfTitleIs(noteId, createdTitle, title);
     out.setLastRecordingSummary(QStringLiteral("Saved voice note and generated title."));
     AppLogger::info(QStringLiteral("Voice note title generated id=") + noteId.toString(QUuid::WithoutBraces) +
                     QStringLiteral(" title_chars=") + QString::number(Text::graphemeCount(title)));

@@ -2,7 +2,7 @@
 
 #include "AppLogger.h"
 #include "BackendClient.h"
-#include "DictationCoordinator.h"
+#include "DictationPipeline.h"
 #include "FailureWording.h"
 #include "JsonDecoding.h"
 #include "ModelRouting.h"
@@ -35,10 +35,9 @@ const BackendClientError* asBackendError(std::exception_ptr error) {
 
 } // namespace
 
-TranscriptionSubmission::TranscriptionSubmission(DictationCoordinator& coordinator, BackendClient& backend,
-                                                 RecordingMode mode, quint64 sessionGeneration, quint64 runId)
-    : m_coordinator(coordinator), m_backend(backend), m_mode(mode), m_sessionGeneration(sessionGeneration),
-      m_runId(runId) {}
+TranscriptionSubmission::TranscriptionSubmission(PipelineRun& run, BackendClient& backend, RecordingMode mode,
+                                                 quint64 sessionGeneration)
+    : m_run(run), m_backend(backend), m_mode(mode), m_sessionGeneration(sessionGeneration) {}
 
 std::optional<QString>
 TranscriptionSubmission::encodeKnowledgeBase(const QList<DictionaryEntryDTO>& entries) {
@@ -50,7 +49,7 @@ std::optional<QString> TranscriptionSubmission::encodeKnowledgeBase(const QList<
 }
 
 QString TranscriptionSubmission::routedModel(double duration) const {
-    const DictationSettings& settings = m_coordinator.services().settings;
+    const DictationSettings& settings = m_run.services().settings;
     const PromptSettings prompts = settings.promptSettings();
     const ModelRouting::RoutingInput input{prompts.transcriptionModel, prompts.workDomainSelection,
                                            settings.verbatimModeStyle(), m_mode};
@@ -65,7 +64,7 @@ QMap<QString, QString>
 TranscriptionSubmission::makeTranscriptionFields(const QString& sessionToken, double durationSeconds,
                                                  const QString& prompt,
                                                  const std::optional<QString>& modelOverride) const {
-    const DictationSettings& settings = m_coordinator.services().settings;
+    const DictationSettings& settings = m_run.services().settings;
     const QString model = ModelRouting::normalizedTranscriptionModel(
         modelOverride ? *modelOverride : routedModel(durationSeconds));
     QMap<QString, QString> fields;
@@ -83,7 +82,7 @@ TranscriptionSubmission::makeTranscriptionFields(const QString& sessionToken, do
     if (durationSeconds > 0) {
         fields.insert(QStringLiteral("duration_seconds"), QString::asprintf("%.4f", durationSeconds));
     }
-    const KnowledgeBaseSource& knowledgeBase = m_coordinator.services().knowledgeBase;
+    const KnowledgeBaseSource& knowledgeBase = m_run.services().knowledgeBase;
     if (const auto dictionary = encodeKnowledgeBase(knowledgeBase.dictionaryDTOs());
         dictionary && !dictionary->isEmpty()) {
         fields.insert(QStringLiteral("dictionary_json"), *dictionary);
@@ -129,24 +128,23 @@ bool TranscriptionSubmission::shouldFallbackFromTranscriptionError(const Backend
 }
 
 void TranscriptionSubmission::applySessionSnapshot(const SessionResponseDTO& snapshot) {
-    m_coordinator.services().session.applySessionSnapshot(snapshot, m_sessionGeneration);
+    m_run.services().session.applySessionSnapshot(snapshot, m_sessionGeneration);
 }
 
 void TranscriptionSubmission::handleAuthenticationFailure(const QString& sessionToken) {
-    SessionAccess& session = m_coordinator.services().session;
-    RunReport report(m_coordinator, m_runId);
+    SessionAccess& session = m_run.services().session;
     // A rejection of a token the user has since replaced (signed out and in again) says nothing about
     // the session in use now: the user is not told that it expired.
     if (session.activeSessionToken() != sessionToken) {
         AppLogger::info(QStringLiteral("Authentication failure for a replaced session token; the current "
                                        "session is kept"));
-        report.setLastErrorMessage(std::nullopt);
-        report.setStatusText(DictationCoordinator::initialStatus);
+        m_run.setLastErrorMessage(std::nullopt);
+        m_run.setStatusText(DictationTexts::ready);
         return;
     }
     session.invalidateSessionDueToAuthenticationFailure(sessionInvalidText);
-    report.publishFailure(sessionInvalidText);
-    report.setLastRecordingSummary(sessionInvalidSummary);
+    m_run.publishFailure(sessionInvalidText);
+    m_run.setLastRecordingSummary(sessionInvalidSummary);
 }
 
 bool TranscriptionSubmission::handleIfAuthenticationFailure(std::exception_ptr error,
@@ -161,9 +159,8 @@ bool TranscriptionSubmission::handleIfAuthenticationFailure(std::exception_ptr e
 
 void TranscriptionSubmission::publishRequestFailure(const QString& modeLabel, std::exception_ptr error) {
     AppLogger::error(modeLabel + QStringLiteral(" request failed: ") + SessionCoordinator::describe(error));
-    RunReport report(m_coordinator, m_runId);
-    report.publishFailure(FailureWording::describe(error));
-    report.setLastRecordingSummary(requestFailedSummary);
+    m_run.publishFailure(FailureWording::describe(error));
+    m_run.setLastRecordingSummary(requestFailedSummary);
 }
 
 void TranscriptionSubmission::logSubmission(const QString& lead, const QString& modeLabel,
@@ -183,7 +180,7 @@ void TranscriptionSubmission::logSubmission(const QString& lead, const QString& 
     }
 }
 
-QCoro::Task<TranscriptionResponseDTO>
+QCoro::Task<std::optional<TranscriptionResponseDTO>>
 TranscriptionSubmission::submitTranscription(QByteArray audioData, RecordedAudio recording,
                                              PromptCompositionResult promptResult, QString sessionToken,
                                              QString modeLabel) {
@@ -202,17 +199,16 @@ TranscriptionSubmission::submitTranscription(QByteArray audioData, RecordedAudio
 
     const BackendClientError* backendError = asBackendError(failure);
     if (handleIfAuthenticationFailure(failure, sessionToken)) {
-        throw CoordinatorHandledError();
+        co_return std::nullopt;
     }
     if (!backendError || !shouldFallbackFromTranscriptionError(*backendError)) {
         publishRequestFailure(modeLabel, failure);
-        throw CoordinatorHandledError();
+        co_return std::nullopt;
     }
 
     AppLogger::error(QStringLiteral("Primary transcription model failed, retrying with fallback model=") +
                      fallbackModel);
-    RunReport(m_coordinator, m_runId)
-        .setStatusText(QStringLiteral("Primary model failed. Retrying with nova-3..."));
+    m_run.setStatusText(QStringLiteral("Primary model failed. Retrying with nova-3..."));
     // Exactly one retry; its own failure is classified like the first one's, without a further retry.
     std::exception_ptr retryFailure;
     try {
@@ -222,14 +218,13 @@ TranscriptionSubmission::submitTranscription(QByteArray audioData, RecordedAudio
     } catch (...) {
         retryFailure = std::current_exception();
     }
-    if (handleIfAuthenticationFailure(retryFailure, sessionToken)) {
-        throw CoordinatorHandledError();
+    if (!handleIfAuthenticationFailure(retryFailure, sessionToken)) {
+        publishRequestFailure(modeLabel, retryFailure);
     }
-    publishRequestFailure(modeLabel, retryFailure);
-    throw CoordinatorHandledError();
+    co_return std::nullopt;
 }
 
-QCoro::Task<CombinedTranscriptionResponseDTO> TranscriptionSubmission::submitRefinedTranscription(
+QCoro::Task<TranscriptionSubmission::RefinedAnswer> TranscriptionSubmission::submitRefinedTranscription(
     QByteArray audioData, RecordedAudio recording, PromptCompositionResult promptResult, QString sessionToken,
     QString modeLabel, QString refinementMode, std::optional<QString> customInstructions,
     std::optional<QString> selectedText) {
@@ -249,22 +244,25 @@ QCoro::Task<CombinedTranscriptionResponseDTO> TranscriptionSubmission::submitRef
         fields.insert(QStringLiteral("selected_text"), *selectedText);
     }
 
+    RefinedAnswer result;
     std::exception_ptr failure;
     try {
-        co_return co_await m_backend.transcribeAndRefineAudio(
+        result.answer = co_await m_backend.transcribeAndRefineAudio(
             audioData, QFileInfo(recording.url.toLocalFile()).fileName(), audioMimeType, fields);
+        co_return result;
     } catch (...) {
         failure = std::current_exception();
     }
     if (handleIfAuthenticationFailure(failure, sessionToken)) {
-        throw CoordinatorHandledError();
+        co_return result;
     }
     // A missing endpoint is the pipeline's to handle (it falls back to separate calls), untold.
     if (const BackendClientError* backendError = asBackendError(failure);
         backendError && backendError->kind() == BackendClientError::Kind::HttpError &&
         (backendError->statusCode() == 404 || backendError->statusCode() == 405)) {
-        std::rethrow_exception(failure);
+        result.endpointMissing = true;
+        co_return result;
     }
     publishRequestFailure(modeLabel, failure);
-    throw CoordinatorHandledError();
+    co_return result;
 }

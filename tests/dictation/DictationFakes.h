@@ -276,13 +276,14 @@ struct Handed {
 class FakePipeline final : public DictationPipeline {
 public:
     QList<Handed> runs;
-    bool hold = false;                                    // wait at a gate until `finish()`
-    std::function<void(DictationCoordinator&)> behaviour; // runs before returning (may publish, may throw)
+    bool hold = false; // wait at a gate until `finish()`
+    // Runs before returning (may publish through the run); its result is the run's.
+    std::function<PipelineResult(PipelineRun&)> behaviour;
     bool keeps = true;                // hands the recording to the retry slot, as a clip with speech
     std::optional<QString> selection; // the AI Mode selection it hands over with it
-    bool delivers = false;            // a normal return means the text reached the user
+    bool delivers = false;            // a run that succeeds has delivered its text
 
-    QCoro::Task<> run(PipelineRequest request, DictationCoordinator& coordinator) override {
+    QCoro::Task<PipelineResult> run(PipelineRequest request, PipelineRun& run) override {
         Handed handed{request, {}, false};
         QFile file(request.recording.url.toLocalFile());
         if (file.open(QIODevice::ReadOnly)) {
@@ -291,19 +292,18 @@ public:
         }
         runs << handed;
         if (keeps) {
-            coordinator.keepForRetry(request, selection);
+            run.keepForRetry(selection);
         }
         if (hold) {
             m_gates << std::make_shared<Gate>();
             const std::shared_ptr<Gate> gate = m_gates.last();
             co_await gate->wait();
         }
-        if (behaviour) {
-            behaviour(coordinator);
+        const PipelineResult result = behaviour ? behaviour(run) : PipelineResult::succeeded();
+        if (delivers && result.kind() == PipelineResult::Kind::Succeeded) {
+            run.settled();
         }
-        if (delivers) {
-            coordinator.submissionSettled(request);
-        }
+        co_return result;
     }
 
     // Lets the oldest held run go on.

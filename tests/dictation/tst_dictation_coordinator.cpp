@@ -4,6 +4,7 @@
 
 #include "DictationFakes.h"
 #include "FailureWording.h"
+#include "LatencyClock.h"
 #include "RunTask.h"
 #include "RuntimeLogCapture.h"
 
@@ -141,7 +142,10 @@ private slots:
         Harness h;
         h.coordinator.setLastPromptDebug(QStringLiteral("kept"));
         QString statusDuringPipeline;
-        h.pipeline.behaviour = [&](DictationCoordinator& c) { statusDuringPipeline = c.statusText(); };
+        h.pipeline.behaviour = [&](PipelineRun&) {
+            statusDuringPipeline = h.coordinator.statusText();
+            return PipelineResult::succeeded();
+        };
 
         h.shortcuts.press(intent);
         QVERIFY(h.recorder.isRecording());
@@ -268,11 +272,10 @@ private slots:
 
         // The earlier clip's outcome, whatever it says, never replaces the texts of the recording in
         // progress; its failure is shown as the earlier dictation's, beside the status of this one.
-        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
-            RunReport out = c.report(h.pipeline.runs[0].request);
+        h.pipeline.behaviour = [](PipelineRun& out) {
             out.setStatusText(QStringLiteral("Dictation pasted into the active app."));
             out.hideOverlay();
-            throw std::runtime_error("backend down");
+            return PipelineResult::failureToShow(std::make_exception_ptr(std::runtime_error("backend down")));
         };
         h.pipeline.finish();
         QCOMPARE(h.coordinator.statusText(), QStringLiteral("Recording..."));
@@ -308,9 +311,9 @@ private slots:
         h.coordinator.setMinimumHold(DictationCoordinator::defaultMinimumHold);
         const auto wait = [&h](int ms) { h.time.scheduler.advance(std::chrono::milliseconds(ms)); };
         // A 6 s dictation that failed: its copy waits for a retry.
-        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
-            c.report(h.pipeline.runs.last().request).publishFailure(QStringLiteral("The service failed."));
-            throw CoordinatorHandledError();
+        h.pipeline.behaviour = [](PipelineRun& out) {
+            out.publishFailure(QStringLiteral("The service failed."));
+            return PipelineResult::failureShown();
         };
         h.shortcuts.press();
         wait(500);
@@ -590,7 +593,7 @@ private slots:
         Harness h;
         h.settings.autoPause = autoPauseAtStart;
         if (pipelineFails) {
-            h.pipeline.behaviour = [](DictationCoordinator&) { throw CoordinatorHandledError(); };
+            h.pipeline.behaviour = [](PipelineRun&) { return PipelineResult::failureShown(); };
         }
         h.shortcuts.press();
         h.settings.autoPause = false; // for instance by a cloud pull
@@ -633,13 +636,14 @@ private slots:
             h.recorder.brokeOff =
                 AudioCaptureError::microphoneStopped(4.2, QStringLiteral("the input stopped"));
         } else if (failure == 1) {
-            h.pipeline.behaviour = [](DictationCoordinator&) {
-                throw TestError("The file could not be read.");
+            h.pipeline.behaviour = [](PipelineRun&) {
+                return PipelineResult::failureToShow(
+                    std::make_exception_ptr(TestError("The file could not be read.")));
             };
         } else {
-            h.pipeline.behaviour = [](DictationCoordinator& c) {
-                c.publishFailure(QStringLiteral("Transcription failed: 500"));
-                throw CoordinatorHandledError();
+            h.pipeline.behaviour = [](PipelineRun& out) {
+                out.publishFailure(QStringLiteral("Transcription failed: 500"));
+                return PipelineResult::failureShown();
             };
         }
         dictate(h);
@@ -818,22 +822,23 @@ private slots:
         h.pipeline.hold = false;
         h.recorder.clip = "later clip";
         h.pipeline.delivers = laterDelivers;
-        h.pipeline.behaviour = [&h, laterDelivers](DictationCoordinator& c) {
-            RunReport out = c.report(h.pipeline.runs[1].request);
+        h.pipeline.behaviour = [laterDelivers](PipelineRun& out) {
             laterDelivers ? out.setStatusText(QStringLiteral("Dictation pasted."))
                           : out.publishFailure(QStringLiteral("The service was busy."));
+            return PipelineResult::succeeded();
         };
         dictate(h);
 
         h.pipeline.delivers = earlier == 0;
-        h.pipeline.behaviour = [&h, earlier](DictationCoordinator& c) {
+        h.pipeline.behaviour = [earlier](PipelineRun& out) {
             if (earlier == 2) {
-                throw std::runtime_error("backend down");
+                return PipelineResult::failureToShow(
+                    std::make_exception_ptr(std::runtime_error("backend down")));
             }
             if (earlier == 1) {
-                c.report(h.pipeline.runs[0].request)
-                    .publishFailure(QStringLiteral("The service did not answer."));
+                out.publishFailure(QStringLiteral("The service did not answer."));
             }
+            return PipelineResult::succeeded();
         };
         h.pipeline.finish();
         QCOMPARE(h.coordinator.statusText(), status);
@@ -965,12 +970,13 @@ private slots:
         RuntimeLogCapture log;
         Harness h;
         dictate(h);
-        h.pipeline.behaviour = [alreadyReported](DictationCoordinator& c) {
+        h.pipeline.behaviour = [alreadyReported](PipelineRun& out) {
             if (alreadyReported) {
-                c.publishFailure(QStringLiteral("Session expired."));
-                throw CoordinatorHandledError();
+                out.publishFailure(QStringLiteral("Session expired."));
+                return PipelineResult::failureShown();
             }
-            throw TestError(QStringLiteral("The network connection was lost."));
+            return PipelineResult::failureToShow(
+                std::make_exception_ptr(TestError(QStringLiteral("The network connection was lost."))));
         };
         log.clear();
         runTask(h.coordinator.retryLastSubmission());
@@ -985,12 +991,79 @@ private slots:
 
     // ---- What the pipelines use ---------------------------------------------------------------------------
 
+    // How a run ended decides what follows: a failure the run told is not told again, a failure it
+    // returns (or throws) is told once, and the overlay is put away once, by the run or else by the
+    // coordinator, after a stop and after a retry alike.
+    void runEndingDecidesWhatFollows_data() {
+        QTest::addColumn<bool>("retry");
+        QTest::addColumn<int>("ending"); // 0 succeeded, 1 told after hiding, 2 told, 3 to tell, 4 thrown
+        QTest::addColumn<QStringList>("overlay"); // the steps from the stop (or the retry) on
+        QTest::addColumn<QString>("status");
+        const QString told = QStringLiteral("The service failed.");
+        const QString toTell =
+            FailureWording::describe(std::make_exception_ptr(TestError("The upload broke off.")));
+        const QStringList hidden{"processing", "hidden"};
+        for (const bool retry : {false, true}) {
+            const QString prefix = retry ? QStringLiteral("retry, ") : QStringLiteral("stop, ");
+            const QString tellStatus = retry ? QStringLiteral("Retry failed: ") + toTell : toTell;
+            QTest::newRow(qPrintable(prefix + "succeeded"))
+                << retry << 0 << QStringList{"processing"}
+                << (retry ? QStringLiteral("Retrying last backend submission...")
+                          : QStringLiteral("Submitting audio to backend..."));
+            QTest::newRow(qPrintable(prefix + "told after hiding")) << retry << 1 << hidden << told;
+            QTest::newRow(qPrintable(prefix + "told")) << retry << 2 << hidden << told;
+            QTest::newRow(qPrintable(prefix + "to tell")) << retry << 3 << hidden << tellStatus;
+            QTest::newRow(qPrintable(prefix + "thrown")) << retry << 4 << hidden << tellStatus;
+        }
+    }
+    void runEndingDecidesWhatFollows() {
+        QFETCH(bool, retry);
+        QFETCH(int, ending);
+        QFETCH(QStringList, overlay);
+        QFETCH(QString, status);
+        Harness h;
+        if (retry) {
+            h.pipeline.behaviour = [](PipelineRun&) { return PipelineResult::failureShown(); };
+            dictate(h);
+            QVERIFY(h.coordinator.canRetryLastSubmission());
+        }
+        h.pipeline.behaviour = [ending](PipelineRun& out) {
+            switch (ending) {
+            case 0:
+                return PipelineResult::succeeded();
+            case 1:
+                out.hideOverlay();
+                [[fallthrough]];
+            case 2:
+                out.publishFailure(QStringLiteral("The service failed."));
+                return PipelineResult::failureShown();
+            case 3:
+                return PipelineResult::failureToShow(
+                    std::make_exception_ptr(TestError(QStringLiteral("The upload broke off."))));
+            }
+            throw TestError(QStringLiteral("The upload broke off."));
+        };
+        const qsizetype before = h.overlay.steps.size() + (retry ? 0 : 1); // a stop follows "recording"
+        if (retry) {
+            runTask(h.coordinator.retryLastSubmission());
+        } else {
+            dictate(h);
+        }
+        QCOMPARE(h.overlay.steps.mid(before), overlay);
+        QCOMPARE(h.coordinator.statusText(), status);
+        QCOMPARE(h.coordinator.lastErrorMessage(),
+                 ending == 0 ? std::nullopt : std::optional<QString>(status));
+    }
+
     void silentClipPublishesTheSilentTexts() {
         Harness h;
-        h.pipeline.behaviour = [&h](DictationCoordinator& c) {
-            if (!c.hasMeaningfulAudio(QByteArray(32000, '\0'), 1.0)) {
-                c.report(h.pipeline.runs.last().request).handleSilentTranscription();
+        h.pipeline.behaviour = [](PipelineRun& out) {
+            if (!SpeechDetection::hasMeaningfulAudio(QByteArray(32000, '\0'), 1.0,
+                                                     out.services().settings.silenceThreshold())) {
+                out.handleSilentTranscription();
+                return PipelineResult::failureShown();
             }
+            return PipelineResult::succeeded();
         };
         dictate(h);
         QCOMPARE(h.coordinator.statusText(), QStringLiteral("No speech detected."));
@@ -1002,9 +1075,9 @@ private slots:
 
     void elapsedMillisecondsRoundsToWholeMilliseconds() {
         ManualTime time;
-        const double stamp = DictationCoordinator::uptimeStamp();
+        const double stamp = LatencyClock::now();
         time.clock.advance(std::chrono::microseconds(1234600));
-        QCOMPARE(DictationCoordinator::elapsedMilliseconds(stamp), qint64(1235));
+        QCOMPARE(LatencyClock::millisecondsSince(stamp), qint64(1235));
     }
 };
 

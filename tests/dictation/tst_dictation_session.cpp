@@ -57,19 +57,19 @@ class SpeechCheckingPipeline final : public DictationPipeline {
 public:
     QList<Handed> runs;
 
-    QCoro::Task<> run(PipelineRequest request, DictationCoordinator& coordinator) override {
+    QCoro::Task<PipelineResult> run(PipelineRequest request, PipelineRun& out) override {
         QFile file(request.recording.url.toLocalFile());
         file.open(QIODevice::ReadOnly);
         runs << Handed{request, file.readAll()};
-        RunReport out = coordinator.report(request);
-        if (!coordinator.hasMeaningfulAudio(runs.last().bytes, request.recording.duration)) {
+        if (!SpeechDetection::hasMeaningfulAudio(runs.last().bytes, request.recording.duration,
+                                                 out.services().settings.silenceThreshold())) {
             out.handleSilentTranscription();
-            co_return;
+            co_return PipelineResult::failureShown();
         }
-        coordinator.keepForRetry(request, std::nullopt);
+        out.keepForRetry(std::nullopt);
         out.hideOverlay();
         out.setStatusText(QStringLiteral("Handed over."));
-        co_return;
+        co_return PipelineResult::succeeded();
     }
 };
 

@@ -658,8 +658,6 @@ private slots:
                  QStringLiteral("AI Mode applied and pasted into the active app."));
         QCOMPARE(r.coordinator->lastRecordingSummary(), summary);
         QCOMPARE(r.coordinator->lastProvider(), QStringLiteral("AI Mode"));
-        QCOMPARE(r.coordinator->selectedTextForSmartEdit(), std::nullopt);
-        QCOMPARE(r.coordinator->voiceInstructionForSmartEdit(), std::nullopt);
         QCOMPARE(r.history.entries.size(), 1);
         QCOMPARE(r.history.entries[0].provider, QStringLiteral("AI Mode"));
         const qint64 selected = latencyField("smart_edit_pipeline", "selected_text_ms");
