@@ -212,12 +212,8 @@ void PulseConnection::onContextState(pa_context* context, void* self) {
 void PulseConnection::onStateChanged() {
     const pa_context_state_t state = pa_context_get_state(m_context);
     if (state == PA_CONTEXT_READY) {
-        if (m_connectTimer) {
-            m_api->time_free(m_connectTimer);
-            m_connectTimer = nullptr;
-        }
         m_retryPause = 0ms;
-        onReady();
+        onReady(); // the connect timer runs on until the first answers are in
         return;
     }
     if (PA_CONTEXT_IS_GOOD(state))
@@ -304,6 +300,10 @@ void PulseConnection::onReady() {
 void PulseConnection::initialAnswerIn() {
     if (--m_initialAnswersPending > 0)
         return;
+    if (m_connectTimer) {
+        m_api->time_free(m_connectTimer);
+        m_connectTimer = nullptr;
+    }
     std::lock_guard lock(m_mutex);
     m_snapshot.phase = Phase::Ready;
     m_snapshot.error.clear();
