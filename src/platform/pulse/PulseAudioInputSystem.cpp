@@ -1,6 +1,6 @@
 #include "PulseAudioInputSystem.h"
 
-#include "PulseClient.h"
+#include "PulseConnection.h"
 
 #include <pulse/def.h>
 
@@ -10,43 +10,43 @@
 
 #include <algorithm>
 
+PulseAudioInputSystem::PulseAudioInputSystem(std::shared_ptr<PulseConnection> pulse)
+    : m_pulse(std::move(pulse)) {}
+
 std::optional<QString> PulseAudioInputSystem::defaultInputId() {
-    PulseClient pulse;
-    std::optional<QString> name = pulse.defaultSourceName();
-    m_lastError = name ? QString() : pulse.lastErrorText();
+    std::optional<QString> name = m_pulse->defaultSourceName();
+    m_lastError = name ? QString() : m_pulse->connectionErrorText();
     return name;
 }
 
 QList<AudioInputSystem::Input> PulseAudioInputSystem::inputs() {
     QList<Input> result;
-    for (const QAudioDevice& device : QMediaDevices::audioInputs()) {
-        result.append({QString::fromUtf8(device.id()), device.description()});
+    for (const PulseConnection::Device& source :
+         m_pulse->sources().value_or(QList<PulseConnection::Device>())) {
+        if (!source.isMonitor)
+            result.append({source.name, source.description});
     }
     return result;
 }
 
+bool PulseAudioInputSystem::isOutput(const QString& id) {
+    const QList<PulseConnection::Device> sinks = m_pulse->sinks().value_or(QList<PulseConnection::Device>());
+    return std::any_of(sinks.begin(), sinks.end(), [&id](const auto& sink) { return sink.name == id; });
+}
+
 bool PulseAudioInputSystem::deviceExists(const QString& id) {
-    const QByteArray wanted = id.toUtf8();
-    const auto matches = [&wanted](const QAudioDevice& device) { return device.id() == wanted; };
-    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
-    const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
-    return std::any_of(inputs.begin(), inputs.end(), matches) ||
-           std::any_of(outputs.begin(), outputs.end(), matches);
+    const QList<Input> sources = inputs();
+    return std::any_of(sources.begin(), sources.end(),
+                       [&id](const Input& input) { return input.id == id; }) ||
+           isOutput(id);
 }
 
 int PulseAudioInputSystem::setDefaultInput(const QString& id) {
-    PulseClient pulse;
-    const int status = pulse.setDefaultSource(id);
-    m_lastError = status == 0 ? QString() : pulse.lastErrorText();
+    const int status = m_pulse->setDefaultSource(id, &m_lastError);
     // The server knows no source of that name: an input that went away after it was listed. An output
     // refused as the default source stays a refusal.
-    if (status == PA_ERR_NOENTITY) {
-        const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
-        const QByteArray wanted = id.toUtf8();
-        if (std::none_of(outputs.begin(), outputs.end(),
-                         [&wanted](const QAudioDevice& device) { return device.id() == wanted; }))
-            return noSuchInput;
-    }
+    if (status == PA_ERR_NOENTITY && !isOutput(id))
+        return noSuchInput;
     return status;
 }
 
@@ -63,5 +63,5 @@ std::unique_ptr<QAudioSource> PulseAudioInputSystem::openCapture(const QString& 
 }
 
 std::shared_ptr<AudioInputSystem> AudioInputSystem::system() {
-    return std::make_shared<PulseAudioInputSystem>();
+    return std::make_shared<PulseAudioInputSystem>(PulseConnection::shared());
 }

@@ -2,10 +2,17 @@
 
 #include "AudioInputSystem.h"
 
-// The inputs on PulseAudio: the default source and switching it through libpulse, the device list
-// through Qt's audio devices (which talk to the same server and leave out monitor sources).
+#include <memory>
+
+class PulseConnection;
+
+// The inputs on PulseAudio: the default source, the sources (without the monitors of outputs) and
+// switching the default source, through the long-lived connection; capture streams through Qt's audio
+// devices (which talk to the same server).
 class PulseAudioInputSystem : public AudioInputSystem {
 public:
+    explicit PulseAudioInputSystem(std::shared_ptr<PulseConnection> pulse);
+
     std::optional<QString> defaultInputId() override;
     QList<Input> inputs() override;
     bool deviceExists(const QString& id) override;
@@ -14,5 +21,8 @@ public:
     QString lastErrorText() const override { return m_lastError; }
 
 private:
+    bool isOutput(const QString& id);
+
+    std::shared_ptr<PulseConnection> m_pulse;
     QString m_lastError;
 };

@@ -1,17 +1,22 @@
 #pragma once
 
 #include "OutputMuteControl.h"
-#include "PulseClient.h"
 
-// The applications' mute switches on PulseAudio: the sink inputs and their mute, through one PulseClient.
+#include <memory>
+
+class PulseConnection;
+
+// The applications' mute switches on PulseAudio: the sink inputs and their mute, through the long-lived
+// connection. Each call waits (bounded) for the server's answer on the calling thread.
 class PulseOutputMuteControl : public OutputMuteControl {
 public:
-    std::optional<QList<PlaybackStream>> playbackStreams() override { return m_pulse.sinkInputs(); }
-    Result setStreamMuted(quint32 index, bool muted) override {
-        return m_pulse.setSinkInputMute(index, muted);
-    }
-    QString lastErrorText() const override { return m_pulse.lastErrorText(); }
+    explicit PulseOutputMuteControl(std::shared_ptr<PulseConnection> pulse);
+
+    std::optional<QList<PlaybackStream>> playbackStreams() override;
+    Result setStreamMuted(quint32 index, bool muted) override;
+    QString lastErrorText() const override { return m_lastError; }
 
 private:
-    PulseClient m_pulse;
+    std::shared_ptr<PulseConnection> m_pulse;
+    QString m_lastError;
 };
