@@ -27,6 +27,7 @@ AppShell::AppShell(DependencyContainer& container, AppUpdater& updater, Options 
     m_panel = std::make_unique<TrayPanel>(m_container.dictationCoordinator(), m_container.appSettings(),
                                           &m_updater);
     m_panel->setWindowFlags(Qt::Popup);
+    m_panel->setFocusProbe(TrayPanel::focusProbe(m_container.desktop().windows));
     connect(&m_container.audioCaptureService(), &AudioCaptureService::isRecordingChanged, this, [this] {
         m_panel->sync();
         syncTrayIcon();

@@ -7,6 +7,7 @@
 #include "MouseTriggerService.h"
 #include "OAuthSupport.h"
 #include "PermissionsCoordinator.h"
+#include "PlatformServices.h"
 #include "SignInCancellation.h"
 
 #include <QList>
@@ -25,7 +26,6 @@ class ActiveAppContextService;
 class AppSettings;
 class AudioCaptureService;
 class AudioInputDeviceStore;
-class AudioInputSystem;
 class AuthStore;
 class BackendClient;
 class ConfigSyncCoordinator;
@@ -39,7 +39,6 @@ class PromptComposer;
 class PromptSettingsStore;
 class RecordingOverlayController;
 class Scheduler;
-class SecretBackend;
 class SecureStore;
 class SelectedTextService;
 class SessionCoordinator;
@@ -49,18 +48,17 @@ class TextInsertionService;
 class TranscriptionHistoryStore;
 class UserDefaults;
 
-// What the container takes from the desktop. Every member left empty means the real thing, so the app
-// builds a container from `ContainerPlatform{}` and a test fills in what it fakes.
+// What the container takes from the process besides the desktop's facilities (PlatformServices). Every
+// member left empty means the real thing, so the app builds a container from `ContainerPlatform{}` and a
+// test fills in what it fakes.
 struct ContainerPlatform {
-    UserDefaults* userDefaults = nullptr;         // settings, prompt settings, identity
-    QString dataFolder;                           // the knowledge base, notes and history files
-    std::shared_ptr<SecretBackend> secretBackend; // where the session token is kept
-    UrlOpener urlOpener;                          // opens the providers' sign-in pages
-    Scheduler* scheduler = nullptr;               // the cloud push debounce
+    UserDefaults* userDefaults = nullptr; // settings, prompt settings, identity
+    QString dataFolder;                   // the knowledge base, notes and history files
+    UrlOpener urlOpener;                  // opens the providers' sign-in pages
+    Scheduler* scheduler = nullptr;       // the cloud push debounce
 
-    MouseTriggerService::MonitorFactory mouseMonitors;
+    // The permission checks and the settings launcher; empty: the desktop's checks, PATH and a process.
     std::optional<PermissionsCoordinator::Platform> permissions;
-    std::shared_ptr<AudioInputSystem> audioInputs;
 
     // The providers' browser flows; each empty one is the provider's own service.
     std::function<QCoro::Task<AppleAuthResult>(SignInCancelToken)> appleSignIn;
@@ -83,7 +81,10 @@ class DependencyContainer final : public QObject {
 public:
     static constexpr double kForegroundRefreshMaxAge = 45.0; // seconds
 
-    explicit DependencyContainer(ContainerPlatform platform = {}, QObject* parent = nullptr);
+    // `desktop` is the desktop's facilities (PlatformServices::forThisDesktop(), or fakes), each handed to
+    // the services that use it.
+    explicit DependencyContainer(PlatformServices desktop, ContainerPlatform platform = {},
+                                 QObject* parent = nullptr);
     ~DependencyContainer() override;
 
     // True when "MICROSOFT_CLIENT_ID" is set to something other than white space; read on every call.
@@ -110,6 +111,9 @@ public:
     // The id of the newest sign-in attempt; none before the first.
     std::optional<QUuid> activeAuthAttemptID() const { return m_activeAuthAttemptID; }
     bool hasActiveAuthAttempt() const { return m_activeAuthCancel.has_value(); }
+
+    // The desktop's facilities the container was built with.
+    const PlatformServices& desktop() const { return m_desktop; }
 
     // The services, for the application object and the views (the update prober comes with the app).
     AppSettings& appSettings() const { return *m_appSettings; }
@@ -156,6 +160,7 @@ private:
     QCoro::Task<ProviderIdentity> callProvider(Provider provider, SignInCancelToken cancel);
     QCoro::Task<bool> establishSession(Provider provider, ProviderIdentity identity);
 
+    PlatformServices m_desktop;
     ContainerPlatform m_platform;
     QNetworkAccessManager m_oauthNetwork;
 

@@ -73,18 +73,8 @@ class TestDependencyContainer : public QObject {
         ContainerPlatform platform;
         platform.userDefaults = m_defaults.get();
         platform.dataFolder = m_dir->path();
-        platform.secretBackend = m_secrets;
         platform.urlOpener = [](const QUrl&) {};
         platform.scheduler = m_scheduler.get();
-        platform.audioInputs = std::make_shared<NoAudioInputs>();
-        platform.mouseMonitors = [this](std::function<void(int, bool)> callback) {
-            m_buttonCallback = std::move(callback);
-            ++m_monitorsCreated;
-            ++m_monitorsAlive;
-            auto monitor = std::make_unique<QObject>();
-            connect(monitor.get(), &QObject::destroyed, this, [this] { --m_monitorsAlive; });
-            return monitor;
-        };
         PermissionsCoordinator::Platform permissions;
         permissions.microphoneState = [this] {
             ++m_permissionReads;
@@ -98,7 +88,19 @@ class TestDependencyContainer : public QObject {
         platform.appleSignIn = [this](SignInCancelToken) { return answerOf(m_apple); };
         platform.googleSignIn = [this](SignInCancelToken) { return answerOf(m_google); };
         platform.microsoftSignIn = [this](SignInCancelToken) { return answerOf(m_microsoft); };
-        m_container = std::make_unique<DependencyContainer>(std::move(platform));
+        PlatformServices desktop = fakeDesktop(m_secrets, [this]() -> std::unique_ptr<RawInputMonitor> {
+            ++m_monitorsCreated;
+            ++m_monitorsAlive;
+            auto monitor = std::make_unique<DrivenButtons>();
+            connect(monitor.get(), &QObject::destroyed, this, [this] { --m_monitorsAlive; });
+            m_buttonCallback = [monitor = QPointer<RawInputMonitor>(monitor.get())](int button, bool down) {
+                if (monitor && monitor->onButtonEvent) {
+                    monitor->onButtonEvent(button, down);
+                }
+            };
+            return monitor;
+        });
+        m_container = std::make_unique<DependencyContainer>(std::move(desktop), std::move(platform));
         connect(&container().authStore(), &AuthStore::statusTextChanged, this,
                 [this] { m_authStatuses << container().authStore().statusText(); });
     }
