@@ -530,20 +530,7 @@ private slots:
     }
 };
 
-// No X display for this test: shortcut registration and window lookups fail instead of touching the
-// session's desktop. Audio was used, so the program ends with _Exit (see AudioTestMain.h).
-int main(int argc, char* argv[]) {
-    qunsetenv("DISPLAY");
-    qunsetenv("WAYLAND_DISPLAY");
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        TestDependencyContainer test;
-        QTEST_SET_MAIN_SOURCE_PATH
-        status = QTest::qExec(&test, argc, argv);
-    }
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
+// The desktop is all fakes, so the session's display, sound server and keyring are never touched.
+QTEST_MAIN(TestDependencyContainer)
 
 #include "tst_dependency_container.moc"
