@@ -24,9 +24,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstdio>
-#include <cstdlib>
-
 using namespace std::chrono_literals;
 
 namespace {
