@@ -8,6 +8,7 @@
 
 #include "AudioCaptureService.h"
 #include "RunTask.h"
+#include "TestDesktop.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,7 +37,7 @@ void BM_StartToFirstFrameWritten(benchmark::State& state) {
     settle.start();
     while (settle.elapsed() < 2500) // the sink finishes its current long block first
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    AudioCaptureService service;
+    AudioCaptureService service(testDesktop(PlatformServices::PulseAudio).audioInputs);
     std::vector<double> samples;
     for (auto _ : state) {
         runTask(service.startRecording());

@@ -4,6 +4,7 @@
 // time; the counters give the median and the 90th percentile in microseconds.
 
 #include "GlobalHotkeyService.h"
+#include "TestDesktop.h"
 
 #include <QCoreApplication>
 
@@ -59,7 +60,7 @@ void measure(benchmark::State& state, const QList<HotkeyBinding>& hotkeys, std::
         state.SkipWithError("no X display: run under scripts/test-session");
         return;
     }
-    GlobalHotkeyService service;
+    GlobalHotkeyService service(testDesktop().openKeyGrabber, testDesktop().openInputMonitor);
     SteadyClock::time_point pressedAt;
     int presses = 0, releases = 0;
     service.eventHandler = [&](HotkeyIntent, HotkeyEvent event) {

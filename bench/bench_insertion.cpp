@@ -8,6 +8,7 @@
 
 #include "ClipboardRestorer.h"
 #include "KeySynthesizer.h"
+#include "TestDesktop.h"
 #include "TextInsertionService.h"
 #include "X11KeyInjector.h"
 
@@ -82,7 +83,7 @@ std::pair<double, bool> measure(const QString& expected, const std::function<voi
 
 // Our typing leaves its spare keys mapped for a moment; empty them so that xdotool finds none of ours.
 void resetKeyboard() {
-    if (auto* injector = dynamic_cast<X11KeyInjector*>(KeySynthesizer::system().get())) {
+    if (auto* injector = dynamic_cast<X11KeyInjector*>(testDesktop().keys.get())) {
         injector->restoreKeyboardNow();
     }
     QTest::qWait(200);
@@ -90,7 +91,7 @@ void resetKeyboard() {
 
 void BM_TypeOurs(benchmark::State& state) {
     const QString text = mixedText();
-    TextInsertionService service;
+    TextInsertionService service(testDesktop().keys, testDesktop().windows);
     for (auto _ : state) {
         resetKeyboard();
         const auto [seconds, exact] = measure(text, [&] { runTask(service.typeText(text, 0.0)); });
@@ -122,7 +123,7 @@ void BM_TypeXdotool(benchmark::State& state) {
 
 void BM_PasteUntilInTarget(benchmark::State& state) {
     const QString text = mixedText();
-    TextInsertionService service;
+    TextInsertionService service(testDesktop().keys, testDesktop().windows);
     int exactCount = 0;
     for (auto _ : state) {
         g_fixture->target->setClipboard(QStringLiteral("the user's clipboard"), false);

@@ -85,6 +85,7 @@ TrayPanel& AppShell::panel() {
         m_panel = std::make_unique<TrayPanel>(m_container.dictationCoordinator(), m_container.appSettings(),
                                               &m_updater);
         m_panel->setWindowFlags(Qt::Popup);
+        m_panel->setFocusProbe(TrayPanel::focusProbe(m_container.desktop().windows));
     }
     return *m_panel;
 }

@@ -33,17 +33,16 @@
 #include <QGuiApplication>
 #include <QPointer>
 
-DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* parent)
-    : QObject(parent), m_platform(std::move(platform)) {
+DependencyContainer::DependencyContainer(PlatformServices desktop, ContainerPlatform platform,
+                                         QObject* parent)
+    : QObject(parent), m_desktop(std::move(desktop)), m_platform(std::move(platform)) {
     UserDefaults& defaults = m_platform.userDefaults ? *m_platform.userDefaults : UserDefaults::standard();
     const UrlOpener opener = m_platform.urlOpener ? m_platform.urlOpener : systemUrlOpener();
     Scheduler& scheduler = m_platform.scheduler ? *m_platform.scheduler : Scheduler::current();
-    const std::shared_ptr<AudioInputSystem> audioInputs =
-        m_platform.audioInputs ? m_platform.audioInputs : AudioInputSystem::system();
+    const std::shared_ptr<AudioInputSystem>& audioInputs = m_desktop.audioInputs;
 
     m_appSettings = std::make_unique<AppSettings>(defaults);
-    m_secureStore = m_platform.secretBackend ? std::make_unique<SecureStore>(m_platform.secretBackend)
-                                             : std::make_unique<SecureStore>();
+    m_secureStore = std::make_unique<SecureStore>(m_desktop.secrets);
     m_authStore = std::make_unique<AuthStore>(defaults);
     m_promptSettingsStore = std::make_unique<PromptSettingsStore>(defaults);
     m_knowledgeBaseStore = std::make_unique<KnowledgeBaseStore>(m_platform.dataFolder);
@@ -61,19 +60,24 @@ DependencyContainer::DependencyContainer(ContainerPlatform platform, QObject* pa
                                          *m_authStore, *m_sessionCoordinator, *m_configSyncCoordinator);
     m_audioCaptureService = std::make_unique<AudioCaptureService>(audioInputs);
     m_audioInputDeviceStore = std::make_unique<AudioInputDeviceStore>(audioInputs);
-    m_globalHotkeyService = std::make_unique<GlobalHotkeyService>();
-    m_mouseTriggerService = std::make_unique<MouseTriggerService>(m_platform.mouseMonitors);
-    m_textInsertionService = std::make_unique<TextInsertionService>();
-    m_selectedTextService = std::make_unique<SelectedTextService>();
-    m_mediaControlService = std::make_unique<MediaControlService>();
+    m_globalHotkeyService =
+        std::make_unique<GlobalHotkeyService>(m_desktop.openKeyGrabber, m_desktop.openInputMonitor);
+    m_mouseTriggerService = std::make_unique<MouseTriggerService>(
+        MouseTriggerService::buttonMonitors(m_desktop.openInputMonitor));
+    m_textInsertionService = std::make_unique<TextInsertionService>(m_desktop.keys, m_desktop.windows);
+    m_selectedTextService = std::make_unique<SelectedTextService>(m_desktop.keys, m_desktop.windows,
+                                                                  m_desktop.accessibleSelection);
+    m_mediaControlService = std::make_unique<MediaControlService>(m_desktop.openOutputMute);
     m_mediaControlService->restoreLeftoverMutes(); // what a crashed run left muted
-    m_recordingOverlayController = std::make_unique<RecordingOverlayController>();
+    m_recordingOverlayController =
+        std::make_unique<RecordingOverlayController>(Scheduler::current(), m_desktop.windows);
     m_recordingOverlayController->observe(*m_audioCaptureService);
     m_soundFeedbackService = std::make_unique<SoundFeedbackService>();
-    m_permissionsCoordinator = m_platform.permissions
-                                   ? std::make_unique<PermissionsCoordinator>(*m_platform.permissions)
-                                   : std::make_unique<PermissionsCoordinator>();
-    m_activeAppContextService = std::make_unique<ActiveAppContextService>();
+    m_permissionsCoordinator = std::make_unique<PermissionsCoordinator>(
+        m_platform.permissions
+            ? *m_platform.permissions
+            : PermissionsCoordinator::desktopChecks(audioInputs, m_desktop.inputAccessGranted));
+    m_activeAppContextService = std::make_unique<ActiveAppContextService>(m_desktop.windows);
 
     m_dictationServices = std::make_unique<SystemDictationServices>(SystemServiceRefs{
         *m_audioCaptureService, *m_globalHotkeyService, *m_recordingOverlayController,

@@ -4,6 +4,7 @@
 #include "MouseTriggerService.h"
 #include "OAuthSupport.h"
 #include "PermissionsCoordinator.h"
+#include "PlatformServices.h"
 #include "SignInProviders.h"
 
 #include <QList>
@@ -21,7 +22,6 @@ class ActiveAppContextService;
 class AppSettings;
 class AudioCaptureService;
 class AudioInputDeviceStore;
-class AudioInputSystem;
 class AuthStore;
 class BackendClient;
 class ConfigSyncCoordinator;
@@ -35,7 +35,6 @@ class PromptComposer;
 class PromptSettingsStore;
 class RecordingOverlayController;
 class Scheduler;
-class SecretBackend;
 class SecureStore;
 class SelectedTextService;
 class SessionCoordinator;
@@ -46,18 +45,17 @@ class TextInsertionService;
 class TranscriptionHistoryStore;
 class UserDefaults;
 
-// What the container takes from the desktop. Every member left empty means the real thing, so the app
-// builds a container from `ContainerPlatform{}` and a test fills in what it fakes.
+// What the container takes from the process besides the desktop's facilities (PlatformServices). Every
+// member left empty means the real thing, so the app builds a container from `ContainerPlatform{}` and a
+// test fills in what it fakes.
 struct ContainerPlatform {
-    UserDefaults* userDefaults = nullptr;         // settings, prompt settings, identity
-    QString dataFolder;                           // the knowledge base, notes and history files
-    std::shared_ptr<SecretBackend> secretBackend; // where the session token is kept
-    UrlOpener urlOpener;                          // opens the providers' sign-in pages
-    Scheduler* scheduler = nullptr;               // the cloud push debounce
+    UserDefaults* userDefaults = nullptr; // settings, prompt settings, identity
+    QString dataFolder;                   // the knowledge base, notes and history files
+    UrlOpener urlOpener;                  // opens the providers' sign-in pages
+    Scheduler* scheduler = nullptr;       // the cloud push debounce
 
-    MouseTriggerService::MonitorFactory mouseMonitors;
+    // The permission checks and the settings launcher; empty: the desktop's checks, PATH and a process.
     std::optional<PermissionsCoordinator::Platform> permissions;
-    std::shared_ptr<AudioInputSystem> audioInputs;
 
     // Browser flows that replace the providers' own in the provider table; a provider not named here
     // signs in with its own service.
@@ -79,7 +77,10 @@ class DependencyContainer final : public QObject {
 public:
     static constexpr double kForegroundRefreshMaxAge = 45.0; // seconds
 
-    explicit DependencyContainer(ContainerPlatform platform = {}, QObject* parent = nullptr);
+    // `desktop` is the desktop's facilities (PlatformServices::forThisDesktop(), or fakes), each handed to
+    // the services that use it.
+    explicit DependencyContainer(PlatformServices desktop, ContainerPlatform platform = {},
+                                 QObject* parent = nullptr);
     ~DependencyContainer() override;
 
     // True when "MICROSOFT_CLIENT_ID" is set to something other than white space; read on every call.
@@ -98,6 +99,9 @@ public:
     // change in the meantime is applied when the suspension ends.
     void setGlobalShortcutsSuspended(bool suspended);
     bool globalShortcutsSuspended() const { return m_shortcutsSuspended; }
+
+    // The desktop's facilities the container was built with.
+    const PlatformServices& desktop() const { return m_desktop; }
 
     // The services, for the application object and the views (the update prober comes with the app).
     AppSettings& appSettings() const { return *m_appSettings; }
@@ -131,6 +135,7 @@ private:
     void applyMouseShortcutMode(const QString& rawValue);
     void installMouseTriggerHandler();
 
+    PlatformServices m_desktop;
     ContainerPlatform m_platform;
     QNetworkAccessManager m_oauthNetwork;
 

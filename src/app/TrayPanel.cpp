@@ -58,7 +58,7 @@ QString TrayPanel::appVersionDisplay() {
 TrayPanel::TrayPanel(DictationCoordinator& coordinator, AppSettings& settings, AppUpdater* updater,
                      QWidget* parent)
     : QWidget(parent), m_coordinator(coordinator), m_settings(settings), m_updater(updater),
-      m_focusProbe(&TrayPanel::defaultFocusProbe), m_quit([] { QCoreApplication::quit(); }) {
+      m_focusProbe(focusProbe(nullptr)), m_quit([] { QCoreApplication::quit(); }) {
     setObjectName(QStringLiteral("trayPanel"));
     setFixedWidth(kWidth);
     auto* layout = new QVBoxLayout(this);
@@ -261,11 +261,15 @@ void TrayPanel::startWhenFocusLeft(std::chrono::milliseconds waited) {
     }
 }
 
-bool TrayPanel::defaultFocusProbe() {
-    if (QGuiApplication::focusWindow() != nullptr) {
-        return true;
-    }
-    static const std::shared_ptr<FrontmostWindowSource> windows = FrontmostWindowSource::system();
-    const std::optional<FrontmostWindow> front = windows->frontmostWindow();
-    return front && front->processId && *front->processId == qint64(::getpid());
+TrayPanel::FocusProbe TrayPanel::focusProbe(std::shared_ptr<FrontmostWindowSource> windows) {
+    return [windows = std::move(windows)] {
+        if (QGuiApplication::focusWindow() != nullptr) {
+            return true;
+        }
+        if (!windows) {
+            return false;
+        }
+        const std::optional<FrontmostWindow> front = windows->frontmostWindow();
+        return front && front->processId && *front->processId == qint64(::getpid());
+    };
 }

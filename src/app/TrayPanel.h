@@ -8,10 +8,12 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 class AppSettings;
 class AppUpdater;
 class DictationCoordinator;
+class FrontmostWindowSource;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -36,6 +38,9 @@ public:
 
     // True while one of our windows holds the desktop's focus.
     using FocusProbe = std::function<bool()>;
+    // Asks Qt for a focused window of ours, then `windows` (when given) whether the desktop's frontmost
+    // window is one of this process. The panel starts with the probe without `windows`.
+    static FocusProbe focusProbe(std::shared_ptr<FrontmostWindowSource> windows);
 
     TrayPanel(DictationCoordinator& coordinator, AppSettings& settings, AppUpdater* updater,
               QWidget* parent = nullptr);
@@ -65,7 +70,6 @@ protected:
 private:
     bool isRecording() const;
     void startWhenFocusLeft(std::chrono::milliseconds waited);
-    static bool defaultFocusProbe();
 
     DictationCoordinator& m_coordinator;
     AppSettings& m_settings;

@@ -12,6 +12,7 @@
 #include "EnvLoader.h"
 #include "LaunchAtLoginManager.h"
 #include "OrderlyExit.h"
+#include "PlatformServices.h"
 #include "RecordingFiles.h"
 #include "RuntimeDirectory.h"
 #include "SingleInstance.h"
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
         LaunchAtLoginManager launchAtLogin(UserDefaults::standard());
         ContainerPlatform platform;
         platform.refreshLaunchAtLogin = [&launchAtLogin] { launchAtLogin.refresh(); };
-        DependencyContainer container(std::move(platform));
+        DependencyContainer container(PlatformServices::forThisDesktop(), std::move(platform));
         AppShell shell(container, updater,
                        {!parser.isSet(hidden), parser.value(screenshot),
                         [&launchAtLogin] { launchAtLogin.refresh(); }, &launchAtLogin});

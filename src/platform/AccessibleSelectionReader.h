@@ -29,7 +29,4 @@ public:
     // The focused object's selection in the application of `processId` (never another application's,
     // which may have a focused object of its own). Our own process is never asked.
     virtual QCoro::Task<Result> readFocusedSelection(qint64 processId) = 0;
-
-    // The desktop's reader (AT-SPI2 on the accessibility bus).
-    static std::shared_ptr<AccessibleSelectionReader> system();
 };

@@ -33,7 +33,4 @@ public:
     virtual std::unique_ptr<QAudioSource> openCapture(const QString& id, const QAudioFormat& format) = 0;
     // The server's text for the last failure.
     virtual QString lastErrorText() const = 0;
-
-    // The desktop's (PulseAudio, or PipeWire's PulseAudio service).
-    static std::shared_ptr<AudioInputSystem> system();
 };

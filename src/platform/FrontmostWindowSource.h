@@ -51,7 +51,4 @@ public:
         Q_UNUSED(window);
         return false;
     }
-
-    // The desktop's source (X11); one that sees nothing when there is no X display.
-    static std::shared_ptr<FrontmostWindowSource> system();
 };

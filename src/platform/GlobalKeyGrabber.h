@@ -19,9 +19,6 @@ public:
     // The status of a chord another program already holds (the X server's BadAccess).
     static constexpr int takenStatus = 10;
 
-    // The desktop's grabber (X11, on a connection of its own); nothing when no X server answers.
-    static std::unique_ptr<GlobalKeyGrabber> open();
-
     // Grabs the stored key code with the Carbon modifier bits under `id`. Returns 0, takenStatus,
     // noSuchKeyStatus, or another window-system error code. A refused chord is left without any part
     // of it grabbed.

@@ -35,7 +35,4 @@ public:
     // Puts back at once, synchronously and without the event loop, whatever synthesizing changed on the
     // desktop's keyboard: remapped keys, Caps Lock, keys held down (exit paths).
     virtual void restoreKeyboardNow() {}
-
-    // The desktop's synthesizer (XTest); an unavailable one when there is no X display.
-    static std::shared_ptr<KeySynthesizer> system();
 };

@@ -39,7 +39,4 @@ public:
     virtual Result setStreamMuted(quint32 index, bool muted) = 0;
     // The server's text for the last failure.
     virtual QString lastErrorText() const = 0;
-
-    // The desktop's (PulseAudio, or PipeWire's PulseAudio service); it connects on first use.
-    static std::unique_ptr<OutputMuteControl> open();
 };

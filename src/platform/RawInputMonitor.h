@@ -18,10 +18,6 @@ class RawInputMonitor : public QObject {
 public:
     enum Source { Keys = 0x1, Buttons = 0x2 };
 
-    // The desktop's monitor of `sources` (X11 with XInput 2, on a connection of its own); nothing when
-    // the window system cannot report raw input.
-    static std::unique_ptr<RawInputMonitor> open(int sources);
-
     // Key events in stored terms; keys no shortcut can use are dropped before this is called.
     std::function<void(const GlobalKeyEvent&)> onKeyEvent;
     // Physical pointer button numbers (1 left, 2 middle, 3 right, 4-7 wheel).

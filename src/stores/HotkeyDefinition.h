@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ShortcutKeys.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMap>
@@ -9,24 +11,6 @@
 #include <optional>
 #include <span>
 
-// Event modifier-flag bits, as the stored shortcut format and the key monitors use them.
-namespace ModifierFlag {
-constexpr std::uint64_t Shift = 0x20000;
-constexpr std::uint64_t Control = 0x40000;
-constexpr std::uint64_t Option = 0x80000;
-constexpr std::uint64_t Command = 0x100000;
-constexpr std::uint64_t Function = 0x800000;
-constexpr std::uint64_t ShortcutMask = 0x9E0000; // Command, Shift, Option, Control, Fn
-} // namespace ModifierFlag
-
-// Modifier bits of a stored shortcut. Fn has no bit here.
-namespace CarbonModifier {
-constexpr std::uint32_t Command = 0x100;
-constexpr std::uint32_t Shift = 0x200;
-constexpr std::uint32_t Option = 0x800;
-constexpr std::uint32_t Control = 0x1000;
-} // namespace CarbonModifier
-
 // A platform-neutral key event: a key going down, or the set of held modifiers changing. Key codes are
 // the stored virtual key codes (the X11 layer translates), flags the ModifierFlag bits.
 struct HotkeyKeyEvent {
@@ -34,16 +18,6 @@ struct HotkeyKeyEvent {
     Kind kind = Kind::KeyDown;
     std::uint16_t keyCode = 0;
     std::uint64_t modifierFlags = 0;
-};
-
-// One key a shortcut may use: its stored (virtual) key code, the name shown for it, and the keysym of the
-// key that plays its part on this desktop (keysym numbers are shared by X11 and xkbcommon). The X11 layer
-// translates stored key codes through this same table.
-struct ShortcutKey {
-    std::uint16_t keyCode = 0;
-    const char* name = "";
-    std::uint32_t keysym = 0;
-    bool standaloneSafe = false; // may form a shortcut without any modifier (F1-F20)
 };
 
 // The stored form of one global shortcut. Ids: 1 dictation, 2 AI Mode, 3 Typing Mode.
@@ -57,7 +31,7 @@ struct HotkeyDefinition {
 
     friend bool operator==(const HotkeyDefinition&, const HotkeyDefinition&) = default;
 
-    static constexpr std::uint16_t functionKeyCode = 63;
+    static constexpr std::uint16_t functionKeyCode = ShortcutKeys::functionKeyCode;
 
     // The keys to press, as this desktop names them, joined by " + ": "Super", "Shift", "Alt", "Ctrl" (in
     // that order), "Right Ctrl" for Fn, then the key's name ("Key 117" for a code outside the table).

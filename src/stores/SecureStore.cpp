@@ -1,7 +1,6 @@
 #include "SecureStore.h"
 
 #include "AppLogger.h"
-#include "LibsecretBackend.h"
 
 #include <QStringDecoder>
 
@@ -25,8 +24,6 @@ std::optional<QString> decodeToken(const QByteArray& bytes) {
     return token;
 }
 } // namespace
-
-SecureStore::SecureStore() : SecureStore(std::make_shared<LibsecretBackend>()) {}
 
 SecureStore::SecureStore(std::shared_ptr<SecretBackend> backend, QString service, QString sessionTokenAccount)
     : m_backend(std::move(backend)), m_service(std::move(service)),

@@ -24,9 +24,8 @@ public:
     static inline const QString kDefaultService = QStringLiteral("app.quillvane.desktop");
     static inline const QString kDefaultSessionTokenAccount = QStringLiteral("backend-session-token");
 
-    // The application's store: the desktop's Secret Service (libsecret).
-    SecureStore();
-    // A store on another backend (tests) or under other attributes.
+    // A store on `backend` (the desktop's Secret Service in the application, an in-memory one in tests),
+    // under the application's attributes unless others are given.
     explicit SecureStore(std::shared_ptr<SecretBackend> backend, QString service = kDefaultService,
                          QString sessionTokenAccount = kDefaultSessionTokenAccount);
     // Operations still queued are dropped and a read still waiting answers "absent"; a call the backend

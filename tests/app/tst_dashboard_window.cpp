@@ -137,13 +137,7 @@ class TestDashboardWindow : public QObject {
         ContainerPlatform platform;
         platform.userDefaults = m_defaults.get();
         platform.dataFolder = m_dir->path();
-        platform.secretBackend = m_secrets;
         platform.urlOpener = browser ? browser->opener() : [](const QUrl&) {};
-        platform.audioInputs = std::make_shared<NoAudioInputs>();
-        platform.mouseMonitors = [this](std::function<void(int, bool)> callback) {
-            m_mouseButton = std::move(callback);
-            return std::make_unique<QObject>();
-        };
         PermissionsCoordinator::Platform permissions;
         permissions.microphoneState = [] { return PermissionsCoordinator::PermissionState::Granted; };
         permissions.accessibilityTrusted = [] { return true; };
@@ -167,7 +161,16 @@ class TestDashboardWindow : public QObject {
                 m_providersCalled << QStringLiteral("microsoft");
                 return answerOf(m_microsoft);
             });
-        m_container = std::make_unique<DependencyContainer>(std::move(platform));
+        PlatformServices desktop = fakeDesktop(m_secrets, [this]() -> std::unique_ptr<RawInputMonitor> {
+            auto monitor = std::make_unique<DrivenButtons>();
+            m_mouseButton = [monitor = QPointer<RawInputMonitor>(monitor.get())](int button, bool down) {
+                if (monitor && monitor->onButtonEvent) {
+                    monitor->onButtonEvent(button, down);
+                }
+            };
+            return monitor;
+        });
+        m_container = std::make_unique<DependencyContainer>(std::move(desktop), std::move(platform));
     }
 
 private slots:

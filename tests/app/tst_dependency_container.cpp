@@ -26,9 +26,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstdio>
-#include <cstdlib>
-
 using namespace std::chrono_literals;
 
 namespace {
@@ -72,18 +69,8 @@ class TestDependencyContainer : public QObject {
         ContainerPlatform platform;
         platform.userDefaults = m_defaults.get();
         platform.dataFolder = m_dir->path();
-        platform.secretBackend = m_secrets;
         platform.urlOpener = [](const QUrl&) {};
         platform.scheduler = m_scheduler.get();
-        platform.audioInputs = std::make_shared<NoAudioInputs>();
-        platform.mouseMonitors = [this](std::function<void(int, bool)> callback) {
-            m_buttonCallback = std::move(callback);
-            ++m_monitorsCreated;
-            ++m_monitorsAlive;
-            auto monitor = std::make_unique<QObject>();
-            connect(monitor.get(), &QObject::destroyed, this, [this] { --m_monitorsAlive; });
-            return monitor;
-        };
         PermissionsCoordinator::Platform permissions;
         permissions.microphoneState = [this] {
             ++m_permissionReads;
@@ -96,7 +83,19 @@ class TestDependencyContainer : public QObject {
         platform.refreshLaunchAtLogin = [this] { ++m_launchAtLoginRefreshes; };
         platform.signInProviders[SignInProviderId::Google] =
             std::make_shared<FakeSignInProvider>([this](SignInCancelToken) { return answerOf(m_google); });
-        m_container = std::make_unique<DependencyContainer>(std::move(platform));
+        PlatformServices desktop = fakeDesktop(m_secrets, [this]() -> std::unique_ptr<RawInputMonitor> {
+            ++m_monitorsCreated;
+            ++m_monitorsAlive;
+            auto monitor = std::make_unique<DrivenButtons>();
+            connect(monitor.get(), &QObject::destroyed, this, [this] { --m_monitorsAlive; });
+            m_buttonCallback = [monitor = QPointer<RawInputMonitor>(monitor.get())](int button, bool down) {
+                if (monitor && monitor->onButtonEvent) {
+                    monitor->onButtonEvent(button, down);
+                }
+            };
+            return monitor;
+        });
+        m_container = std::make_unique<DependencyContainer>(std::move(desktop), std::move(platform));
     }
 
     void storeToken(const QString& token) {
@@ -423,20 +422,7 @@ private slots:
     }
 };
 
-// No X display for this test: shortcut registration and window lookups fail instead of touching the
-// session's desktop. Audio was used, so the program ends with _Exit (see AudioTestMain.h).
-int main(int argc, char* argv[]) {
-    qunsetenv("DISPLAY");
-    qunsetenv("WAYLAND_DISPLAY");
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        TestDependencyContainer test;
-        QTEST_SET_MAIN_SOURCE_PATH
-        status = QTest::qExec(&test, argc, argv);
-    }
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
+// The desktop is all fakes, so the session's display, sound server and keyring are never touched.
+QTEST_MAIN(TestDependencyContainer)
 
 #include "tst_dependency_container.moc"

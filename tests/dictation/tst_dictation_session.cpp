@@ -25,6 +25,7 @@
 #include "SessionCoordinator.h"
 #include "SoundFeedbackService.h"
 #include "SpeechDetection.h"
+#include "TestDesktop.h"
 #include "TextInsertionService.h"
 #include "TranscriptionHistoryStore.h"
 #include "UserDefaults.h"
@@ -156,21 +157,24 @@ private slots:
         m_notes = std::make_unique<NotesStore>(m_dir.path());
 
         // A session token from the Secret Service; the refresh finds no backend and keeps it.
-        m_secureStore = std::make_unique<SecureStore>();
+        m_secureStore = std::make_unique<SecureStore>(testDesktop().secrets);
         m_secureStore->writeSessionToken(QStringLiteral("integration-session-token"));
         m_backend = std::make_unique<BackendClient>(QUrl(QStringLiteral("http://127.0.0.1:9")));
         m_session = std::make_unique<SessionCoordinator>(*m_backend, *m_secureStore);
         runTask(m_session->bootstrapFromSecureStore());
         QCOMPARE(m_session->activeSessionToken(), QStringLiteral("integration-session-token"));
 
-        m_recorder = std::make_unique<AudioCaptureService>();
-        m_hotkeys = std::make_unique<GlobalHotkeyService>(); // dictation on Right Ctrl held alone
-        m_overlay = std::make_unique<RecordingOverlayController>();
+        m_recorder = std::make_unique<AudioCaptureService>(testDesktop().audioInputs);
+        m_hotkeys = std::make_unique<GlobalHotkeyService>(
+            testDesktop().openKeyGrabber,
+            testDesktop().openInputMonitor); // dictation on Right Ctrl held alone
+        m_overlay = std::make_unique<RecordingOverlayController>(Scheduler::current(), testDesktop().windows);
         m_sounds = std::make_unique<SoundFeedbackService>();
-        m_media = std::make_unique<MediaControlService>();
-        m_context = std::make_unique<ActiveAppContextService>();
-        m_selection = std::make_unique<SelectedTextService>();
-        m_insertion = std::make_unique<TextInsertionService>();
+        m_media = std::make_unique<MediaControlService>(testDesktop().openOutputMute);
+        m_context = std::make_unique<ActiveAppContextService>(testDesktop().windows);
+        m_selection = std::make_unique<SelectedTextService>(testDesktop().keys, testDesktop().windows,
+                                                            testDesktop().accessibleSelection);
+        m_insertion = std::make_unique<TextInsertionService>(testDesktop().keys, testDesktop().windows);
         m_system = std::make_unique<SystemDictationServices>(SystemServiceRefs{
             *m_recorder, *m_hotkeys, *m_overlay, *m_sounds, *m_media, *m_context, *m_selection, *m_insertion,
             *m_settings, *m_prompts, *m_session, *m_knowledgeBase, *m_history, *m_notes});

@@ -27,6 +27,7 @@
 #include "SessionCoordinator.h"
 #include "SoundFeedbackService.h"
 #include "StandinBackend.h"
+#include "TestDesktop.h"
 #include "TextInsertionService.h"
 #include "TranscriptionHistoryStore.h"
 #include "UserDefaults.h"
@@ -112,7 +113,7 @@ private slots:
         m_notes = std::make_unique<NotesStore>(m_dir.path());
 
         // Signed in against the stand-in; the token lives in the session's Secret Service.
-        m_secureStore = std::make_unique<SecureStore>();
+        m_secureStore = std::make_unique<SecureStore>(testDesktop().secrets);
         m_backend = std::make_unique<BackendClient>(QUrl(QString::fromStdString(m_standin.baseUrl())));
         m_session = std::make_unique<SessionCoordinator>(*m_backend, *m_secureStore);
         QVERIFY(runTask(m_session->establishSession(QStringLiteral("google"), QStringLiteral("Google"),
@@ -120,17 +121,19 @@ private slots:
                                                     std::nullopt, std::nullopt)));
         QCOMPARE(runTask(m_secureStore->readSessionToken()), m_session->activeSessionToken());
 
-        m_recorder = std::make_unique<AudioCaptureService>();
+        m_recorder = std::make_unique<AudioCaptureService>(testDesktop().audioInputs);
         // Dictation on Right Ctrl held alone, AI Mode on Left Ctrl and Right Ctrl held.
-        m_hotkeys = std::make_unique<GlobalHotkeyService>();
+        m_hotkeys = std::make_unique<GlobalHotkeyService>(testDesktop().openKeyGrabber,
+                                                          testDesktop().openInputMonitor);
         m_hotkeys->setHotkeys({{HotkeyIntent::Dictation, AppSettings::defaultHotkey()},
                                {HotkeyIntent::SmartEdit, AppSettings::defaultSmartEditHotkey()}});
-        m_overlay = std::make_unique<RecordingOverlayController>();
+        m_overlay = std::make_unique<RecordingOverlayController>(Scheduler::current(), testDesktop().windows);
         m_sounds = std::make_unique<SoundFeedbackService>();
-        m_media = std::make_unique<MediaControlService>();
-        m_context = std::make_unique<ActiveAppContextService>();
-        m_selection = std::make_unique<SelectedTextService>();
-        m_insertion = std::make_unique<TextInsertionService>();
+        m_media = std::make_unique<MediaControlService>(testDesktop().openOutputMute);
+        m_context = std::make_unique<ActiveAppContextService>(testDesktop().windows);
+        m_selection = std::make_unique<SelectedTextService>(testDesktop().keys, testDesktop().windows,
+                                                            testDesktop().accessibleSelection);
+        m_insertion = std::make_unique<TextInsertionService>(testDesktop().keys, testDesktop().windows);
         m_system = std::make_unique<SystemDictationServices>(SystemServiceRefs{
             *m_recorder, *m_hotkeys, *m_overlay, *m_sounds, *m_media, *m_context, *m_selection, *m_insertion,
             *m_settings, *m_prompts, *m_session, *m_knowledgeBase, *m_history, *m_notes});

@@ -291,7 +291,3 @@ AtSpiSelectionReader::findFocused(QDBusConnection bus, ObjectRef application, in
 }
 
 #include "AtSpiSelectionReader.moc"
-
-std::shared_ptr<AccessibleSelectionReader> AccessibleSelectionReader::system() {
-    return std::make_shared<AtSpiSelectionReader>();
-}

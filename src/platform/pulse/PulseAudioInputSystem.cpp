@@ -61,7 +61,3 @@ std::unique_ptr<QAudioSource> PulseAudioInputSystem::openCapture(const QString& 
     }
     return nullptr;
 }
-
-std::shared_ptr<AudioInputSystem> AudioInputSystem::system() {
-    return std::make_shared<PulseAudioInputSystem>(PulseConnection::shared());
-}

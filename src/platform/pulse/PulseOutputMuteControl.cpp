@@ -12,7 +12,3 @@ std::optional<QList<PlaybackStream>> PulseOutputMuteControl::playbackStreams() {
 OutputMuteControl::Result PulseOutputMuteControl::setStreamMuted(quint32 index, bool muted) {
     return m_pulse->setSinkInputMute(index, muted, &m_lastError);
 }
-
-std::unique_ptr<OutputMuteControl> OutputMuteControl::open() {
-    return std::make_unique<PulseOutputMuteControl>(PulseConnection::shared());
-}

@@ -8,10 +8,6 @@
 
 static_assert(GlobalKeyGrabber::noSuchKeyStatus == BadValue && GlobalKeyGrabber::takenStatus == BadAccess);
 
-std::unique_ptr<GlobalKeyGrabber> GlobalKeyGrabber::open() {
-    return X11KeyGrabber::open();
-}
-
 std::unique_ptr<X11KeyGrabber> X11KeyGrabber::open() {
     auto display = X11Display::open();
     if (!display) {

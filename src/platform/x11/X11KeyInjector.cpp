@@ -117,20 +117,3 @@ QCoro::Task<> X11KeyInjector::typeText(QString text, std::chrono::milliseconds d
     }
     co_await m_typist->type(std::move(text), delay);
 }
-
-std::shared_ptr<KeySynthesizer> KeySynthesizer::system() {
-    // One connection for the life of the process (never closed: it may outlive the application object).
-    static auto* shared = [] {
-        auto injector = std::make_shared<X11KeyInjector>();
-        if (auto* app = QCoreApplication::instance()) {
-            // Spares still mapped after a typing are emptied (and held keys let go) before we go.
-            QObject::connect(app, &QCoreApplication::aboutToQuit, [weak = std::weak_ptr(injector)] {
-                if (auto alive = weak.lock()) {
-                    alive->restoreKeyboardNow();
-                }
-            });
-        }
-        return new std::shared_ptr<KeySynthesizer>(injector);
-    }();
-    return *shared;
-}

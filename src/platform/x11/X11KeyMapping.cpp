@@ -1,5 +1,5 @@
 // Qt-based headers before Xlib ones: Xlib's macros clash with Qt.
-#include "HotkeyDefinition.h"
+#include "ShortcutKeys.h"
 
 #include "X11KeyMapping.h"
 
@@ -18,7 +18,7 @@ bool isOrdinaryKey(const ShortcutKey& key) {
 
 // The key that plays the Fn role, from the same table that names it.
 KeySym functionRoleKeysym() {
-    for (const ShortcutKey& key : HotkeyDefinition::shortcutKeys()) {
+    for (const ShortcutKey& key : ShortcutKeys::all()) {
         if (!isOrdinaryKey(key)) {
             return key.keysym;
         }
@@ -29,7 +29,7 @@ KeySym functionRoleKeysym() {
 } // namespace
 
 KeySym keysymForKeyCode(std::uint16_t keyCode) {
-    for (const ShortcutKey& key : HotkeyDefinition::shortcutKeys()) {
+    for (const ShortcutKey& key : ShortcutKeys::all()) {
         if (key.keyCode == keyCode && isOrdinaryKey(key)) {
             return key.keysym;
         }
@@ -40,7 +40,7 @@ KeySym keysymForKeyCode(std::uint16_t keyCode) {
 std::optional<std::uint16_t> keyCodeForKeysym(KeySym keysym) {
     KeySym lower = 0, upper = 0;
     XConvertCase(keysym, &lower, &upper);
-    for (const ShortcutKey& key : HotkeyDefinition::shortcutKeys()) {
+    for (const ShortcutKey& key : ShortcutKeys::all()) {
         if (key.keysym == lower && isOrdinaryKey(key)) {
             return key.keyCode;
         }

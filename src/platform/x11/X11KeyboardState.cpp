@@ -1,5 +1,5 @@
 // Qt-based headers before Xlib ones: Xlib's macros clash with Qt.
-#include "HotkeyDefinition.h"
+#include "ShortcutKeys.h"
 
 #include "X11KeyboardState.h"
 

@@ -5,10 +5,6 @@
 
 #include <X11/extensions/XInput2.h>
 
-std::unique_ptr<RawInputMonitor> RawInputMonitor::open(int sources) {
-    return X11RawInputMonitor::open(sources);
-}
-
 std::unique_ptr<X11RawInputMonitor> X11RawInputMonitor::open(int sources) {
     auto display = X11Display::open();
     if (!display || !display->xinput2Opcode()) {

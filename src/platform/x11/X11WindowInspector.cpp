@@ -326,9 +326,3 @@ bool X11WindowInspector::compositingManagerRunning() {
     const QByteArray selection = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(m_display->display()));
     return XGetSelectionOwner(m_display->display(), m_display->atom(selection.constData())) != None;
 }
-
-std::shared_ptr<FrontmostWindowSource> FrontmostWindowSource::system() {
-    // One connection for the life of the process (never closed: it may outlive the application object).
-    static auto* shared = new std::shared_ptr<FrontmostWindowSource>(std::make_shared<X11WindowInspector>());
-    return *shared;
-}

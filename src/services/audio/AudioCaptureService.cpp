@@ -122,9 +122,6 @@ private:
     AudioCaptureService& m_service;
 };
 
-AudioCaptureService::AudioCaptureService(QObject* parent)
-    : AudioCaptureService(AudioInputSystem::system(), parent) {}
-
 AudioCaptureService::AudioCaptureService(std::shared_ptr<AudioInputSystem> inputs, QObject* parent)
     : QObject(parent), m_inputs(std::move(inputs)) {}
 

@@ -71,7 +71,6 @@ public:
     static constexpr int kSampleRate = 16000;
     static constexpr float kSilenceDb = -160.0f;
 
-    explicit AudioCaptureService(QObject* parent = nullptr);
     explicit AudioCaptureService(std::shared_ptr<AudioInputSystem> inputs, QObject* parent = nullptr);
     ~AudioCaptureService() override;
 

@@ -30,9 +30,6 @@ AudioInputDeviceError AudioInputDeviceError::deviceLookupFailed() {
                                  QStringLiteral("Unable to find the selected microphone."));
 }
 
-AudioInputDeviceStore::AudioInputDeviceStore(QObject* parent)
-    : AudioInputDeviceStore(AudioInputSystem::system(), parent) {}
-
 AudioInputDeviceStore::AudioInputDeviceStore(std::shared_ptr<AudioInputSystem> system, QObject* parent)
     : QObject(parent), m_system(std::move(system)), m_statusText(kDefaultMicrophone) {}
 

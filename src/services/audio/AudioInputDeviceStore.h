@@ -37,7 +37,6 @@ class AudioInputDeviceStore : public QObject {
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
 
 public:
-    explicit AudioInputDeviceStore(QObject* parent = nullptr);
     explicit AudioInputDeviceStore(std::shared_ptr<AudioInputSystem> system, QObject* parent = nullptr);
 
     QList<AudioInputDevice> devices() const { return m_devices; }

@@ -46,7 +46,7 @@ bool containsStream(const QList<PlaybackStream>& streams, const PlaybackStream& 
 class MediaControlWorker : public QObject {
 public:
     explicit MediaControlWorker(MediaControlService::OutputFactory openOutput)
-        : m_openOutput(openOutput ? std::move(openOutput) : &OutputMuteControl::open) {}
+        : m_openOutput(std::move(openOutput)) {}
 
     void mute();
     void restore();
@@ -293,8 +293,6 @@ void MediaControlWorker::holdForExit() {
             QStringLiteral("output mute"), DesktopStateGuard::Needs::Nothing, [this] { restoreForExit(); });
     }
 }
-
-MediaControlService::MediaControlService(QObject* parent) : MediaControlService(OutputFactory{}, parent) {}
 
 MediaControlService::MediaControlService(OutputFactory openOutput, QObject* parent)
     : QObject(parent), m_worker(new MediaControlWorker(std::move(openOutput))) {

@@ -28,8 +28,6 @@ public:
     // Opens the mute control, on the worker thread at its first use.
     using OutputFactory = std::function<std::unique_ptr<OutputMuteControl>()>;
 
-    explicit MediaControlService(QObject* parent = nullptr);
-    // `openOutput` replaces the desktop's mute control (OutputMuteControl::open) when set.
     explicit MediaControlService(OutputFactory openOutput, QObject* parent = nullptr);
     // Waits for the work already submitted, ends the worker thread and unmutes the streams this service
     // still has muted.

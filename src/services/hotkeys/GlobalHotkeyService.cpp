@@ -44,7 +44,9 @@ GlobalHotkeyError GlobalHotkeyError::failedToRegister(int status, const QString&
     return GlobalHotkeyError(Kind::FailedToRegister, status, std::move(message));
 }
 
-GlobalHotkeyService::GlobalHotkeyService(QObject* parent) : QObject(parent) {
+GlobalHotkeyService::GlobalHotkeyService(GrabberFactory openGrabber, MonitorFactory openMonitor,
+                                         QObject* parent)
+    : QObject(parent), m_openGrabber(std::move(openGrabber)), m_openMonitor(std::move(openMonitor)) {
     HotkeyDefinition functionKeyAlone;
     functionKeyAlone.id = 1;
     functionKeyAlone.includesFunctionKey = true;
@@ -76,7 +78,7 @@ bool GlobalHotkeyService::openGrabber() {
     if (m_grabber) {
         return true;
     }
-    m_grabber = GlobalKeyGrabber::open();
+    m_grabber = m_openGrabber();
     if (!m_grabber) {
         return false;
     }
@@ -141,7 +143,7 @@ void GlobalHotkeyService::registerHotkey() {
 
 void GlobalHotkeyService::installFunctionKeyMonitors() {
     if (!m_keyMonitor) {
-        m_keyMonitor = RawInputMonitor::open(RawInputMonitor::Keys);
+        m_keyMonitor = m_openMonitor(RawInputMonitor::Keys);
         if (m_keyMonitor) {
             m_keyMonitor->onKeyEvent = [this](const GlobalKeyEvent& event) {
                 m_engine.handleKeyEvent(event);

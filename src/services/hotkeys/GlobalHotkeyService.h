@@ -49,7 +49,12 @@ class GlobalHotkeyService : public QObject {
     Q_OBJECT
 
 public:
-    explicit GlobalHotkeyService(QObject* parent = nullptr);
+    // Opens the grabbing connection; nothing when no X server answers.
+    using GrabberFactory = std::function<std::unique_ptr<GlobalKeyGrabber>()>;
+    // Opens a raw input monitor of the given RawInputMonitor sources; nothing without one.
+    using MonitorFactory = std::function<std::unique_ptr<RawInputMonitor>(int sources)>;
+
+    GlobalHotkeyService(GrabberFactory openGrabber, MonitorFactory openMonitor, QObject* parent = nullptr);
     ~GlobalHotkeyService() override;
 
     // Consulted first for every edge; true consumes it.
@@ -76,6 +81,8 @@ private:
     // Whether a press of grabbed chord `id` is that shortcut (not Right Ctrl standing in for Ctrl).
     bool acceptsGrabbedPress(std::uint32_t id);
 
+    GrabberFactory m_openGrabber;
+    MonitorFactory m_openMonitor;
     HotkeyEngine m_engine;
     std::unique_ptr<GlobalKeyGrabber> m_grabber;
     std::unique_ptr<RawInputMonitor> m_keyMonitor;

@@ -3,22 +3,22 @@
 #include "AppLogger.h"
 #include "RawInputMonitor.h"
 
-namespace {
-
-std::unique_ptr<QObject> openButtonMonitor(std::function<void(int, bool)> callback) {
-    auto monitor = RawInputMonitor::open(RawInputMonitor::Buttons);
-    if (!monitor) {
-        AppLogger::error(QStringLiteral("Middle mouse monitor unavailable: no X display with XInput 2"));
-        return nullptr;
-    }
-    monitor->onButtonEvent = std::move(callback);
-    return monitor;
+MouseTriggerService::MonitorFactory MouseTriggerService::buttonMonitors(
+    std::function<std::unique_ptr<RawInputMonitor>(int sources)> openInputMonitor) {
+    return [openInputMonitor = std::move(openInputMonitor)](
+               std::function<void(int, bool)> callback) -> std::unique_ptr<QObject> {
+        auto monitor = openInputMonitor(RawInputMonitor::Buttons);
+        if (!monitor) {
+            AppLogger::error(QStringLiteral("Middle mouse monitor unavailable: no X display with XInput 2"));
+            return nullptr;
+        }
+        monitor->onButtonEvent = std::move(callback);
+        return monitor;
+    };
 }
 
-} // namespace
-
 MouseTriggerService::MouseTriggerService(MonitorFactory monitorFactory)
-    : m_monitorFactory(monitorFactory ? std::move(monitorFactory) : MonitorFactory(&openButtonMonitor)) {}
+    : m_monitorFactory(std::move(monitorFactory)) {}
 
 MouseTriggerService::~MouseTriggerService() {
     if (m_monitorAlive) {

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+class RawInputMonitor;
+
 #include <functional>
 #include <memory>
 
@@ -28,8 +30,11 @@ public:
     using MonitorFactory =
         std::function<std::unique_ptr<QObject>(std::function<void(int button, bool isDown)> callback)>;
 
-    // The default watches the desktop's raw pointer buttons (RawInputMonitor).
-    explicit MouseTriggerService(MonitorFactory monitorFactory = {});
+    explicit MouseTriggerService(MonitorFactory monitorFactory);
+    // Watches the pointer buttons with the raw input monitors that `openInputMonitor` opens (given the
+    // RawInputMonitor sources; nothing when the window system cannot report raw input).
+    static MonitorFactory
+    buttonMonitors(std::function<std::unique_ptr<RawInputMonitor>(int sources)> openInputMonitor);
     ~MouseTriggerService();
     MouseTriggerService(const MouseTriggerService&) = delete;
     MouseTriggerService& operator=(const MouseTriggerService&) = delete;

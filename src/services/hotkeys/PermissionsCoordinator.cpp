@@ -2,7 +2,6 @@
 
 #include "AppLogger.h"
 #include "AudioInputSystem.h"
-#include "DesktopInputAccess.h"
 #include "Scheduler.h"
 
 #include <QPointer>
@@ -35,17 +34,6 @@ QString kindName(PermissionKind kind) {
 }
 
 PermissionsCoordinator::Platform withDefaults(PermissionsCoordinator::Platform platform) {
-    if (!platform.microphoneState) {
-        platform.microphoneState = [] {
-            const std::shared_ptr<AudioInputSystem> inputs = AudioInputSystem::system();
-            return inputs->defaultInputId() && !inputs->inputs().isEmpty()
-                       ? PermissionState::Granted
-                       : PermissionState::ReviewInSettings;
-        };
-    }
-    if (!platform.accessibilityTrusted) {
-        platform.accessibilityTrusted = &desktopInputAccessGranted;
-    }
     if (!platform.findProgram) {
         platform.findProgram = [](const QString& program) { return QStandardPaths::findExecutable(program); };
     }
@@ -59,8 +47,17 @@ PermissionsCoordinator::Platform withDefaults(PermissionsCoordinator::Platform p
 
 } // namespace
 
-PermissionsCoordinator::PermissionsCoordinator(QObject* parent)
-    : PermissionsCoordinator(Platform{}, parent) {}
+PermissionsCoordinator::Platform
+PermissionsCoordinator::desktopChecks(std::shared_ptr<AudioInputSystem> inputs,
+                                      std::function<bool()> inputAccessGranted) {
+    Platform platform;
+    platform.microphoneState = [inputs = std::move(inputs)] {
+        return inputs->defaultInputId() && !inputs->inputs().isEmpty() ? PermissionState::Granted
+                                                                       : PermissionState::ReviewInSettings;
+    };
+    platform.accessibilityTrusted = std::move(inputAccessGranted);
+    return platform;
+}
 
 PermissionsCoordinator::PermissionsCoordinator(Platform platform, QObject* parent)
     : QObject(parent), m_platform(withDefaults(std::move(platform))) {}

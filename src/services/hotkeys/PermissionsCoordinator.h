@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+
+class AudioInputSystem;
 
 // Whether the app can do its work on this desktop: the microphone (the audio server answers and lists an
 // input) and "Accessibility" (an X display with XTest and XInput2 answers: global shortcuts, reading the
@@ -24,7 +27,8 @@ public:
     enum class PermissionKind { Microphone, Accessibility };
     Q_ENUM(PermissionKind)
 
-    // What the coordinator asks the system; every member has a working default.
+    // What the coordinator asks the system. The microphone and accessibility checks are required; the
+    // program lookup and launch default to PATH and a detached process.
     struct Platform {
         // The microphone's state: Granted when the audio server lists an input, else ReviewInSettings.
         std::function<PermissionState()> microphoneState;
@@ -36,7 +40,10 @@ public:
         std::function<bool(const QString& program, const QStringList& arguments)> launch;
     };
 
-    explicit PermissionsCoordinator(QObject* parent = nullptr);
+    // The checks of a desktop: the microphone through `inputs`, accessibility through `inputAccessGranted`.
+    static Platform desktopChecks(std::shared_ptr<AudioInputSystem> inputs,
+                                  std::function<bool()> inputAccessGranted);
+
     explicit PermissionsCoordinator(Platform platform, QObject* parent = nullptr);
 
     static constexpr std::chrono::milliseconds recheckDelay{700};

@@ -27,9 +27,6 @@ QMap<QString, QStringList> makeCategoryKeywords() {
 }
 } // namespace
 
-ActiveAppContextService::ActiveAppContextService()
-    : ActiveAppContextService(FrontmostWindowSource::system()) {}
-
 ActiveAppContextService::ActiveAppContextService(std::shared_ptr<FrontmostWindowSource> windows,
                                                  std::shared_ptr<DesktopEntryNames> names)
     : categoryKeywords(makeCategoryKeywords()), m_windows(std::move(windows)), m_names(std::move(names)) {}

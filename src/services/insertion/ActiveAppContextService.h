@@ -23,7 +23,6 @@ public:
     // user-perceived characters before anything sees it: the prompt, the request fields, the category.
     static constexpr qsizetype maxWindowTitleLength = 200;
 
-    ActiveAppContextService();
     explicit ActiveAppContextService(
         std::shared_ptr<FrontmostWindowSource> windows,
         std::shared_ptr<DesktopEntryNames> names = std::make_shared<DesktopEntryNames>());

@@ -58,10 +58,6 @@ private:
 
 SelectedTextError::SelectedTextError(Kind kind) : UserFacingError(messageFor(kind)), m_kind(kind) {}
 
-SelectedTextService::SelectedTextService()
-    : SelectedTextService(KeySynthesizer::system(), FrontmostWindowSource::system(),
-                          AccessibleSelectionReader::system()) {}
-
 SelectedTextService::SelectedTextService(std::shared_ptr<KeySynthesizer> keys,
                                          std::shared_ptr<FrontmostWindowSource> windows,
                                          std::shared_ptr<AccessibleSelectionReader> accessibility,

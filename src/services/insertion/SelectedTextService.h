@@ -51,7 +51,6 @@ public:
     // How long we wait for the user to let go of the shortcut's modifier keys before sending the chord.
     static constexpr std::chrono::milliseconds modifierReleaseLimit{1000};
 
-    SelectedTextService();
     SelectedTextService(std::shared_ptr<KeySynthesizer> keys, std::shared_ptr<FrontmostWindowSource> windows,
                         std::shared_ptr<AccessibleSelectionReader> accessibility,
                         ClipboardRestorer* restorer = nullptr);

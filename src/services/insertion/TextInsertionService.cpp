@@ -44,9 +44,6 @@ QString shortestDecimal(double value) {
 
 TextInsertionError::TextInsertionError(Kind kind) : UserFacingError(messageFor(kind)), m_kind(kind) {}
 
-TextInsertionService::TextInsertionService()
-    : TextInsertionService(KeySynthesizer::system(), FrontmostWindowSource::system()) {}
-
 TextInsertionService::TextInsertionService(std::shared_ptr<KeySynthesizer> keys,
                                            std::shared_ptr<FrontmostWindowSource> windows,
                                            ClipboardRestorer* restorer)

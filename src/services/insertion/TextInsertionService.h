@@ -45,7 +45,6 @@ class TextInsertionService {
 public:
     static constexpr std::chrono::milliseconds modifierReleaseLimit{1000};
 
-    TextInsertionService();
     TextInsertionService(std::shared_ptr<KeySynthesizer> keys, std::shared_ptr<FrontmostWindowSource> windows,
                          ClipboardRestorer* restorer = nullptr);
 

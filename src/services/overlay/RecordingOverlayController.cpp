@@ -227,8 +227,5 @@ QScreen* RecordingOverlayController::targetScreen() {
 }
 
 FrontmostWindowSource* RecordingOverlayController::windows() {
-    if (!m_windows && runsOnX11()) {
-        m_windows = FrontmostWindowSource::system();
-    }
-    return m_windows.get();
+    return runsOnX11() ? m_windows.get() : nullptr;
 }

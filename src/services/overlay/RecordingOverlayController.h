@@ -33,7 +33,7 @@ public:
     static constexpr Scheduler::Duration kPhaseInterval{50};
     static constexpr Scheduler::Duration kFadeDuration{120};
 
-    // `windows` finds the focused window; without one the controller uses the desktop's on first use.
+    // `windows` finds the focused window (on X11); without one the overlay follows the pointer's screen.
     explicit RecordingOverlayController(Scheduler& scheduler = Scheduler::current(),
                                         std::shared_ptr<FrontmostWindowSource> windows = nullptr,
                                         QObject* parent = nullptr);

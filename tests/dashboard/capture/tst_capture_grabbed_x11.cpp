@@ -8,6 +8,7 @@
 #include "GlobalHotkeyService.h"
 #include "HotkeyIntent.h"
 #include "PresentationHost.h"
+#include "TestDesktop.h"
 
 #include <QtTest>
 
@@ -25,7 +26,7 @@ private slots:
         const QList<HotkeyBinding> bindings{{HotkeyIntent::Dictation, chord}};
 
         QStringList edges;
-        GlobalHotkeyService shortcuts;
+        GlobalHotkeyService shortcuts(testDesktop().openKeyGrabber, testDesktop().openInputMonitor);
         shortcuts.eventHandler = [&edges](HotkeyIntent intent, HotkeyEvent event) {
             edges << hotkeyIntentName(intent) + (event == HotkeyEvent::Pressed ? " pressed" : " released");
         };

@@ -6,6 +6,7 @@
 #include "DashboardRig.h"
 #include "RuntimeLogCapture.h"
 #include "SettingsPage.h"
+#include "TestDesktop.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -26,7 +27,8 @@ private slots:
         auto unload = qScopeGuard([&] { pactl({QStringLiteral("unload-module"), loaded.output}); });
 
         DashboardRig rig;
-        AudioInputDeviceStore microphones; // the real sound server
+        // The real sound server.
+        AudioInputDeviceStore microphones(testDesktop(PlatformServices::PulseAudio).audioInputs);
         DashboardServices services{rig.auth,        rig.session,       rig.appSettings, rig.promptSettings,
                                    rig.history,     rig.knowledgeBase, rig.notes,       rig.dictation.coordinator,
                                    rig.permissions, microphones,       rig.account,     [] {},

@@ -6,7 +6,7 @@
 // and runs its event loop until something ends it.
 //
 // `exit_child typing` stands for the application in the middle of typing instead: the desktop's typist
-// (KeySynthesizer::system(), never destroyed, as in the application) types a long text of characters the
+// (built once, never destroyed, as in the application) types a long text of characters the
 // layout lacks, on real time; "ready" comes once the first spare keys are remapped. After its event loop
 // ends it goes on serving events for a moment, as the way out does while the clipboard manager fetches
 // the clipboard, before it leaves.
@@ -32,6 +32,7 @@
 #include <cstring>
 #include <exception>
 
+#include "TestDesktop.h"
 #include "X11Display.h"
 #include "X11Typist.h"
 
@@ -47,7 +48,7 @@ QCoro::Task<> typeText(X11Typist& typist, QString text, bool& done, QString& fai
 
 QCoro::Task<> typeOnSystemKeys(QString text) {
     try {
-        co_await KeySynthesizer::system()->typeText(text, std::chrono::milliseconds(4));
+        co_await testDesktop().keys->typeText(text, std::chrono::milliseconds(4));
     } catch (const std::exception& error) {
         AppLogger::info(QStringLiteral("Typing ended: ") + QString::fromUtf8(error.what()));
     }
@@ -113,7 +114,7 @@ int main(int argc, char* argv[]) {
 
     int status = 0;
     {
-        MediaControlService media;
+        MediaControlService media(testDesktop().openOutputMute);
         X11Typist typist(*display);
         DesktopStateGuard::Hold spareKeys = DesktopStateGuard::instance().hold(
             QStringLiteral("spare keycodes"), DesktopStateGuard::Needs::Display,
@@ -142,7 +143,7 @@ int main(int argc, char* argv[]) {
         }
         // Two recordings of the user's voice: one handed over and never deleted by its taker (a request
         // still pending), one still running.
-        AudioCaptureService recorder;
+        AudioCaptureService recorder(testDesktop().audioInputs);
         QCoro::Task<> firstStart = recorder.startRecording();
         if (!recorder.isRecording()) {
             std::fprintf(stderr, "exit_child: the recording did not start\n");

@@ -7,6 +7,7 @@
 #include "AudioTestTools.h"
 #include "MediaControlService.h"
 #include "PulseAudioInputSystem.h"
+#include "PulseOutputMuteControl.h"
 #include "PulseConnection.h"
 
 #include <QProcess>
@@ -150,7 +151,9 @@ private slots:
         const std::shared_ptr<PulseConnection> pulse = PulseConnection::shared();
         PulseAudioInputSystem inputs(pulse);
         QCOMPARE(inputs.defaultInputId(), std::optional<QString>(QStringLiteral("mic_a")));
-        MediaControlService media; // the same shared connection
+        MediaControlService media([pulse]() -> std::unique_ptr<OutputMuteControl> {
+            return std::make_unique<PulseOutputMuteControl>(pulse); // the same connection
+        });
         media.flush();
 
         m_server->freeze();

@@ -2,6 +2,7 @@
 // mutes through MediaControlService, prints "muted" and waits to be killed (SIGKILL: nothing is restored).
 
 #include "MediaControlService.h"
+#include "TestDesktop.h"
 
 #include <QCoreApplication>
 
@@ -11,7 +12,7 @@
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    MediaControlService media;
+    MediaControlService media(testDesktop(PlatformServices::PulseAudio).openOutputMute);
     media.muteIfNeeded();
     media.flush();
     std::printf("muted\n");

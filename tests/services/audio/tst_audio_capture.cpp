@@ -10,6 +10,7 @@
 #include "ManualTime.h"
 #include "RunTask.h"
 #include "RuntimeDirectory.h"
+#include "TestDesktop.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -149,7 +150,7 @@ private slots:
     }
 
     void recordsSpeechIntoA16kMonoWav() {
-        AudioCaptureService service;
+        AudioCaptureService service(testDesktop(PlatformServices::PulseAudio).audioInputs);
         QList<bool> states;
         QList<float> powers;
         double longestElapsed = 0;
@@ -241,7 +242,7 @@ private slots:
     // A stop before the meter's first tick still reports the true length, not 0.
     void stopBeforeTheFirstMeterTickCountsTheFramesWritten() {
         ManualTime time;
-        AudioCaptureService service;
+        AudioCaptureService service(testDesktop(PlatformServices::PulseAudio).audioInputs);
         runTask(service.startRecording());
         QTRY_VERIFY_WITH_TIMEOUT(service.framesWritten() > 0, 20000);
         QCOMPARE(service.elapsedDuration(), 0.0); // no tick ran
@@ -255,7 +256,7 @@ private slots:
     }
 
     void secondStartIsRefusedAndKeepsTheFirstRecording() {
-        AudioCaptureService service;
+        AudioCaptureService service(testDesktop(PlatformServices::PulseAudio).audioInputs);
         runTask(service.startRecording());
         QTRY_VERIFY_WITH_TIMEOUT(service.framesWritten() > 0, 20000);
         const QStringList files = recordingsInRuntimeFolder();
@@ -293,7 +294,7 @@ private slots:
     void aRecordingThatBrokeOffFailsWithWhatHappened() {
         QFETCH(bool, removeMicrophone);
         QFETCH(QString, message);
-        AudioCaptureService service;
+        AudioCaptureService service(testDesktop(PlatformServices::PulseAudio).audioInputs);
         QSignalSpy interrupted(&service, &AudioCaptureService::recordingInterrupted);
         std::optional<RemovedSource> removed;
         std::optional<FileSizeLimit> limit;
@@ -330,7 +331,7 @@ private slots:
     }
 
     void stopWithoutRecordingThrows() {
-        AudioCaptureService service;
+        AudioCaptureService service(testDesktop(PlatformServices::PulseAudio).audioInputs);
         try {
             service.stopRecording();
             QFAIL("stop without a recording did not throw");

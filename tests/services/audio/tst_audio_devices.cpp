@@ -3,11 +3,12 @@
 // the failures leave everything as it was. The session's default source "virtualmic" is restored after
 // every test.
 
-#include "AudioTestMain.h"
 #include "AudioCaptureService.h"
 #include "AudioInputDeviceStore.h"
+#include "AudioTestMain.h"
 #include "AudioTestTools.h"
 #include "RunTask.h"
+#include "TestDesktop.h"
 #include "WavWriter.h"
 
 #include <QTemporaryDir>
@@ -61,7 +62,7 @@ private slots:
     }
 
     void listsTheInputsWithTheDefaultFirst() {
-        AudioInputDeviceStore store;
+        AudioInputDeviceStore store(testDesktop(PlatformServices::PulseAudio).audioInputs);
         QCOMPARE(store.statusText(), QStringLiteral("Using your computer's default microphone."));
         store.refresh(std::nullopt);
         const QList<AudioInputDevice> devices = store.devices();
@@ -87,7 +88,7 @@ private slots:
     }
 
     void selectingAMicrophoneMakesItTheDefaultSource() {
-        AudioInputDeviceStore store;
+        AudioInputDeviceStore store(testDesktop(PlatformServices::PulseAudio).audioInputs);
         store.refresh(std::nullopt);
         QSignalSpy devicesChanged(&store, &AudioInputDeviceStore::devicesChanged);
 
@@ -107,7 +108,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(testwav::monoPcm16Wav(testwav::sineTone(440, 1.0, 16000, 0.5), 16000));
         }
-        AudioCaptureService recorder;
+        AudioCaptureService recorder(testDesktop(PlatformServices::PulseAudio).audioInputs);
         runTask(recorder.startRecording());
         const CommandResult played =
             run(QStringLiteral("paplay"),
@@ -130,7 +131,7 @@ private slots:
     }
 
     void noSelectionOnlyRefreshes() {
-        AudioInputDeviceStore store;
+        AudioInputDeviceStore store(testDesktop(PlatformServices::PulseAudio).audioInputs);
         store.refresh(kSecondMic);
         store.selectDevice(QString());
         QCOMPARE(defaultSource(), kVirtualMic);
@@ -141,7 +142,7 @@ private slots:
     }
 
     void failedSelectionsChangeNothing() {
-        AudioInputDeviceStore store;
+        AudioInputDeviceStore store(testDesktop(PlatformServices::PulseAudio).audioInputs);
         store.refresh(std::nullopt);
         const QList<AudioInputDevice> devices = store.devices();
         const QString status = store.statusText();

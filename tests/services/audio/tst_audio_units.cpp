@@ -14,6 +14,7 @@
 #include "OutputMuteControl.h"
 #include "RecordingFiles.h"
 #include "RunTask.h"
+#include "TestDesktop.h"
 #include "WavFileWriter.h"
 #include <QAudioSource>
 
@@ -328,7 +329,7 @@ private slots:
     void withoutAServerTheMicrophoneIsDeniedAndNoFileIsMade() {
         auto previous = qInstallMessageHandler(collect);
         g_lines.clear();
-        AudioCaptureService service;
+        AudioCaptureService service(testDesktop(PlatformServices::PulseAudio).audioInputs);
         const auto error = expectFailure<AudioCaptureError>(service.startRecording());
         qInstallMessageHandler(previous);
         QCOMPARE(error.kind(), AudioCaptureError::Kind::microphonePermissionDenied);
@@ -402,7 +403,7 @@ private slots:
         auto previous = qInstallMessageHandler(collect);
         g_lines.clear();
         {
-            MediaControlService service;
+            MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
             service.muteIfNeeded();
             service.restoreMuteStateIfNeeded();
             service.flush();

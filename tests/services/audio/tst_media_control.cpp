@@ -8,6 +8,7 @@
 #include "DesktopStateGuard.h"
 #include "MediaControlService.h"
 #include "MutedStreamsRecord.h"
+#include "TestDesktop.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -81,7 +82,7 @@ private slots:
         QVERIFY(music.start(kSpeakers));
         QVERIFY(call.start(kSpeakers));
         QVERIFY(feed.start(kMicFeed));
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.muteIfNeeded();
         service.flush();
         QCOMPARE(music.muted(), kMuted);
@@ -112,7 +113,7 @@ private slots:
         QVERIFY(muted.start());
         QVERIFY(playing.start());
         QVERIFY(muted.setMuted(true));
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.restoreMuteStateIfNeeded(); // nothing muted by us: nothing to do
         service.flush();
         QCOMPARE(muted.muted(), kMuted);
@@ -143,7 +144,7 @@ private slots:
     void aSecondMuteKeepsOurMute() {
         OtherAppStream first(QStringLiteral("First")), second(QStringLiteral("Second"));
         QVERIFY(first.start());
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.muteIfNeeded();
         service.muteIfNeeded();
         service.flush();
@@ -174,7 +175,7 @@ private slots:
         OtherAppStream leaving(QStringLiteral("Leaving")), staying(QStringLiteral("Staying"));
         QVERIFY(leaving.start());
         QVERIFY(staying.start());
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.muteIfNeeded();
         service.flush();
         leaving.stop();
@@ -193,7 +194,7 @@ private slots:
     void callsFromAnyThreadRunInOrder() {
         OtherAppStream music;
         QVERIFY(music.start());
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         QThread* caller = QThread::create([&service] {
             service.muteIfNeeded();
             service.restoreMuteStateIfNeeded();
@@ -221,7 +222,7 @@ private slots:
         OtherAppStream music;
         QVERIFY(music.start());
         {
-            MediaControlService service;
+            MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
             service.muteIfNeeded();
             if (restoreSubmitted)
                 service.restoreMuteStateIfNeeded();
@@ -240,7 +241,7 @@ private slots:
         DesktopStateGuard& guard = DesktopStateGuard::instance();
         OtherAppStream music;
         QVERIFY(music.start());
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         QVERIFY(guard.held().isEmpty());
         service.muteIfNeeded();
         service.flush();
@@ -257,7 +258,7 @@ private slots:
     void restoreForExitUnmutes() {
         OtherAppStream music;
         QVERIFY(music.start());
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.muteIfNeeded();
         service.flush();
         QCOMPARE(music.muted(), kMuted);
@@ -270,7 +271,7 @@ private slots:
     void anOrdinaryRestoreDropsTheHold() {
         OtherAppStream music;
         QVERIFY(music.start());
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.muteIfNeeded();
         service.restoreMuteStateIfNeeded();
         service.flush();
@@ -301,7 +302,7 @@ private slots:
         QCOMPARE(leaving.muted(), kMuted);
         QVERIFY(QFile::exists(recordPath()));
 
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.restoreLeftoverMutes(); // the child still runs: not ours to restore
         service.flush();
         QCOMPARE(music.muted(), kMuted);
@@ -339,7 +340,7 @@ private slots:
         QVERIFY(record.open(QIODevice::WriteOnly));
         record.write("{\"writer\": {\"pid\": 1, \"started\": 0}, \"streams\": [{\"index\": ");
         record.close();
-        MediaControlService service;
+        MediaControlService service(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         service.restoreLeftoverMutes();
         service.flush();
         QCOMPARE(music.muted(), kMuted);

@@ -19,6 +19,7 @@
 #include <QtTest>
 
 // Xlib after Qt.
+#include "TestDesktop.h"
 #include "X11Display.h"
 #include "X11KeyGrabber.h"
 #include "X11RawInputMonitor.h"
@@ -69,7 +70,7 @@ struct ActiveService {
         service.registerHotkey();
         service.installFunctionKeyMonitors();
     }
-    GlobalHotkeyService service;
+    GlobalHotkeyService service{testDesktop().openKeyGrabber, testDesktop().openInputMonitor};
     QStringList edges;
 };
 
@@ -221,7 +222,7 @@ private slots:
                  GrabModeAsync);
         XSync(other->display(), False);
 
-        GlobalHotkeyService service;
+        GlobalHotkeyService service(testDesktop().openKeyGrabber, testDesktop().openInputMonitor);
         QStringList edges;
         service.eventHandler = [&](HotkeyIntent intent, HotkeyEvent event) {
             edges << edgeText(intent, event);
@@ -328,7 +329,7 @@ private slots:
     }
 
     void interceptorComesFirst() {
-        GlobalHotkeyService service;
+        GlobalHotkeyService service(testDesktop().openKeyGrabber, testDesktop().openInputMonitor);
         QStringList intercepted, handled;
         service.interceptor = [&](HotkeyIntent intent, HotkeyEvent event) {
             intercepted << edgeText(intent, event);
@@ -349,7 +350,7 @@ private slots:
         const QByteArray display = qgetenv("DISPLAY");
         qputenv("DISPLAY", ":4242");
         RuntimeLogCapture log;
-        GlobalHotkeyService service;
+        GlobalHotkeyService service(testDesktop().openKeyGrabber, testDesktop().openInputMonitor);
         try {
             service.installHandlerIfNeeded();
             QFAIL("installed without an X display");
@@ -370,7 +371,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        MouseTriggerService service;
+        MouseTriggerService service(MouseTriggerService::buttonMonitors(testDesktop().openInputMonitor));
         QStringList edges;
         service.eventHandler = [&](const MouseTriggerEvent& event) {
             edges << (event.kind == MouseTriggerEvent::Kind::Pressed ? "pressed " + toRaw(event.mode)
@@ -430,7 +431,8 @@ private slots:
 
     void permissionsOnThisDesktop() {
         // An X display with XTest and XInput2, and an audio server with the virtual microphone.
-        PermissionsCoordinator coordinator;
+        PermissionsCoordinator coordinator(PermissionsCoordinator::desktopChecks(
+            testDesktop().audioInputs, testDesktop().inputAccessGranted));
         coordinator.setShowOnboarding(true);
         coordinator.refresh();
         QCOMPARE(coordinator.accessibility(), PermissionsCoordinator::PermissionState::Granted);

@@ -2,6 +2,7 @@
 // its default probe on a session without an X display.
 
 #include "AudioTestMain.h"
+#include "DesktopInputAccess.h"
 #include "ManualScheduler.h"
 #include "PermissionsCoordinator.h"
 #include "RuntimeLogCapture.h"
@@ -189,12 +190,13 @@ private slots:
     }
 
     void noXDisplayMeansNoAccessibility() {
-        // A pure Wayland session: the default probe finds no X display.
+        // A pure Wayland session: the desktop's probe finds no X display.
         const bool hadDisplay = qEnvironmentVariableIsSet("DISPLAY");
         const QByteArray saved = qgetenv("DISPLAY");
         qputenv("DISPLAY", ":4242");
         PermissionsCoordinator::Platform platform;
         platform.microphoneState = [] { return State::Granted; };
+        platform.accessibilityTrusted = &desktopInputAccessGranted;
         PermissionsCoordinator coordinator(platform);
         coordinator.refresh();
         if (hadDisplay) {

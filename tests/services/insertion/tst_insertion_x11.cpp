@@ -5,6 +5,7 @@
 #include "ClipboardRestorer.h"
 #include "InsertionTestSupport.h"
 #include "RunTask.h"
+#include "TestDesktop.h"
 #include "TextInsertionService.h"
 #include "X11TypingLayout.h"
 
@@ -95,7 +96,7 @@ private slots:
         QVERIFY(waitUntilFrontmost(*m_windows, target));
         QCOMPARE(m_windows->frontmostWindow()->processId, std::optional<qint64>(target.pid()));
 
-        ActiveAppContextService service;
+        ActiveAppContextService service(testDesktop().windows);
         const ActiveAppContext context = service.currentContext();
         QCOMPARE(context.appName, QString("Obsidian"));
         QCOMPARE(context.bundleIdentifier, std::optional<QString>("Obsidian"));
@@ -118,7 +119,7 @@ private slots:
         QVERIFY(other.start({"--title", "Other"}));
         QVERIFY(waitUntilFrontmost(*m_windows, other));
 
-        TextInsertionService service(KeySynthesizer::system(), m_windows);
+        TextInsertionService service(testDesktop().keys, m_windows);
         QCOMPARE(runTask(service.bringToFront(letterWindow, letter.pid())), WindowRaise::Raised);
         QCOMPARE(m_windows->frontmostWindow()->windowId, letterWindow);
         runTask(service.pasteText(QStringLiteral("into the letter")));
@@ -142,7 +143,7 @@ private slots:
     void noActiveWindowGivesUnknowns() {
         const ActiveAppContext expected{"Unknown Application", std::nullopt, "Unknown Window", std::nullopt,
                                         "Unknown Application (GENERAL) - Unknown Window"};
-        QCOMPARE(ActiveAppContextService().currentContext(), expected);
+        QCOMPARE(ActiveAppContextService(testDesktop().windows).currentContext(), expected);
 
         // Without a window manager: the input focus, walked up to the window with a class hint.
         PrivateXServer bare;
@@ -181,7 +182,7 @@ private slots:
         QSignalSpy restores(&ClipboardRestorer::instance(), &ClipboardRestorer::pendingRestoreFinished);
 
         const QString pasted = QString::fromUtf8("Pasted ✓ text – ünïcode 日本");
-        TextInsertionService service;
+        TextInsertionService service(testDesktop().keys, testDesktop().windows);
         runTask(service.pasteText(pasted));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), pasted, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(restores.size(), 1, 20000);
@@ -195,7 +196,7 @@ private slots:
     void pasteTwiceInARow() {
         TargetProcess target(INSERTION_TARGET_PATH);
         QVERIFY(startWithUserClipboard(target, {}));
-        TextInsertionService service;
+        TextInsertionService service(testDesktop().keys, testDesktop().windows);
         runTask(service.pasteText("first "));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), QString("first "), 20000);
         QVERIFY(ClipboardRestorer::instance().hasPendingRestore());
@@ -225,7 +226,7 @@ private slots:
         TargetProcess target(INSERTION_TARGET_PATH);
         QVERIFY(startWithUserClipboard(target, {}));
 
-        auto keys = std::make_shared<ScriptedKeys>(KeySynthesizer::system());
+        auto keys = std::make_shared<ScriptedKeys>(testDesktop().keys);
         keys->available = failure != "source";
         keys->chordWorks = failure != "chord";
         TextInsertionService service(keys, m_windows);
@@ -276,7 +277,7 @@ private slots:
                 XSync(m_display->display(), False);
             });
         }
-        TextInsertionService service;
+        TextInsertionService service(testDesktop().keys, testDesktop().windows);
         runTask(service.typeText(kTyped, 0.0));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), kTyped, 30000);
         load.reset();
@@ -302,7 +303,7 @@ private slots:
         const QString first = QString::fromUtf8("zebra ✓ € 日本 ");
         const QString second = QString::fromUtf8("yzma ✓€日本 ");
         const QString third = QString::fromUtf8("quartz amazing ✓ € 日本 wombat yes");
-        TextInsertionService service;
+        TextInsertionService service(testDesktop().keys, testDesktop().windows);
         runTask(service.typeText(first, 0.0));
         QVERIFY(setLayout("de"));
         runTask(service.typeText(second, 0.0));
@@ -331,7 +332,7 @@ private slots:
         QVERIFY(target.start());
         QVERIFY(waitUntilFrontmost(*m_windows, target));
         const QString text = QString::fromUtf8("✓ € 日本");
-        TextInsertionService service;
+        TextInsertionService service(testDesktop().keys, testDesktop().windows);
         runTask(service.typeText(text, 0.0));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), text, 30000);
         const QList<unsigned int> spareNow = X11TypingLayout::read(m_display->display()).spareKeycodes();
@@ -352,7 +353,7 @@ private slots:
             XSync(m_display->display(), False);
         });
 
-        KeySynthesizer::system()->restoreKeyboardNow();
+        testDesktop().keys->restoreKeyboardNow();
         QList<unsigned int> expected = m_spareKeycodes;
         expected.removeOne(taken);
         QCOMPARE(X11TypingLayout::read(m_display->display()).spareKeycodes(), expected);
@@ -380,7 +381,7 @@ private slots:
         auto shiftUp = qScopeGuard([this] { fakeKey(*m_display, XK_Shift_L, false); });
 
         const QString text = QString::fromUtf8("Mixed case, ünïcode ✓ and digits 123");
-        TextInsertionService service;
+        TextInsertionService service(testDesktop().keys, testDesktop().windows);
         runTask(paste ? service.pasteText(text) : service.typeText(text, 0.0));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), text, 30000);
         if (paste) {
@@ -402,7 +403,7 @@ private slots:
         for (char32_t c = U'α'; many.size() < 3 * m_spareKeycodes.size(); ++c) {
             many += QString::fromUcs4(&c, 1) + QLatin1Char(c % 3 ? ' ' : '.');
         }
-        TextInsertionService service;
+        TextInsertionService service(testDesktop().keys, testDesktop().windows);
         runTask(service.typeText(kTyped, 0.0));
         runTask(service.typeText(many, 0.0));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), kTyped + many, 30000);

@@ -6,6 +6,7 @@
 #include "InsertionTestSupport.h"
 #include "RunTask.h"
 #include "SelectedTextService.h"
+#include "TestDesktop.h"
 #include "TextInsertionService.h"
 
 #include <QBuffer>
@@ -189,7 +190,8 @@ private slots:
         // The target registers with the accessibility bus on its own time.
         QTRY_VERIFY_WITH_TIMEOUT(runTask(reader.readFocusedSelection(target.pid())).text == kSelected, 20000);
 
-        SelectedTextService service;
+        SelectedTextService service(testDesktop().keys, testDesktop().windows,
+                                    testDesktop().accessibleSelection);
         QCOMPARE(runTask(service.captureSelectedText()), kSelected);
         QVERIFY(target.keys().isEmpty()); // no copy chord sent
         QVERIFY(!QGuiApplication::clipboard()->ownsClipboard());
@@ -204,8 +206,7 @@ private slots:
         AtSpiSelectionReader reader;
         QTRY_VERIFY_WITH_TIMEOUT(runTask(reader.readFocusedSelection(target.pid())).text == kSelected, 20000);
 
-        SelectedTextService service(KeySynthesizer::system(),
-                                    std::make_shared<WindowsWithoutProcessIds>(m_windows),
+        SelectedTextService service(testDesktop().keys, std::make_shared<WindowsWithoutProcessIds>(m_windows),
                                     std::make_shared<AtSpiSelectionReader>());
         QCOMPARE(runTask(service.captureSelectedText()), kSelected);
         QCOMPARE(target.keys(), QList<QByteArray>{"ctrl+c"});
@@ -226,7 +227,8 @@ private slots:
         TargetProcess target(INSERTION_TARGET_PATH);
         QVERIFY(startTarget(target, arguments, sample(), selectionStart(), selectionEnd()));
 
-        SelectedTextService service;
+        SelectedTextService service(testDesktop().keys, testDesktop().windows,
+                                    testDesktop().accessibleSelection);
         QCOMPARE(runTask(service.captureSelectedText()), kSelected);
         QCOMPARE(target.keys(), QList<QByteArray>{chord});
         verifyUserClipboard(target);
@@ -274,12 +276,13 @@ private slots:
         QVERIFY(owner.start(offered));
 
         if (paste) {
-            TextInsertionService insertion;
+            TextInsertionService insertion(testDesktop().keys, testDesktop().windows);
             runTask(insertion.pasteText(QStringLiteral("dictated")));
             QTRY_VERIFY_WITH_TIMEOUT(target.text().contains("dictated"), 10000);
             QTRY_VERIFY_WITH_TIMEOUT(!ClipboardRestorer::instance().hasPendingRestore(), 10000);
         } else {
-            SelectedTextService service;
+            SelectedTextService service(testDesktop().keys, testDesktop().windows,
+                                        testDesktop().accessibleSelection);
             QCOMPARE(runTask(service.captureSelectedText()), kSelected);
         }
 
@@ -339,7 +342,8 @@ private slots:
 
         CountingScheduler scheduler;
         Scheduler::setCurrent(&scheduler);
-        SelectedTextService service;
+        SelectedTextService service(testDesktop().keys, testDesktop().windows,
+                                    testDesktop().accessibleSelection);
         if (situation == "permission") {
             service.isAccessibilityTrusted = [] { return false; };
         }

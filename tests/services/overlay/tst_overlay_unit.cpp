@@ -9,6 +9,7 @@
 #include "RecordingOverlayMath.h"
 #include "RecordingOverlayView.h"
 #include "SoundFeedbackService.h"
+#include "TestDesktop.h"
 #include "ToneRenderer.h"
 
 #include <QFile>
@@ -393,7 +394,7 @@ private slots:
     }
 
     void followsTheRecordersPublishedState() {
-        AudioCaptureService recorder;
+        AudioCaptureService recorder(testDesktop(PlatformServices::PulseAudio).audioInputs);
         RecordingOverlayController overlay(*m_scheduler);
         QSignalSpy levels(&overlay, &RecordingOverlayController::normalizedLevelChanged);
         overlay.recorderAveragePowerChanged(-27.5f);

@@ -20,6 +20,7 @@
 #include <cstdio>
 
 // Xlib last: its macros clash with Qt's headers.
+#include "TestDesktop.h"
 #include "X11Display.h"
 
 #include <X11/Xatom.h>
@@ -144,8 +145,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(activeWindow(*m_x11), targetWindow, 10000);
         QCOMPARE(QGuiApplication::focusWindow(), nullptr);
 
-        AudioCaptureService recorder;
-        RecordingOverlayController overlay;
+        AudioCaptureService recorder(testDesktop().audioInputs);
+        RecordingOverlayController overlay(Scheduler::current(), testDesktop().windows);
         overlay.observe(recorder);
         QTest::qWait(0);
         QVERIFY(!overlay.isPanelVisible());

@@ -6,6 +6,7 @@
 #include "AudioTestMain.h"
 #include "MediaControlService.h"
 #include "SoundFeedbackService.h"
+#include "TestDesktop.h"
 #include "WavWriter.h"
 
 #include "../audio/AudioTestTools.h"
@@ -205,7 +206,7 @@ private slots:
         }
         SoundFeedbackService sounds;
         QTRY_VERIFY_WITH_TIMEOUT(sounds.hasStartFile(), 10000);
-        MediaControlService media;
+        MediaControlService media(testDesktop(PlatformServices::PulseAudio).openOutputMute);
         audiotest::OtherAppStream bystander;
         QVERIFY(bystander.start(QStringLiteral("speakers"), tone));
         const auto bystanderHeard = [this](std::size_t from) {
