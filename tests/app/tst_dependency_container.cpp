@@ -24,7 +24,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 using namespace std::chrono_literals;
 

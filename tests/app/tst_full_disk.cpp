@@ -16,8 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <csignal>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtTest>
+#include <QTest>
 
 #include <cstdio>
 #include <cstdlib>

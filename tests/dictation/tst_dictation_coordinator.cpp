@@ -10,7 +10,7 @@
 
 #include <QFileInfo>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 #include <stdexcept>
 

@@ -9,7 +9,7 @@
 #include "RunTask.h"
 #include "RuntimeLogCapture.h"
 
-#include <QtTest>
+#include <QTest>
 
 using namespace fakes;
 

@@ -38,7 +38,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QWidget>
-#include <QtTest>
+#include <QTest>
 
 // Xlib after Qt.
 #include "../services/hotkeys/XTestInjector.h"

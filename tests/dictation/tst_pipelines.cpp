@@ -7,7 +7,7 @@
 #include "RuntimeLogCapture.h"
 
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 using namespace rig;
 

@@ -4,7 +4,7 @@
 #include "DictationFakes.h"
 #include "RuntimeLogCapture.h"
 
-#include <QtTest>
+#include <QTest>
 
 using namespace fakes;
 

@@ -6,7 +6,7 @@
 #include "WavWriter.h"
 
 #include <QtEndian>
-#include <QtTest>
+#include <QTest>
 
 #include <vector>
 

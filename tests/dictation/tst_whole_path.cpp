@@ -37,7 +37,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 // Xlib after Qt.
 #include "../services/hotkeys/XTestInjector.h"

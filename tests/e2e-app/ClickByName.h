@@ -2,11 +2,13 @@
 
 #include "AtSpiClient.h"
 
-#include "../services/hotkeys/XTestInjector.h"
-
 #include <QRect>
 #include <QString>
-#include <QtTest>
+#include <QTest>
+
+// Xlib after Qt: its macros (Bool, None, Status) clash with names in Qt's headers. Include this header after
+// every Qt header.
+#include "../services/hotkeys/XTestInjector.h"
 
 // The real program's buttons, found as a screen reader finds them (role and accessible name on the AT-SPI
 // bus) and clicked as a person clicks: the pointer moves onto the button, then the left button goes down

@@ -8,7 +8,6 @@
 
 #include "AtSpiClient.h"
 #include "AudioTestMain.h"
-#include "ClickByName.h"
 #include "RunScript.h"
 
 #include "../services/audio/AudioTestTools.h"
@@ -19,12 +18,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <csignal>
 #include <sys/types.h>
 
 // Xlib after Qt.
+#include "ClickByName.h"
 #include "../services/hotkeys/XTestInjector.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "APIModels.h"
 
-#include <QtTest>
+#include <QJsonDocument>
+#include <QTest>
 
 #include <functional>
 

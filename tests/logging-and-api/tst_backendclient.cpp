@@ -5,13 +5,14 @@
 #include "StandinBackend.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrlQuery>
-#include <QtTest>
+#include <QTest>
 
 #include <qcoro/qcorotask.h>
 

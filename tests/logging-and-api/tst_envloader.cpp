@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <mutex>
 

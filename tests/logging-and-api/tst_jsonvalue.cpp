@@ -1,7 +1,7 @@
 #include "JSONValue.h"
 #include "JsonDecoding.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QtTest>
+#include <QTest>
 
 class TestLowDelayConnections : public QObject {
     Q_OBJECT

@@ -1,7 +1,7 @@
 #include "MultipartFormDataBuilder.h"
 
 #include <QRegularExpression>
-#include <QtTest>
+#include <QTest>
 
 using Fields = QMap<QString, QString>;
 

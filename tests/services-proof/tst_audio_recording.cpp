@@ -9,7 +9,7 @@
 #include <QMediaDevices>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <cmath>
 #include <cstring>

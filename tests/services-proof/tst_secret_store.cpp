@@ -4,7 +4,7 @@
 // Before any Qt header: GLib's headers use `signals` as a name, which Qt defines as a macro.
 #include <libsecret/secret.h>
 
-#include <QtTest>
+#include <QTest>
 
 namespace {
 const SecretSchema kSchema = {

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 const QColor kLeft(32, 160, 96);

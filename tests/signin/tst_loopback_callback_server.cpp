@@ -7,7 +7,8 @@
 #include "RunTask.h"
 
 #include <QTcpSocket>
-#include <QtTest>
+#include <QTest>
+#include <QTimer>
 
 using namespace std::chrono_literals;
 using RawHttpClient::bodyOf;

@@ -23,7 +23,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 using namespace std::chrono_literals;
 

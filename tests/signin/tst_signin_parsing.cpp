@@ -12,7 +12,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 using Status = CallbackReadResult::Status;
 using Fields = QMap<QString, QString>; // key → value; "<absent>" for a key without value

@@ -13,7 +13,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <QtTest>
+#include <QTest>
 
 #include <future>
 

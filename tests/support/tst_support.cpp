@@ -7,7 +7,8 @@
 #include "UserDefaults.h"
 
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <qcoro/qcorotask.h>
 

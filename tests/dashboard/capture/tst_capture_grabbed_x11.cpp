@@ -10,7 +10,7 @@
 #include "PresentationHost.h"
 #include "TestDesktop.h"
 
-#include <QtTest>
+#include <QTest>
 
 // Xlib after Qt.
 #include "XTestInjector.h"

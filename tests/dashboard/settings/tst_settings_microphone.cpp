@@ -10,7 +10,7 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QtTest>
+#include <QTest>
 
 using namespace audiotest;
 

@@ -7,7 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QSet>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 QString galleryFolder() {

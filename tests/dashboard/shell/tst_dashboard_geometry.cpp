@@ -15,7 +15,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

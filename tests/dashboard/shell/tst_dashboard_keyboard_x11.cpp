@@ -12,7 +12,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QStackedWidget>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

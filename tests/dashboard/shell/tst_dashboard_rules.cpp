@@ -6,7 +6,7 @@
 #include "HomeRules.h"
 
 #include <QTimeZone>
-#include <QtTest>
+#include <QTest>
 
 #include <optional>
 

@@ -24,7 +24,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 namespace {
 void dictate(fakes::Harness& h) {

@@ -14,7 +14,7 @@
 #include <QGuiApplication>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 #include <csignal>
 #include <stdexcept>

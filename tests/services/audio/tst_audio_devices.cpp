@@ -12,7 +12,8 @@
 #include "WavWriter.h"
 
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 using namespace audiotest;
 

@@ -11,7 +11,7 @@
 #include "TestDesktop.h"
 
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <csignal>
 

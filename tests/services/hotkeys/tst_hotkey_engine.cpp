@@ -6,7 +6,7 @@
 #include "ManualScheduler.h"
 #include "RuntimeLogCapture.h"
 
-#include <QtTest>
+#include <QTest>
 
 Q_DECLARE_METATYPE(QList<HotkeyBinding>)
 

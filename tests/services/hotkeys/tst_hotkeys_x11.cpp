@@ -16,7 +16,7 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QWidget>
-#include <QtTest>
+#include <QTest>
 
 // Xlib after Qt.
 #include "TestDesktop.h"

@@ -5,7 +5,7 @@
 #include "RuntimeLogCapture.h"
 
 #include <QPointer>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "RuntimeLogCapture.h"
 
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 using State = PermissionsCoordinator::PermissionState;
 using Kind = PermissionsCoordinator::PermissionKind;

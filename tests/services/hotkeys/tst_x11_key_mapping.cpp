@@ -3,7 +3,7 @@
 
 #include "HotkeyDefinition.h"
 
-#include <QtTest>
+#include <QTest>
 
 // Xlib after Qt.
 #include "X11KeyMapping.h"

@@ -15,7 +15,7 @@
 #include <QApplication>
 #include <QProcess>
 #include <QThread>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 #include <vector>

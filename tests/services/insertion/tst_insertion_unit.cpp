@@ -12,7 +12,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QTest>
 
 #include <map>
 

@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QWidget>
 
 #include "X11Display.h"

@@ -15,7 +15,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <cmath>
 #include <limits>

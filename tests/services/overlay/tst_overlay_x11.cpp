@@ -15,7 +15,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QWidget>
-#include <QtTest>
+#include <QTest>
 
 #include <cstdio>
 

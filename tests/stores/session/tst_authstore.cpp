@@ -4,7 +4,7 @@
 #include <QSignalSpy>
 
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 #include <functional>
 
 using OptionalText = std::optional<QString>;

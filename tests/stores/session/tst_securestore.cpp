@@ -6,7 +6,7 @@
 #include "SecureStore.h"
 
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 const QString kService = QStringLiteral("app.quillvane.desktop");

@@ -10,7 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 using namespace std::chrono_literals;
 
