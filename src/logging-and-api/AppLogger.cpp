@@ -214,9 +214,10 @@ void append(const QString& level, const QString& message) {
     FileWriter::instance().submit(line.toUtf8());
 }
 
-// The helpers below the logger (support/) report their errors here once the logger is linked in.
+// The layers below the logger (support/ and the platform layer) log here once the logger is linked in.
 [[maybe_unused]] const bool g_supportLogInstalled = [] {
-    SupportLog::setErrorSink([](const QString& message) { AppLogger::error(message); });
+    SupportLog::setSinks({[](const QString& message) { AppLogger::info(message); },
+                          [](const QString& message) { AppLogger::error(message); }, &AppLogger::flush});
     return true;
 }();
 

@@ -1,6 +1,6 @@
 #include "DesktopStateGuard.h"
 
-#include "AppLogger.h"
+#include "SupportLog.h"
 
 #include <algorithm>
 #include <exception>
@@ -98,10 +98,10 @@ void DesktopStateGuard::undo(bool includeDisplay) {
             try {
                 entry.undo();
             } catch (const std::exception& error) {
-                AppLogger::error(QStringLiteral("Failed to restore ") + entry.what + QStringLiteral(": ") +
+                SupportLog::error(QStringLiteral("Failed to restore ") + entry.what + QStringLiteral(": ") +
                                  QString::fromUtf8(error.what()));
             } catch (...) {
-                AppLogger::error(QStringLiteral("Failed to restore ") + entry.what);
+                SupportLog::error(QStringLiteral("Failed to restore ") + entry.what);
             }
         }
     }

@@ -1,7 +1,7 @@
 #include "OrderlyExit.h"
 
-#include "AppLogger.h"
 #include "DesktopStateGuard.h"
+#include "SupportLog.h"
 #include "linux/TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -69,13 +69,13 @@ void runFlushes() {
             X11ClipboardHandOff::handOverBeforeExit();
         }
     }
-    AppLogger::flush();
+    SupportLog::flush();
     std::fflush(nullptr);
     ::_exit(status);
 }
 
 void onDisplayLost() {
-    AppLogger::error(QStringLiteral("Lost the connection to the X server; quitting"));
+    SupportLog::error(QStringLiteral("Lost the connection to the X server; quitting"));
     finish(1, false, false);
 }
 
@@ -84,7 +84,7 @@ void onStrayExit(int status, void*) {
     if (g_leaving.load()) {
         return;
     }
-    AppLogger::error(QStringLiteral("Exiting outside the orderly exit path status=") +
+    SupportLog::error(QStringLiteral("Exiting outside the orderly exit path status=") +
                      QString::number(status));
     finish(status, true, false);
 }
@@ -96,7 +96,7 @@ void OrderlyExit::install() {
     if (!signalsHandler && QCoreApplication::instance()) {
         signalsHandler = new TerminationSignals(QCoreApplication::instance());
         QObject::connect(signalsHandler, &TerminationSignals::received, [](int signal) {
-            AppLogger::info(QStringLiteral("Quitting on ") + TerminationSignals::name(signal));
+            SupportLog::info(QStringLiteral("Quitting on ") + TerminationSignals::name(signal));
             DesktopStateGuard::instance().undoAll();
             QCoreApplication::quit();
         });

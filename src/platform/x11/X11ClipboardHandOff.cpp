@@ -1,6 +1,6 @@
 #include "X11ClipboardHandOff.h"
 
-#include "AppLogger.h"
+#include "SupportLog.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -97,7 +97,7 @@ bool X11ClipboardHandOff::handOverBeforeExit(std::chrono::milliseconds limit) {
     HandOffConnection* shared = connectionForHandOff(&why);
     if (!shared) {
         if (why == Reason::NoManager) {
-            AppLogger::info(
+            SupportLog::info(
                 QStringLiteral("No clipboard manager runs: the clipboard's content ends with the app"));
         }
         return false;
@@ -113,13 +113,13 @@ bool X11ClipboardHandOff::handOverBeforeExit(std::chrono::milliseconds limit) {
                                         QEventLoop::ExcludeSocketNotifiers);
         x.processEvents();
         if (shared->answers > answersBefore) {
-            AppLogger::info(QStringLiteral("Handed the clipboard to the clipboard manager"));
+            SupportLog::info(QStringLiteral("Handed the clipboard to the clipboard manager"));
             return true;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            AppLogger::error(QStringLiteral("The clipboard manager did not take the clipboard in time"));
+            SupportLog::error(QStringLiteral("The clipboard manager did not take the clipboard in time"));
             return false;
         }
         pollfd descriptor{ConnectionNumber(x.display()), POLLIN, 0};
