@@ -166,6 +166,16 @@ std::optional<ReceivedRequest> StandinBackend::lastRequest(const std::string& pa
     return d->record.last(path);
 }
 
+int StandinBackend::receivedCount(const std::string& method, const std::string& path) const {
+    int count = 0;
+    for (const ReceivedRequest& request : d->record.all()) {
+        if (request.method == method && request.path == path) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 void StandinBackend::setRecordLimit(std::size_t limit) {
     d->record.setLimit(limit);
 }

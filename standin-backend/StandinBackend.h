@@ -64,6 +64,8 @@ public:
     // The last requests received (at most the record limit), in arrival order.
     std::vector<ReceivedRequest> received() const;
     std::optional<ReceivedRequest> lastRequest(const std::string& path) const;
+    // How many of received() went to `path` with `method`.
+    int receivedCount(const std::string& method, const std::string& path) const;
     void setRecordLimit(std::size_t limit);
 
     // The time the stand-in itself spent answering requests since it was made: from the whole request

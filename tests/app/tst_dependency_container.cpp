@@ -103,16 +103,6 @@ class TestDependencyContainer : public QObject {
             token.toUtf8();
     }
 
-    int requests(const std::string& method, const std::string& path) const {
-        int count = 0;
-        for (const auto& request : m_backend.received()) {
-            if (request.method == method && request.path == path) {
-                ++count;
-            }
-        }
-        return count;
-    }
-
 private slots:
     void initTestCase() {
         m_backend.start();
@@ -181,7 +171,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(BackendTransportError, runTask(container().backendClient().getTutorials()));
         container().appSettings().setBackendBaseURL(QUrl(m_base));
         runTask(container().backendClient().getTutorials());
-        QCOMPARE(requests("GET", "/api/tutorials"), 1);
+        QCOMPARE(m_backend.receivedCount("GET", "/api/tutorials"), 1);
     }
 
     void mouseModeSettingRestartsTheTrigger_data() {
@@ -224,7 +214,7 @@ private slots:
         container().knowledgeBaseStore().createDictionaryTerm(QStringLiteral("Quillvane"), QString());
         m_scheduler->advance(1s);
         QTRY_COMPARE(container().configSyncCoordinator().statusText(), ConfigSyncCoordinator::kSavedText);
-        QCOMPARE(requests("POST", "/api/user/config"), 1);
+        QCOMPARE(m_backend.receivedCount("POST", "/api/user/config"), 1);
     }
 
     void microsoftSignInNeedsAClientID_data() {
@@ -295,7 +285,7 @@ private slots:
         RuntimeLogCapture log;
 
         runTask(container().bootstrap());
-        QCOMPARE(requests("GET", "/api/user/config"), stored ? 1 : 0);
+        QCOMPARE(m_backend.receivedCount("GET", "/api/user/config"), stored ? 1 : 0);
         QCOMPARE(container().sessionCoordinator().activeSessionToken().has_value(), stored);
         QCOMPARE(container().mouseTriggerService().mode(), MouseTriggerMode::Vdi);
         QCOMPARE(container().globalHotkeyService().hotkeys(), container().configuredHotkeys());
@@ -322,7 +312,7 @@ private slots:
         const auto activateAfter = [this](std::chrono::milliseconds wait) {
             m_clock.advance(wait);
             runTask(container().handleAppDidBecomeActive());
-            return requests("POST", "/api/session");
+            return m_backend.receivedCount("POST", "/api/session");
         };
         QCOMPARE(activateAfter(44999ms), 0);
         QCOMPARE(activateAfter(1ms), 1); // exactly 45 s after the refresh
@@ -369,7 +359,7 @@ private slots:
         QVERIFY(!m_defaults->contains(AuthStore::kProviderKey));
         QCOMPARE(container().authStore().signInNotice(), AuthStore::kSessionEndedNotice);
         QCOMPARE(container().configSyncCoordinator().statusText(), ConfigSyncCoordinator::kIdleText);
-        QCOMPARE(requests("GET", "/api/user/config"), atStartUp ? 0 : 1);
+        QCOMPARE(m_backend.receivedCount("GET", "/api/user/config"), atStartUp ? 0 : 1);
         QCOMPARE(log.entriesStartingWith(QStringLiteral("INFO Signed out after the backend refused")).size(),
                  1);
 
@@ -387,7 +377,7 @@ private slots:
         const int reads = m_permissionReads;
         runTask(container().handleAppDidBecomeActive());
         QCOMPARE(m_permissionReads, reads + 1);
-        QCOMPARE(requests("POST", "/api/session"), 0);
+        QCOMPARE(m_backend.receivedCount("POST", "/api/session"), 0);
     }
 
     void activationRetriesAFailedStartUpPull() {
@@ -401,10 +391,10 @@ private slots:
 
         runTask(container().handleAppDidBecomeActive()); // within 45 s: no session refresh
         QTRY_COMPARE(sync.statusText(), ConfigSyncCoordinator::kUploadedText);
-        QCOMPARE(requests("GET", "/api/user/config"), 1);
-        QCOMPARE(requests("POST", "/api/session"), 0);
+        QCOMPARE(m_backend.receivedCount("GET", "/api/user/config"), 1);
+        QCOMPARE(m_backend.receivedCount("POST", "/api/session"), 0);
         runTask(container().handleAppDidBecomeActive()); // nothing failed: nothing to retry
-        QCOMPARE(requests("GET", "/api/user/config"), 1);
+        QCOMPARE(m_backend.receivedCount("GET", "/api/user/config"), 1);
     }
 
     // ---- Sign-in ----------------------------------------------------------------------------------------
@@ -417,7 +407,7 @@ private slots:
         m_google.resolve(SignInIdentity{QStringLiteral("google-id-token"), QStringLiteral("g@example.com"),
                                         std::nullopt, std::nullopt});
         QTRY_COMPARE(container().authStore().provider(), std::optional<QString>(QStringLiteral("google")));
-        QTRY_COMPARE(requests("GET", "/api/user/config"), 1);
+        QTRY_COMPARE(m_backend.receivedCount("GET", "/api/user/config"), 1);
         QTRY_VERIFY(!container().signInAttempts().hasActiveAttempt());
     }
 };

@@ -99,16 +99,6 @@ class TestSignInAttempts : public QObject {
                 [this] { m_authStatuses << auth().statusText(); });
     }
 
-    int requests(const std::string& method, const std::string& path) const {
-        int count = 0;
-        for (const auto& request : m_backend.received()) {
-            if (request.method == method && request.path == path) {
-                ++count;
-            }
-        }
-        return count;
-    }
-
 private slots:
     void initTestCase() { m_backend.start(); }
 
@@ -155,7 +145,7 @@ private slots:
         QTRY_COMPARE(auth().provider(), std::optional<QString>(key));
         QCOMPARE(auth().email(), std::optional<QString>(QStringLiteral("ada@example.test")));
         QCOMPARE(auth().displayName(), std::optional<QString>(QStringLiteral("Ada")));
-        QTRY_COMPARE(requests("GET", "/api/user/config"), 1);
+        QTRY_COMPARE(m_backend.receivedCount("GET", "/api/user/config"), 1);
         QTRY_VERIFY(!attempts().hasActiveAttempt());
         const auto session = m_backend.lastRequest("/api/session");
         QVERIFY(session);
@@ -191,7 +181,7 @@ private slots:
         QTRY_COMPARE(auth().provider(), std::optional<QString>(QStringLiteral("google")));
         QCOMPARE(auth().email(), std::optional<QString>(QStringLiteral("g@example.com")));
         QVERIFY(!auth().isAuthenticating());
-        QTRY_COMPARE(requests("GET", "/api/user/config"), 1);
+        QTRY_COMPARE(m_backend.receivedCount("GET", "/api/user/config"), 1);
         QTRY_VERIFY(!attempts().hasActiveAttempt());
         const auto session = m_backend.lastRequest("/api/session");
         QVERIFY(session && session->body.find("https://example.com/g.png") != std::string::npos);
@@ -234,7 +224,7 @@ private slots:
         QTRY_COMPARE(auth().statusText(), status);
         QVERIFY(!auth().isAuthenticating());
         QVERIFY(!attempts().hasActiveAttempt());
-        QCOMPARE(requests("POST", "/api/session"), 0);
+        QCOMPARE(m_backend.receivedCount("POST", "/api/session"), 0);
     }
 
     void supersededProviderSuccessMakesNoSessionCall() {
@@ -243,7 +233,7 @@ private slots:
         m_answers[SignInProviderId::Apple].resolve(SignInIdentity{
             QStringLiteral("apple-id-token"), QStringLiteral("a@example.com"), std::nullopt, std::nullopt});
         QTest::qWait(100);
-        QCOMPARE(requests("POST", "/api/session"), 0);
+        QCOMPARE(m_backend.receivedCount("POST", "/api/session"), 0);
         QVERIFY(!m_rig->session.activeSessionToken());
         QCOMPARE(auth().statusText(), QStringLiteral("Opening Google sign-in..."));
     }
@@ -255,7 +245,7 @@ private slots:
         attempts().start(SignInProviderId::Apple);
         m_answers[SignInProviderId::Apple].resolve(SignInIdentity{
             QStringLiteral("apple-id-token"), QStringLiteral("a@example.com"), std::nullopt, std::nullopt});
-        QTRY_COMPARE(requests("POST", "/api/session"), 1);
+        QTRY_COMPARE(m_backend.receivedCount("POST", "/api/session"), 1);
         m_backend.setDelay("/api/session", 0ms);
 
         attempts().start(SignInProviderId::Google);
@@ -298,7 +288,7 @@ private slots:
             QStringLiteral("google-id-token"), QStringLiteral("g@example.com"), std::nullopt, std::nullopt});
         QTRY_VERIFY(!attempts().hasActiveAttempt());
         QTest::qWait(50);
-        QCOMPARE(requests("POST", "/api/session"), 0);
+        QCOMPARE(m_backend.receivedCount("POST", "/api/session"), 0);
         QVERIFY(!auth().provider());
         QVERIFY(!m_rig->session.activeSessionToken());
     }
@@ -312,7 +302,7 @@ private slots:
         m_answers[SignInProviderId::Microsoft].resolve(
             SignInIdentity{QStringLiteral("microsoft-id-token"), std::nullopt, std::nullopt, std::nullopt});
         QTest::qWait(50);
-        QCOMPARE(requests("POST", "/api/session"), 0);
+        QCOMPARE(m_backend.receivedCount("POST", "/api/session"), 0);
         QCOMPARE(auth().statusText(), QStringLiteral("Opening Microsoft sign-in..."));
     }
 };
